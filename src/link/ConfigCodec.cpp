@@ -1,0 +1,182 @@
+#include "ConfigCodec.h"
+
+#include <QStringList>
+
+namespace vexo {
+
+namespace {
+
+quint8 byteAt(const QByteArray& d, int offset)
+{
+    return quint8(d[offset]);
+}
+
+QString latin1Text(const QByteArray& d, int offset, int length)
+{
+    return QString::fromLatin1(d.constData() + offset, length);
+}
+
+void putText(QByteArray& d, int offset, const QString& text, int length)
+{
+    for (int i = 0; i < length; ++i)
+        d[offset + i] = char(i < text.size() ? text[i].unicode() & 0xFF : ' ');
+}
+
+} // namespace
+
+QString addressText(const QByteArray& datagram, int offset)
+{
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(byteAt(datagram, offset))
+        .arg(byteAt(datagram, offset + 1))
+        .arg(byteAt(datagram, offset + 2))
+        .arg(byteAt(datagram, offset + 3));
+}
+
+void putAddress(QByteArray& datagram, int offset, const QString& dotted)
+{
+    const QStringList parts = dotted.split(QLatin1Char('.'));
+    for (int i = 0; i < 4; ++i)
+        datagram[offset + i] = char(i < parts.size() ? parts[i].trimmed().toInt() & 0xFF : 0);
+}
+
+QString FormatElementName(const QString& name)
+{
+    return name.leftJustified(16, QLatin1Char(' '), true).toUpper();
+}
+
+QByteArray BuildConfigRequest(const ConfigRequestFields& f, const QString& roleCaption)
+{
+    const bool decoder = roleCaption == QLatin1String("DECODER");
+    QByteArray d(decoder ? 40 : 36, '\0');
+    putAddress(d, 0, f.ip);
+    putAddress(d, 4, f.mask);
+    putAddress(d, 8, f.gateway);
+    putAddress(d, 12, f.remote);
+    d[16] = char(f.audioSource);
+    d[17] = char(f.audioType);
+    d[18] = char(f.txType);
+    d[19] = char(f.sfn);
+    putText(d, 20, FormatElementName(f.name), 16);
+    if (decoder) {
+        d[36] = char(f.buffer);
+        d[37] = char(f.silenceMode);
+        d[38] = char(f.silenceLevel);
+        d[39] = char(f.silenceTime);
+    }
+    return d;
+}
+
+bool ParseConfigRequest(const QByteArray& d, ConfigRequestFields& f)
+{
+    if (d.size() != 36 && d.size() != 40)
+        return false;
+    f.ip = addressText(d, 0);
+    f.mask = addressText(d, 4);
+    f.gateway = addressText(d, 8);
+    f.remote = addressText(d, 12);
+    f.audioSource = byteAt(d, 16);
+    f.audioType = byteAt(d, 17);
+    f.txType = byteAt(d, 18);
+    f.sfn = byteAt(d, 19);
+    f.name = latin1Text(d, 20, 16);
+    if (d.size() == 40) {
+        f.buffer = byteAt(d, 36);
+        f.silenceMode = byteAt(d, 37);
+        f.silenceLevel = byteAt(d, 38);
+        f.silenceTime = byteAt(d, 39);
+    }
+    return true;
+}
+
+QByteArray BuildAttenuationMessage(quint8 value)
+{
+    QByteArray d(2, '\0');
+    d[0] = char(value);
+    return d;
+}
+
+QString ReplyRecord::version() const
+{
+    return QStringLiteral("%1.%2").arg(versionMajor).arg(versionMinor);
+}
+
+bool DecodeConfigReply(const QByteArray& d, ReplyRecord& r)
+{
+    const int length = int(d.size());
+    if (length < kMinConfigReplySize)
+        return false;
+    r.ip = addressText(d, 0);
+    r.mask = addressText(d, 4);
+    r.gateway = addressText(d, 8);
+    r.remote = addressText(d, 12);
+    r.audioSource = byteAt(d, 16);
+    r.audioType = byteAt(d, 17);
+    r.txType = byteAt(d, 18);
+    r.name = latin1Text(d, 19, 16);
+    r.role = byteAt(d, 35);
+    r.serial = qint32((quint32(byteAt(d, 36)) << 24) | (quint32(byteAt(d, 37)) << 16) |
+                      (quint32(byteAt(d, 38)) << 8) | quint32(byteAt(d, 39)));
+    // A field is taken when its condition holds and the datagram holds its byte.
+    auto field = [&](int offset, bool condition, quint8 absent) {
+        return (condition && offset < length) ? byteAt(d, offset) : absent;
+    };
+    if (r.role != 2) {
+        const bool present = length > 41;
+        r.versionMajor = field(40, present, 2);
+        r.versionMinor = field(41, present, 0);
+        r.sfn = field(42, present, 0);
+        r.buffer = field(43, present, 0);
+    } else {
+        const bool present = length > 40;
+        r.attenuation = field(40, present, 255);
+        r.versionMajor = field(41, present, 2);
+        r.versionMinor = field(42, present, 0);
+        r.sfn = field(43, present, 0);
+        r.buffer = field(44, present, 1);
+        if (length > 45) {
+            r.silenceMode = field(45, true, r.silenceMode);
+            r.silenceLevel = field(46, true, r.silenceLevel);
+            r.silenceTime = field(47, true, r.silenceTime);
+        }
+    }
+    return true;
+}
+
+QByteArray BuildConfigReply(const ReplyRecord& r)
+{
+    const bool decoder = r.role == 2;
+    QByteArray d(decoder ? 48 : 44, '\0');
+    putAddress(d, 0, r.ip);
+    putAddress(d, 4, r.mask);
+    putAddress(d, 8, r.gateway);
+    putAddress(d, 12, r.remote);
+    d[16] = char(r.audioSource);
+    d[17] = char(r.audioType);
+    d[18] = char(r.txType);
+    putText(d, 19, r.name, 16);
+    d[35] = char(r.role);
+    const quint32 sn = quint32(r.serial);
+    d[36] = char(sn >> 24);
+    d[37] = char(sn >> 16);
+    d[38] = char(sn >> 8);
+    d[39] = char(sn);
+    if (decoder) {
+        d[40] = char(r.attenuation);
+        d[41] = char(r.versionMajor);
+        d[42] = char(r.versionMinor);
+        d[43] = char(r.sfn);
+        d[44] = char(r.buffer);
+        d[45] = char(r.silenceMode);
+        d[46] = char(r.silenceLevel);
+        d[47] = char(r.silenceTime);
+    } else {
+        d[40] = char(r.versionMajor);
+        d[41] = char(r.versionMinor);
+        d[42] = char(r.sfn);
+        d[43] = char(r.buffer);
+    }
+    return d;
+}
+
+} // namespace vexo

@@ -1,0 +1,110 @@
+#include "ElementStore.h"
+
+#include "IniFile.h"
+
+#include <QFileInfo>
+#include <QHash>
+#include <QStringList>
+
+namespace vexo {
+
+QString storeDefault(const QString& key)
+{
+    static const QHash<QString, QString> defaults = {
+        {keys::remote, QStringLiteral("192.168.1.91")},
+        {keys::multi, QStringLiteral("239.255.255.239")},
+        {keys::ver, QStringLiteral("2.00")},
+        {keys::sfn, QStringLiteral("0")},
+        {keys::buf, QStringLiteral("1")},
+        {keys::att, QStringLiteral("0")},
+        {keys::sdm, QStringLiteral("0")},
+        {keys::sdl, QStringLiteral("37")},
+        {keys::sdt, QStringLiteral("43")},
+        {keys::bound, QStringLiteral("0")},
+        {keys::dly, QStringLiteral("0")},
+        {keys::srv, QStringLiteral("0")},
+    };
+    return defaults.value(key.toLower());
+}
+
+QString roleCaption(int roleCode)
+{
+    switch (roleCode) {
+    case 1:
+        return QStringLiteral("ENCODER");
+    case 2:
+        return QStringLiteral("DECODER");
+    default:
+        return QStringLiteral("UNKNOWN");
+    }
+}
+
+QString Encode_MAC(const QString& srcMAC)
+{
+    if (srcMAC.size() != 17)
+        return QString();
+    QString s = srcMAC;
+    return s.remove(QLatin1Char(':')).toUpper();
+}
+
+QString Decode_MAC(const QString& section)
+{
+    if (section.size() != 12)
+        return QString();
+    QStringList pairs;
+    for (int i = 0; i < 12; i += 2)
+        pairs << section.mid(i, 2).toUpper();
+    return pairs.join(QLatin1Char(':'));
+}
+
+bool IsValidIP(const QString& text)
+{
+    const QStringList parts = text.split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    for (const QString& part : parts) {
+        const QString p = part.trimmed();
+        if (p.isEmpty())
+            return false;
+        for (QChar c : p) {
+            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+                return false;
+        }
+        bool ok = false;
+        const int v = p.toInt(&ok);
+        if (!ok || v > 255)
+            return false;
+    }
+    return true;
+}
+
+int storedInt(const QString& text, bool* ok)
+{
+    bool good = false;
+    const int v = text.trimmed().toInt(&good);
+    if (ok)
+        *ok = good;
+    return good ? v : 0;
+}
+
+bool ElementStore::exists() const
+{
+    return QFileInfo(m_path).isFile();
+}
+
+QString ElementStore::read(const QString& macText, const QString& key) const
+{
+    return ReadFromINI(Encode_MAC(macText), key, m_path, storeDefault(key));
+}
+
+bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
+{
+    return WriteToINI(Encode_MAC(macText), key, value, m_path);
+}
+
+int ElementStore::lineCount(const QString& macText) const
+{
+    return GetSectionKeyCount(Encode_MAC(macText), m_path);
+}
+
+} // namespace vexo

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QString>
+
+#include <utility>
+
+namespace vexo {
+
+// Store keys of an element section.
+namespace keys {
+inline const QString name = QStringLiteral("name");
+inline const QString ip = QStringLiteral("ip");
+inline const QString mask = QStringLiteral("mask");
+inline const QString gw = QStringLiteral("gw");
+inline const QString input = QStringLiteral("input");
+inline const QString type = QStringLiteral("type");
+inline const QString tx = QStringLiteral("tx");
+inline const QString remote = QStringLiteral("remote");
+inline const QString multi = QStringLiteral("multi");
+inline const QString role = QStringLiteral("role");
+inline const QString sn = QStringLiteral("sn");
+inline const QString ver = QStringLiteral("ver");
+inline const QString sfn = QStringLiteral("sfn");
+inline const QString buf = QStringLiteral("buf");
+inline const QString att = QStringLiteral("att");
+inline const QString sdm = QStringLiteral("sdm");
+inline const QString sdl = QStringLiteral("sdl");
+inline const QString sdt = QStringLiteral("sdt");
+inline const QString bound = QStringLiteral("bound");
+inline const QString dly = QStringLiteral("dly");
+inline const QString srv = QStringLiteral("srv");
+} // namespace keys
+
+// The value a reader gets for a key that the section does not hold.
+QString storeDefault(const QString& key);
+
+// A section of this many lines or more was not written by the station: it is refused.
+constexpr int kCorruptedSectionLines = 21;
+
+enum class Role { Unknown = 0, Encoder = 1, Decoder = 2 };
+QString roleCaption(int roleCode); // "ENCODER", "DECODER", "UNKNOWN"
+
+// "00:50:C2:A1:B2:C3" -> "0050C2A1B2C3"; any text not 17 characters long gives "".
+QString Encode_MAC(const QString& srcMAC);
+// "0050c2a1b2c3" -> "00:50:C2:A1:B2:C3"; any text not 12 characters long gives "".
+QString Decode_MAC(const QString& section);
+// Four dot-separated whole numbers 0..255 (blanks around a part allowed).
+bool IsValidIP(const QString& text);
+// A stored whole number; ok is false for an empty or non-numeric text.
+int storedInt(const QString& text, bool* ok = nullptr);
+
+// The element store file and reads with the schema's defaults.
+class ElementStore
+{
+public:
+    explicit ElementStore(QString path) : m_path(std::move(path)) {}
+    const QString& path() const { return m_path; }
+    bool exists() const;
+
+    // Reads a key of the element whose MAC text (with colons) is given, with the key's default.
+    QString read(const QString& macText, const QString& key) const;
+    bool write(const QString& macText, const QString& key, const QString& value) const;
+    int lineCount(const QString& macText) const;
+
+private:
+    QString m_path;
+};
+
+} // namespace vexo
