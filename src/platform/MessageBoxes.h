@@ -9,9 +9,23 @@ namespace vexo {
 // Caption used by every message box that has none of its own.
 inline const QString kAppTitle = QStringLiteral("Korvanta Vexolink Manager");
 
-enum class MsgIcon { Information, Critical, Question };
-enum class MsgButtons { Ok, YesNo };
-enum class MsgAnswer { Ok, Yes, No };
+enum class MsgIcon
+{
+    Information,
+    Critical,
+    Question
+};
+enum class MsgButtons
+{
+    Ok,
+    YesNo
+};
+enum class MsgAnswer
+{
+    Ok,
+    Yes,
+    No
+};
 
 struct MessageBoxRequest
 {

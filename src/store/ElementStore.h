@@ -37,7 +37,12 @@ QString storeDefault(const QString& key);
 // A section of this many lines or more was not written by the station: it is refused.
 constexpr int kCorruptedSectionLines = 21;
 
-enum class Role { Unknown = 0, Encoder = 1, Decoder = 2 };
+enum class Role
+{
+    Unknown = 0,
+    Encoder = 1,
+    Decoder = 2
+};
 QString roleCaption(int roleCode); // "ENCODER", "DECODER", "UNKNOWN"
 
 // "00:50:C2:A1:B2:C3" -> "0050C2A1B2C3"; any text not 17 characters long gives "".

@@ -46,7 +46,7 @@ struct FileStamp
 struct Document
 {
     std::vector<Line> lines;
-    std::vector<Section> sections; // sections[0] holds the lines before the first header
+    std::vector<Section> sections;       // sections[0] holds the lines before the first header
     QHash<QByteArray, int> firstSection; // upper-case name -> index into sections
     QByteArray newline = "\n";
 
@@ -78,7 +78,9 @@ void Document::index()
         const QByteArray& text = lines[size_t(i)].text;
         if (auto name = sectionName(text)) {
             sections.push_back(Section{*name, i, i, {}, {}});
-            firstSection.insert(name->toUpper(), int(sections.size()) - 1);
+            const QByteArray upper = name->toUpper();
+            if (!firstSection.contains(upper))
+                firstSection.insert(upper, int(sections.size()) - 1);
             continue;
         }
         Section& current = sections.back();
@@ -146,7 +148,9 @@ Document parse(const QByteArray& bytes)
 
 std::optional<FileStamp> stampOf(const QString& path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     FileStamp s;
@@ -254,7 +258,8 @@ std::optional<int> entryLine(const Section& section, const QByteArray& keyUpper)
 
 } // namespace
 
-QString ReadFromINI(const QString& section, const QString& key, const QString& path, const QString& defaultValue)
+QString ReadFromINI(const QString& section, const QString& key, const QString& path,
+                    const QString& defaultValue)
 {
     const Document& doc = load(path);
     const Section* s = doc.find(toBytes(section));
@@ -364,7 +369,8 @@ bool DeleteIniKey(const QString& section, const QString& key, const QString& pat
 
 bool CheckIfIniKeyExists(const QString& section, const QString& key, const QString& path)
 {
-    return ReadFromINI(section, key, path, QStringLiteral("A")) == ReadFromINI(section, key, path, QStringLiteral("B"));
+    return ReadFromINI(section, key, path, QStringLiteral("A")) ==
+           ReadFromINI(section, key, path, QStringLiteral("B"));
 }
 
 bool CheckIfIniSectionExists(const QString& section, const QString& path)

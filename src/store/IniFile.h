@@ -30,7 +30,8 @@ bool DeleteIniSection(const QString& section, const QString& path);
 bool DeleteIniKey(const QString& section, const QString& key, const QString& path);
 bool CheckIfIniKeyExists(const QString& section, const QString& key, const QString& path);
 bool CheckIfIniSectionExists(const QString& section, const QString& path);
-qint32 GetLongFromINI(const QString& section, const QString& key, const QString& path, qint32 defaultValue = 0);
+qint32 GetLongFromINI(const QString& section, const QString& key, const QString& path,
+                      qint32 defaultValue = 0);
 bool RenameIniKey(const QString& section, const QString& oldKey, const QString& newKey, const QString& path);
 bool RenameIniSection(const QString& oldSection, const QString& newSection, const QString& path);
 void LoadIniSectionKeysLB(const QString& section, QStringList& list, const QString& path);

@@ -37,5 +37,8 @@ QByteArray hex(const char* spaced)
 
 QString fixturePath(const QString& name)
 {
-    return qEnvironmentVariable("VEXO_FIXTURES") + QLatin1Char('/') + name;
+    QString folder = qEnvironmentVariable("VEXO_FIXTURES");
+    if (folder.isEmpty())
+        folder = QStringLiteral(VEXO_FIXTURES_DIR);
+    return folder + QLatin1Char('/') + name;
 }

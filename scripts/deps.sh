@@ -1,0 +1,28 @@
+# Installs the Debian packages the station needs, only when something is missing.
+# Sourced by scripts/run, scripts/test and scripts/lab.
+
+vexo_packages_build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
+    libgtest-dev googletest qt6-qpa-plugins libqt6test6 fonts-dejavu-core)
+vexo_packages_run=(xvfb xauth imagemagick iproute2 iputils-ping x11-utils xdotool)
+
+vexo_install_missing() {
+    local missing=()
+    local p
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing missing packages: ${missing[*]}"
+    local sudo=""
+    if [ "$(id -u)" -ne 0 ]; then
+        if command -v sudo >/dev/null; then
+            sudo="sudo"
+        else
+            echo "These Debian packages are missing and I am not root: ${missing[*]}" >&2
+            echo "Install them with: apt-get install ${missing[*]}" >&2
+            return 1
+        fi
+    fi
+    $sudo apt-get update -qq || true
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+}

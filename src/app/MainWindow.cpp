@@ -1,0 +1,265 @@
+#include "MainWindow.h"
+
+#include "Disclaimer.h"
+#include "ElementTree.h"
+#include "LevelMeter.h"
+#include "Pictures.h"
+#include "editor/PropertiesPanel.h"
+#include "link/ConfigLink.h"
+#include "platform/FatalError.h"
+#include "platform/InstanceGuard.h"
+#include "platform/MessageBoxes.h"
+#include "platform/UserSettings.h"
+#include "store/ElementStore.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QToolBar>
+#include <QTreeWidget>
+
+namespace vexo {
+
+namespace {
+constexpr int px(int twips)
+{
+    return twips / 15;
+}
+} // namespace
+
+QString stationTitle(bool gpsdoVariant)
+{
+    const QString version = QStringLiteral("Vexolink NMS v.%1.%2.%3")
+                                .arg(MainWindow::kVersionMajor)
+                                .arg(MainWindow::kVersionMinor)
+                                .arg(MainWindow::kVersionRevision);
+    return version + (gpsdoVariant ? QStringLiteral(" [GPSDO version] - Korvanta Broadcast")
+                                   : QStringLiteral(" - Korvanta Broadcast"));
+}
+
+bool isGpsdoCommandLine(const QStringList& arguments)
+{
+    return arguments.join(QLatin1Char(' ')).toUpper() == QLatin1String("GPS");
+}
+
+MainWindow::MainWindow(Services services, QWidget* parent)
+    : QMainWindow(parent), m_services(std::move(services)),
+      m_store(std::make_unique<ElementStore>(m_services.storePath)),
+      m_fatal(std::make_unique<FatalError>(m_services.boxes, m_services.programEnd))
+{
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Vexolink NMS - Korvanta Broadcast"));
+    setWindowIcon(applicationIcon());
+    // A fixed single border: no maximize, no resizing.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("client"));
+    setCentralWidget(client);
+
+    buildToolbar();
+    Toolbar1->setParent(client);
+    Toolbar1->setGeometry(0, 0, px(10830), px(480) - 2);
+
+    frmTreeView = new QGroupBox(QStringLiteral("Elements"), client);
+    frmTreeView->setObjectName(QStringLiteral("frmTreeView"));
+    frmTreeView->setGeometry(px(120), px(480), px(3975), px(5295));
+    TreeView1 = new QTreeWidget(frmTreeView);
+    TreeView1->setObjectName(QStringLiteral("TreeView1"));
+    TreeView1->setHeaderHidden(true);
+    TreeView1->setRootIsDecorated(false);
+    TreeView1->setIconSize(QSize(20, 20));
+    TreeView1->setGeometry(6, 20, px(3975) - 12, px(5295) - 26);
+    connect(TreeView1, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { onTreeClicked(item); });
+
+    buildDiagnostics(client);
+
+    m_link = std::make_unique<ConfigLink>(
+        m_services.boxes, *m_fatal, *m_store, [this] { return frmProperties->selectedMac(); },
+        m_services.bindAddress);
+    m_fatal->addCleanup([this] { m_link->close(); });
+
+    PanelPeers peers;
+    peers.cmdPing = cmdPing;
+    peers.cmdGetStats = cmdGetStats;
+    peers.startMonitoring = toolbarButton(6);
+    peers.stopMonitoring = toolbarButton(7);
+    peers.chkGetVolume = chkGetVolume;
+    peers.VUMeter = VUMeter;
+    peers.lblVolume = lblVolume;
+    frmProperties = new PropertiesPanel(
+        *m_store, m_services.boxes, false, peers,
+        [this](quint8 value) { return m_link->SendAttenuation(value); }, client);
+    frmProperties->move(px(4200), px(480));
+
+    m_tree = std::make_unique<ElementTree>(*m_store, m_services.boxes, frmTreeView, TreeView1,
+                                           frmProperties->cmbEncoders, VUMeter);
+
+    setFixedSize(px(10830), px(5910));
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildToolbar()
+{
+    Toolbar1 = new QToolBar(this);
+    Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
+    Toolbar1->setMovable(false);
+    Toolbar1->setFloatable(false);
+    Toolbar1->setIconSize(QSize(20, 20));
+    Toolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    struct Button
+    {
+        const char* text;
+        int picture;
+    };
+    const Button buttons[] = {{"Discover elements", 1},    {"Refresh list", 2}, {nullptr, 0},
+                              {"Save changes", 3},         {nullptr, 0},        {"Start audio monitoring", 4},
+                              {"Stop audio monitoring", 5}};
+    for (const Button& b : buttons) {
+        QAction* action = nullptr;
+        if (b.text) {
+            action = Toolbar1->addAction(picture(b.picture), QString::fromLatin1(b.text));
+            action->setToolTip(QString::fromLatin1(b.text));
+        } else {
+            action = Toolbar1->addSeparator();
+        }
+        m_buttons << action;
+        const int position = int(m_buttons.size());
+        connect(action, &QAction::triggered, this, [this, position] { onToolbarButton(position); });
+    }
+}
+
+QAction* MainWindow::toolbarButton(int position) const
+{
+    return (position >= 1 && position <= m_buttons.size()) ? m_buttons[position - 1] : nullptr;
+}
+
+void MainWindow::buildDiagnostics(QWidget* client)
+{
+    frmDiagnostics = new QGroupBox(QStringLiteral("Diagnostics:"), client);
+    frmDiagnostics->setObjectName(QStringLiteral("frmDiagnostics"));
+    frmDiagnostics->setGeometry(px(4200), px(4560), px(6495), px(1215));
+
+    auto addCaption = [this](const QString& text, int y) {
+        auto* label = new QLabel(text, frmDiagnostics);
+        label->setGeometry(12, y, 90, 20);
+        return label;
+    };
+    addCaption(QStringLiteral("Ping:"), 18);
+    cmdPing = new QPushButton(QStringLiteral("<Click to test>"), frmDiagnostics);
+    cmdPing->setObjectName(QStringLiteral("cmdPing"));
+    cmdPing->setToolTip(QStringLiteral("Test ping from NMS"));
+    cmdPing->setGeometry(100, 17, 150, 18);
+
+    addCaption(QStringLiteral("Statistics:"), 37);
+    cmdGetStats = new QPushButton(QStringLiteral("Get..."), frmDiagnostics);
+    cmdGetStats->setObjectName(QStringLiteral("cmdGetStats"));
+    cmdGetStats->setToolTip(QStringLiteral("Fetch statistical counters"));
+    cmdGetStats->setGeometry(100, 36, 150, 18);
+    cmdGetStats->setEnabled(false);
+
+    addCaption(QStringLiteral("Audio level:"), 56);
+    Picture2 = new QWidget(frmDiagnostics);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->setGeometry(100, 58, LevelMeter::kFullScaleWidth + 2, 14);
+    Picture2->setAutoFillBackground(true);
+    QPalette dark = Picture2->palette();
+    dark.setColor(QPalette::Window, QColor(30, 34, 40));
+    Picture2->setPalette(dark);
+    VUMeter = new LevelMeter(Picture2);
+    VUMeter->setGeometry(1, 1, 0, 12);
+    lblVolume = new QLabel(QStringLiteral("-oodBFS"), frmDiagnostics);
+    lblVolume->setObjectName(QStringLiteral("lblVolume"));
+    lblVolume->setGeometry(100 + LevelMeter::kFullScaleWidth + 10, 56, 90, 20);
+
+    chkGetVolume = new QCheckBox(QStringLiteral("?"), frmDiagnostics);
+    chkGetVolume->setObjectName(QStringLiteral("chkGetVolume"));
+    chkGetVolume->setToolTip(QStringLiteral("Show audio level"));
+    chkGetVolume->setVisible(false);
+}
+
+bool MainWindow::startUp(const QStringList& arguments)
+{
+    GpsdoVariant = isGpsdoCommandLine(arguments);
+
+    if (!m_services.instanceGuard.acquire()) {
+        m_services.boxes.information(
+            QStringLiteral("Korvanta Vexolink NMS"),
+            QStringLiteral("Korvanta Vexolink NMS is already running (check the icon in system tray)!"));
+        return false;
+    }
+
+    // Anything that is not a number counts as "not acknowledged".
+    if (storedInt(m_services.settings.value(QStringLiteral("EULA1"), QStringLiteral("0"))) == 0) {
+        frmDisclaimer notice(m_services.settings, this);
+        notice.exec();
+    }
+
+    toolbarButton(6)->setEnabled(false);
+    toolbarButton(7)->setEnabled(false);
+
+    m_tree->Load_Config();
+
+    if (!m_link->bindConfigPort()) {
+        m_fatal->fail(QStringLiteral("Unable to use UDP port 2976: occupied."));
+        return false;
+    }
+    setWindowTitle(stationTitle(GpsdoVariant));
+    frmProperties->setBufferMaximum(GpsdoVariant ? 23 : 22);
+    frmProperties->setGpsdoVariant(GpsdoVariant);
+    return true;
+}
+
+void MainWindow::onToolbarButton(int position)
+{
+    switch (position) {
+    case 2:
+        RefreshList();
+        break;
+    case 6:
+        chkGetVolume->setChecked(true);
+        toolbarButton(6)->setEnabled(false);
+        toolbarButton(7)->setEnabled(true);
+        break;
+    case 7:
+        chkGetVolume->setChecked(false);
+        toolbarButton(6)->setEnabled(true);
+        toolbarButton(7)->setEnabled(false);
+        break;
+    default:
+        break; // separators
+    }
+}
+
+void MainWindow::RefreshList()
+{
+    m_tree->clear();
+    m_tree->Load_Config();
+    frmProperties->ClearElementProperties();
+}
+
+void MainWindow::onTreeClicked(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    frmProperties->loadElement(item->text(0), ElementTree::entryKey(item));
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    // Nothing to save: every change reached the store when it was made.
+    m_link->close();
+    event->accept();
+}
+
+} // namespace vexo

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QMainWindow>
+#include <QStringList>
+
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+namespace vexo {
+
+class ElementStore;
+class ElementTree;
+class FatalError;
+class InstanceGuard;
+class MessageBoxes;
+class ProgramEnd;
+class PropertiesPanel;
+class UserSettings;
+class ConfigLink;
+
+// What the station needs from the machine; the application passes the real services, tests
+// pass fakes.
+struct Services
+{
+    MessageBoxes& boxes;
+    UserSettings& settings;
+    InstanceGuard& instanceGuard;
+    ProgramEnd& programEnd;
+    QString storePath;
+    QHostAddress bindAddress = QHostAddress::AnyIPv4;
+};
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+public:
+    static constexpr int kVersionMajor = 3;
+    static constexpr int kVersionMinor = 4;
+    static constexpr int kVersionRevision = 4;
+
+    explicit MainWindow(Services services, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The start-up sequence. False when the program is to end (second instance, port taken).
+    bool startUp(const QStringList& arguments);
+
+    bool GpsdoVariant = false;
+
+    // Toolbar button by position, 1 to 7 (3 and 5 are separators).
+    void onToolbarButton(int position);
+    QAction* toolbarButton(int position) const;
+    void RefreshList();
+
+    QToolBar* Toolbar1;
+    QGroupBox* frmTreeView;
+    QTreeWidget* TreeView1;
+    PropertiesPanel* frmProperties;
+    QGroupBox* frmDiagnostics;
+    QPushButton* cmdPing;
+    QPushButton* cmdGetStats;
+    QCheckBox* chkGetVolume;
+    QWidget* Picture2;
+    QWidget* VUMeter;
+    QLabel* lblVolume;
+
+    ElementTree& tree() const { return *m_tree; }
+    ConfigLink& link() const { return *m_link; }
+    const ElementStore& store() const { return *m_store; }
+    FatalError& fatal() const { return *m_fatal; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildToolbar();
+    void buildDiagnostics(QWidget* client);
+    void onTreeClicked(QTreeWidgetItem* item);
+
+    Services m_services;
+    std::unique_ptr<ElementStore> m_store;
+    std::unique_ptr<FatalError> m_fatal;
+    std::unique_ptr<ConfigLink> m_link;
+    std::unique_ptr<ElementTree> m_tree;
+    QList<QAction*> m_buttons; // by position - 1
+};
+
+// Text of the title bar after start-up.
+QString stationTitle(bool gpsdoVariant);
+// True when the command line is the single word GPS, in any case.
+bool isGpsdoCommandLine(const QStringList& arguments);
+
+} // namespace vexo

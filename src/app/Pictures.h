@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace vexo {
+
+// The station's image list: 1 discover, 2 refresh, 3 save, 4 start monitoring, 5 stop
+// monitoring, 6 encoder, 7 any other element. Drawn at every size asked for, so they stay crisp
+// on high-density screens.
+QIcon picture(int number);
+
+// The application icon: an element's front panel with a link wave.
+QIcon applicationIcon();
+
+// The picture of the notice dialog, 420 x 373.
+QPixmap noticePicture();
+
+} // namespace vexo

@@ -1,0 +1,33 @@
+#include "MainWindow.h"
+#include "Pictures.h"
+#include "platform/InstanceGuard.h"
+#include "platform/MessageBoxes.h"
+#include "platform/ProgramEnd.h"
+#include "platform/StorePath.h"
+#include "platform/UserSettings.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vexolink-nms"));
+    QApplication::setOrganizationName(QStringLiteral("Korvanta"));
+    QApplication::setApplicationVersion(QStringLiteral("3.4.4"));
+    QApplication::setWindowIcon(vexo::applicationIcon());
+
+    vexo::QtMessageBoxes boxes;
+    vexo::QtUserSettings settings;
+    vexo::LockFileInstanceGuard guard;
+    vexo::ProcessEnd programEnd;
+    const QString storePath = vexo::resolveStorePath(QApplication::applicationDirPath());
+
+    vexo::MainWindow window(vexo::Services{boxes, settings, guard, programEnd, storePath});
+    boxes.setParent(&window);
+    QStringList arguments = QApplication::arguments();
+    arguments.removeFirst();
+    if (!window.startUp(arguments))
+        return 0; // another instance runs; a fatal error has already ended the process
+    window.show();
+    return app.exec();
+}

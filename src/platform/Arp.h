@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+namespace vexo {
+
+// The operating system's address resolution, as the MAC lookup needs it.
+class Arp
+{
+public:
+    virtual ~Arp() = default;
+    // ipv4 in host byte order; fills hw with the hardware address bytes; true on success.
+    virtual bool resolve(quint32 ipv4, QByteArray& hw) = 0;
+};
+
+// Linux: the kernel's neighbour table, read over rtnetlink (RTM_GETNEIGH).
+//
+// Netlink rather than /proc/net/arp because it reports the entry's exact state (a FAILED or
+// INCOMPLETE entry must not count as an answer) and the hardware address as bytes with their real
+// length, and because the same socket can listen for the table's change notifications, so an
+// attempt wakes up the moment the kernel learns the address instead of polling a text file.
+//
+// An address that is not yet known is resolved by the kernel itself: one empty UDP datagram to the
+// discard port (9) makes it send ARP requests, which needs no privileges. Each attempt waits at
+// most attemptMs for the answer; the caller keeps retrying (and its window alive) between attempts.
+class NeighbourTableArp : public Arp
+{
+public:
+    explicit NeighbourTableArp(int attemptMs = 100) : m_attemptMs(attemptMs) {}
+    bool resolve(quint32 ipv4, QByteArray& hw) override;
+
+private:
+    int m_attemptMs;
+};
+
+// Dotted-decimal IPv4 text (four decimal parts, each 0..255, blanks around a part allowed, the
+// texts IsValidIP accepts) to a host-order address. The shorthand forms of inet_aton ("10.0.0", "10.1", hex,
+// octal) are refused: a typing slip such as "10.0.0" must not become a request to the network address
+// 10.0.0.0, and no other place of the station accepts anything but four parts.
+bool parseIPv4(const QString& text, quint32& ipv4);
+
+} // namespace vexo

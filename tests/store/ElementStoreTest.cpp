@@ -1,0 +1,98 @@
+#include "store/ElementStore.h"
+#include "TestUtil.h"
+#include "store/IniFile.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace vexo;
+
+TEST(SharedHelpers, EncodeAndDecodeMac)
+{
+    EXPECT_EQ(Encode_MAC("00:50:c2:a1:b2:c3"), "0050C2A1B2C3");
+    EXPECT_EQ(Encode_MAC("00:50:C2:A1:B2:C"), "");
+    EXPECT_EQ(Encode_MAC("00:50:C2:A1:B2:C3:"), "");
+    EXPECT_EQ(Encode_MAC(""), "");
+    EXPECT_EQ(Decode_MAC("0050c2a1b2c3"), "00:50:C2:A1:B2:C3");
+    EXPECT_EQ(Decode_MAC("0050C2A1B2C"), "");
+    EXPECT_EQ(Decode_MAC("0050C2A1B2C3D"), "");
+}
+
+TEST(SharedHelpers, IsValidIP)
+{
+    EXPECT_TRUE(IsValidIP("10.0.0.1"));
+    EXPECT_TRUE(IsValidIP("0.0.0.0"));
+    EXPECT_TRUE(IsValidIP("255.255.255.255"));
+    EXPECT_TRUE(IsValidIP(" 10 . 0 .0. 1 "));
+    EXPECT_FALSE(IsValidIP(""));
+    EXPECT_FALSE(IsValidIP("10.0.0"));
+    EXPECT_FALSE(IsValidIP("10.0.0.1.5"));
+    EXPECT_FALSE(IsValidIP("192.168.1.300"));
+    EXPECT_FALSE(IsValidIP("10..0.1"));
+    EXPECT_FALSE(IsValidIP("10.a.0.1"));
+    EXPECT_FALSE(IsValidIP("10.-1.0.1"));
+    EXPECT_FALSE(IsValidIP("10.+1.0.1"));
+}
+
+TEST(ElementStoreSchema, DefaultsOfMissingKeys)
+{
+    QTemporaryDir dir;
+    ElementStore store(dir.filePath("nms.ini"));
+    ASSERT_TRUE(store.write("00:50:C2:A1:B2:C3", keys::name, "X"));
+    const QString mac = "00:50:C2:A1:B2:C3";
+    EXPECT_EQ(store.read(mac, keys::remote), "192.168.1.91");
+    EXPECT_EQ(store.read(mac, keys::multi), "239.255.255.239");
+    EXPECT_EQ(store.read(mac, keys::ver), "2.00");
+    EXPECT_EQ(store.read(mac, keys::bound), "0");
+    EXPECT_EQ(store.read(mac, keys::sfn), "0");
+    EXPECT_EQ(store.read(mac, keys::buf), "1");
+    EXPECT_EQ(store.read(mac, keys::att), "0");
+    EXPECT_EQ(store.read(mac, keys::sdm), "0");
+    EXPECT_EQ(store.read(mac, keys::sdl), "37");
+    EXPECT_EQ(store.read(mac, keys::sdt), "43");
+    EXPECT_EQ(store.read(mac, keys::dly), "0");
+    EXPECT_EQ(store.read(mac, keys::srv), "0");
+    EXPECT_EQ(store.read(mac, keys::ip), "");
+    EXPECT_EQ(store.read(mac, keys::role), "");
+    EXPECT_EQ(readFile(store.path()), QByteArray("[0050C2A1B2C3]\nNAME=X\n"));
+}
+
+TEST(ElementStoreSchema, TwentyLinesLoadTwentyOneAreCorrupted)
+{
+    QTemporaryDir dir;
+    ElementStore store(dir.filePath("nms.ini"));
+    const QString mac = "00:50:C2:00:00:01";
+    for (int i = 0; i < 20; ++i)
+        ASSERT_TRUE(store.write(mac, QString("k%1").arg(i), "1"));
+    EXPECT_EQ(store.lineCount(mac), 20);
+    EXPECT_LT(store.lineCount(mac), kCorruptedSectionLines);
+    ASSERT_TRUE(store.write(mac, "extra", "1"));
+    EXPECT_GE(store.lineCount(mac), kCorruptedSectionLines);
+}
+
+TEST(ElementStoreSchema, ReadsTheWindowsStationFileAndKeepsItReadable)
+{
+    // GIVEN the store the earlier Windows station left (CRLF, upper-case keys)
+    QTemporaryDir dir;
+    const QString path = dir.filePath("nms.ini");
+    const QByteArray original = readFile(fixturePath("nms-windows-station.ini"));
+    ASSERT_FALSE(original.isEmpty()) << "fixture missing";
+    ASSERT_TRUE(writeFile(path, original));
+    ElementStore store(path);
+    // THEN every key reads as written
+    EXPECT_EQ(LoadIniSectionsArray(path), (QStringList{"0050C2A1B2C3", "0050C2A1B2C4"}));
+    EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::name), "STUDIO A");
+    EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::remote), "10.0.0.9");
+    EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::att), "200");
+    EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::multi), "239.1.1.1");
+    EXPECT_EQ(store.lineCount("00:50:C2:A1:B2:C4"), 17);
+    // WHEN the station writes an existing and a new key THEN only those lines change, in CRLF
+    ASSERT_TRUE(store.write("00:50:C2:A1:B2:C4", keys::att, "14"));
+    ASSERT_TRUE(store.write("00:50:C2:A1:B2:C3", keys::dly, "2500"));
+    QByteArray expected = original;
+    expected.replace("ATT=200\r\n", "ATT=14\r\n");
+    expected.replace("BUF=6\r\n", "BUF=6\r\nDLY=2500\r\n");
+    EXPECT_EQ(readFile(path), expected);
+}
