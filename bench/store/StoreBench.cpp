@@ -1,0 +1,92 @@
+// Builds a store of 1000 elements with 18 keys each through the INI layer and times writing it
+// key by key, reading every key back, one more key write on the full store, and rebuilding the
+// element tree from it. Prints the figures; run on demand.
+#include "app/ElementTree.h"
+#include "platform/MessageBoxes.h"
+#include "store/ElementStore.h"
+#include "store/IniFile.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+class SilentBoxes : public vexo::MessageBoxes
+{
+public:
+    vexo::MsgAnswer show(const vexo::MessageBoxRequest& r) override { return r.defaultButton; }
+};
+
+QString macOf(int i)
+{
+    return QStringLiteral("0050C2%1").arg(i, 6, 16, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int elements = argc > 1 ? std::atoi(argv[1]) : 1000;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("nms.ini"));
+    const QStringList keyNames = {"name", "ip", "mask", "gw", "input", "type", "tx", "remote", "multi",
+                                  "role", "sn", "ver", "sfn", "buf", "att", "sdm", "sdl", "sdt"};
+
+    QElapsedTimer t;
+    t.start();
+    for (int i = 0; i < elements; ++i) {
+        for (const QString& key : keyNames) {
+            const QString value = key == QLatin1String("role") ? QString::number(1 + i % 2)
+                                                               : QStringLiteral("value-%1").arg(i);
+            if (!vexo::WriteToINI(macOf(i), key, value, path)) {
+                std::fprintf(stderr, "write failed\n");
+                return 1;
+            }
+        }
+    }
+    const double writeAll = t.nsecsElapsed() / 1e6;
+
+    t.restart();
+    qsizetype chars = 0;
+    for (int i = 0; i < elements; ++i) {
+        for (const QString& key : keyNames)
+            chars += vexo::ReadFromINI(macOf(i), key, path).size();
+    }
+    const double readAll = t.nsecsElapsed() / 1e6;
+
+    constexpr int kSingleWrites = 200;
+    t.restart();
+    for (int i = 0; i < kSingleWrites; ++i)
+        vexo::WriteToINI(macOf(i * 5 % elements), QStringLiteral("att"), QString::number(14 + i % 200), path);
+    const double oneWrite = t.nsecsElapsed() / 1e6 / kSingleWrites;
+
+    SilentBoxes boxes;
+    vexo::ElementStore store(path);
+    QGroupBox frame;
+    QTreeWidget tree(&frame);
+    QComboBox encoders;
+    vexo::ElementTree elementTree(store, boxes, &frame, &tree, &encoders, nullptr);
+    t.restart();
+    elementTree.Load_Config();
+    const double load = t.nsecsElapsed() / 1e6;
+
+    std::printf("store of %d elements x %lld keys (%lld bytes)\n", elements, qlonglong(keyNames.size()),
+                qlonglong(QFileInfo(path).size()));
+    std::printf("  write every key one by one : %9.1f ms (%.3f ms per write)\n", writeAll,
+                writeAll / (elements * keyNames.size()));
+    std::printf("  read every key back        : %9.1f ms (%.4f ms per read, %lld chars)\n", readAll,
+                readAll / (elements * keyNames.size()), qlonglong(chars));
+    std::printf("  one key write, full store  : %9.3f ms   (goal < 2 ms)\n", oneWrite);
+    std::printf("  Load_Config                : %9.1f ms   (goal < 1000 ms), %d entries, %d encoders\n", load,
+                tree.topLevelItemCount(), encoders.count() - 1);
+    return 0;
+}
