@@ -1,0 +1,41 @@
+#include "MacLookup.h"
+
+#include "platform/Arp.h"
+
+namespace vexo {
+
+bool GetRemoteMAC(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
+{
+    quint32 address = 0;
+    // The all-ones value is both the "no address" answer of the classic conversion and the
+    // limited broadcast: neither names one host.
+    if (!parseIPv4(ip, address) || address == 0 || address == 0xFFFFFFFFu)
+        return false;
+    QByteArray hw;
+    if (!arp.resolve(address, hw) || hw.isEmpty())
+        return false;
+    // The hardware address buffer holds 8 bytes; an address whose first four are all zero is no
+    // answer (an entry of an interface without hardware addresses).
+    QByteArray buffer = hw.left(8);
+    buffer.append(QByteArray(8 - buffer.size(), '\0'));
+    if (buffer.left(4) == QByteArray(4, '\0'))
+        return false;
+    mac = MakeMACText(hw, delimiter);
+    return true;
+}
+
+QString MakeMACText(const QByteArray& bytes, const QString& delimiter)
+{
+    if (bytes.size() != 6)
+        return QString();
+    QString text;
+    text.reserve(12 + 5 * delimiter.size());
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0)
+            text += delimiter;
+        text += QStringLiteral("%1").arg(quint8(bytes[i]), 2, 16, QLatin1Char('0')).toUpper();
+    }
+    return text;
+}
+
+} // namespace vexo
