@@ -1,0 +1,67 @@
+#include "MeasureLink.h"
+
+#include "MeasureCodec.h"
+
+#include <QNetworkDatagram>
+#include <QStringList>
+#include <QUdpSocket>
+
+namespace vexo {
+
+bool MeasureLink::bind()
+{
+    if (m_socket.state() == QAbstractSocket::BoundState)
+        return true;
+    return m_socket.bind(m_ctx.bindAddress, kMeasurePort, QAbstractSocket::DontShareAddress);
+}
+
+void MeasureLink::close()
+{
+    m_socket.close();
+}
+
+bool MeasureLink::send(const QByteArray& request, QString* problem)
+{
+    auto failed = [problem](const QString& why) {
+        if (problem)
+            *problem = why;
+        return false;
+    };
+    if (m_socket.state() != QAbstractSocket::BoundState)
+        return failed(QStringLiteral("The measurement port 2978 is not open."));
+    const QString ip = read(keys::ip).trimmed();
+    if (ip.isEmpty())
+        return failed(QStringLiteral("No IP address is stored for this element."));
+    if (!IsValidIP(ip))
+        return failed(QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip));
+    // The store accepts blanks around each part; the socket wants them gone.
+    QStringList parts = ip.split(QLatin1Char('.'));
+    for (QString& part : parts)
+        part = QString::number(part.trimmed().toInt());
+    const QHostAddress host(parts.join(QLatin1Char('.')));
+    if (host.isNull())
+        return failed(QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip));
+    if (m_socket.writeDatagram(request, host, kMeasurePort) != request.size())
+        return failed(
+            QStringLiteral("Sending to %1 failed: %2").arg(host.toString(), m_socket.errorString()));
+    return true;
+}
+
+QList<QByteArray> MeasureLink::drain()
+{
+    QList<QByteArray> datagrams;
+    while (m_socket.hasPendingDatagrams()) {
+        const QNetworkDatagram d = m_socket.receiveDatagram();
+        if (!d.isValid())
+            break;
+        datagrams << d.data();
+    }
+    return datagrams;
+}
+
+QString sendFailureText(const QString& problem)
+{
+    return QStringLiteral("Cannot send the request to the element.\r") + problem;
+}
+
+} // namespace vexo

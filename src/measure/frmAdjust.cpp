@@ -1,0 +1,336 @@
+#include "frmAdjust.h"
+
+#include "MeasureWidgets.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QVBoxLayout>
+
+namespace vexo {
+
+namespace {
+
+const QString kOccupied = QStringLiteral("Unable to use UDP port 2978: occupied.");
+const QString kRetrievalError =
+    QStringLiteral("Error 4 while retrieving values. Please reset the device and try again.");
+const QString kUnsaved =
+    QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button.");
+const QString kAutoClearCounters = QStringLiteral("AutoClearCounters");
+
+} // namespace
+
+frmAdjust::frmAdjust(MeasureContext ctx, QWidget* parent)
+    : QDialog(parent), m_ctx(std::move(ctx)), udpClient3(new QUdpSocket(this)), m_link(*udpClient3, m_ctx)
+{
+    setObjectName(QStringLiteral("frmAdjust"));
+    setWindowTitle(QStringLiteral("SFN Adjustment"));
+    setModal(true);
+    udpClient3->setObjectName(QStringLiteral("udpClient3"));
+
+    // Measurements
+    Frame1 = new QGroupBox(QStringLiteral("Measurements:"), this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    auto* grid = new QGridLayout(Frame1);
+    grid->setHorizontalSpacing(12);
+    grid->setColumnStretch(1, 1);
+    const QString widestTime = FormatNanoseconds(std::numeric_limits<qint32>::min());
+    struct Row
+    {
+        const char* captionName;
+        const char* caption;
+        QLabel** value;
+        const char* valueName;
+    };
+    const Row rows[] = {
+        {"Label1", "Network latency (MIN):", &lblCurrentDelayMIN, "lblCurrentDelayMIN"},
+        {"Label2", "Network latency (MAX):", &lblCurrentDelayMAX, "lblCurrentDelayMAX"},
+        {"Label3", "Network latency (AVG):", &lblCurrentDelayAVG, "lblCurrentDelayAVG"},
+        {"Label4", "MAC interface latency:", &lblFixedLatencyMAC, "lblFixedLatencyMAC"},
+        {"Label5", "Audio interface latency:", &lblFixedLatencyAUDIO, "lblFixedLatencyAUDIO"},
+        {"Label6", "Latency summary (MIN):", &lblDelaySumMIN, "lblDelaySumMIN"},
+        {"Label7", "Latency summary (MAX):", &lblDelaySumMAX, "lblDelaySumMAX"},
+        {"Label8", "Latency summary (AVG):", &lblDelaySumAVG, "lblDelaySumAVG"},
+    };
+    int gridRow = 0;
+    for (const Row& r : rows) {
+        grid->addWidget(makeCaptionLabel(Frame1, r.captionName, QString::fromLatin1(r.caption)), gridRow, 0);
+        *r.value = makeValueLabel(Frame1, r.valueName, widestTime);
+        grid->addWidget(*r.value, gridRow, 1);
+        ++gridRow;
+    }
+    cmdResetStats = new QPushButton(QStringLiteral("&Clear"), Frame1);
+    cmdResetStats->setObjectName(QStringLiteral("cmdResetStats"));
+    cmdResetStats->setToolTip(QStringLiteral("Reset counters to zero"));
+    cmdResetStats->setAutoDefault(false);
+    chkAutoUpdate = new QCheckBox(QStringLiteral("&Auto"), Frame1);
+    chkAutoUpdate->setObjectName(QStringLiteral("chkAutoUpdate"));
+    chkAutoUpdate->setToolTip(QStringLiteral("Auto refresh (every 1 sec)"));
+    cmdRefresh = new QPushButton(QStringLiteral("&Refresh"), Frame1);
+    cmdRefresh->setObjectName(QStringLiteral("cmdRefresh"));
+    cmdRefresh->setAutoDefault(false);
+    auto* measureButtons = new QHBoxLayout;
+    measureButtons->addWidget(cmdResetStats);
+    measureButtons->addStretch(1);
+    measureButtons->addWidget(chkAutoUpdate);
+    measureButtons->addWidget(cmdRefresh);
+    grid->setRowMinimumHeight(gridRow++, 6);
+    grid->addLayout(measureButtons, gridRow, 0, 1, 2);
+
+    // Adjustments
+    Frame2 = new QGroupBox(QStringLiteral("Adjustments:"), this);
+    Frame2->setObjectName(QStringLiteral("Frame2"));
+    auto* adjust = new QGridLayout(Frame2);
+    adjust->setHorizontalSpacing(12);
+    adjust->setColumnStretch(1, 1);
+    adjust->addWidget(makeCaptionLabel(Frame2, "Label9", QStringLiteral("Latency compensation:")), 0, 0);
+    lblAdditionalDelay = makeValueLabel(Frame2, "lblAdditionalDelay", widestTime);
+    adjust->addWidget(lblAdditionalDelay, 0, 1);
+    scrlAdditionalDelay = new QScrollBar(Qt::Horizontal, Frame2);
+    scrlAdditionalDelay->setObjectName(QStringLiteral("scrlAdditionalDelay"));
+    scrlAdditionalDelay->setRange(kDelayPositionMin, kDelayPositionMax);
+    scrlAdditionalDelay->setSingleStep(1);
+    scrlAdditionalDelay->setPageStep(100);
+    scrlAdditionalDelay->setMinimumHeight(18);
+    adjust->addWidget(scrlAdditionalDelay, 1, 0, 1, 2);
+    chkAutoServo = new QCheckBox(QStringLiteral("Auto &delay compensation"), Frame2);
+    chkAutoServo->setObjectName(QStringLiteral("chkAutoServo"));
+    chkAutoServo->setToolTip(QStringLiteral("Enables auto compansation of Network latency"));
+    cmdSet = new QPushButton(QStringLiteral("&Set"), Frame2);
+    cmdSet->setObjectName(QStringLiteral("cmdSet"));
+    cmdSet->setAutoDefault(false);
+    auto* servoRow = new QHBoxLayout;
+    servoRow->addWidget(chkAutoServo);
+    servoRow->addStretch(1);
+    servoRow->addWidget(cmdSet);
+    adjust->addLayout(servoRow, 2, 0, 1, 2);
+    chkAutoClear = new QCheckBox(QStringLiteral("Auto clea&r counters"), Frame2);
+    chkAutoClear->setObjectName(QStringLiteral("chkAutoClear"));
+    chkAutoClear->setToolTip(QStringLiteral("Clear counters after each 'Set' command"));
+    adjust->addWidget(chkAutoClear, 3, 0, 1, 2);
+
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(Frame1);
+    main->addWidget(Frame2);
+    main->setSizeConstraint(QLayout::SetFixedSize);
+
+    Timer1 = new QTimer(this);
+    Timer1->setObjectName(QStringLiteral("Timer1"));
+    Timer1->setInterval(250);
+    Timer2 = new QTimer(this);
+    Timer2->setObjectName(QStringLiteral("Timer2"));
+    Timer2->setInterval(1000);
+
+    // A check box's handler runs on every change of its state, whoever makes it; the scroll bar's
+    // on every change of position, dragging included. Setting the state it already has runs
+    // nothing.
+    connect(cmdRefresh, &QPushButton::clicked, this, [this] { cmdRefresh_Click(); });
+    connect(cmdResetStats, &QPushButton::clicked, this, [this] { cmdResetStats_Click(); });
+    connect(cmdSet, &QPushButton::clicked, this, [this] { cmdSet_Click(); });
+    connect(chkAutoUpdate, &QCheckBox::toggled, this, [this](bool on) { chkAutoUpdate_Click(on); });
+    connect(chkAutoClear, &QCheckBox::toggled, this, [this](bool on) { chkAutoClear_Click(on); });
+    connect(chkAutoServo, &QCheckBox::toggled, this, [this](bool) { chkAutoServo_Click(); });
+    connect(scrlAdditionalDelay, &QScrollBar::valueChanged, this,
+            [this](int position) { scrlAdditionalDelay_Change(position); });
+    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
+    connect(udpClient3, &QUdpSocket::readyRead, this, [this] { udpClient3_DataArrival(); });
+}
+
+frmAdjust::~frmAdjust()
+{
+    Timer1->stop();
+    Timer2->stop();
+    m_link.close();
+}
+
+bool frmAdjust::openLink()
+{
+    PendingSave = false;
+    for (QLabel* label :
+         {lblCurrentDelayMIN, lblCurrentDelayMAX, lblCurrentDelayAVG, lblFixedLatencyMAC,
+          lblFixedLatencyAUDIO, lblDelaySumMIN, lblDelaySumMAX, lblDelaySumAVG, lblAdditionalDelay})
+        label->setText(QStringLiteral("-"));
+    Timer1->stop();
+    Timer2->stop();
+
+    // Stored values outside their range: a delay is clamped to the scroll range (anything that
+    // is not a whole number counts as 0); a flag is on only for "1".
+    chkAutoClear->setChecked(StoredFlag(m_ctx.settings.value(kAutoClearCounters, QStringLiteral("0"))));
+    scrlAdditionalDelay->setValue(StoredDelayPosition(m_link.read(keys::dly)));
+    chkAutoServo->setChecked(StoredFlag(m_link.read(keys::srv)));
+    showAdditionalDelay();
+
+    if (!m_link.bind()) {
+        m_ctx.fatal.fail(kOccupied);
+        return false;
+    }
+    if (!m_link.send(kGetDel)) {
+        m_link.close();
+        m_ctx.fatal.fail(kOccupied);
+        return false;
+    }
+    return true;
+}
+
+void frmAdjust::done(int result)
+{
+    Timer1->stop();
+    Timer2->stop();
+    if (PendingSave) {
+        PendingSave = false;
+        const QString mac = m_link.selectedMac();
+        const bool written =
+            m_ctx.store.write(mac, keys::dly, QString::number(AdditionalDelayNs / kNsPerDelayPosition)) &&
+            m_ctx.store.write(mac, keys::srv,
+                              chkAutoServo->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+        if (!written)
+            m_ctx.boxes.critical(
+                QString(), QStringLiteral("Cannot save this element info.\rThe delay and auto servo setting "
+                                          "were not stored."));
+        m_ctx.boxes.information(QString(), kUnsaved);
+    }
+    m_link.close();
+    QDialog::done(result);
+}
+
+void frmAdjust::AutoRefreshOff()
+{
+    chkAutoUpdate->setChecked(false);
+    Timer2->stop();
+}
+
+bool frmAdjust::sendOrReport(const QByteArray& request)
+{
+    QString problem;
+    if (m_link.send(request, &problem))
+        return true;
+    // The window stays open; auto refresh stops so that the message is not repeated every second.
+    AutoRefreshOff();
+    m_ctx.boxes.critical(QString(), sendFailureText(problem));
+    return false;
+}
+
+void frmAdjust::Refresh()
+{
+    sendOrReport(kGetDel);
+}
+
+void frmAdjust::cmdRefresh_Click()
+{
+    Refresh();
+}
+
+void frmAdjust::Timer2_Timer()
+{
+    if (chkAutoUpdate->isChecked())
+        Refresh();
+}
+
+void frmAdjust::chkAutoUpdate_Click(bool checked)
+{
+    if (checked)
+        Timer2->start();
+    else
+        Timer2->stop();
+}
+
+void frmAdjust::chkAutoClear_Click(bool checked)
+{
+    AutoRefreshOff();
+    m_ctx.settings.setValue(kAutoClearCounters, checked ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void frmAdjust::chkAutoServo_Click()
+{
+    AutoRefreshOff();
+}
+
+void frmAdjust::scrlAdditionalDelay_Change(int)
+{
+    AutoRefreshOff();
+    showAdditionalDelay();
+}
+
+void frmAdjust::showAdditionalDelay()
+{
+    AdditionalDelayNs = scrlAdditionalDelay->value() * kNsPerDelayPosition;
+    lblAdditionalDelay->setText(FormatNanoseconds(AdditionalDelayNs));
+}
+
+void frmAdjust::cmdSet_Click()
+{
+    AutoRefreshOff();
+    if (!sendOrReport(BuildSetDelayRequest(AdditionalDelayNs, chkAutoServo->isChecked())))
+        return; // nothing reached the element: nothing to clear, nothing to remind of
+    if (chkAutoClear->isChecked())
+        Timer1->start();
+    PendingSave = true;
+}
+
+void frmAdjust::Timer1_Timer()
+{
+    Timer1->stop();
+    sendOrReport(kRstStats);
+}
+
+void frmAdjust::cmdResetStats_Click()
+{
+    AutoRefreshOff();
+    if (!m_ctx.boxes.askYesNo(QStringLiteral("Reset counters"),
+                              QStringLiteral("You will reset all counters to zero.\rAre you sure?")))
+        return;
+    sendOrReport(kRstStats);
+}
+
+void frmAdjust::udpClient3_DataArrival()
+{
+    m_pending << m_link.drain();
+    if (m_applying)
+        return;
+    m_applying = true;
+    while (!m_pending.isEmpty())
+        applyRecord(m_pending.takeFirst());
+    m_applying = false;
+}
+
+void frmAdjust::applyRecord(const QByteArray& datagram)
+{
+    if (!AdjustAcceptsLength(datagram.size()))
+        return;
+    lblFixedLatencyMAC->setText(FormatNanoseconds(FixedLatencyMacNs));
+    lblFixedLatencyAUDIO->setText(FormatNanoseconds(FixedLatencyAudioNs));
+
+    const MeasurementValues record = DecodeMeasurementRecord(datagram);
+    const QString role = m_ctx.roleCaption ? m_ctx.roleCaption() : QString();
+    const AdjustOutcome outcome = AdjustArithmetic(record, m_link.read(keys::sfn), role);
+    if (outcome.reachesControls) {
+        UDP_Response_PTP_Additional_Delay = outcome.UDP_Response_PTP_Additional_Delay;
+        // A changed position or servo state runs its handler, which ends auto refresh.
+        scrlAdditionalDelay->setValue(outcome.scrollPosition);
+        showAdditionalDelay();
+        UDP_Response_PTP_Auto_Servo = outcome.UDP_Response_PTP_Auto_Servo;
+        chkAutoServo->setChecked(outcome.servoChecked);
+        chkAutoServo->setText(outcome.servoCaption);
+        if (outcome.average)
+            UDP_Response_PTP_Propagation_Delay_Average = *outcome.average;
+        if (outcome.minimum)
+            UDP_Response_PTP_Propagation_Delay_Minimum = *outcome.minimum;
+        if (outcome.maximum)
+            UDP_Response_PTP_Propagation_Delay_Maximum = *outcome.maximum;
+        for (const LabelUpdate& u : outcome.latencyUpdates) {
+            if (auto* label = Frame1->findChild<QLabel*>(u.label))
+                label->setText(u.text);
+        }
+    }
+    if (outcome.failed)
+        m_ctx.boxes.critical(QString(), kRetrievalError);
+}
+
+} // namespace vexo

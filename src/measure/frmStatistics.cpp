@@ -1,0 +1,180 @@
+#include "frmStatistics.h"
+
+#include "MeasureWidgets.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QUdpSocket>
+#include <QVBoxLayout>
+
+namespace vexo {
+
+namespace {
+
+const QString kOccupied = QStringLiteral("Error 2: Unable to use UDP port 2978: occupied.");
+const QString kRetrievalError =
+    QStringLiteral("Error 5 while retrieving values. Please reset the device and try again.");
+
+} // namespace
+
+frmStatistics::frmStatistics(MeasureContext ctx, QWidget* parent)
+    : QDialog(parent), m_ctx(std::move(ctx)), udpClient2(new QUdpSocket(this)), m_link(*udpClient2, m_ctx)
+{
+    setObjectName(QStringLiteral("frmStatistics"));
+    setWindowTitle(QStringLiteral("Statistics"));
+    setModal(true);
+    udpClient2->setObjectName(QStringLiteral("udpClient2"));
+
+    frmStats = new QGroupBox(QStringLiteral("[DEVICE]"), this);
+    frmStats->setObjectName(QStringLiteral("frmStats"));
+    auto* grid = new QGridLayout(frmStats);
+    grid->setHorizontalSpacing(12);
+    grid->setColumnStretch(1, 1);
+
+    const QString widestCount = QStringLiteral("-2147483648");
+    const QString widestCell = QStringLiteral("-2147483648 (-100.00%)");
+    const QString widestTime = QStringLiteral("-2147483648 nS");
+    struct Row
+    {
+        const char* captionName;
+        const char* caption;
+        QLabel** value;
+        const char* valueName;
+        const QString& widest;
+    };
+    const Row rows[] = {
+        {"Label1", "Good TX Frames:", &lblMACTxOK, "lblMACTxOK", widestCount},
+        {"Label2", "Bad TX Frames:", &lblMACTxErr, "lblMACTxErr", widestCell},
+        {"Label3", "Good RX Frames:", &lblMACRxOK, "lblMACRxOK", widestCount},
+        {"Label4", "Bad RX Frames:", &lblMACRxErr, "lblMACRxErr", widestCell},
+        {"Label5", "OK Audio Frames:", &lblAudioRxFramesOK, "lblAudioRxFramesOK", widestCount},
+        {"Label6", "Bad Audio Frames:", &lblAudioRxFramesErr, "lblAudioRxFramesErr", widestCell},
+        {"Label7", "Good PTP Sync:", &lblPTPRxOK, "lblPTPRxOK", widestCount},
+        {"Label8", "Bad PTP Sync:", &lblPTPRxErr, "lblPTPRxErr", widestCount},
+        {"Label9", "Clock Difference:", &lblPTPClkAdj, "lblPTPClkAdj", widestTime},
+        {"Label10", "Measured delay:", &lblPTPLatency, "lblPTPLatency", widestTime},
+    };
+    int gridRow = 0;
+    for (int i = 0; i < 10; ++i) {
+        if (i == 6) {
+            // The PTP rows stand apart from the frame counters.
+            grid->setRowMinimumHeight(gridRow, 10);
+            ++gridRow;
+        }
+        const Row& r = rows[i];
+        grid->addWidget(makeCaptionLabel(frmStats, r.captionName, QString::fromLatin1(r.caption)), gridRow,
+                        0);
+        *r.value = makeValueLabel(frmStats, r.valueName, r.widest);
+        grid->addWidget(*r.value, gridRow, 1);
+        ++gridRow;
+    }
+
+    cmdResetStats = new QPushButton(QStringLiteral("&Clear"), this);
+    cmdResetStats->setObjectName(QStringLiteral("cmdResetStats"));
+    cmdResetStats->setToolTip(QStringLiteral("Reset counters to zero"));
+    cmdResetStats->setAutoDefault(false);
+    cmdRefreshStats = new QPushButton(QStringLiteral("&Refresh"), this);
+    cmdRefreshStats->setObjectName(QStringLiteral("cmdRefreshStats"));
+    cmdRefreshStats->setToolTip(QStringLiteral("Fetch counters"));
+    cmdRefreshStats->setAutoDefault(false);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(cmdResetStats);
+    buttons->addWidget(cmdRefreshStats);
+
+    auto* main = new QVBoxLayout(this);
+    main->addWidget(frmStats);
+    main->addLayout(buttons);
+    main->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(cmdResetStats, &QPushButton::clicked, this, [this] { cmdResetStats_Click(); });
+    connect(cmdRefreshStats, &QPushButton::clicked, this, [this] { cmdRefreshStats_Click(); });
+    connect(udpClient2, &QUdpSocket::readyRead, this, [this] { udpClient2_DataArrival(); });
+}
+
+frmStatistics::~frmStatistics()
+{
+    m_link.close();
+}
+
+bool frmStatistics::openLink()
+{
+    if (!m_link.bind()) {
+        m_ctx.fatal.fail(kOccupied);
+        return false;
+    }
+    frmStats->setTitle(m_link.read(keys::name) + QLatin1Char(':'));
+    QString problem;
+    if (!m_link.send(kGetStats, &problem)) {
+        m_link.close();
+        m_ctx.fatal.fail(kOccupied);
+        return false;
+    }
+    return true;
+}
+
+void frmStatistics::done(int result)
+{
+    m_link.close();
+    QDialog::done(result);
+}
+
+void frmStatistics::sendOrReport(const QByteArray& request)
+{
+    // Once the window is open, a request that cannot leave is the operator's to fix (address,
+    // network); the window stays usable.
+    QString problem;
+    if (!m_link.send(request, &problem))
+        m_ctx.boxes.critical(QString(), sendFailureText(problem));
+}
+
+void frmStatistics::Refresh()
+{
+    sendOrReport(kGetStats);
+}
+
+void frmStatistics::cmdRefreshStats_Click()
+{
+    Refresh();
+}
+
+void frmStatistics::cmdResetStats_Click()
+{
+    if (!m_ctx.boxes.askYesNo(QStringLiteral("Reset counters"),
+                              QStringLiteral("You will reset all counters to zero.\rAre you sure?")))
+        return;
+    sendOrReport(kRstStats);
+}
+
+void frmStatistics::udpClient2_DataArrival()
+{
+    m_pending << m_link.drain();
+    if (m_applying)
+        return;
+    m_applying = true;
+    while (!m_pending.isEmpty())
+        applyRecord(m_pending.takeFirst());
+    m_applying = false;
+}
+
+void frmStatistics::applyRecord(const QByteArray& datagram)
+{
+    if (!StatisticsAcceptsLength(datagram.size()))
+        return;
+    const MeasurementValues record = DecodeMeasurementRecord(datagram);
+    const QString sfn = m_link.read(keys::sfn);
+    const QString role = m_ctx.roleCaption ? m_ctx.roleCaption() : QString();
+    const StatisticsOutcome outcome = StatisticsArithmetic(record, sfn, role, m_values);
+    for (const LabelUpdate& u : outcome.updates) {
+        if (auto* label = frmStats->findChild<QLabel*>(u.label))
+            label->setText(u.text);
+    }
+    if (outcome.failed)
+        m_ctx.boxes.critical(QString(), kRetrievalError);
+}
+
+} // namespace vexo
