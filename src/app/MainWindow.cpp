@@ -3,9 +3,18 @@
 #include "Disclaimer.h"
 #include "ElementTree.h"
 #include "LevelMeter.h"
+#include "PanelEditorPort.h"
 #include "Pictures.h"
+#include "diagnostics/MacLookup.h"
+#include "diagnostics/PingTest.h"
+#include "discovery/Paging.h"
 #include "editor/PropertiesPanel.h"
 #include "link/ConfigLink.h"
+#include "link/ConfigSender.h"
+#include "link/ReplyHandler.h"
+#include "measure/MeasureLink.h"
+#include "measure/frmAdjust.h"
+#include "measure/frmStatistics.h"
 #include "platform/FatalError.h"
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
@@ -48,8 +57,8 @@ bool isGpsdoCommandLine(const QStringList& arguments)
     return arguments.join(QLatin1Char(' ')).toUpper() == QLatin1String("GPS");
 }
 
-MainWindow::MainWindow(Services services, QWidget* parent)
-    : QMainWindow(parent), m_services(std::move(services)),
+MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget* parent)
+    : QMainWindow(parent), GpsdoVariant(isGpsdoCommandLine(arguments)), m_services(std::move(services)),
       m_store(std::make_unique<ElementStore>(m_services.storePath)),
       m_fatal(std::make_unique<FatalError>(m_services.boxes, m_services.programEnd))
 {
@@ -103,6 +112,35 @@ MainWindow::MainWindow(Services services, QWidget* parent)
 
     m_tree = std::make_unique<ElementTree>(*m_store, m_services.boxes, frmTreeView, TreeView1,
                                            frmProperties->cmbEncoders, VUMeter);
+
+    m_editorPort = std::make_unique<PanelEditorPort>(*frmProperties);
+    m_replyHandler = std::make_unique<ReplyHandler>(
+        *m_link, *m_store, m_services.boxes, *m_editorPort,
+        [this](const QString& ip, QString& mac) {
+            return GetRemoteMAC(m_services.arp, ip, QStringLiteral(":"), mac);
+        },
+        [this] { m_tree->Load_Config(); });
+    m_link->setReplyHandler([this](const QueuedReply& reply) { m_replyHandler->HandleConfigReply(reply); });
+    m_sender = std::make_unique<ConfigSender>(*m_link, *m_store, m_services.boxes, *m_editorPort);
+    m_discovery = std::make_unique<Discovery>(
+        DiscoveryContext{*m_link, *m_store, m_services.boxes, *m_replyHandler, chkGetVolume,
+                         [this] { frmProperties->ClearElementProperties(); },
+                         [this] {
+                             m_tree->clear();
+                             frmProperties->cmbEncoders->clear();
+                             frmProperties->cmbEncoders->addItem(QStringLiteral("<None>"));
+                             VUMeter->resize(0, VUMeter->height());
+                             m_tree->updateCaption();
+                         },
+                         [this] { m_tree->Load_Config(); }});
+
+    m_ping = new PingTest(
+        m_services.icmp, m_services.boxes, cmdPing, frmProperties->txtElementIP,
+        [this] { return frmProperties->selectedMac(); }, this);
+    connect(cmdPing, &QPushButton::clicked, m_ping, &PingTest::onClicked);
+    connect(cmdGetStats, &QPushButton::clicked, this, &MainWindow::openStatistics);
+    connect(frmProperties->cmdAdjust, &QPushButton::clicked, this, &MainWindow::openAdjust);
+    frmProperties->applyTabOrder();
 
     setFixedSize(px(10830), px(5910));
 }
@@ -188,10 +226,8 @@ void MainWindow::buildDiagnostics(QWidget* client)
     chkGetVolume->setVisible(false);
 }
 
-bool MainWindow::startUp(const QStringList& arguments)
+bool MainWindow::startUp()
 {
-    GpsdoVariant = isGpsdoCommandLine(arguments);
-
     if (!m_services.instanceGuard.acquire()) {
         m_services.boxes.information(
             QStringLiteral("Korvanta Vexolink NMS"),
@@ -216,15 +252,20 @@ bool MainWindow::startUp(const QStringList& arguments)
     }
     setWindowTitle(stationTitle(GpsdoVariant));
     frmProperties->setBufferMaximum(GpsdoVariant ? 23 : 22);
-    frmProperties->setGpsdoVariant(GpsdoVariant);
     return true;
 }
 
 void MainWindow::onToolbarButton(int position)
 {
     switch (position) {
+    case 1:
+        m_discovery->AutoDiscovery(this);
+        break;
     case 2:
         RefreshList();
+        break;
+    case 4:
+        m_sender->SaveChanges();
         break;
     case 6:
         chkGetVolume->setChecked(true);
@@ -246,6 +287,36 @@ void MainWindow::RefreshList()
     m_tree->clear();
     m_tree->Load_Config();
     frmProperties->ClearElementProperties();
+}
+
+namespace {
+template <typename Window> void openMeasureWindow(const MeasureContext& ctx, QWidget* parent)
+{
+    Window window(ctx, parent);
+    if (window.openLink())
+        window.exec();
+}
+} // namespace
+
+MeasureContext MainWindow::measureContext() const
+{
+    return MeasureContext{*m_store,
+                          m_services.boxes,
+                          m_services.settings,
+                          *m_fatal,
+                          [this] { return frmProperties->selectedMac(); },
+                          [this] { return frmProperties->elementType(); },
+                          m_services.bindAddress};
+}
+
+void MainWindow::openStatistics()
+{
+    openMeasureWindow<frmStatistics>(measureContext(), this);
+}
+
+void MainWindow::openAdjust()
+{
+    openMeasureWindow<frmAdjust>(measureContext(), this);
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)

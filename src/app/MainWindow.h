@@ -17,8 +17,15 @@ class QTreeWidgetItem;
 
 namespace vexo {
 
+class Arp;
+class ConfigSender;
+class Discovery;
 class ElementStore;
 class ElementTree;
+class Icmp;
+class PanelEditorPort;
+class PingTest;
+class ReplyHandler;
 class FatalError;
 class InstanceGuard;
 class MessageBoxes;
@@ -26,6 +33,7 @@ class ProgramEnd;
 class PropertiesPanel;
 class UserSettings;
 class ConfigLink;
+struct MeasureContext;
 
 // What the station needs from the machine; the application passes the real services, tests
 // pass fakes.
@@ -35,6 +43,8 @@ struct Services
     UserSettings& settings;
     InstanceGuard& instanceGuard;
     ProgramEnd& programEnd;
+    Arp& arp;
+    Icmp& icmp;
     QString storePath;
     QHostAddress bindAddress = QHostAddress::AnyIPv4;
 };
@@ -47,11 +57,13 @@ public:
     static constexpr int kVersionMinor = 4;
     static constexpr int kVersionRevision = 4;
 
-    explicit MainWindow(Services services, QWidget* parent = nullptr);
+    // The command line is read first: the GPSDO variant shapes the editor.
+    MainWindow(Services services, const QStringList& arguments, QWidget* parent = nullptr);
     ~MainWindow() override;
 
-    // The start-up sequence. False when the program is to end (second instance, port taken).
-    bool startUp(const QStringList& arguments);
+    // The rest of the start-up sequence. False when the program is to end (second instance,
+    // port taken).
+    bool startUp();
 
     bool GpsdoVariant = false;
 
@@ -59,6 +71,8 @@ public:
     void onToolbarButton(int position);
     QAction* toolbarButton(int position) const;
     void RefreshList();
+    void openStatistics();
+    void openAdjust();
 
     QToolBar* Toolbar1;
     QGroupBox* frmTreeView;
@@ -76,6 +90,8 @@ public:
     ConfigLink& link() const { return *m_link; }
     const ElementStore& store() const { return *m_store; }
     FatalError& fatal() const { return *m_fatal; }
+    ReplyHandler& replyHandler() const { return *m_replyHandler; }
+    PingTest& pingTest() const { return *m_ping; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -84,12 +100,18 @@ private:
     void buildToolbar();
     void buildDiagnostics(QWidget* client);
     void onTreeClicked(QTreeWidgetItem* item);
+    MeasureContext measureContext() const;
 
     Services m_services;
     std::unique_ptr<ElementStore> m_store;
     std::unique_ptr<FatalError> m_fatal;
     std::unique_ptr<ConfigLink> m_link;
     std::unique_ptr<ElementTree> m_tree;
+    std::unique_ptr<PanelEditorPort> m_editorPort;
+    std::unique_ptr<ReplyHandler> m_replyHandler;
+    std::unique_ptr<ConfigSender> m_sender;
+    std::unique_ptr<Discovery> m_discovery;
+    PingTest* m_ping = nullptr;
     QList<QAction*> m_buttons; // by position - 1
 };
 

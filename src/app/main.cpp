@@ -1,5 +1,7 @@
 #include "MainWindow.h"
 #include "Pictures.h"
+#include "platform/Arp.h"
+#include "platform/Icmp.h"
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramEnd.h"
@@ -20,13 +22,16 @@ int main(int argc, char** argv)
     vexo::QtUserSettings settings;
     vexo::LockFileInstanceGuard guard;
     vexo::ProcessEnd programEnd;
+    vexo::NeighbourTableArp arp;
+    vexo::LinuxIcmp icmp;
     const QString storePath = vexo::resolveStorePath(QApplication::applicationDirPath());
 
-    vexo::MainWindow window(vexo::Services{boxes, settings, guard, programEnd, storePath});
-    boxes.setParent(&window);
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
-    if (!window.startUp(arguments))
+    vexo::MainWindow window(vexo::Services{boxes, settings, guard, programEnd, arp, icmp, storePath},
+                            arguments);
+    boxes.setParent(&window);
+    if (!window.startUp())
         return 0; // another instance runs; a fatal error has already ended the process
     window.show();
     return app.exec();

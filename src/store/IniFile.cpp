@@ -271,13 +271,15 @@ QString ReadFromINI(const QString& section, const QString& key, const QString& p
     return valueOf(doc.lines[size_t(*line)].text);
 }
 
-bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path)
+namespace {
+
+// Puts one key into the parsed file, as a write of that key alone would.
+bool applyWrite(Document& doc, const QString& section, const QString& key, const QString& value)
 {
     const QByteArray sectionBytes = toBytes(section).trimmed();
     const QByteArray keyBytes = toBytes(key).trimmed().toUpper();
     if (sectionBytes.isEmpty() || keyBytes.isEmpty() || keyBytes.contains('=') || sectionBytes.contains(']'))
         return false;
-    Document doc = load(path);
     // Blanks at the end of a value are not kept (they would be dropped on reading anyway).
     QByteArray valueBytes = toBytes(value);
     while (valueBytes.endsWith(' ') || valueBytes.endsWith('\t'))
@@ -290,18 +292,37 @@ bool WriteToINI(const QString& section, const QString& key, const QString& value
             // Keep the key's own spelling; change only what follows "=".
             QByteArray& text = doc.lines[size_t(*line)].text;
             text = text.left(text.indexOf('=') + 1) + valueBytes;
-        } else {
-            // After the section's last entry, so blank lines between sections stay put.
-            int after = s->entries.empty() ? s->headerLine : s->entries.back().line;
-            if (doc.lines[size_t(after)].end.isEmpty())
-                doc.lines[size_t(after)].end = doc.newline;
-            doc.lines.insert(doc.lines.begin() + after + 1, Line{newLine, doc.newline});
+            return true;
         }
+        // After the section's last entry, so blank lines between sections stay put.
+        const int after = s->entries.empty() ? s->headerLine : s->entries.back().line;
+        if (doc.lines[size_t(after)].end.isEmpty())
+            doc.lines[size_t(after)].end = doc.newline;
+        doc.lines.insert(doc.lines.begin() + after + 1, Line{newLine, doc.newline});
     } else {
         if (!doc.lines.empty() && doc.lines.back().end.isEmpty())
             doc.lines.back().end = doc.newline;
         doc.lines.push_back(Line{'[' + sectionBytes + ']', doc.newline});
         doc.lines.push_back(Line{newLine, doc.newline});
+    }
+    doc.index();
+    return true;
+}
+
+} // namespace
+
+bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path)
+{
+    Document doc = load(path);
+    return applyWrite(doc, section, key, value) && store(path, std::move(doc));
+}
+
+bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues, const QString& path)
+{
+    Document doc = load(path);
+    for (const auto& [key, value] : keyValues) {
+        if (!applyWrite(doc, section, key, value))
+            return false;
     }
     return store(path, std::move(doc));
 }

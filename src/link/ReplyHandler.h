@@ -1,0 +1,56 @@
+#pragma once
+
+#include "ConfigCodec.h"
+#include "ConfigLink.h"
+
+#include <QString>
+
+#include <functional>
+
+namespace vexo {
+
+class EditorPort;
+class ElementStore;
+class MessageBoxes;
+
+// Handles every configuration reply the link hands over: checks it, identifies the element by
+// the MAC address of the IP it states, and stores it as a discovered element or compares it
+// with the editor as the confirmation of a sent configuration.
+class ReplyHandler
+{
+public:
+    // Looks up the MAC text (":"-separated) of an IPv4 address; one attempt, false if unknown.
+    using MacLookup = std::function<bool(const QString& ip, QString& mac)>;
+
+    ReplyHandler(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes, EditorPort& editor,
+                 MacLookup getRemoteMac, std::function<void()> loadConfig);
+
+    void HandleConfigReply(const QueuedReply& reply);
+
+    // The record of the last decoded reply; each reply only overwrites what it carries.
+    const ReplyRecord& record() const { return m_record; }
+    // Replies handled as discovery replies and stored.
+    int discoveredCount() const { return m_discovered; }
+    void resetDiscoveredCount() { m_discovered = 0; }
+
+private:
+    bool checkRecord(const ReplyRecord& r);
+    bool identify(ReplyRecord& r);
+    void storeDiscovered(const ReplyRecord& r);
+    void confirm(const ReplyRecord& r);
+    void corrupted(const QString& field);
+
+    ConfigLink& m_link;
+    const ElementStore& m_store;
+    MessageBoxes& m_boxes;
+    EditorPort& m_editor;
+    MacLookup m_getRemoteMac;
+    std::function<void()> m_loadConfig;
+    ReplyRecord m_record;
+    int m_discovered = 0;
+};
+
+// "Feedback is corrupted." messages and the store failure message share their form.
+QString storeWriteFailedText();
+
+} // namespace vexo

@@ -1,0 +1,71 @@
+#pragma once
+
+#include "Fakes.h"
+#include "TestUtil.h"
+#include "app/MainWindow.h"
+#include "platform/Arp.h"
+#include "platform/Icmp.h"
+#include "platform/InstanceGuard.h"
+
+#include <QHash>
+#include <QTemporaryDir>
+
+#include <memory>
+
+class FakeArp : public vexo::Arp
+{
+public:
+    bool resolve(quint32 ipv4, QByteArray& hw) override
+    {
+        ++calls;
+        auto it = table.constFind(ipv4);
+        if (it == table.constEnd())
+            return false;
+        hw = *it;
+        return true;
+    }
+    QHash<quint32, QByteArray> table;
+    int calls = 0;
+};
+
+class FakeIcmp : public vexo::Icmp
+{
+public:
+    bool startup() override { return true; }
+    void cleanup() override {}
+    Reply echo(quint32, const QByteArray&, int) override { return Reply{0, 1}; }
+};
+
+class FakeInstanceGuard : public vexo::InstanceGuard
+{
+public:
+    bool acquire() override { return free; }
+    bool free = true;
+};
+
+// A main window with fakes for every machine service and a store in a fresh folder. The
+// station's sockets bind 127.0.0.1, so a stand-in element can use 127.0.0.2.
+class AppFixture
+{
+public:
+    AppFixture() { settings.values["EULA1"] = "1"; }
+    QString storePath() const { return dir.filePath("nms.ini"); }
+
+    vexo::MainWindow& make(const QStringList& arguments = {})
+    {
+        window =
+            std::make_unique<vexo::MainWindow>(vexo::Services{boxes, settings, guard, programEnd, arp, icmp,
+                                                              storePath(), QHostAddress("127.0.0.1")},
+                                               arguments);
+        return *window;
+    }
+
+    QTemporaryDir dir;
+    FakeMessageBoxes boxes;
+    FakeSettings settings;
+    FakeInstanceGuard guard;
+    FakeProgramEnd programEnd;
+    FakeArp arp;
+    FakeIcmp icmp;
+    std::unique_ptr<vexo::MainWindow> window;
+};

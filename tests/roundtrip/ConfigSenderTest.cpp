@@ -1,0 +1,159 @@
+#include "link/ConfigSender.h"
+#include "FakeEditor.h"
+#include "Fakes.h"
+#include "TestUtil.h"
+#include "link/ConfigCodec.h"
+#include "link/ConfigLink.h"
+#include "platform/FatalError.h"
+#include "store/ElementStore.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QNetworkDatagram>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
+
+#include <gtest/gtest.h>
+
+using namespace vexo;
+
+namespace {
+
+class ConfigSenderTest : public ::testing::Test
+{
+protected:
+    ConfigSenderTest()
+        : fatal(boxes, programEnd), store(dir.filePath("nms.ini")),
+          link(
+              boxes, fatal, store, [this] { return editor.values.selectedMac; }, QHostAddress("127.0.0.1")),
+          sender(link, store, boxes, editor)
+    {
+        auto& v = editor.values;
+        v.selectedMac = "00:50:C2:A1:B2:C3";
+        v.elementType = "ENCODER";
+        v.name = "studio 1";
+        v.ip = "10.0.0.5";
+        v.mask = "255.255.255.0";
+        v.gateway = "10.0.0.1";
+        v.remote = "239.1.1.1";
+        v.audioInput = 1;
+        v.audioType = 1;
+        v.audioTx = 1;
+        v.sfn = true;
+        v.buffer = 4;
+        v.silenceMode = 1;
+        v.silenceLevel = 37;
+        v.silenceTime = 43;
+        store.write(v.selectedMac, keys::ip, "127.0.0.2");
+        EXPECT_TRUE(link.bindConfigPort());
+        EXPECT_TRUE(element.bind(QHostAddress("127.0.0.2"), kConfigPort));
+    }
+
+    QNetworkDatagram receive()
+    {
+        if (!waitUntil([this] { return element.hasPendingDatagrams(); }, 3000))
+            return {};
+        return element.receiveDatagram();
+    }
+
+    QTemporaryDir dir;
+    FakeMessageBoxes boxes;
+    FakeProgramEnd programEnd;
+    FatalError fatal;
+    ElementStore store;
+    FakeEditor editor;
+    ConfigLink link;
+    ConfigSender sender;
+    QUdpSocket element;
+};
+
+QString firstError(const FakeMessageBoxes& boxes)
+{
+    return boxes.shown.isEmpty() ? QString() : boxes.shown[0].text;
+}
+
+} // namespace
+
+TEST_F(ConfigSenderTest, ChecksComeInOrderAndStopTheSave)
+{
+    const struct
+    {
+        std::function<void(EditorValues&)> spoil;
+        QString message;
+    } cases[] = {
+        {[](EditorValues& v) {
+             v.selectedMac = "-";
+             v.name = "";
+             v.mask = "x";
+         },
+         "No Network Element selected!\rCannot save."},
+        {[](EditorValues& v) { v.audioTx = -1; },
+         "Please verify that all audio fields are correct!\rCannot save."},
+        {[](EditorValues& v) {
+             v.name = "";
+             v.mask = "255.255.255.300";
+         },
+         "Please verify that the name field is correct!\rCannot save."},
+        {[](EditorValues& v) { v.remote = "239.1.1"; },
+         "Please verify that all IP fields are correct!\rCannot save."},
+        {[](EditorValues& v) { v.gateway = ""; },
+         "Please verify that all IP fields are correct!\rCannot save."},
+    };
+    const EditorValues good = editor.values;
+    for (const auto& c : cases) {
+        boxes.clear();
+        editor.values = good;
+        c.spoil(editor.values);
+        sender.SaveChanges();
+        ASSERT_EQ(boxes.shown.size(), 1);
+        EXPECT_EQ(boxes.shown[0].caption, "Error!");
+        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
+        EXPECT_EQ(firstError(boxes), c.message);
+    }
+    // The store file deleted while the station runs.
+    boxes.clear();
+    editor.values = good;
+    QFile::remove(store.path());
+    sender.SaveChanges();
+    EXPECT_EQ(firstError(boxes), "The local database in your computer, is corrupted!\rCannot save.");
+    EXPECT_FALSE(element.hasPendingDatagrams());
+    EXPECT_FALSE(link.timerRemoteSent()->isActive());
+}
+
+TEST_F(ConfigSenderTest, NoSendsNothing)
+{
+    boxes.answers << MsgAnswer::No;
+    sender.SaveChanges();
+    ASSERT_EQ(boxes.shown.size(), 1);
+    EXPECT_EQ(boxes.shown[0].caption, "Send configuration");
+    EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Question);
+    EXPECT_EQ(boxes.shown[0].defaultButton, MsgAnswer::No);
+    EXPECT_EQ(boxes.shown[0].text,
+              "This configuration will be sent to selected Network Element and\rwill also be saved "
+              "to local database in your computer. \rAre you sure?");
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(element.hasPendingDatagrams());
+    EXPECT_FALSE(link.timerRemoteSent()->isActive());
+}
+
+TEST_F(ConfigSenderTest, EncoderSends36BytesToTheStoredAddress)
+{
+    boxes.answers << MsgAnswer::Yes;
+    sender.SaveChanges();
+    const QNetworkDatagram d = receive();
+    EXPECT_EQ(d.data(),
+              hex("0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 01 01 01") + "STUDIO 1        ");
+    EXPECT_EQ(d.senderPort(), 2976);
+    EXPECT_TRUE(link.timerRemoteSent()->isActive());
+}
+
+TEST_F(ConfigSenderTest, DecoderSends40Bytes)
+{
+    editor.values.elementType = "DECODER";
+    boxes.answers << MsgAnswer::Yes;
+    sender.SaveChanges();
+    const QByteArray d = receive().data();
+    ASSERT_EQ(d.size(), 40);
+    EXPECT_EQ(d.right(4), hex("04 01 25 2B"));
+}
