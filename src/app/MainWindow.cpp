@@ -5,6 +5,7 @@
 #include "LevelMeter.h"
 #include "PanelEditorPort.h"
 #include "Pictures.h"
+#include "diagnostics/LevelMonitor.h"
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
 #include "discovery/Paging.h"
@@ -30,6 +31,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSlider>
 #include <QToolBar>
 #include <QTreeWidget>
 
@@ -138,6 +140,11 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         m_services.icmp, m_services.boxes, cmdPing, frmProperties->txtElementIP,
         [this] { return frmProperties->selectedMac(); }, this);
     connect(cmdPing, &QPushButton::clicked, m_ping, &PingTest::onClicked);
+    m_levelMonitor = new LevelMonitor(*m_link, chkGetVolume, VUMeter, lblVolume, Slider1, this);
+    connect(m_levelMonitor, &LevelMonitor::stoppedOnFailure, this, [this] {
+        toolbarButton(6)->setEnabled(true);
+        toolbarButton(7)->setEnabled(false);
+    });
     connect(cmdGetStats, &QPushButton::clicked, this, &MainWindow::openStatistics);
     connect(frmProperties->cmdAdjust, &QPushButton::clicked, this, &MainWindow::openAdjust);
     frmProperties->applyTabOrder();
@@ -218,7 +225,15 @@ void MainWindow::buildDiagnostics(QWidget* client)
     VUMeter->setGeometry(1, 1, 0, 12);
     lblVolume = new QLabel(QStringLiteral("-oodBFS"), frmDiagnostics);
     lblVolume->setObjectName(QStringLiteral("lblVolume"));
-    lblVolume->setGeometry(100 + LevelMeter::kFullScaleWidth + 10, 56, 90, 20);
+    lblVolume->setGeometry(100 + LevelMeter::kFullScaleWidth + 8, 56, 80, 20);
+    // How often the level is asked for, in ms.
+    Slider1 = new QSlider(Qt::Horizontal, frmDiagnostics);
+    Slider1->setObjectName(QStringLiteral("Slider1"));
+    Slider1->setRange(20, 1000);
+    Slider1->setSingleStep(10);
+    Slider1->setPageStep(50);
+    Slider1->setGeometry(100 + LevelMeter::kFullScaleWidth + 90, 58,
+                         425 - (100 + LevelMeter::kFullScaleWidth + 90), 16);
 
     chkGetVolume = new QCheckBox(QStringLiteral("?"), frmDiagnostics);
     chkGetVolume->setObjectName(QStringLiteral("chkGetVolume"));

@@ -11,6 +11,7 @@ class QCheckBox;
 class QGroupBox;
 class QLabel;
 class QPushButton;
+class QSlider;
 class QToolBar;
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -23,6 +24,7 @@ class Discovery;
 class ElementStore;
 class ElementTree;
 class Icmp;
+class LevelMonitor;
 class PanelEditorPort;
 class PingTest;
 class ReplyHandler;
@@ -85,6 +87,7 @@ public:
     QWidget* Picture2;
     QWidget* VUMeter;
     QLabel* lblVolume;
+    QSlider* Slider1;
 
     ElementTree& tree() const { return *m_tree; }
     ConfigLink& link() const { return *m_link; }
@@ -92,6 +95,7 @@ public:
     FatalError& fatal() const { return *m_fatal; }
     ReplyHandler& replyHandler() const { return *m_replyHandler; }
     PingTest& pingTest() const { return *m_ping; }
+    LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -112,6 +116,7 @@ private:
     std::unique_ptr<ConfigSender> m_sender;
     std::unique_ptr<Discovery> m_discovery;
     PingTest* m_ping = nullptr;
+    LevelMonitor* m_levelMonitor = nullptr;
     QList<QAction*> m_buttons; // by position - 1
 };
 
