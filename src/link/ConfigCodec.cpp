@@ -42,7 +42,17 @@ void putAddress(QByteArray& datagram, int offset, const QString& dotted)
 
 QString FormatElementName(const QString& name)
 {
-    return name.leftJustified(16, QLatin1Char(' '), true).toUpper();
+    // Upper case one character at a time: converting the whole text may lengthen it (the sharp
+    // s becomes "SS"), and the name is exactly 16 characters on the wire and in the store. A
+    // Latin-1 letter whose capital lies outside Latin-1 (y with diaeresis, micro sign) keeps
+    // its form: its capital would not survive the one byte per character of the message.
+    QString text = name.leftJustified(16, QLatin1Char(' '), true);
+    for (QChar& c : text) {
+        const QChar upper = c.toUpper();
+        if (c.unicode() > 0xFF || upper.unicode() <= 0xFF)
+            c = upper;
+    }
+    return text;
 }
 
 QByteArray BuildConfigRequest(const ConfigRequestFields& f, const QString& roleCaption)

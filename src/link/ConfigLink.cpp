@@ -1,0 +1,342 @@
+#include "ConfigLink.h"
+
+#include "ConfigCodec.h"
+#include "store/IniFile.h"
+
+#include <QPointer>
+#include <QStringList>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QVariant>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+
+namespace vexo {
+
+namespace {
+
+const QString kPortOccupied = QStringLiteral("Unable to use UDP port 2976: occupied.");
+const QString kSendPrefix = QStringLiteral("Cannot send to the Network Element: ");
+const QString kPagingPrefix = QStringLiteral("Cannot send the paging request: ");
+
+// The text of a send error, with the system's own words when the socket layer has only a
+// generic one ("Unable to send a datagram").
+QString sendErrorCause(const QUdpSocket& socket, int savedErrno)
+{
+    const QString detail =
+        savedErrno != 0 ? QStringLiteral("%1: %2").arg(socket.errorString(),
+                                                       QString::fromLocal8Bit(std::strerror(savedErrno)))
+                        : socket.errorString();
+    if (savedErrno == ENETUNREACH || savedErrno == EHOSTUNREACH)
+        return QStringLiteral("the network is unreachable (%1).").arg(detail);
+    return QStringLiteral("the datagram could not be sent (%1).").arg(detail);
+}
+
+} // namespace
+
+Route RouteDatagram(qsizetype length)
+{
+    if (length == kLevelReplySize)
+        return Route::LevelMonitor;
+    if (length >= 0 && length < kMaxConfigReplyExclusive && length != kLevelRequestSize)
+        return Route::ConfigReply;
+    return Route::Drop;
+}
+
+ConfigLink::ConfigLink(MessageBoxes& boxes, FatalError& fatal, const ElementStore& store,
+                       std::function<QString()> selectedMac, QHostAddress bindAddress, QObject* parent)
+    : QObject(parent), m_boxes(boxes), m_fatal(fatal), m_store(store), m_selectedMac(std::move(selectedMac)),
+      m_bindAddress(std::move(bindAddress)), m_socket(new QUdpSocket(this)),
+      m_timerRemoteSent(new QTimer(this)), m_timerGetMAC(new QTimer(this))
+{
+    m_socket->setObjectName(QStringLiteral("udpClient"));
+    m_timerRemoteSent->setObjectName(QStringLiteral("timerRemoteSent"));
+    m_timerRemoteSent->setInterval(kRemoteSentIntervalMs);
+    m_timerRemoteSent->setSingleShot(true);
+    m_timerRemoteSent->setTimerType(Qt::PreciseTimer);
+    m_timerGetMAC->setObjectName(QStringLiteral("timerGetMAC"));
+    m_timerGetMAC->setInterval(kGetMacIntervalMs);
+    m_timerGetMAC->setTimerType(Qt::PreciseTimer);
+
+    connect(m_socket, &QUdpSocket::readyRead, this, [this] { readPending(); });
+    connect(m_timerRemoteSent, &QTimer::timeout, this, &ConfigLink::onTimerRemoteSent);
+    connect(m_timerGetMAC, &QTimer::timeout, this, &ConfigLink::onTimerGetMAC);
+
+    // A fatal error elsewhere closes this socket before the program ends.
+    QPointer<ConfigLink> self(this);
+    m_fatal.addCleanup([self] {
+        if (self)
+            self->close();
+    });
+}
+
+ConfigLink::~ConfigLink()
+{
+    m_socket->close();
+}
+
+ConfigLink::BindOutcome ConfigLink::bindSocket()
+{
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        m_socket->close();
+    // Exclusive bind: a second program holding 2976 must make this fail, not share the port.
+    if (!m_socket->bind(m_bindAddress, kConfigPort, QAbstractSocket::DefaultForPlatform))
+        return BindOutcome::Failed;
+    enlargeReceiveBuffer();
+    return BindOutcome::Bound;
+}
+
+void ConfigLink::enlargeReceiveBuffer()
+{
+    // All elements answer one paging request at nearly the same moment, and a reply handling
+    // may keep the event loop busy for a while: the kernel has to hold the burst until it is
+    // read. Linux caps SO_RCVBUF at net.core.rmem_max; a privileged process may go beyond it
+    // with SO_RCVBUFFORCE, which simply fails (EPERM) otherwise.
+    m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
+#ifdef SO_RCVBUFFORCE
+    const qintptr fd = m_socket->socketDescriptor();
+    if (fd >= 0) {
+        const int bytes = kReceiveBufferBytes;
+        (void)::setsockopt(int(fd), SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes);
+    }
+#endif
+}
+
+int ConfigLink::receiveBufferSize() const
+{
+    if (m_socket->state() != QAbstractSocket::BoundState)
+        return 0;
+    return m_socket->socketOption(QAbstractSocket::ReceiveBufferSizeSocketOption).toInt();
+}
+
+bool ConfigLink::bindConfigPort()
+{
+    return bindSocket() == BindOutcome::Bound;
+}
+
+void ConfigLink::close()
+{
+    m_timerRemoteSent->stop();
+    m_timerGetMAC->stop();
+    m_socket->close();
+}
+
+bool ConfigLink::resolveDestination(QHostAddress& address)
+{
+    // The stored text is dotted decimal, blanks around a part allowed: build the address from
+    // the four numbers rather than hand the text to a parser with other rules.
+    if (m_remoteHost.trimmed().isEmpty() || !IsValidIP(m_remoteHost))
+        return false;
+    const QStringList parts = m_remoteHost.split(QLatin1Char('.'));
+    quint32 value = 0;
+    for (const QString& part : parts)
+        value = (value << 8) | (quint32(part.trimmed().toInt()) & 0xFF);
+    address = QHostAddress(value);
+    return true;
+}
+
+void ConfigLink::reportSendFailure(const QString& text)
+{
+    m_boxes.critical(kAppTitle, text);
+}
+
+bool ConfigLink::sendToSelected(const QByteArray& message, quint16 port)
+{
+    const bool configRequest = port == kConfigPort;
+    // Closing drops whatever the kernel still holds for the socket: read it first, so that a
+    // reply or level reply that has arrived but not yet been read is not lost by the rebind.
+    if (m_socket->state() == QAbstractSocket::BoundState)
+        readPending(true);
+    if (bindSocket() == BindOutcome::Failed) {
+        if (configRequest)
+            m_timerRemoteSent->stop();
+        m_fatal.fail(kPortOccupied);
+        return false;
+    }
+    m_remotePort = port;
+    m_remoteHost = ReadFromINI(Encode_MAC(m_selectedMac()), keys::ip, m_store.path(), QString());
+
+    QHostAddress address;
+    if (!resolveDestination(address)) {
+        // A new configuration send supersedes a pending one: nothing is awaited after it fails.
+        if (configRequest)
+            m_timerRemoteSent->stop();
+        reportSendFailure(
+            m_remoteHost.trimmed().isEmpty()
+                ? kSendPrefix + QStringLiteral("no IP address is stored for it.")
+                : kSendPrefix +
+                      QStringLiteral("the IP address stored for it is not valid (%1).").arg(m_remoteHost));
+        return false;
+    }
+    if (configRequest)
+        m_timerRemoteSent->start();
+    errno = 0;
+    const qint64 sent = m_socket->writeDatagram(message, address, m_remotePort);
+    const int savedErrno = errno;
+    if (sent != message.size()) {
+        if (configRequest)
+            m_timerRemoteSent->stop();
+        reportSendFailure(kSendPrefix + sendErrorCause(*m_socket, sent < 0 ? savedErrno : 0));
+        return false;
+    }
+    return true;
+}
+
+bool ConfigLink::SendAttenuation(quint8 value)
+{
+    return sendToSelected(BuildAttenuationMessage(value), kCommandPort);
+}
+
+void ConfigLink::setRemote(const QString& host, quint16 port)
+{
+    m_remoteHost = host;
+    m_remotePort = port;
+}
+
+bool ConfigLink::sendPaging()
+{
+    // The request must leave from 2976, where the answers come back: never let the socket
+    // layer pick a port for an unbound socket.
+    if (m_socket->state() != QAbstractSocket::BoundState && bindSocket() == BindOutcome::Failed) {
+        m_fatal.fail(kPortOccupied);
+        return false;
+    }
+    QHostAddress address;
+    if (!resolveDestination(address)) {
+        reportSendFailure(
+            m_remoteHost.trimmed().isEmpty()
+                ? kPagingPrefix + QStringLiteral("no destination address is set.")
+                : kPagingPrefix +
+                      QStringLiteral("the destination address is not valid (%1).").arg(m_remoteHost));
+        return false;
+    }
+    const QByteArray request(kPagingRequest, kPagingRequestSize);
+    errno = 0;
+    const qint64 sent = m_socket->writeDatagram(request, address, m_remotePort);
+    const int savedErrno = errno;
+    if (sent != request.size()) {
+        reportSendFailure(kPagingPrefix + sendErrorCause(*m_socket, sent < 0 ? savedErrno : 0));
+        return false;
+    }
+    return true;
+}
+
+void ConfigLink::setReplyHandler(std::function<void(const QueuedReply&)> handler)
+{
+    m_handler = std::move(handler);
+    if (m_handler && !m_queue.empty())
+        scheduleDispatch();
+}
+
+void ConfigLink::readPending(bool postLevelReplies)
+{
+    // Every pending datagram is read at once; handling happens later, outside this signal
+    // (the socket does not signal readyRead again while a readyRead slot is still running,
+    // so a handler that waits inside it would stop all further reading).
+    while (m_socket->hasPendingDatagrams()) {
+        const qint64 size = m_socket->pendingDatagramSize();
+        QByteArray datagram(qMax<qint64>(size, 0), Qt::Uninitialized);
+        const qint64 read = m_socket->readDatagram(datagram.data(), datagram.size());
+        if (read < 0)
+            break; // e.g. an ICMP error reported on the socket; the notifier calls again
+        datagram.truncate(read);
+        if (postLevelReplies && RouteDatagram(datagram.size()) == Route::LevelMonitor) {
+            // Read while a send rebinds the socket: delivered from the event loop like any
+            // other arrival, not from inside the sender's call.
+            QMetaObject::invokeMethod(
+                this, [this, datagram] { emit levelReply(datagram); }, Qt::QueuedConnection);
+            continue;
+        }
+        acceptDatagram(datagram);
+    }
+}
+
+void ConfigLink::acceptDatagram(const QByteArray& datagram)
+{
+    switch (RouteDatagram(datagram.size())) {
+    case Route::LevelMonitor:
+        emit levelReply(datagram);
+        break;
+    case Route::ConfigReply:
+        // A reply shorter than 40 bytes carries no serial number: nothing in it can be checked
+        // or stored, so it is dropped here and never reaches the reply handler.
+        if (datagram.size() >= kMinConfigReplySize)
+            enqueue(datagram);
+        break;
+    case Route::Drop:
+        break;
+    }
+}
+
+void ConfigLink::enqueue(const QByteArray& datagram)
+{
+    if (m_queue.size() >= size_t(kMaxQueuedReplies)) {
+        ++m_droppedReplies;
+        return;
+    }
+    m_queue.push_back(QueuedReply{datagram, AutoDiscoverAwaiting});
+    m_peakQueued = qMax(m_peakQueued, int(m_queue.size()));
+    scheduleDispatch();
+}
+
+void ConfigLink::scheduleDispatch()
+{
+    if (m_dispatchScheduled || m_dispatching)
+        return;
+    m_dispatchScheduled = true;
+    QMetaObject::invokeMethod(this, &ConfigLink::dispatch, Qt::QueuedConnection);
+}
+
+void ConfigLink::dispatch()
+{
+    m_dispatchScheduled = false;
+    if (m_dispatching)
+        return; // the loop below is running further out and takes the new reply next
+    if (!m_handler || m_queue.empty())
+        return;
+    m_dispatching = true;
+    QPointer<ConfigLink> self(this);
+    while (m_handler && !m_queue.empty()) {
+        // The handler gets its own copy: nothing it holds changes while it waits.
+        const QueuedReply reply = std::move(m_queue.front());
+        m_queue.pop_front();
+        auto handler = m_handler;
+        handler(reply);
+        if (!self)
+            return;
+    }
+    m_dispatching = false;
+    if (m_queue.empty())
+        emit replyQueueIdle();
+}
+
+void ConfigLink::startMacWait(quint8 limit)
+{
+    MacWaitLimit = limit;
+    if (!m_timerGetMAC->isActive())
+        m_timerGetMAC->start();
+}
+
+void ConfigLink::onTimerRemoteSent()
+{
+    m_timerRemoteSent->stop();
+    m_boxes.critical(
+        QStringLiteral("Error!"),
+        QStringLiteral("Waiting for a response from Network Element has timed out!\rCannot save."));
+}
+
+void ConfigLink::onTimerGetMAC()
+{
+    // Counted in a wider type: a limit of 255 must still end the wait.
+    const int ticks = int(MacWaitTicks) + 1;
+    if (ticks > int(MacWaitLimit)) {
+        m_timerGetMAC->stop();
+        MacWaitTicks = 0;
+    } else {
+        MacWaitTicks = quint8(ticks);
+    }
+}
+
+} // namespace vexo
