@@ -512,3 +512,32 @@ TEST_F(AdjustWindow, LaterRequestThatCannotLeaveIsReportedAndStopsAutoRefresh)
     EXPECT_FALSE(w->pendingSave());
     EXPECT_FALSE(timer(*w, "Timer1")->isActive());
 }
+
+TEST_F(AdjustWindow, WidestValuesAreNeverClipped)
+{
+    element.record.propagationDelayAverage = -2147483647;
+    element.record.propagationDelayMinimum = -2147483647;
+    element.record.propagationDelayMaximum = -2147483647;
+    element.record.autoServo = 1;
+    element.record.autoServoValue = -1;
+    auto w = openAndApply();
+    element.record.additionalDelay = 0;
+    element.record.autoServoValue = -2147483648;
+    element.record.propagationDelayAverage = 0;
+    element.record.propagationDelayMinimum = 0;
+    element.record.propagationDelayMaximum = 0;
+    ASSERT_EQ(text(*w, "lblCurrentDelayAVG"), "-2147 mS, 483 uS, 648 nS");
+    const QString widestSum = text(*w, "lblDelaySumAVG");
+    refreshAndWait(*w);
+    EXPECT_EQ(box(*w, "chkAutoServo")->text(), "Auto servo (-2147483648 nS)");
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (QWidget* widget : w->findChildren<QWidget*>()) {
+        if (qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget)) {
+            EXPECT_GE(widget->width(), widget->sizeHint().width()) << widget->objectName().toStdString();
+        }
+    }
+    // The latency labels keep the room of the widest text they had.
+    auto* sum = child<QLabel>(*w, "lblDelaySumAVG");
+    EXPECT_GE(sum->width(), sum->fontMetrics().horizontalAdvance(widestSum));
+}

@@ -57,7 +57,7 @@ TEST_F(StatisticsWindow, LayoutCaptionsAndStartValues)
     EXPECT_EQ(refresh->toolTip(), "Fetch counters");
     EXPECT_NE(w.findChild<QUdpSocket*>("udpClient2"), nullptr);
 
-    // Rows top to bottom in the specified order, captions as specified, Clear left of Refresh.
+    // Rows top to bottom in their order, each caption beside its value, Clear left of Refresh.
     w.show();
     const QStringList captions = {
         "Good TX Frames:",   "Bad TX Frames:", "Good RX Frames:", "Bad RX Frames:",    "OK Audio Frames:",
@@ -158,7 +158,7 @@ TEST_F(StatisticsWindow, ResetAsksAndSendsOnlyAfterYes)
     // WHEN the operator answers No
     boxes.answers << MsgAnswer::No;
     QTest::mouseClick(clear, Qt::LeftButton);
-    // THEN the question was asked as specified, and nothing left before the next refresh did
+    // THEN the question was asked, and nothing left before the next refresh did
     ASSERT_EQ(boxes.shown.size(), 1);
     const MessageBoxRequest q = boxes.shown.first();
     EXPECT_EQ(q.caption, "Reset counters");
@@ -334,4 +334,27 @@ TEST_F(StatisticsWindow, ClosingReleasesThePort)
     w->close();
     EXPECT_TRUE(probe.bind(QHostAddress(QStringLiteral("127.0.0.1")), kMeasurePort,
                            QAbstractSocket::DontShareAddress));
+}
+
+TEST_F(StatisticsWindow, WidestValuesAreNeverClipped)
+{
+    // GIVEN counts at the ends of the 32-bit range (negative counts give huge ratios)
+    element.record.txFramesOk = 2147483647;
+    element.record.txFramesErr = -2147483648;
+    element.record.rxFramesOk = -2147483647;
+    element.record.rxFramesErr = -1;
+    element.record.ptpSyncOk = -2147483648;
+    element.record.ptpSyncErr = -2147483648;
+    element.record.ptpSyncValue = -2147483648;
+    element.record.ptpSyncLatency = -2147483648;
+    element.record.rxAudioFramesOk = -2147483648;
+    element.record.rxAudioFramesErr = 2147483647;
+    auto w = open();
+    ASSERT_TRUE(waitUntil([&] { return text(*w, "lblMACTxOK") == "2147483647"; }));
+    EXPECT_EQ(text(*w, "lblMACTxErr"), "-2147483648 (214748364800%)");
+    // THEN once the layout has settled, every label has the room its text needs
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    for (QLabel* label : w->findChildren<QLabel*>())
+        EXPECT_GE(label->width(), label->sizeHint().width()) << label->objectName().toStdString();
+    EXPECT_TRUE(boxes.shown.isEmpty());
 }
