@@ -230,8 +230,16 @@ bool NeighbourTableArp::resolve(quint32 ipv4, QByteArray& hw)
         return true;
     }
     // An entry still INCOMPLETE is being resolved already: asking again would only add traffic.
-    if (state != Entry::Resolving && !provokeResolution(ipv4))
-        return false;
+    if (state != Entry::Resolving) {
+        const bool recently =
+            m_lastProvoked == ipv4 && m_sinceProvoked.isValid() && m_sinceProvoked.elapsed() < 1000;
+        if (!recently) {
+            if (!provokeResolution(ipv4))
+                return false;
+            m_lastProvoked = ipv4;
+            m_sinceProvoked.start();
+        }
+    }
 
     alignas(nlmsghdr) char buf[8192];
     while (remainingMs(clock, m_attemptMs) > 0) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
@@ -33,6 +34,10 @@ public:
 
 private:
     int m_attemptMs;
+    // The caller retries every few hundred milliseconds for up to 20 s; an address that never
+    // gets an entry (off the local subnet) is provoked at most once a second, not every attempt.
+    quint32 m_lastProvoked = 0;
+    QElapsedTimer m_sinceProvoked;
 };
 
 // Dotted-decimal IPv4 text (four decimal parts, each 0..255, blanks around a part allowed, the

@@ -350,6 +350,8 @@ bool LinuxIcmp::echoProgram(quint32 ipv4, const QByteArray& data, int timeoutMs,
     ping.start(program, args);
     if (!ping.waitForStarted(2000))
         return false;
+    // ping times only echoes of 8 data bytes or more. For ours the time runs from the line ping
+    // prints right before sending to its reply line; from its start, should that line be missing.
     QElapsedTimer clock;
     clock.start();
 
@@ -384,6 +386,11 @@ bool LinuxIcmp::echoProgram(quint32 ipv4, const QByteArray& data, int timeoutMs,
             output += line;
             if (status != 0x7FFFFFFF)
                 continue;
+            if (line.startsWith("PING ")) {
+                // ping writes this line (unbuffered) just before it sends the echo.
+                clock.start();
+                continue;
+            }
             if (line.contains(" bytes from ")) {
                 status = ipstatus::Success;
                 const auto m = timeField.match(QString::fromLatin1(line));

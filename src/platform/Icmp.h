@@ -55,7 +55,8 @@ public:
 //   in net.ipv4.ping_group_range, which many systems leave empty;
 // - RawSocket: needs CAP_NET_RAW;
 // - PingProgram: the system's ping, which carries its own privilege (file capability or setuid);
-//   it cannot time a 5-byte echo itself, so the time is taken from its start to its reply line.
+//   it cannot time a 5-byte echo itself, so the time is taken from the line it prints just
+//   before sending to its reply line.
 // The order is a configuration of the facility: a caller may restrict it to some of them.
 class LinuxIcmp : public Icmp
 {
