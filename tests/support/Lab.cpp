@@ -218,12 +218,9 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
         e.serial = (encoder ? 10001 : 20001) + i;
         m_elements.append(e);
         batch += QStringLiteral("link add e%1 link vxup address %2 type macvlan mode bridge\n"
-                                "address add %3/16 dev e%1\nlink set e%1 up\n"
-                                "route add 10.77.0.0/16 dev e%1 src %3 table %4\n"
-                                "rule add from %3 lookup %4 pref %4\n")
+                                "address add %3/16 dev e%1\nlink set e%1 up\n")
                      .arg(n)
                      .arg(e.mac, e.ip)
-                     .arg(1000 + n)
                      .toLatin1();
         if (staticStation)
             batch += QStringLiteral("neighbour replace 10.77.0.1 lladdr %1 dev e%2 nud permanent\n")
