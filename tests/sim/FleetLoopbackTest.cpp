@@ -16,6 +16,8 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+
 using namespace vexo;
 using namespace vexo::sim;
 
@@ -280,4 +282,28 @@ TEST(ElementProgram, RefusesBadOptions)
     ASSERT_TRUE(sim.waitForFinished(5000));
     EXPECT_EQ(sim.exitCode(), 2);
     EXPECT_TRUE(sim.readAllStandardError().contains("role"));
+}
+
+TEST(ElementProgram, Sigusr1PrintsTheStateWithoutAStateFile)
+{
+    // GIVEN the program without a state file, answering (so its signal handling is set up)
+    QProcess sim;
+    sim.start(qEnvironmentVariable("VEXO_BIN") + QStringLiteral("/tools/element-sim/vexolink-element"),
+              {"--ip", "127.0.77.13", "--name", "SIGNALLED", "--verbose"});
+    ASSERT_TRUE(sim.waitForStarted());
+    ASSERT_TRUE(waitUntil([&] { return sim.readAllStandardError().contains("ready"); }, 10000));
+    // WHEN SIGUSR1 arrives
+    ::kill(pid_t(sim.processId()), SIGUSR1);
+    // THEN the state comes out on stdout as JSON
+    QByteArray out;
+    ASSERT_TRUE(waitUntil([&] {
+        out += sim.readAllStandardOutput();
+        return out.contains("SIGNALLED");
+    }));
+    const QJsonObject state =
+        QJsonDocument::fromJson(out).object().value(QStringLiteral("elements")).toArray().at(0).toObject();
+    EXPECT_EQ(state.value(QStringLiteral("ip")).toString(), QStringLiteral("127.0.77.13"));
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitStatus(), QProcess::NormalExit);
 }

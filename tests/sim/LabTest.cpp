@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QMap>
 #include <QNetworkDatagram>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -121,6 +123,12 @@ TEST(SimLab, PagingThreeElementsGivesThreeRepliesAndTheirMacAddresses)
         EXPECT_EQ(neighbours.value(e.ip), e.mac) << e.ip.toStdString();
     }
     EXPECT_EQ(elements[2].mac, QStringLiteral("00:50:C2:77:00:03"));
+    // AND each element answers ICMP echo (where the system's ping is installed)
+    if (!QStandardPaths::findExecutable(QStringLiteral("ping")).isEmpty()) {
+        for (const Lab::Element& e : elements)
+            EXPECT_EQ(QProcess::execute(QStringLiteral("ping"), {"-c", "1", "-W", "2", "-q", e.ip}), 0)
+                << e.ip.toStdString();
+    }
     EXPECT_EQ(lab.stateObject(2).value(QStringLiteral("sfn")).toInt(), 1);
     EXPECT_EQ(lab.stateObject(2).value(QStringLiteral("mac")).toString(), elements[2].mac);
 }
