@@ -26,11 +26,20 @@ void putText(QByteArray& d, int offset, const QString& text, int length)
 
 QString addressText(const QByteArray& datagram, int offset)
 {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(byteAt(datagram, offset))
-        .arg(byteAt(datagram, offset + 1))
-        .arg(byteAt(datagram, offset + 2))
-        .arg(byteAt(datagram, offset + 3));
+    // Built in place: a burst of replies is decoded on the GUI thread.
+    char text[16];
+    int n = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int value = byteAt(datagram, offset + i);
+        if (i > 0)
+            text[n++] = '.';
+        if (value >= 100)
+            text[n++] = char('0' + value / 100);
+        if (value >= 10)
+            text[n++] = char('0' + value / 10 % 10);
+        text[n++] = char('0' + value % 10);
+    }
+    return QString::fromLatin1(text, n);
 }
 
 void putAddress(QByteArray& datagram, int offset, const QString& dotted)
