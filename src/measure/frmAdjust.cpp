@@ -186,7 +186,10 @@ void frmAdjust::done(int result)
     if (PendingSave) {
         PendingSave = false;
         const QString mac = m_link.selectedMac();
+        // Without a selected element there is no section to write to (an empty section name
+        // would put the keys where no element is).
         const bool written =
+            !Encode_MAC(mac).isEmpty() &&
             m_ctx.store.write(mac, keys::dly, QString::number(AdditionalDelayNs / kNsPerDelayPosition)) &&
             m_ctx.store.write(mac, keys::srv,
                               chkAutoServo->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));

@@ -3,7 +3,9 @@
 
 #include "measure/frmAdjust.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QGroupBox>
 #include <QPushButton>
 #include <QScrollBar>
@@ -540,4 +542,23 @@ TEST_F(AdjustWindow, WidestValuesAreNeverClipped)
     // The latency labels keep the room of the widest text they had.
     auto* sum = child<QLabel>(*w, "lblDelaySumAVG");
     EXPECT_GE(sum->width(), sum->fontMetrics().horizontalAdvance(widestSum));
+}
+
+TEST_F(AdjustWindow, StoreThatCannotBeWrittenAtClosingIsReported)
+{
+    auto w = openAndApply();
+    bar(*w)->setValue(2500);
+    QTest::mouseClick(child<QPushButton>(*w, "cmdSet"), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return element.received.size() == 2; }));
+    // GIVEN the store file has become something that cannot be replaced (a folder)
+    ASSERT_TRUE(QFile::rename(storePath(), storePath() + ".moved"));
+    ASSERT_TRUE(QDir().mkdir(storePath()));
+    w->close();
+    // THEN the failure is reported before the reminder, and the window closes all the same
+    EXPECT_EQ(
+        boxes.texts(),
+        QStringList(
+            {"Cannot save this element info.\rThe delay and auto servo setting were not stored.", kUnsaved}));
+    EXPECT_EQ(boxes.shown.first().icon, MsgIcon::Critical);
+    EXPECT_FALSE(w->isVisible());
 }
