@@ -103,6 +103,7 @@ struct Lab
         elementIp = net + QStringLiteral("2");
         freeIp = net + QStringLiteral("3");
         teardown(); // leftovers of an earlier run with the same pid
+        removeOrphans();
 
         const Command add = run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("add"), ns});
         if (add.code != 0) {
@@ -143,6 +144,19 @@ struct Lab
         run({QStringLiteral("ip"), QStringLiteral("netns"), QStringLiteral("del"), ns});
         run({QStringLiteral("ip"), QStringLiteral("link"), QStringLiteral("del"), hostIf});
         created = false;
+    }
+
+    // A namespace made by `ip netns add` outlives its test if the test program dies: remove those
+    // of ours whose program is gone.
+    static void removeOrphans()
+    {
+        static const QRegularExpression ours(QStringLiteral("^vxdiag([0-9]+)\\b"));
+        const QStringList lines = run({"ip", "netns", "list"}).output.split(QLatin1Char('\n'));
+        for (const QString& line : lines) {
+            const auto m = ours.match(line.trimmed());
+            if (m.hasMatch() && !QFile::exists(QStringLiteral("/proc/") + m.captured(1)))
+                run({"ip", "netns", "del", QStringLiteral("vxdiag") + m.captured(1)});
+        }
     }
 
     void flushNeighbours() { run({"ip", "neigh", "flush", "dev", hostIf}); }
