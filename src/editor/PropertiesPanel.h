@@ -1,0 +1,146 @@
+#pragma once
+
+#include <QGroupBox>
+#include <QString>
+
+#include <functional>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QScrollBar;
+
+namespace vexo {
+
+class ElementStore;
+class MessageBoxes;
+
+// Widgets outside the panel that loading and the role layout drive; the main window owns them.
+// Any of them may be missing (null), e.g. in a test of the panel alone.
+struct PanelPeers
+{
+    QPushButton* cmdPing = nullptr;     // diagnostics row
+    QPushButton* cmdGetStats = nullptr; // diagnostics row
+    QAction* startMonitoring = nullptr; // toolbar button 6
+    QAction* stopMonitoring = nullptr;  // toolbar button 7
+    QCheckBox* chkGetVolume = nullptr;  // hidden; unchecking it stops the level monitor
+    QWidget* VUMeter = nullptr;         // level bar
+    QLabel* lblVolume = nullptr;
+    QComboBox* unused = nullptr;
+};
+
+// The "Element properties:" frame: the stored configuration of the selected element, arranged
+// for its role, with the value rules of every field.
+class PropertiesPanel : public QGroupBox
+{
+    Q_OBJECT
+public:
+    // sendAttenuation sends one AttenuationMessage to the selected element and tells whether it
+    // left; the panel stores the new attenuation only after a successful send.
+    PropertiesPanel(const ElementStore& store, MessageBoxes& boxes, bool gpsdoVariant, PanelPeers peers,
+                    std::function<bool(quint8)> sendAttenuation, QWidget* parent = nullptr);
+
+    // A click on a tree node: fills the panel from the element's store section.
+    void loadElement(const QString& nodeText, const QString& key);
+    // Empties the panel: no element is selected afterwards.
+    void ClearElementProperties();
+    // Sets the role caption; the role layout runs when the caption changes.
+    void setElementType(const QString& caption);
+    // Arranges the panel for the role caption now shown ("ENCODER", "DECODER"; others: no change).
+    void applyRoleLayout();
+    // The silence-detector fields are editable only while the routing is detected automatically.
+    void applyAudioRouting();
+
+    QString selectedMac() const; // caption of lblElementMAC, "-" when none is selected
+    QString elementType() const; // caption of lblElementType
+    void setBufferMaximum(int max);
+    bool gpsdoVariant() const { return m_gpsdoVariant; }
+
+    // Sets the keyboard focus order of the panel's fields and the diagnostics buttons. Runs again
+    // by itself when the panel is put into another window.
+    void applyTabOrder();
+
+    static constexpr int kWidth = 6495 / 15;
+    static constexpr int kHeight = 3975 / 15;
+
+    // Row 1 and 2
+    QLabel* lblElementType;
+    QLabel* lblElementMAC;
+    QLabel* lblVersion;
+    QLabel* lblSerialNumber;
+    // Text fields
+    QLineEdit* txtElementName;
+    QLineEdit* txtElementIP;
+    QLineEdit* txtElementGW;
+    QLineEdit* txtElementMask;
+    QLineEdit* txtRemoteIP;
+    QLineEdit* txtVLAN_OM;
+    QLineEdit* txtVLAN_Audio;
+    // Lists
+    QComboBox* cmbAudioType;
+    QComboBox* cmbAudioInput;
+    QComboBox* cmbAudioTX;
+    QComboBox* cmbEncoders;
+    QComboBox* cmbSilDetMode;
+    QLabel* lblUnicastMulticast; // shows where cmbAudioTX is hidden
+    // Role-dependent captions
+    QLabel* Label9; // "Audio source:" / "Audio atten:"
+    QLabel* Label7; // "Remote IP:" / "Multicast IP:"
+    // Attenuation
+    QScrollBar* scrlAtten;
+    QLabel* lblAttenDB;
+    // SFN
+    QCheckBox* chkSFNEnabled;
+    QPushButton* cmdAdjust;
+    // Buffer and silence detector
+    QLabel* Label20;
+    QScrollBar* scrlBuffer;
+    QLabel* lblLatency;
+    QLabel* Label24;
+    QScrollBar* scrlSilDetLevel;
+    QLabel* lblSilDetLevel;
+    QLabel* Label26;
+    QScrollBar* scrlSilDetTime;
+    QLabel* lblSilDetTime;
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void build();
+    void setInitialState();
+    void connectRules();
+
+    void onAddressEdited(QLineEdit* edit);
+    void onAttenuationChanged(int position);
+    void onAttenuationAction(int action);
+    void onAttenuationReleased();
+    void sendAttenuationChange(int position);
+    void onTxTypeChanged(int index);
+    void onBufferChanged(int position);
+
+    // Stored values put into controls, with the choices for hand-edited contents.
+    QString read(const QString& key) const;
+    void loadIndex(QComboBox* list, const QString& key);
+    void loadPosition(QScrollBar* bar, const QString& key);
+    void loadDecoderAttenuation();
+    void showBarValue(QScrollBar* bar);
+
+    const ElementStore& m_store;
+    MessageBoxes& m_boxes;
+    bool m_gpsdoVariant;
+    PanelPeers m_peers;
+    std::function<bool(quint8)> m_sendAttenuation;
+
+    QString m_section;           // store section of the element being loaded
+    bool m_loading = false;      // the TX type switch takes no part in loading
+    bool m_operatorStep = false; // an operator action on scrlAtten is about to change the value
+    int m_dragStart = -1;        // scrlAtten position when the thumb was taken
+};
+
+} // namespace vexo
