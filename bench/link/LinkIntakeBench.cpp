@@ -95,6 +95,7 @@ int main(int argc, char** argv)
 
     std::vector<double> drainMs;
     std::vector<double> nestedMs;
+    std::vector<double> afterSendMs; // from the last datagram sent to the last one handled
     int lost = 0;
     for (int nested = 0; nested < 2; ++nested) {
         if (nested) {
@@ -116,6 +117,7 @@ int main(int argc, char** argv)
             clock.start();
             for (const QByteArray& d : burst)
                 element.writeDatagram(d, station, 2976);
+            const qint64 sentAt = clock.nsecsElapsed();
             QDeadlineTimer deadline(5000);
             while (handled < kBurst && !deadline.hasExpired())
                 QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
@@ -123,6 +125,8 @@ int main(int argc, char** argv)
             if (handled < kBurst)
                 lost += kBurst - handled;
             (nested ? nestedMs : drainMs).push_back(ms);
+            if (!nested)
+                afterSendMs.push_back(double(clock.nsecsElapsed() - sentAt) / 1e6);
         }
     }
 
@@ -135,6 +139,7 @@ int main(int argc, char** argv)
                 kRuns);
     std::printf("receive buffer granted: %d bytes\n", link.receiveBufferSize());
     report("send + drain + handle (decode):", drainMs);
+    report("  of which after the last send:", afterSendMs);
     report("send + drain + handle (decode, nested loop):", nestedMs);
     std::printf("peak queue length: %d   replies lost: %d   dropped by queue limit: %llu   in order: %s\n",
                 link.peakQueuedReplies(), lost, static_cast<unsigned long long>(link.droppedReplies()),
