@@ -163,6 +163,34 @@ TEST(FleetLoopback, ConfigurationTakenOnIsInTheStateFileAndTheElementMoves)
     EXPECT_EQ(again->senderAddress(), QHostAddress(QStringLiteral("127.0.77.5")));
 }
 
+TEST(FleetLoopback, LateElementAnswersFromItsOldAddressBeforeItMoves)
+{
+    // GIVEN an element that answers 200 ms late
+    Fleet fleet(FleetOptions{});
+    ElementConfig c = element(QStringLiteral("127.0.77.14"), 1, QStringLiteral("LATE"));
+    c.delayMs = 200;
+    fleet.addElement(c);
+    QString error;
+    ASSERT_TRUE(fleet.start(&error)) << error.toStdString();
+    QSignalSpy moved(&fleet, &Fleet::moved);
+    Station station;
+    // WHEN it is given a new address
+    ConfigRequestFields f;
+    f.ip = QStringLiteral("127.0.77.15");
+    f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
+    QElapsedTimer clock;
+    clock.start();
+    station.send(BuildConfigRequest(f, QStringLiteral("ENCODER")), QStringLiteral("127.0.77.14"),
+                 kConfigPort);
+    // THEN its late answer still comes from the old address, and only then it moves
+    const auto reply = station.receive();
+    ASSERT_TRUE(reply.has_value());
+    EXPECT_GE(clock.elapsed(), 190);
+    EXPECT_EQ(reply->senderAddress(), QHostAddress(QStringLiteral("127.0.77.14")));
+    ASSERT_TRUE(waitUntil([&] { return moved.count() == 1; }));
+    EXPECT_EQ(fleet.listenIp(0), QStringLiteral("127.0.77.15"));
+}
+
 TEST(FleetLoopback, KeepingElementStaysAtItsAddressAndReportsTheNewOne)
 {
     QTemporaryDir dir;

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QMap>
 #include <QNetworkDatagram>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QUdpSocket>
@@ -271,4 +272,25 @@ TEST(SimLab, LevelAndMeasurementsOverTheLab)
     EXPECT_EQ(v.additionalDelay, 250000);
     EXPECT_EQ(v.autoServo, 1);
     EXPECT_GT(v.propagationDelayAverage, 0);
+}
+
+TEST(SimLab, StationInTheCurrentNamespaceKeepsSocketsMadeBefore)
+{
+    SKIP_WITHOUT_LAB();
+    // GIVEN a station socket that exists before the lab
+    StationSocket station;
+    ASSERT_TRUE(station.bind());
+    QString interfaceName;
+    {
+        Lab lab(Lab::Station::CurrentNamespace);
+        QString error;
+        ASSERT_TRUE(lab.up(1, 1, 0, &error)) << error.toStdString();
+        interfaceName = lab.stationInterface();
+        EXPECT_TRUE(QNetworkInterface::interfaceFromName(interfaceName).isValid());
+        // WHEN it pages THEN both elements answer it
+        station.send(kPaging, QStringLiteral("255.255.255.255"), kPagingPort);
+        EXPECT_EQ(station.collect(2, 3000).size(), 2) << lab.fleetLog().toStdString();
+    }
+    // AND the lab leaves nothing behind in this namespace
+    EXPECT_FALSE(QNetworkInterface::interfaceFromName(interfaceName).isValid());
 }

@@ -120,7 +120,7 @@ QString Lab::unavailableReason()
     return {};
 }
 
-Lab::Lab() = default;
+Lab::Lab(Station station) : m_stationMode(station) {}
 
 Lab::~Lab()
 {
@@ -168,12 +168,17 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
     }
     removeStaleNamespaces();
 
-    // The station: this thread in a namespace of its own.
-    m_originalNs = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-    if (m_originalNs < 0 || ::unshare(CLONE_NEWNET) != 0) {
-        *error = QStringLiteral("cannot make the station's network namespace");
-        down();
-        return false;
+    // The station: this thread in a namespace of its own, or the one it is in.
+    if (m_stationMode == Station::PrivateNamespace) {
+        m_originalNs = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
+        if (m_originalNs < 0 || ::unshare(CLONE_NEWNET) != 0) {
+            *error = QStringLiteral("cannot make the station's network namespace");
+            down();
+            return false;
+        }
+        m_stationInterface = QStringLiteral("vxst");
+    } else {
+        m_stationInterface = QStringLiteral("vxs%1n%2").arg(::getpid()).arg(g_labCounter + 1);
     }
     m_netns = QStringLiteral("vxlab-%1-%2").arg(::getpid()).arg(++g_labCounter);
     m_dir = std::make_unique<QTemporaryDir>();
@@ -182,13 +187,15 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
     if (!run({QStringLiteral("link"), QStringLiteral("set"), QStringLiteral("lo"), QStringLiteral("up")},
              error) ||
         !run({QStringLiteral("netns"), QStringLiteral("add"), m_netns}, error) ||
-        !run({QStringLiteral("link"), QStringLiteral("add"), QStringLiteral("vxst"),
-              QStringLiteral("address"), QLatin1String(kStationMac), QStringLiteral("type"),
-              QStringLiteral("veth"), QStringLiteral("peer"), QStringLiteral("name"), QStringLiteral("vxup"),
-              QStringLiteral("netns"), m_netns},
+        !run({QStringLiteral("link"), QStringLiteral("add"), m_stationInterface, QStringLiteral("address"),
+              QLatin1String(kStationMac), QStringLiteral("type"), QStringLiteral("veth"),
+              QStringLiteral("peer"), QStringLiteral("name"), QStringLiteral("vxup"), QStringLiteral("netns"),
+              m_netns},
              error) ||
         !run({QStringLiteral("-batch"), QStringLiteral("-")}, error,
-             "address add 10.77.0.1/16 dev vxst\nlink set vxst up\nroute add default dev vxst\n") ||
+             QStringLiteral("address add 10.77.0.1/16 dev %1\nlink set %1 up\nroute replace default dev %1\n")
+                 .arg(m_stationInterface)
+                 .toLatin1()) ||
         !run({QStringLiteral("netns"), QStringLiteral("exec"), m_netns, QStringLiteral("sh"),
               QStringLiteral("-c"),
               QStringLiteral("for k in arp_ignore=1 arp_announce=2 promote_secondaries=1 rp_filter=0; do "

@@ -21,6 +21,10 @@ class QTemporaryDir;
 // 255.255.255.255 goes out there), and brings loopback up. Create the Lab before the sockets of
 // the station under test: sockets stay in the namespace they were made in. down() (also the
 // destructor) ends the fleet, deletes its namespace and returns the thread to its namespace.
+// With Station::CurrentNamespace the station interface (vxs<pid>n<k>) is added to the namespace
+// the thread is in instead, for tests whose station sockets already exist; the default route of
+// that namespace is then replaced (refused in the machine's initial namespace, see
+// unavailableReason()). One lab at a time per process.
 //
 // Elements: encoders first (10.77.1.1, 10.77.1.2, ...), then decoders (10.77.101.1, ...), 250 per
 // /24 step; MAC 00:50:C2:77:HH:LL with HHLL = position + 1; names "ENCODER 001", "DECODER 001";
@@ -43,7 +47,13 @@ public:
     static QString unavailableReason();
     static QString elementBinary(); // $VEXO_BIN/tools/element-sim/vexolink-element
 
-    Lab();
+    enum class Station
+    {
+        PrivateNamespace,
+        CurrentNamespace
+    };
+
+    explicit Lab(Station station = Station::PrivateNamespace);
     ~Lab();
     Lab(const Lab&) = delete;
     Lab& operator=(const Lab&) = delete;
@@ -57,7 +67,7 @@ public:
     bool isUp() const;
 
     QString stationIp() const { return QStringLiteral("10.77.0.1"); }
-    QString stationInterface() const { return QStringLiteral("vxst"); }
+    QString stationInterface() const { return m_stationInterface; }
     QList<Element> elements() const { return m_elements; }
 
     // The element's current state as the simulator dumps it (JSON text / object): what it took
@@ -76,6 +86,8 @@ public:
 private:
     bool run(const QStringList& args, QString* error, const QByteArray& input = {}) const;
 
+    Station m_stationMode;
+    QString m_stationInterface;
     QString m_netns;
     int m_originalNs = -1;
     std::unique_ptr<QTemporaryDir> m_dir;

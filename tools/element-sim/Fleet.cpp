@@ -219,22 +219,25 @@ void Fleet::handleFor(int index, Port port, UdpEndpoint* via, const Datagram& d)
                                .arg(out.reply->size())
                                .arg(out.delayMs ? QStringLiteral(", %1 ms late").arg(out.delayMs) : QString())
                          : QString()));
-    if (out.reply) {
-        if (out.delayMs > 0) {
-            QPointer<UdpEndpoint> guard(via);
-            const QByteArray reply = *out.reply;
-            QTimer::singleShot(out.delayMs, this, [this, index, guard, reply, d, from] {
-                if (guard)
-                    send(index, guard, reply, d, from);
-            });
-        } else {
+    const std::optional<QString> previousIp = out.previousIp;
+    if (out.reply && out.delayMs > 0) {
+        // A late element also moves late: its answer still leaves from the old address.
+        QPointer<UdpEndpoint> guard(via);
+        const QByteArray reply = *out.reply;
+        QTimer::singleShot(out.delayMs, this, [this, index, guard, reply, d, from, previousIp] {
+            if (guard)
+                send(index, guard, reply, d, from);
+            if (previousIp)
+                moveElement(index, *previousIp);
+        });
+    } else {
+        if (out.reply)
             send(index, via, *out.reply, d, from);
-        }
+        if (previousIp)
+            moveElement(index, *previousIp);
     }
     if (out.stateChanged)
         stateChanged();
-    if (out.previousIp)
-        moveElement(index, *out.previousIp);
     emit handled(index, port);
 }
 
