@@ -329,18 +329,25 @@ bool PropertiesPanel::event(QEvent* e)
 bool PropertiesPanel::eventFilter(QObject* watched, QEvent* e)
 {
     auto* edit = qobject_cast<QLineEdit*>(watched);
-    if (edit && e->type() == QEvent::FocusIn) {
+    if (!edit || (e->type() != QEvent::FocusIn && e->type() != QEvent::FocusOut))
+        return QGroupBox::eventFilter(watched, e);
+    // The focus leaving for a context menu or another program, and coming back from there, is
+    // no move from one field to another: the operator is still editing this one.
+    const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
+    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
+        return QGroupBox::eventFilter(watched, e);
+    if (e->type() == QEvent::FocusIn) {
         // Typing replaces the whole entry. A mouse click places the cursor after the focus
         // arrives, so the selection is made again once that click is through.
         edit->selectAll();
-        if (static_cast<QFocusEvent*>(e)->reason() == Qt::MouseFocusReason) {
+        if (reason == Qt::MouseFocusReason) {
             QPointer<QLineEdit> guarded(edit);
             QTimer::singleShot(0, this, [guarded] {
                 if (guarded && guarded->hasFocus())
                     guarded->selectAll();
             });
         }
-    } else if (edit == txtElementName && e->type() == QEvent::FocusOut) {
+    } else if (edit == txtElementName) {
         txtElementName->setText(txtElementName->text().toUpper());
     }
     return QGroupBox::eventFilter(watched, e);
@@ -434,10 +441,10 @@ void PropertiesPanel::onTxTypeChanged(int index)
         return;
     if (index >= 1) {
         Label7->setText(kMulticastCaption);
-        txtRemoteIP->setText(m_store.read(selectedMac(), keys::multi));
+        showStoredText(txtRemoteIP, m_store.read(selectedMac(), keys::multi));
     } else {
         Label7->setText(kRemoteCaption);
-        txtRemoteIP->setText(m_store.read(selectedMac(), keys::remote));
+        showStoredText(txtRemoteIP, m_store.read(selectedMac(), keys::remote));
     }
 }
 
@@ -507,6 +514,17 @@ void PropertiesPanel::ClearElementProperties()
         onAddressEdited(edit);
     for (QComboBox* list : {cmbAudioInput, cmbAudioType, cmbAudioTX})
         list->setCurrentIndex(-1);
+}
+
+void PropertiesPanel::showStoredText(QLineEdit* edit, const QString& value)
+{
+    // An address longer than its field cannot be a valid one, and cutting it could turn it into
+    // a different, valid-looking address: such a field stays empty. A name is cut to its 16
+    // characters, as the element itself keeps it.
+    if (edit != txtElementName && value.size() > edit->maxLength())
+        edit->setText(QString());
+    else
+        edit->setText(value);
 }
 
 QString PropertiesPanel::read(const QString& key) const
@@ -593,12 +611,8 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     m_section = section;
     m_loading = true;
 
-    // 5. An address longer than the field cannot be a valid one; cutting it could turn it into
-    //    a different, valid-looking address, so the field stays empty instead.
-    auto setText = [this](QLineEdit* edit, const QString& key) {
-        const QString value = read(key);
-        edit->setText(value.size() <= edit->maxLength() || edit == txtElementName ? value : QString());
-    };
+    // 5.
+    auto setText = [this](QLineEdit* edit, const QString& key) { showStoredText(edit, read(key)); };
     setText(txtElementName, keys::name);
     setText(txtElementIP, keys::ip);
     setText(txtElementMask, keys::mask);

@@ -130,6 +130,7 @@ private:
     void loadPosition(QScrollBar* bar, const QString& key);
     void loadDecoderAttenuation();
     void showBarValue(QScrollBar* bar);
+    void showStoredText(QLineEdit* edit, const QString& value);
 
     const ElementStore& m_store;
     MessageBoxes& m_boxes;

@@ -122,6 +122,14 @@ TEST_F(ControlRules, TxTypeSwitchOnAnEncoder)
     ASSERT_TRUE(store.write(kEncoderMac, QStringLiteral("multi"), QStringLiteral("239.4.4.4")));
     QTest::keyClick(panel->cmbAudioTX, Qt::Key_Down);
     EXPECT_EQ(panel->txtRemoteIP->text(), QStringLiteral("239.4.4.4"));
+    // A hand-edited address too long for the field is not cut into another address.
+    ASSERT_TRUE(store.write(kEncoderMac, QStringLiteral("remote"), QStringLiteral("10.10.10.100000")));
+    ASSERT_TRUE(store.write(kEncoderMac, QStringLiteral("multi"), QStringLiteral("239.255.255.2500")));
+    QTest::keyClick(panel->cmbAudioTX, Qt::Key_Up);
+    EXPECT_EQ(panel->txtRemoteIP->text(), QStringLiteral("10.10.10.100000")); // 15: fits, shown red
+    EXPECT_EQ(textBackground(panel->txtRemoteIP), QColor(255, 128, 128));
+    QTest::keyClick(panel->cmbAudioTX, Qt::Key_Down);
+    EXPECT_EQ(panel->txtRemoteIP->text(), QString());
 }
 
 TEST_F(ControlRules, TxTypeSwitchDoesNothingOnADecoder)
