@@ -502,6 +502,15 @@ TEST(ElementOptions, FleetFileLayersDefaultsFlagsAndElements)
     EXPECT_TRUE(setup.bindAny); // a fleet shares its sockets unless told otherwise
     EXPECT_EQ(setup.stateFile, QStringLiteral("/tmp/x.json"));
 
+    // AND options written as on the command line count as the element's own
+    ASSERT_TRUE(
+        writeFile(path, R"({"elements": [{"ip": "10.77.1.1", "args": "--silent --force-name 'A B'"}]})"));
+    ASSERT_TRUE(parseCommandLine({"--fleet", path}, setup, &error)) << error.toStdString();
+    EXPECT_TRUE(setup.elements[0].silent);
+    EXPECT_EQ(setup.elements[0].forceName.value_or(QString()), QStringLiteral("A B"));
+    ASSERT_TRUE(writeFile(path, R"({"elements": [{"ip": "10.77.1.1", "args": "--loud"}]})"));
+    EXPECT_FALSE(parseCommandLine({"--fleet", path}, setup, &error));
+
     ASSERT_TRUE(writeFile(path, R"({"elements": [{"ip": "10.77.1.1", "colour": 1}]})"));
     EXPECT_FALSE(parseCommandLine({"--fleet", path}, setup, &error));
     EXPECT_TRUE(error.contains(QStringLiteral("element 0"))) << error.toStdString();

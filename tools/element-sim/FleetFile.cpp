@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QProcess>
 
 namespace vexo::sim {
 
@@ -122,7 +123,15 @@ bool parseCommandLine(const QStringList& arguments, SimSetup& setup, QString* er
     } else {
         for (qsizetype i = 0; i < members.size(); ++i) {
             ElementConfig c = base;
-            if (!members[i].isObject() || !applyJson(members[i].toObject(), c, error)) {
+            QJsonObject member = members[i].toObject();
+            // "args": options as on the command line, for scripts that write no JSON values.
+            const QJsonValue args = member.take(QStringLiteral("args"));
+            QJsonObject fromArgs;
+            bool ok = members[i].isObject() && (args.isUndefined() || args.isString());
+            ok = ok && argsToJson(QProcess::splitCommand(args.toString()), fromArgs, nullptr, error);
+            for (auto it = fromArgs.begin(); ok && it != fromArgs.end(); ++it)
+                member.insert(it.key(), it.value());
+            if (!ok || !applyJson(member, c, error)) {
                 *error = QStringLiteral("%1: element %2: %3").arg(fleetPath).arg(i).arg(*error);
                 return false;
             }

@@ -21,7 +21,8 @@ struct SimSetup
 // A fleet file is a JSON object {"bind": "any"|"own", "defaults": {...}, "elements": [{...}]};
 // a single element file is just the element's object. Layers, lowest first: built-in values,
 // the file's defaults (or the single element's object), the element options on the command
-// line, then each fleet element's own object.
+// line, then each fleet element's own object (whose "args" may hold options as on the command
+// line: "--silent --delay-ms 500").
 bool parseCommandLine(const QStringList& arguments, SimSetup& setup, QString* error);
 
 QString usage();
