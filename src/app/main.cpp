@@ -17,6 +17,9 @@ int main(int argc, char** argv)
     QApplication::setOrganizationName(QStringLiteral("Korvanta"));
     QApplication::setApplicationVersion(QStringLiteral("3.4.4"));
     QApplication::setWindowIcon(vexo::applicationIcon());
+    // The id of the installed desktop entry (com.korvanta.VexolinkNMS.desktop): the desktop shell
+    // matches the window with its menu entry and icon by it (the Wayland app id, too).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.korvanta.VexolinkNMS"));
 
     vexo::QtMessageBoxes boxes;
     vexo::QtUserSettings settings;

@@ -1,0 +1,63 @@
+# Installation and the Debian package of the station.
+#
+#   cmake --install <build> --prefix /usr     the station, the element simulator, the desktop entry
+#                                             and the icons, in the usual Linux places
+#   cpack -G DEB   (in the build folder)      vexolink-nms_<version>_<arch>.deb
+#
+# scripts/package builds the package from a Release build in build-package/.
+
+include(GNUInstallDirs)
+
+# The desktop entry, the icon and QGuiApplication::desktopFileName share this id, so the desktop
+# shell matches the running window with its menu entry and icon.
+set(VEXO_APP_ID "com.korvanta.VexolinkNMS")
+set(VEXO_PACKAGING_DIR "${CMAKE_CURRENT_LIST_DIR}")
+
+install(TARGETS vexolink-nms vexolink-element RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+install(FILES "${VEXO_PACKAGING_DIR}/${VEXO_APP_ID}.desktop"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+install(FILES "${VEXO_PACKAGING_DIR}/icons/${VEXO_APP_ID}.svg"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+foreach(size 16 22 24 32 48 64 128 256)
+    install(FILES "${VEXO_PACKAGING_DIR}/icons/${size}x${size}.png"
+            DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+            RENAME ${VEXO_APP_ID}.png)
+endforeach()
+install(FILES "${CMAKE_SOURCE_DIR}/README.md" DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# cpack installs the project before packing it; the package needs only the two programs, and
+# building every test and benchmark first would make packing an already built tree slow.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(CPACK_PACKAGE_NAME "vexolink-nms")
+set(CPACK_PACKAGE_VENDOR "Korvanta Broadcast")
+set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Network management station for Vexolink IP audio studio-to-transmitter links")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Vexolink NMS finds the Vexolink encoders and decoders on the local network, keeps what they\
+ report in a local store, and sends them their configuration; it pings and identifies elements,\
+ shows an encoder's live audio level, reads traffic and PTP counters and adjusts the latency of\
+ decoders in a single-frequency network. The package also holds vexolink-element, a simulator\
+ of one Network Element or a whole fleet.")
+set(CPACK_PACKAGE_CONTACT "Korvanta Broadcast support <support@korvanta.example>")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+# The programs are shipped without their debugging symbols, whatever the build type.
+set(CPACK_STRIP_FILES ON)
+set(CPACK_GENERATOR "DEB")
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "net")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_COMPRESSION_TYPE "xz")
+# The shared libraries the programs link come from dpkg-shlibdeps; Qt loads its window-system
+# plugins at run time, so no library link names them and they are listed here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# Ping falls back to the system's ping program where ICMP sockets are not allowed; the icon
+# cache and desktop database are refreshed by the desktop's own triggers when present.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.korvanta.example/vexolink")
+
+include(CPack)
