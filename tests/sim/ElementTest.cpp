@@ -504,7 +504,7 @@ TEST(ElementOptions, FleetFileLayersDefaultsFlagsAndElements)
 
     // AND options written as on the command line count as the element's own
     ASSERT_TRUE(
-        writeFile(path, R"({"elements": [{"ip": "10.77.1.1", "args": "--silent --force-name 'A B'"}]})"));
+        writeFile(path, R"({"elements": [{"ip": "10.77.1.1", "args": "--silent --force-name \"A B\""}]})"));
     ASSERT_TRUE(parseCommandLine({"--fleet", path}, setup, &error)) << error.toStdString();
     EXPECT_TRUE(setup.elements[0].silent);
     EXPECT_EQ(setup.elements[0].forceName.value_or(QString()), QStringLiteral("A B"));

@@ -302,8 +302,13 @@ void Lab::down()
         }
         m_fleet.reset();
     }
+    if (m_stationMode == Station::CurrentNamespace && !m_stationInterface.isEmpty()) {
+        // At once, with its peer: a deleted namespace lets its links go only later.
+        run({QStringLiteral("link"), QStringLiteral("del"), m_stationInterface}, nullptr);
+    }
+    m_stationInterface.clear();
     if (!m_netns.isEmpty()) {
-        // The veth pair goes with its peer; the macvlans with the namespace.
+        // The macvlans go with the namespace.
         run({QStringLiteral("netns"), QStringLiteral("del"), m_netns}, nullptr);
         m_netns.clear();
     }
