@@ -551,3 +551,37 @@ TEST_F(Loading, OverlongStoredAddressIsNotCutIntoAnotherOne)
     EXPECT_EQ(panel->txtElementIP->text(), QString());
     EXPECT_EQ(panel->txtElementName->text(), QStringLiteral("ABCDEFGHIJKLMNOP"));
 }
+
+TEST_F(Loading, StoreOfTheWindowsStationLoadsUnchanged)
+{
+    // GIVEN the store an earlier station left (CRLF, upper-case keys)
+    const QByteArray fixture = readFile(fixturePath(QStringLiteral("nms-windows-station.ini")));
+    ASSERT_FALSE(fixture.isEmpty());
+    writeStore(fixture);
+    // WHEN its encoder and its decoder are clicked
+    panel->loadElement(QStringLiteral("STUDIO A [00:50:C2:A1:B2:C3]"), QStringLiteral("00:50:C2:A1:B2:C3"));
+    EXPECT_EQ(panel->elementType(), QStringLiteral("ENCODER"));
+    EXPECT_EQ(panel->txtElementName->text(), QStringLiteral("STUDIO A"));
+    EXPECT_EQ(panel->txtRemoteIP->text(), QStringLiteral("10.0.0.9"));
+    EXPECT_EQ(panel->lblSerialNumber->text(), QStringLiteral("32769"));
+    panel->loadElement(QStringLiteral("TX SITE B [00:50:C2:A1:B2:C4]"), QStringLiteral("00:50:C2:A1:B2:C4"));
+    EXPECT_EQ(panel->elementType(), QStringLiteral("DECODER"));
+    EXPECT_EQ(panel->txtRemoteIP->text(), QStringLiteral("239.1.1.1"));
+    EXPECT_EQ(panel->scrlAtten->value(), 200);
+    EXPECT_EQ(panel->lblLatency->text(), QStringLiteral("12.5mS")); // SFN on, buffer 4
+    EXPECT_TRUE(panel->cmdAdjust->isEnabled());
+    // THEN the file is as it was
+    EXPECT_EQ(storeBytes(), fixture);
+
+    // A decoder of that store without ATT gets "ATT=14" with the file's own line end.
+    QByteArray withoutAtt = fixture;
+    withoutAtt.replace("ATT=200\r\n", "");
+    writeStore(withoutAtt);
+    panel->loadElement(QStringLiteral("TX SITE B"), QStringLiteral("00:50:C2:A1:B2:C4"));
+    QByteArray expected = withoutAtt;
+    const qsizetype end = expected.indexOf("[0050C2A1B2C4]");
+    ASSERT_GE(end, 0);
+    // The section is the file's last: the new key closes it.
+    expected.append("ATT=14\r\n");
+    EXPECT_EQ(storeBytes(), expected);
+}
