@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSysInfo>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
@@ -64,6 +65,8 @@ TEST(Startup, ShellLayoutAndInitialStates)
     AppFixture f;
     MainWindow& w = f.make();
     ASSERT_TRUE(w.startUp());
+    w.show();
+    QCoreApplication::processEvents();
     EXPECT_EQ(w.centralWidget()->size(), QSize(722, 394));
     EXPECT_EQ(w.minimumSize(), w.maximumSize()); // fixed: no resizing, no maximize
     EXPECT_FALSE(w.windowFlags() & Qt::WindowMaximizeButtonHint);
@@ -77,8 +80,9 @@ TEST(Startup, ShellLayoutAndInitialStates)
         ASSERT_NE(a, nullptr);
         EXPECT_EQ(a->isSeparator(), i == 3 || i == 5);
         EXPECT_EQ(a->text(), texts[i - 1]);
-        if (!a->isSeparator())
+        if (!a->isSeparator()) {
             EXPECT_FALSE(a->icon().isNull());
+        }
     }
     EXPECT_FALSE(w.toolbarButton(6)->isEnabled());
     EXPECT_FALSE(w.toolbarButton(7)->isEnabled());
@@ -142,7 +146,7 @@ TEST(Startup, RealLockFileRefusesASecondHolderAndTakesOverAStaleLock)
     // A lock left by a process that no longer runs: pid 2^22+1 is above Linux's pid limit.
     QTemporaryDir other;
     const QString stale = other.filePath("nms.lock");
-    ASSERT_TRUE(writeFile(stale, "4194305\nvexolink-nms\nlocalhost\n"));
+    ASSERT_TRUE(writeFile(stale, "4194305\nvexolink-nms\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
     LockFileInstanceGuard after(stale);
     EXPECT_TRUE(after.acquire());
 }
