@@ -1,17 +1,15 @@
 #!/usr/bin/env bash
-# Times `scripts/lab up --encoders 500 --decoders 500` (goal: under 60 s), pages the fleet from the
-# station namespace, and takes the lab down again. Root; builds nothing (set VEXO_ELEMENT or build
-# the simulator first).
+# Times `scripts/lab up --encoders 500 --decoders 500` (goal: under 60 s) and `scripts/lab down`.
+# Root; builds nothing (build the simulator first, or point VEXO_ELEMENT at it).
 set -euo pipefail
 here=$(cd "$(dirname "$0")/../.." && pwd)
 encoders=${1:-500}
 decoders=${2:-500}
-start=$(date +%s.%N)
+elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", b - a }'; }
+start=$EPOCHREALTIME
 "$here/scripts/lab" up --encoders "$encoders" --decoders "$decoders"
-end=$(date +%s.%N)
-printf 'scripts/lab up --encoders %s --decoders %s: %.2f s (goal: < 60 s)\n' "$encoders" "$decoders" "$(echo "$end - $start" | bc)"
+echo "scripts/lab up --encoders $encoders --decoders $decoders: $(elapsed "$start" "$EPOCHREALTIME") s (goal: < 60 s)"
 "$here/scripts/lab" status
-start=$(date +%s.%N)
+start=$EPOCHREALTIME
 "$here/scripts/lab" down
-end=$(date +%s.%N)
-printf 'scripts/lab down: %.2f s\n' "$(echo "$end - $start" | bc)"
+echo "scripts/lab down: $(elapsed "$start" "$EPOCHREALTIME") s"
