@@ -76,7 +76,12 @@ frmDisclaimer::frmDisclaimer(UserSettings& settings, QWidget* parent) : QDialog(
     buttons->addStretch();
     buttons->addWidget(cmdClose);
     layout->addLayout(buttons);
-    setFixedWidth(460);
+    // The check box cannot wrap: the dialog is as wide as its caption needs, the texts wrap
+    // within that width, and the dialog takes the height they need.
+    const int width = std::max(420, chkAgree->sizeHint().width());
+    for (QLabel* label : {Label1, Label2, Label3})
+        label->setFixedWidth(width);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
     // Escape rejects the dialog, which closes it like the Close button: nothing else is at stake.
 }
 

@@ -160,8 +160,12 @@ void MainWindow::buildToolbar()
     Toolbar1->setObjectName(QStringLiteral("Toolbar1"));
     Toolbar1->setMovable(false);
     Toolbar1->setFloatable(false);
-    Toolbar1->setIconSize(QSize(20, 20));
+    Toolbar1->setIconSize(QSize(18, 18));
     Toolbar1->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    // All seven positions have to fit the window's fixed width with their captions.
+    QFont font = Toolbar1->font();
+    font.setPointSizeF(font.pointSizeF() * 0.9);
+    Toolbar1->setFont(font);
     struct Button
     {
         const char* text;
