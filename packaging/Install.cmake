@@ -24,7 +24,7 @@ foreach(size 16 22 24 32 48 64 128 256)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME ${VEXO_APP_ID}.png)
 endforeach()
-install(FILES "${CMAKE_SOURCE_DIR}/README.md" DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES "${CMAKE_SOURCE_DIR}/README.md" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vexolink-nms)
 
 # cpack installs the project before packing it; the package needs only the two programs, and
 # building every test and benchmark first would make packing an already built tree slow.
@@ -55,8 +55,8 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE "xz")
 # plugins at run time, so no library link names them and they are listed here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
-# Ping falls back to the system's ping program where ICMP sockets are not allowed; the icon
-# cache and desktop database are refreshed by the desktop's own triggers when present.
+# Ping falls back to the system's ping program where ICMP sockets are not allowed; the DejaVu
+# fonts are those the fixed layout was checked with at every scale factor.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, fonts-dejavu-core")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://www.korvanta.example/vexolink")
 
