@@ -1,0 +1,207 @@
+// The panel's controls and where they stand: ten rows of label and field in two columns.
+#include "PropertiesPanel.h"
+
+#include "Colours.h"
+#include "PanelTexts.h"
+#include "ValueRules.h"
+#include "platform/MessageBoxes.h"
+#include "store/ElementStore.h"
+#include "store/IniFile.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace vexo {
+
+using namespace panel;
+
+namespace {
+
+// Geometry of the two label/field columns and the ten rows, in pixels of the 433 x 265 frame.
+constexpr int kLeftLabelX = 8;
+constexpr int kLeftFieldX = 96;
+constexpr int kLeftFieldW = 110;
+constexpr int kRightLabelX = 216;
+constexpr int kRightFieldX = 300;
+constexpr int kRightFieldW = 125;
+constexpr int kLeftLabelW = 86;
+constexpr int kRightLabelW = 82;
+constexpr int kValueBarW = 78; // bar beside a small value label
+constexpr int kRoutingW = 108;
+constexpr int kFirstRowY = 20;
+constexpr int kRowPitch = 24;
+constexpr int kFieldH = 21;
+constexpr int kBarH = 17;
+
+constexpr int rowY(int row)
+{
+    return kFirstRowY + (row - 1) * kRowPitch;
+}
+
+} // namespace
+
+void PropertiesPanel::build()
+{
+    auto caption = [this](const QString& text, int x, int row, int width = 0) {
+        if (width == 0)
+            width = x == kLeftLabelX ? kLeftLabelW : kRightLabelW;
+        auto* label = new QLabel(text, this);
+        label->setGeometry(x, rowY(row), width, kFieldH);
+        return label;
+    };
+    auto named = [](QWidget* w, const char* name) {
+        w->setObjectName(QLatin1String(name));
+        return w;
+    };
+    auto valueLabel = [&](const char* name, int x, int row, int width) {
+        auto* label = new QLabel(this);
+        named(label, name);
+        label->setGeometry(x, rowY(row), width, kFieldH);
+        return label;
+    };
+    auto lineEdit = [&](const char* name, int x, int row, int width, int maxLength) {
+        auto* edit = new QLineEdit(this);
+        named(edit, name);
+        edit->setGeometry(x, rowY(row), width, kFieldH);
+        edit->setMaxLength(maxLength);
+        return edit;
+    };
+    auto list = [&](const char* name, int x, int row, int width, const QStringList& entries) {
+        auto* combo = new QComboBox(this);
+        named(combo, name);
+        combo->setEditable(false); // selection only
+        combo->addItems(entries);
+        combo->setGeometry(x, rowY(row), width, kFieldH);
+        return combo;
+    };
+    auto bar = [&](const char* name, int x, int row, int width, int min, int max) {
+        auto* scroll = new QScrollBar(Qt::Horizontal, this);
+        named(scroll, name);
+        scroll->setRange(min, max);
+        scroll->setSingleStep(kSmallStep);
+        scroll->setPageStep(kLargeStep);
+        // The bars take part in the keyboard focus order and move with the arrow keys.
+        scroll->setFocusPolicy(Qt::WheelFocus);
+        // A value bar, not a view's scroll bar: the right arrow key and the wheel turned away
+        // from the operator raise the value, as the arrow buttons do.
+        scroll->setInvertedControls(false);
+        scroll->setGeometry(x, rowY(row) + (kFieldH - kBarH) / 2, width, kBarH);
+        return scroll;
+    };
+    QFont small = font();
+    small.setPointSizeF(6.75);
+
+    // Row 1
+    caption(QStringLiteral("System type:"), kLeftLabelX, 1);
+    lblElementType = valueLabel("lblElementType", kLeftFieldX, 1, kLeftFieldW);
+    caption(QStringLiteral("MAC address:"), kRightLabelX, 1);
+    lblElementMAC = valueLabel("lblElementMAC", kRightFieldX, 1, kRightFieldW);
+    // Row 2
+    caption(QStringLiteral("DSP version:"), kLeftLabelX, 2);
+    lblVersion = valueLabel("lblVersion", kLeftFieldX, 2, kLeftFieldW);
+    caption(QStringLiteral("Serial number:"), kRightLabelX, 2);
+    lblSerialNumber = valueLabel("lblSerialNumber", kRightFieldX, 2, kRightFieldW);
+    // Row 3
+    caption(QStringLiteral("System name:"), kLeftLabelX, 3);
+    txtElementName = lineEdit("txtElementName", kLeftFieldX, 3, kLeftFieldW, kNameMaxLength);
+    txtElementName->setToolTip(QStringLiteral("Max 16 chars"));
+    caption(QStringLiteral("Audio type:"), kRightLabelX, 3);
+    cmbAudioType = list("cmbAudioType", kRightFieldX, 3, kRightFieldW,
+                        {QStringLiteral("Left/Right"), QStringLiteral("MPX")});
+    // Row 4
+    caption(QStringLiteral("System IP:"), kLeftLabelX, 4);
+    txtElementIP = lineEdit("txtElementIP", kLeftFieldX, 4, kLeftFieldW, kAddressMaxLength);
+    Label9 = caption(QStringLiteral("Audio source:"), kRightLabelX, 4);
+    named(Label9, "Label9");
+    cmbAudioInput = list("cmbAudioInput", kRightFieldX, 4, kRightFieldW,
+                         {QStringLiteral("Digital"), QStringLiteral("Analog")});
+    scrlAtten = bar("scrlAtten", kRightFieldX, 4, 66, kAttenMin, kAttenMax);
+    lblAttenDB = valueLabel("lblAttenDB", kRightFieldX + 70, 4, kRightFieldW - 70);
+    // Row 5
+    caption(QStringLiteral("Gateway IP:"), kLeftLabelX, 5);
+    txtElementGW = lineEdit("txtElementGW", kLeftFieldX, 5, kLeftFieldW, kAddressMaxLength);
+    caption(QStringLiteral("TX type:"), kRightLabelX, 5);
+    cmbAudioTX = list("cmbAudioTX", kRightFieldX, 5, kRightFieldW,
+                      {QStringLiteral("Unicast"), QStringLiteral("Multicast")});
+    lblUnicastMulticast = valueLabel("lblUnicastMulticast", kRightFieldX, 5, kRightFieldW);
+    lblUnicastMulticast->setText(QStringLiteral("Unicast / Multicast"));
+    // Row 6
+    caption(QStringLiteral("Network mask:"), kLeftLabelX, 6);
+    txtElementMask = lineEdit("txtElementMask", kLeftFieldX, 6, kLeftFieldW, kAddressMaxLength);
+    Label7 = caption(kRemoteCaption, kRightLabelX, 6);
+    named(Label7, "Label7");
+    txtRemoteIP = lineEdit("txtRemoteIP", kRightFieldX, 6, kRightFieldW, kAddressMaxLength);
+    // Row 7: a QLabel without a buddy shows its text as it stands, so one ampersand is enough.
+    caption(QStringLiteral("VLAN O&M:"), kLeftLabelX, 7);
+    txtVLAN_OM = lineEdit("txtVLAN_OM", kLeftFieldX, 7, 36, kVlanMaxLength);
+    caption(QStringLiteral("Audio:"), kLeftFieldX + 38, 7, 36);
+    txtVLAN_Audio = lineEdit("txtVLAN_Audio", kLeftFieldX + kLeftFieldW - 36, 7, 36, kVlanMaxLength);
+    for (QLineEdit* vlan : {txtVLAN_OM, txtVLAN_Audio})
+        vlan->setToolTip(QStringLiteral("Range: 1-4095"));
+    caption(QStringLiteral("Bounded to:"), kRightLabelX, 7);
+    cmbEncoders = list("cmbEncoders", kRightFieldX, 7, kRightFieldW, {QStringLiteral("<None>")});
+    // Row 8
+    caption(QStringLiteral("SFN option:"), kLeftLabelX, 8);
+    chkSFNEnabled = new QCheckBox(QStringLiteral("On"), this);
+    named(chkSFNEnabled, "chkSFNEnabled");
+    chkSFNEnabled->setToolTip(QStringLiteral("Enable PTP Sync"));
+    chkSFNEnabled->setGeometry(kLeftFieldX, rowY(8), 46, kFieldH);
+    cmdAdjust = new QPushButton(QStringLiteral("Adjust..."), this);
+    named(cmdAdjust, "cmdAdjust");
+    cmdAdjust->setGeometry(kLeftFieldX + 50, rowY(8), kLeftFieldW - 50, kFieldH);
+    Label20 = caption(QStringLiteral("Buffer size:"), kRightLabelX, 8);
+    named(Label20, "Label20");
+    scrlBuffer = bar("scrlBuffer", kRightFieldX, 8, kValueBarW, kBufferMin,
+                     m_gpsdoVariant ? kBufferMaxGpsdo : kBufferMax);
+    lblLatency = valueLabel("lblLatency", kRightFieldX + kValueBarW + 4, 8, kRightFieldW - kValueBarW - 4);
+    // Row 9 and 10: the routing list, joined by a bracket to the two silence-detector rows.
+    caption(QStringLiteral("Audio routing:"), kLeftLabelX, 9);
+    cmbSilDetMode = list(
+        "cmbSilDetMode", kLeftFieldX, 9, kRoutingW,
+        {QStringLiteral("Auto detect"), QStringLiteral("Force internal"), QStringLiteral("Force external")});
+    const int routingEnd = kLeftFieldX + kRoutingW;
+    const int bracketX = routingEnd + 4;
+    const int stubEnd = kRightLabelX - 3;
+    const int row9Mid = rowY(9) + kFieldH / 2;
+    const int row10Mid = rowY(10) + kFieldH / 2;
+    auto line = [this](const char* name, int x, int y, int w, int h) {
+        auto* frame = new QFrame(this);
+        frame->setObjectName(QLatin1String(name));
+        frame->setFrameShape(QFrame::Box);
+        frame->setFrameShadow(QFrame::Plain);
+        frame->setLineWidth(1);
+        frame->setGeometry(x, y, w, h);
+        return frame;
+    };
+    line("Line1", routingEnd, row9Mid, bracketX - routingEnd, 1);
+    line("Line2", bracketX, row9Mid, 1, row10Mid - row9Mid + 1);
+    line("Line3", bracketX, row9Mid, stubEnd - bracketX, 1);
+    line("Line4", bracketX, row10Mid, stubEnd - bracketX, 1);
+    Label24 = caption(QStringLiteral("Threshold:"), kRightLabelX, 9);
+    named(Label24, "Label24");
+    scrlSilDetLevel = bar("scrlSilDetLevel", kRightFieldX, 9, kValueBarW, kSilDetLevelMin, kSilDetLevelMax);
+    lblSilDetLevel =
+        valueLabel("lblSilDetLevel", kRightFieldX + kValueBarW + 4, 9, kRightFieldW - kValueBarW - 4);
+    Label26 = caption(QStringLiteral("Timeout:"), kRightLabelX, 10);
+    named(Label26, "Label26");
+    scrlSilDetTime = bar("scrlSilDetTime", kRightFieldX, 10, kValueBarW, kSilDetTimeMin, kSilDetTimeMax);
+    lblSilDetTime =
+        valueLabel("lblSilDetTime", kRightFieldX + kValueBarW + 4, 10, kRightFieldW - kValueBarW - 4);
+    for (QLabel* label : {lblLatency, lblSilDetLevel, lblSilDetTime})
+        label->setFont(small);
+}
+
+} // namespace vexo

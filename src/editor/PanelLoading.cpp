@@ -1,0 +1,190 @@
+// Loading the selected element from the store into the panel.
+#include "PropertiesPanel.h"
+
+#include "Colours.h"
+#include "PanelTexts.h"
+#include "ValueRules.h"
+#include "platform/MessageBoxes.h"
+#include "store/ElementStore.h"
+#include "store/IniFile.h"
+
+#include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTimer>
+
+#include <algorithm>
+#include <utility>
+
+namespace vexo {
+
+using namespace panel;
+
+void PropertiesPanel::showStoredText(QLineEdit* edit, const QString& value)
+{
+    // An address longer than its field cannot be a valid one, and cutting it could turn it into
+    // a different, valid-looking address: such a field stays empty. A name is cut to its 16
+    // characters, as the element itself keeps it.
+    if (edit != txtElementName && value.size() > edit->maxLength())
+        edit->setText(QString());
+    else
+        edit->setText(value);
+}
+
+QString PropertiesPanel::read(const QString& key) const
+{
+    return ReadFromINI(m_section, key, m_store.path(), storeDefault(key));
+}
+
+void PropertiesPanel::loadIndex(QComboBox* list, const QString& key)
+{
+    // Absent, not a whole number, or no such entry: the list shows no selection rather than a
+    // choice the element never reported.
+    bool ok = false;
+    const int index = storedInt(read(key), &ok);
+    list->setCurrentIndex(ok && index >= 0 && index < list->count() ? index : -1);
+}
+
+void PropertiesPanel::loadPosition(QScrollBar* bar, const QString& key)
+{
+    // Not a whole number: the key's default; out of range: the nearest end of the bar.
+    bool ok = false;
+    int position = storedInt(read(key), &ok);
+    if (!ok)
+        position = storedInt(storeDefault(key));
+    bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
+    showBarValue(bar);
+}
+
+void PropertiesPanel::showBarValue(QScrollBar* bar)
+{
+    // The bar's own change signal does not come when the loaded position equals the one shown
+    // before, but the label must follow the loaded value all the same.
+    const int p = bar->value();
+    if (bar == scrlAtten)
+        lblAttenDB->setText(attenuationText(p));
+    else if (bar == scrlBuffer)
+        lblLatency->setText(latencyText(p, m_gpsdoVariant, chkSFNEnabled->isChecked()));
+    else if (bar == scrlSilDetLevel)
+        lblSilDetLevel->setText(thresholdText(p));
+    else if (bar == scrlSilDetTime)
+        lblSilDetTime->setText(timeoutText(p));
+}
+
+void PropertiesPanel::loadDecoderAttenuation()
+{
+    bool ok = false;
+    int position = storedInt(read(keys::att), &ok);
+    // An attenuation below the bar's range (0 when none was stored) is raised to "Mute" in the
+    // store as well, so that the store and the bar agree.
+    if (ok && position < kAttenMin) {
+        WriteToINI(m_section, keys::att, QString::number(kAttenMin), m_store.path());
+        position = storedInt(read(keys::att), &ok);
+    }
+    // A text that is not a whole number is left in the store as it is and shown as "Mute"; a
+    // number above the range shows the loudest position. Neither is written: nothing was sent.
+    scrlAtten->setValue(ok ? std::clamp(position, kAttenMin, kAttenMax) : kAttenMin);
+    showBarValue(scrlAtten);
+}
+
+void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
+{
+    // 1. The diagnostics belong to the element that was shown before.
+    setButtonColour(m_peers.cmdPing, kUntestedPingColour);
+    enableAction(m_peers.startMonitoring, false);
+    enableAction(m_peers.stopMonitoring, false);
+    if (m_peers.chkGetVolume)
+        m_peers.chkGetVolume->setChecked(false);
+
+    // 2. A node without text is no element. So is a key that is not a MAC text: it names no
+    //    section, and loading it would let later writes go to a section without a name.
+    const QString section = Encode_MAC(key);
+    if (nodeText.isEmpty() || section.isEmpty()) {
+        if (m_peers.cmdGetStats)
+            m_peers.cmdGetStats->setEnabled(false);
+        return;
+    }
+
+    // 3., 4. A section longer than the station ever writes is damaged.
+    if (GetSectionKeyCount(section, m_store.path()) >= kCorruptedSectionLines) {
+        m_boxes.critical(kAppTitle, QStringLiteral("The data stored in your computer about this element, is "
+                                                   "corrupted (1).\rCannot load this element info."));
+        return;
+    }
+
+    m_section = section;
+    m_loading = true;
+
+    // 5.
+    auto setText = [this](QLineEdit* edit, const QString& key) { showStoredText(edit, read(key)); };
+    setText(txtElementName, keys::name);
+    setText(txtElementIP, keys::ip);
+    setText(txtElementMask, keys::mask);
+    setText(txtElementGW, keys::gw);
+    loadIndex(cmbAudioInput, keys::input);
+    loadIndex(cmbAudioType, keys::type);
+    loadIndex(cmbAudioTX, keys::tx);
+    lblVersion->setText(read(keys::ver));
+    {
+        bool ok = false;
+        const int bound = storedInt(read(keys::bound), &ok);
+        cmbEncoders->setCurrentIndex(ok && bound >= 0 && bound < cmbEncoders->count() ? bound : 0);
+    }
+
+    // 6.
+    if (m_peers.cmdGetStats)
+        m_peers.cmdGetStats->setEnabled(true);
+
+    // 7. A role that is not a number is no known role.
+    bool roleOk = false;
+    const int role = storedInt(read(keys::role), &roleOk);
+    setElementType(roleCaption(roleOk ? role : 0));
+    if (elementType() == kEncoder) {
+        enableAction(m_peers.startMonitoring, true);
+        const bool multicast = cmbAudioTX->currentIndex() >= 1;
+        Label7->setText(multicast ? kMulticastCaption : kRemoteCaption);
+        setText(txtRemoteIP, multicast ? keys::multi : keys::remote);
+    } else if (elementType() == kDecoder) {
+        Label7->setText(kMulticastCaption);
+        setText(txtRemoteIP, keys::multi);
+        loadDecoderAttenuation();
+        loadPosition(scrlBuffer, keys::buf);
+        loadPosition(scrlSilDetLevel, keys::sdl);
+        loadPosition(scrlSilDetTime, keys::sdt);
+        loadIndex(cmbSilDetMode, keys::sdm);
+    }
+
+    // 8. The selection record.
+    lblElementMAC->setText(key);
+
+    // 9. Only "1" switches SFN on; anything else is the default, off.
+    lblSerialNumber->setText(read(keys::sn));
+    {
+        bool ok = false;
+        const int sfn = storedInt(read(keys::sfn), &ok);
+        chkSFNEnabled->setChecked(ok && sfn == 1);
+    }
+
+    // 10.
+    cmdAdjust->setEnabled(chkSFNEnabled->isChecked() && elementType() == kDecoder);
+
+    // 11. Last, so that the latency label sees the loaded SFN state.
+    applyRoleLayout();
+    applyAudioRouting();
+
+    // 12.
+    if (m_peers.cmdPing)
+        m_peers.cmdPing->setText(kPingUntested);
+
+    m_loading = false;
+}
+
+} // namespace vexo
