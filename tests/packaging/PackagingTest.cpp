@@ -282,6 +282,13 @@ protected:
         s.env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
         s.env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         s.env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+        // A sanitizer build keeps the options the suite runs it with.
+        const QProcessEnvironment own = QProcessEnvironment::systemEnvironment();
+        for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"}) {
+            const QString key = QString::fromLatin1(name);
+            if (own.contains(key))
+                s.env.insert(key, own.value(key));
+        }
         return s;
     }
 
