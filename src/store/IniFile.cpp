@@ -220,7 +220,6 @@ bool store(const QString& path, Document doc)
     }
     if (!file.commit())
         return false;
-    doc.index();
     if (const auto stamp = stampOf(path))
         cache().insert(path, Cached{*stamp, std::move(doc)});
     else
@@ -295,17 +294,37 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
             return true;
         }
         // After the section's last entry, so blank lines between sections stay put.
+        const size_t si = size_t(s - doc.sections.data());
         const int after = s->entries.empty() ? s->headerLine : s->entries.back().line;
         if (doc.lines[size_t(after)].end.isEmpty())
             doc.lines[size_t(after)].end = doc.newline;
-        doc.lines.insert(doc.lines.begin() + after + 1, Line{newLine, doc.newline});
-    } else {
-        if (!doc.lines.empty() && doc.lines.back().end.isEmpty())
-            doc.lines.back().end = doc.newline;
-        doc.lines.push_back(Line{'[' + sectionBytes + ']', doc.newline});
-        doc.lines.push_back(Line{newLine, doc.newline});
+        const int at = after + 1;
+        doc.lines.insert(doc.lines.begin() + at, Line{newLine, doc.newline});
+        // The index follows the insertion instead of being rebuilt: a store of a thousand
+        // elements has tens of thousands of lines.
+        Section& target = doc.sections[si];
+        target.lastLine += 1;
+        target.entries.push_back(Entry{at, keyBytes});
+        target.firstEntry.insert(keyBytes, int(target.entries.size()) - 1);
+        for (size_t i = si + 1; i < doc.sections.size(); ++i) {
+            Section& later = doc.sections[i];
+            later.headerLine += 1;
+            later.lastLine += 1;
+            for (Entry& e : later.entries)
+                e.line += 1;
+        }
+        return true;
     }
-    doc.index();
+    if (!doc.lines.empty() && doc.lines.back().end.isEmpty())
+        doc.lines.back().end = doc.newline;
+    const int header = int(doc.lines.size());
+    doc.lines.push_back(Line{'[' + sectionBytes + ']', doc.newline});
+    doc.lines.push_back(Line{newLine, doc.newline});
+    Section added{sectionBytes, header, header + 1, {Entry{header + 1, keyBytes}}, {}};
+    added.firstEntry.insert(keyBytes, 0);
+    doc.sections.push_back(std::move(added));
+    // find() said no section of this name exists.
+    doc.firstSection.insert(sectionBytes.toUpper(), int(doc.sections.size()) - 1);
     return true;
 }
 
@@ -317,7 +336,8 @@ bool WriteToINI(const QString& section, const QString& key, const QString& value
     return applyWrite(doc, section, key, value) && store(path, std::move(doc));
 }
 
-bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues, const QString& path)
+bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
+                    const QString& path)
 {
     Document doc = load(path);
     for (const auto& [key, value] : keyValues) {
@@ -372,6 +392,7 @@ bool DeleteIniSection(const QString& section, const QString& path)
     if (!s || s->headerLine < 0)
         return true;
     doc.lines.erase(doc.lines.begin() + s->headerLine, doc.lines.begin() + s->lastLine + 1);
+    doc.index();
     return store(path, std::move(doc));
 }
 
@@ -385,6 +406,7 @@ bool DeleteIniKey(const QString& section, const QString& key, const QString& pat
     if (!line)
         return true;
     doc.lines.erase(doc.lines.begin() + *line);
+    doc.index();
     return store(path, std::move(doc));
 }
 

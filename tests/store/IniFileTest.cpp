@@ -52,6 +52,15 @@ TEST_F(IniFileTest, ExistingKeyKeepsItsPlaceAndNewKeysGoToTheEndOfTheirSection)
     ASSERT_TRUE(WriteToINI("a", "w", "4", path()));
     ASSERT_TRUE(WriteToINI("C", "k", "v", path()));
     EXPECT_EQ(readFile(path()), QByteArray("[A]\nX=10\nY=2\nW=4\n\n[B]\nZ=3\n[C]\nK=v\n"));
+    // The sections after an insertion are still found where they now stand.
+    EXPECT_EQ(ReadFromINI("B", "z", path()), "3");
+    ASSERT_TRUE(WriteToINI("b", "z", "33", path()));
+    ASSERT_TRUE(WriteToINI("A", "v", "5", path()));
+    ASSERT_TRUE(WriteToINI("C", "k", "w", path()));
+    ASSERT_TRUE(WriteToINI("B", "n", "6", path()));
+    EXPECT_EQ(readFile(path()), QByteArray("[A]\nX=10\nY=2\nW=4\nV=5\n\n[B]\nZ=33\nN=6\n[C]\nK=w\n"));
+    EXPECT_EQ(GetSectionKeyCount("A", path()), 4);
+    EXPECT_EQ(GetSectionKeyCount("B", path()), 2);
 }
 
 TEST_F(IniFileTest, ValuesAreTrimmedAndOnePairOfQuotesRemoved)

@@ -1,0 +1,76 @@
+// Discovery at scale: pages fleets of 57, 250 and 1000 simulated elements with the station's own
+// window, reply queue, ARP lookup and store, and prints for each fleet: replies received,
+// elements stored, lost replies, time from the paging request to the last element stored, and
+// the time to rebuild the tree from the new store.
+#include "AppFixture.h"
+#include "Lab.h"
+#include "app/ElementTree.h"
+#include "link/ConfigLink.h"
+#include "link/ReplyHandler.h"
+#include "platform/Arp.h"
+#include "store/IniFile.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+using namespace vexo;
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    if (!Lab::unavailableReason().isEmpty()) {
+        std::fprintf(stderr, "no lab: %s\n", qPrintable(Lab::unavailableReason()));
+        return 1;
+    }
+    QList<int> sizes{57, 250, 1000};
+    if (argc > 1)
+        sizes = {std::atoi(argv[1])};
+    std::printf("%8s %9s %8s %6s %14s %12s\n", "elements", "received", "stored", "lost", "last stored ms",
+                "rebuild ms");
+    for (int size : sizes) {
+        Lab lab;
+        QString error;
+        if (!lab.up(size / 2, size - size / 2, 0, &error)) {
+            std::fprintf(stderr, "lab: %s\n", qPrintable(error));
+            return 1;
+        }
+        AppFixture f;
+        NeighbourTableArp arp;
+        MainWindow window(Services{f.boxes, f.settings, f.guard, f.programEnd, arp, f.icmp, f.storePath(),
+                                   QHostAddress::AnyIPv4},
+                          {});
+        if (!window.startUp())
+            return 1;
+        int received = 0;
+        qint64 lastStoredMs = -1;
+        QElapsedTimer clock;
+        window.link().setReplyHandler([&](const QueuedReply& reply) {
+            ++received;
+            const int before = window.replyHandler().discoveredCount();
+            window.replyHandler().HandleConfigReply(reply);
+            if (window.replyHandler().discoveredCount() > before)
+                lastStoredMs = clock.elapsed();
+        });
+        // The question is answered at once; the clock starts with it, a moment before the request.
+        f.boxes.onShow = [&](const MessageBoxRequest&) { clock.start(); };
+        f.boxes.answers << MsgAnswer::Yes;
+        window.onToolbarButton(1);
+        const int stored = LoadIniSectionsArray(f.storePath()).size();
+
+        QElapsedTimer rebuild;
+        rebuild.start();
+        window.tree().Load_Config();
+        const qint64 rebuildMs = rebuild.elapsed();
+        std::printf("%8d %9d %8d %6d %14lld %12lld\n", size, received, stored, size - stored,
+                    qlonglong(lastStoredMs), qlonglong(rebuildMs));
+        std::fflush(stdout);
+        if (window.TreeView1->topLevelItemCount() != stored)
+            std::fprintf(stderr, "tree shows %d of %d\n", window.TreeView1->topLevelItemCount(), stored);
+    }
+    return 0;
+}

@@ -1,0 +1,93 @@
+// The audio level monitor against a simulated encoder: 60 s at the default 50 ms, printing the
+// requests sent, replies applied, the station's CPU share and its resident memory at start and
+// end.
+#include "AppFixture.h"
+#include "Lab.h"
+#include "app/ElementTree.h"
+#include "diagnostics/LevelMonitor.h"
+#include "platform/Arp.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest/QTest>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+using namespace vexo;
+
+namespace {
+
+long residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    }
+    return -1;
+}
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int seconds = argc > 1 ? std::atoi(argv[1]) : 60;
+    if (!Lab::unavailableReason().isEmpty()) {
+        std::fprintf(stderr, "no lab: %s\n", qPrintable(Lab::unavailableReason()));
+        return 1;
+    }
+    Lab lab;
+    QString error;
+    if (!lab.up(1, 0, 0, &error, {{0, {"--level-moving"}}})) {
+        std::fprintf(stderr, "lab: %s\n", qPrintable(error));
+        return 1;
+    }
+    AppFixture f;
+    NeighbourTableArp arp;
+    MainWindow window(Services{f.boxes, f.settings, f.guard, f.programEnd, arp, f.icmp, f.storePath(),
+                               QHostAddress::AnyIPv4},
+                      {});
+    if (!window.startUp())
+        return 1;
+    window.show();
+    f.boxes.answers << MsgAnswer::Yes;
+    window.onToolbarButton(1);
+    QTreeWidgetItem* item = window.tree().findEntry(lab.elements()[0].mac);
+    if (!item)
+        return 1;
+    QTest::mouseClick(window.TreeView1->viewport(), Qt::LeftButton, {},
+                      window.TreeView1->visualItemRect(item).center());
+
+    const long rssStart = residentKb();
+    const double cpuStart = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    window.onToolbarButton(6);
+    QTest::qWait(seconds * 1000);
+    window.onToolbarButton(7);
+    const double wall = clock.elapsed() / 1000.0;
+    const double cpu = cpuSeconds() - cpuStart;
+    const long rssEnd = residentKb();
+    LevelMonitor& m = window.levelMonitor();
+    std::printf("monitoring %.1f s at %d ms: %d requests sent, %d replies applied\n", wall,
+                m.timer()->interval(), m.requestsSent(), m.repliesApplied());
+    std::printf("station CPU: %.2f s = %.2f %% of one core (goal < 2 %%)\n", cpu, 100.0 * cpu / wall);
+    std::printf("resident memory: %ld kB at start, %ld kB at end\n", rssStart, rssEnd);
+    return 0;
+}
