@@ -104,7 +104,7 @@ void PingTest::onClicked()
     // one the element panel gives it.
     if (m_busy || !m_cmdPing)
         return;
-    setButtonColour(m_cmdPing, kPingIdleColour);
+    setButtonColour(m_cmdPing, kUntestedPingColour);
     m_cmdPing->setText(QStringLiteral("Trying..."));
     PingElement(m_txtElementIP ? m_txtElementIP->text() : QString());
 }
@@ -122,7 +122,7 @@ void PingTest::PingElement(const QString& ip)
         m_boxes.critical(QStringLiteral("Ping failed"),
                          QStringLiteral("Windows Sockets not responding correctly."));
         if (m_cmdPing) {
-            setButtonColour(m_cmdPing, kPingFailedColour);
+            setButtonColour(m_cmdPing, kFailedColour);
             m_cmdPing->setText(QStringLiteral("No sockets!"));
         }
         m_busy = false;
@@ -145,10 +145,10 @@ void PingTest::applyOutcome()
     // Another element loaded meanwhile has its own idle button: this outcome is not about it.
     if (macNow == m_macAtStart && m_cmdPing) {
         if (IcmpStatusText(reply.status) == QLatin1String("Success!")) {
-            setButtonColour(m_cmdPing, kPingSuccessColour);
+            setButtonColour(m_cmdPing, kSuccessColour);
             m_cmdPing->setText(QString::number(reply.roundTripMs) + QStringLiteral(" ms"));
         } else {
-            setButtonColour(m_cmdPing, kPingFailedColour);
+            setButtonColour(m_cmdPing, kFailedColour);
             m_cmdPing->setText(QStringLiteral("Failed!"));
         }
     }

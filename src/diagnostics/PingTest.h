@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/WidgetColours.h"
+
 #include "platform/Icmp.h"
 
 #include <QColor>
@@ -16,11 +18,6 @@ class QPushButton;
 namespace vexo {
 
 class MessageBoxes;
-
-// Colours of cmdPing (red, green, blue).
-inline const QColor kPingIdleColour(255, 255, 192);
-inline const QColor kPingSuccessColour(0, 255, 0);
-inline const QColor kPingFailedColour(255, 128, 128);
 
 inline const QByteArray kPingData = QByteArrayLiteral("hello");
 constexpr int kPingTimeoutMs = 3000;

@@ -3,25 +3,8 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPalette>
-#include <QPushButton>
 
 namespace vexo {
-
-void setButtonColour(QPushButton* button, const QColor& colour)
-{
-    if (!button)
-        return;
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, colour);
-    button->setPalette(palette);
-    // Some styles paint the face only when the widget fills its own background.
-    button->setAutoFillBackground(true);
-}
-
-QColor buttonColour(const QPushButton* button)
-{
-    return button ? button->palette().color(QPalette::Active, QPalette::Button) : QColor();
-}
 
 QColor normalTextBackground()
 {
