@@ -2,7 +2,7 @@
 # Sourced by scripts/run, scripts/test and scripts/lab.
 
 vexo_packages_build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    libgtest-dev googletest qt6-qpa-plugins libqt6test6 fonts-dejavu-core)
+    libgtest-dev googletest qt6-qpa-plugins libqt6test6 fonts-dejavu-core dpkg-dev file desktop-file-utils)
 vexo_packages_run=(xvfb xauth imagemagick iproute2 iputils-ping x11-utils xdotool)
 
 vexo_install_missing() {

@@ -46,7 +46,7 @@ frmDisclaimer::frmDisclaimer(UserSettings& settings, QWidget* parent) : QDialog(
 
     Image1 = new QLabel(this);
     Image1->setObjectName(QStringLiteral("Image1"));
-    Image1->setPixmap(noticePicture());
+    Image1->setPixmap(noticePicture(devicePixelRatioF()));
     Image1->setFixedSize(420, 373);
 
     chkAgree = new QCheckBox(

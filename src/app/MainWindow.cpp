@@ -88,6 +88,9 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     TreeView1->setHeaderHidden(true);
     TreeView1->setRootIsDecorated(false);
     TreeView1->setIconSize(QSize(20, 20));
+    // An entry wider than the pane (a name of wide letters) scrolls instead of losing its MAC.
+    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    TreeView1->header()->setStretchLastSection(false);
     TreeView1->setGeometry(6, 20, px(3975) - 12, px(5295) - 26);
     connect(TreeView1, &QTreeWidget::itemClicked, this,
             [this](QTreeWidgetItem* item) { onTreeClicked(item); });

@@ -183,12 +183,18 @@ QIcon picture(int number)
 
 QIcon applicationIcon()
 {
-    return QIcon(new DrawnIconEngine(0));
+    // The same picture as the desktop menu entry, in every size the package installs.
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/%1x%1.png").arg(size), QSize(size, size));
+    return icon.isNull() ? QIcon(new DrawnIconEngine(0)) : icon;
 }
 
-QPixmap noticePicture()
+QPixmap noticePicture(qreal devicePixelRatio)
 {
-    QPixmap pm(420, 373);
+    // Drawn at the screen's density, so it stays sharp on a high-density screen.
+    QPixmap pm(QSize(420, 373) * devicePixelRatio);
+    pm.setDevicePixelRatio(devicePixelRatio);
     QPainter p(&pm);
     p.setRenderHint(QPainter::Antialiasing);
     QLinearGradient sky(0, 0, 0, 373);

@@ -10,10 +10,10 @@ namespace vexo {
 // on high-density screens.
 QIcon picture(int number);
 
-// The application icon: an element's front panel with a link wave.
+// The application icon, as the desktop entry shows it.
 QIcon applicationIcon();
 
-// The picture of the notice dialog, 420 x 373.
-QPixmap noticePicture();
+// The picture of the notice dialog, 420 x 373 (device-independent pixels).
+QPixmap noticePicture(qreal devicePixelRatio = 1.0);
 
 } // namespace vexo
