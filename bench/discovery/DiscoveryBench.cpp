@@ -2,12 +2,9 @@
 // window, reply queue, ARP lookup and store, and prints for each fleet: replies received,
 // elements stored, lost replies, time from the paging request to the last element stored, and
 // the time to rebuild the tree from the new store.
-#include "AppFixture.h"
-#include "Lab.h"
-#include "app/ElementTree.h"
+#include "LabStation.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
-#include "platform/Arp.h"
 #include "store/IniFile.h"
 
 #include <QApplication>
@@ -33,19 +30,14 @@ int main(int argc, char** argv)
     std::printf("%8s %9s %8s %6s %14s %12s\n", "elements", "received", "stored", "lost", "last stored ms",
                 "rebuild ms");
     for (int size : sizes) {
-        Lab lab;
+        LabStation station;
         QString error;
-        if (!lab.up(size / 2, size - size / 2, 0, &error)) {
-            std::fprintf(stderr, "lab: %s\n", qPrintable(error));
+        if (!station.start(size / 2, size - size / 2, 0, &error)) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
-        AppFixture f;
-        NeighbourTableArp arp;
-        MainWindow window(Services{f.boxes, f.settings, f.guard, f.programEnd, arp, f.icmp, f.storePath(),
-                                   QHostAddress::AnyIPv4},
-                          {});
-        if (!window.startUp())
-            return 1;
+        MainWindow& window = *station.window;
+        AppFixture& f = station.f;
         int received = 0;
         qint64 lastStoredMs = -1;
         QElapsedTimer clock;
@@ -58,8 +50,7 @@ int main(int argc, char** argv)
         });
         // The question is answered at once; the clock starts with it, a moment before the request.
         f.boxes.onShow = [&](const MessageBoxRequest&) { clock.start(); };
-        f.boxes.answers << MsgAnswer::Yes;
-        window.onToolbarButton(1);
+        station.discover();
         const int stored = LoadIniSectionsArray(f.storePath()).size();
 
         QElapsedTimer rebuild;

@@ -1,11 +1,8 @@
 // The audio level monitor against a simulated encoder: 60 s at the default 50 ms, printing the
 // requests sent, replies applied, the station's CPU share and its resident memory at start and
 // end.
-#include "AppFixture.h"
-#include "Lab.h"
-#include "app/ElementTree.h"
+#include "LabStation.h"
 #include "diagnostics/LevelMonitor.h"
-#include "platform/Arp.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -52,27 +49,17 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "no lab: %s\n", qPrintable(Lab::unavailableReason()));
         return 1;
     }
-    Lab lab;
+    LabStation station;
     QString error;
-    if (!lab.up(1, 0, 0, &error, {{0, {"--level-moving"}}})) {
-        std::fprintf(stderr, "lab: %s\n", qPrintable(error));
+    if (!station.start(1, 0, 0, &error, {{0, {"--level-moving"}}})) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    AppFixture f;
-    NeighbourTableArp arp;
-    MainWindow window(Services{f.boxes, f.settings, f.guard, f.programEnd, arp, f.icmp, f.storePath(),
-                               QHostAddress::AnyIPv4},
-                      {});
-    if (!window.startUp())
-        return 1;
+    MainWindow& window = *station.window;
     window.show();
-    f.boxes.answers << MsgAnswer::Yes;
-    window.onToolbarButton(1);
-    QTreeWidgetItem* item = window.tree().findEntry(lab.elements()[0].mac);
-    if (!item)
+    station.discover();
+    if (!station.select(0))
         return 1;
-    QTest::mouseClick(window.TreeView1->viewport(), Qt::LeftButton, {},
-                      window.TreeView1->visualItemRect(item).center());
 
     const long rssStart = residentKb();
     const double cpuStart = cpuSeconds();

@@ -1,7 +1,6 @@
 // The station window (offscreen) inside a namespace lab with simulated elements: discovery, the
 // configuration round trip and the level monitor over real UDP and ARP.
-#include "AppFixture.h"
-#include "Lab.h"
+#include "LabStation.h"
 #include "app/ElementTree.h"
 #include "diagnostics/LevelMonitor.h"
 #include "editor/PropertiesPanel.h"
@@ -29,8 +28,7 @@ using namespace vexo;
 
 namespace {
 
-// A station with the real ARP lookup, in a lab made before any of its sockets.
-class StationE2E : public ::testing::Test
+class StationE2E : public ::testing::Test, public LabStation
 {
 protected:
     void SetUp() override
@@ -43,21 +41,15 @@ protected:
     bool start(int encoders, int decoders, int sfn, const QMap<int, QStringList>& faults = {})
     {
         QString error;
-        if (!lab.up(encoders, decoders, sfn, &error, faults)) {
-            ADD_FAILURE() << "lab: " << error.toStdString();
-            return false;
-        }
-        window = std::make_unique<MainWindow>(Services{f.boxes, f.settings, f.guard, f.programEnd, arp,
-                                                       f.icmp, f.storePath(), QHostAddress::AnyIPv4},
-                                              QStringList{});
-        return window->startUp();
+        const bool started = LabStation::start(encoders, decoders, sfn, &error, faults);
+        EXPECT_TRUE(started) << error.toStdString();
+        return started;
     }
 
     // Fills the store the operator's way: a discovery of the lab.
     void storeElements()
     {
-        f.boxes.answers << MsgAnswer::Yes;
-        window->onToolbarButton(1);
+        discover();
         ASSERT_EQ(window->TreeView1->topLevelItemCount(), lab.elements().size());
     }
 
@@ -85,22 +77,7 @@ protected:
         window->RefreshList();
     }
 
-    void select(int index)
-    {
-        const QString mac = lab.elements()[index].mac;
-        QTreeWidgetItem* item = window->tree().findEntry(mac);
-        ASSERT_NE(item, nullptr) << mac.toStdString();
-        QTest::mouseClick(window->TreeView1->viewport(), Qt::LeftButton, {},
-                          window->TreeView1->visualItemRect(item).center());
-        ASSERT_EQ(window->frmProperties->selectedMac(), mac);
-    }
-
     bool shown(const QString& text) const { return f.boxes.texts().contains(text); }
-
-    Lab lab;
-    AppFixture f;
-    NeighbourTableArp arp;
-    std::unique_ptr<MainWindow> window;
 };
 
 const QString kSuccess = "New configuration has been sucessfuly saved and loaded!";
@@ -196,7 +173,7 @@ TEST_F(StationE2E, SaveRoundTripIsTakenOnConfirmedAndStored)
     PropertiesPanel* p = window->frmProperties;
 
     // An encoder: name, addresses, audio fields and SFN.
-    select(0);
+    ASSERT_TRUE(select(0));
     p->txtElementName->setText("studio west");
     p->txtElementMask->setText("255.255.0.0");
     p->txtElementGW->setText("10.77.0.254");
@@ -225,7 +202,7 @@ TEST_F(StationE2E, SaveRoundTripIsTakenOnConfirmedAndStored)
     EXPECT_FALSE(window->link().timerRemoteSent()->isActive());
 
     // A decoder: its buffer and silence detector go out in the 40-byte request.
-    select(1);
+    ASSERT_TRUE(select(1));
     p->scrlBuffer->setValue(9);
     p->cmbSilDetMode->setCurrentIndex(0);
     p->scrlSilDetLevel->setValue(50);
@@ -252,7 +229,7 @@ TEST_F(StationE2E, FaultyAnswersAreReportedAndNotCalledASuccess)
                        {3, {"--force-input", "2"}}}));
     storeFromState();
     auto save = [&](int index) {
-        select(index);
+        ASSERT_TRUE(select(index));
         f.boxes.clear();
         f.boxes.answers << MsgAnswer::Yes;
         window->onToolbarButton(4);
@@ -292,14 +269,14 @@ TEST_F(StationE2E, LevelMonitorShowsTheEncodersTone)
 {
     ASSERT_TRUE(start(2, 0, 0, {{0, {"--level-dbfs", "-6"}}}));
     storeElements();
-    select(0);
+    ASSERT_TRUE(select(0));
     ASSERT_TRUE(window->toolbarButton(6)->isEnabled());
     window->onToolbarButton(6);
     ASSERT_TRUE(waitUntil([&] { return window->lblVolume->text() == "-6dBFS"; }, 5000))
         << window->lblVolume->text().toStdString();
     EXPECT_EQ(window->VUMeter->width(), 70);
     // Selecting another element stops the monitor and blanks the display.
-    select(1);
+    ASSERT_TRUE(select(1));
     EXPECT_FALSE(window->chkGetVolume->isChecked());
     EXPECT_FALSE(window->levelMonitor().timer()->isActive());
     EXPECT_EQ(window->lblVolume->text(), "-oodBFS");
