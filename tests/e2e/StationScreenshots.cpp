@@ -1,10 +1,12 @@
 // Pictures of the station at work for the documentation: the paging window during a discovery of
-// a small lab, the main window afterwards with a decoder selected, and with an encoder's level
-// monitored. Runs offscreen; needs root in a private network namespace (it builds a lab).
+// a small lab, the main window afterwards with a decoder selected, that decoder's statistics and
+// SFN adjustment windows, and the main window with an encoder's level monitored. Runs offscreen; needs root
+// in a private network namespace (it builds a lab).
 #include "LabStation.h"
 #include "discovery/Paging.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QStyleFactory>
 #include <QTimer>
 
@@ -42,6 +44,23 @@ int main(int argc, char** argv)
 
     station.select(2); // the SFN decoder
     window.grab().save(out + QStringLiteral("/main-window-lab.png"));
+
+    // The measurement windows of the SFN decoder with what it reports, a second after opening.
+    const auto grabDialog = [&](const char* name, const QString& file) {
+        QTimer::singleShot(1200, [&, name, file] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                if (auto* dialog = qobject_cast<QDialog*>(w);
+                    dialog && dialog->isVisible() && w->objectName() == name) {
+                    dialog->grab().save(out + file);
+                    dialog->reject();
+                }
+            }
+        });
+    };
+    grabDialog("frmAdjust", QStringLiteral("/frmAdjust.png"));
+    window.openAdjust();
+    grabDialog("frmStatistics", QStringLiteral("/frmStatistics.png"));
+    window.openStatistics();
     station.select(0);
     window.onToolbarButton(6);
     QTest::qWait(600); // let the level meter move
