@@ -208,6 +208,22 @@ const Document& load(const QString& path)
     return cache().insert(path, std::move(entry))->doc;
 }
 
+// The file's content for a change: the parsed copy is taken over rather than copied. Until the
+// changed file is stored the cache holds nothing for the path, so a write that fails leaves the
+// next call to read the file as it is.
+Document loadForWrite(const QString& path)
+{
+    load(path);
+    auto it = cache().find(path);
+    if (it == cache().end()) {
+        Document doc = load(path); // missing, unreadable or changing under us: no cached copy
+        return doc;
+    }
+    Document doc = std::move(it->doc);
+    cache().erase(it);
+    return doc;
+}
+
 bool store(const QString& path, Document doc)
 {
     QSaveFile file(path);
@@ -332,14 +348,14 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
 
 bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path)
 {
-    Document doc = load(path);
+    Document doc = loadForWrite(path);
     return applyWrite(doc, section, key, value) && store(path, std::move(doc));
 }
 
 bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
                     const QString& path)
 {
-    Document doc = load(path);
+    Document doc = loadForWrite(path);
     for (const auto& [key, value] : keyValues) {
         if (!applyWrite(doc, section, key, value))
             return false;
@@ -387,7 +403,7 @@ QStringList ReadIniSection(const QString& section, const QString& path)
 
 bool DeleteIniSection(const QString& section, const QString& path)
 {
-    Document doc = load(path);
+    Document doc = loadForWrite(path);
     const Section* s = doc.find(toBytes(section));
     if (!s || s->headerLine < 0)
         return true;
@@ -398,7 +414,7 @@ bool DeleteIniSection(const QString& section, const QString& path)
 
 bool DeleteIniKey(const QString& section, const QString& key, const QString& path)
 {
-    Document doc = load(path);
+    Document doc = loadForWrite(path);
     const Section* s = doc.find(toBytes(section));
     if (!s || s->headerLine < 0)
         return true;
