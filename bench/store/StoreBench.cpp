@@ -38,15 +38,15 @@ int main(int argc, char** argv)
     const int elements = argc > 1 ? std::atoi(argv[1]) : 1000;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("nms.ini"));
-    const QStringList keyNames = {"name", "ip", "mask", "gw", "input", "type", "tx", "remote", "multi",
-                                  "role", "sn", "ver", "sfn", "buf", "att", "sdm", "sdl", "sdt"};
+    const QStringList keyNames = {"name", "ip", "mask", "gw",  "input", "type", "tx",  "remote", "multi",
+                                  "role", "sn", "ver",  "sfn", "buf",   "att",  "sdm", "sdl",    "sdt"};
 
     QElapsedTimer t;
     t.start();
     for (int i = 0; i < elements; ++i) {
         for (const QString& key : keyNames) {
-            const QString value = key == QLatin1String("role") ? QString::number(1 + i % 2)
-                                                               : QStringLiteral("value-%1").arg(i);
+            const QString value =
+                key == QLatin1String("role") ? QString::number(1 + i % 2) : QStringLiteral("value-%1").arg(i);
             if (!vexo::WriteToINI(macOf(i), key, value, path)) {
                 std::fprintf(stderr, "write failed\n");
                 return 1;

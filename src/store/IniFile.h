@@ -1,8 +1,8 @@
 #pragma once
 
-#include <QString>
 #include <QList>
 #include <QPair>
+#include <QString>
 #include <QStringList>
 
 namespace vexo {
@@ -25,7 +25,8 @@ QString ReadFromINI(const QString& section, const QString& key, const QString& p
 bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path);
 // Several keys of one section, in the given order, with a single replacement of the file: the
 // same result as writing them one by one, at the cost of one write.
-bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues, const QString& path);
+bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
+                    const QString& path);
 // Appends the section names, in file order, to the list (which is not cleared first).
 void LoadIniSectionsLB(QStringList& list, const QString& path);
 // Number of entries of the section (lines that are neither blank nor comments); 0 if absent.
