@@ -1,5 +1,7 @@
 #include "MeasureLink.h"
 
+#include "platform/MessageBoxes.h"
+
 #include "MeasureCodec.h"
 
 #include <QNetworkDatagram>
@@ -57,6 +59,23 @@ QList<QByteArray> MeasureLink::drain()
         datagrams << d.data();
     }
     return datagrams;
+}
+
+void MeasureLink::applyArrivals(const std::function<void(const QByteArray&)>& apply)
+{
+    m_pending << drain();
+    if (m_applying)
+        return; // the loop below, further out, takes them
+    m_applying = true;
+    while (!m_pending.isEmpty())
+        apply(m_pending.takeFirst());
+    m_applying = false;
+}
+
+bool confirmCounterReset(MessageBoxes& boxes)
+{
+    return boxes.askYesNo(QStringLiteral("Reset counters"),
+                          QStringLiteral("You will reset all counters to zero.\rAre you sure?"));
 }
 
 QString sendFailureText(const QString& problem)

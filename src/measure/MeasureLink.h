@@ -45,6 +45,9 @@ public:
 
     // Every datagram waiting on the socket, in arrival order.
     QList<QByteArray> drain();
+    // Reads what arrived and applies each datagram in arrival order, one completely before the
+    // next, also when applying one opens a message box during which more arrive.
+    void applyArrivals(const std::function<void(const QByteArray&)>& apply);
 
     // The element's store section name and address lookup, for the windows.
     QString selectedMac() const { return m_ctx.selectedMac ? m_ctx.selectedMac() : QString(); }
@@ -53,7 +56,12 @@ public:
 private:
     QUdpSocket& m_socket;
     const MeasureContext& m_ctx;
+    QList<QByteArray> m_pending;
+    bool m_applying = false;
 };
+
+// "Reset counters": true when the operator answers Yes.
+bool confirmCounterReset(MessageBoxes& boxes);
 
 // The critical message for a request that could not be sent after the window opened.
 QString sendFailureText(const QString& problem);

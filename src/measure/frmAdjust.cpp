@@ -286,21 +286,14 @@ void frmAdjust::Timer1_Timer()
 void frmAdjust::cmdResetStats_Click()
 {
     AutoRefreshOff();
-    if (!m_ctx.boxes.askYesNo(QStringLiteral("Reset counters"),
-                              QStringLiteral("You will reset all counters to zero.\rAre you sure?")))
+    if (!confirmCounterReset(m_ctx.boxes))
         return;
     sendOrReport(kRstStats);
 }
 
 void frmAdjust::udpClient3_DataArrival()
 {
-    m_pending << m_link.drain();
-    if (m_applying)
-        return;
-    m_applying = true;
-    while (!m_pending.isEmpty())
-        applyRecord(m_pending.takeFirst());
-    m_applying = false;
+    m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); });
 }
 
 void frmAdjust::applyRecord(const QByteArray& datagram)

@@ -82,9 +82,6 @@ private:
     quint8 UDP_Response_PTP_Auto_Servo = 0;
     qint32 AdditionalDelayNs = 0;
     bool PendingSave = false;
-
-    QList<QByteArray> m_pending;
-    bool m_applying = false;
 };
 
 } // namespace vexo

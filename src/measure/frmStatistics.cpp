@@ -144,21 +144,14 @@ void frmStatistics::cmdRefreshStats_Click()
 
 void frmStatistics::cmdResetStats_Click()
 {
-    if (!m_ctx.boxes.askYesNo(QStringLiteral("Reset counters"),
-                              QStringLiteral("You will reset all counters to zero.\rAre you sure?")))
+    if (!confirmCounterReset(m_ctx.boxes))
         return;
     sendOrReport(kRstStats);
 }
 
 void frmStatistics::udpClient2_DataArrival()
 {
-    m_pending << m_link.drain();
-    if (m_applying)
-        return;
-    m_applying = true;
-    while (!m_pending.isEmpty())
-        applyRecord(m_pending.takeFirst());
-    m_applying = false;
+    m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); });
 }
 
 void frmStatistics::applyRecord(const QByteArray& datagram)

@@ -56,8 +56,6 @@ private:
 
     StatisticsValues m_values;
     // Records are applied one at a time even when a message box lets new ones arrive.
-    QList<QByteArray> m_pending;
-    bool m_applying = false;
 };
 
 } // namespace vexo
