@@ -137,7 +137,10 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
                              VUMeter->resize(0, VUMeter->height());
                              m_tree->updateCaption();
                          },
-                         [this] { m_tree->Load_Config(); }});
+                         [this] {
+                             m_replyHandler->flushDiscovered();
+                             m_tree->Load_Config();
+                         }});
 
     m_ping = new PingTest(
         m_services.icmp, m_services.boxes, cmdPing, frmProperties->txtElementIP,

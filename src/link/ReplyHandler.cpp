@@ -10,6 +10,8 @@
 #include <QPair>
 #include <QTimer>
 
+#include <utility>
+
 namespace vexo {
 
 QString storeWriteFailedText()
@@ -34,9 +36,15 @@ void ReplyHandler::corrupted(const QString& field)
 
 void ReplyHandler::HandleConfigReply(const QueuedReply& reply)
 {
+    // Whatever this reply does next, the store holds every element discovered before it.
+    if (!reply.discovery)
+        flushDiscovered();
     // A reply without a serial number cannot name an element: it is not looked at.
-    if (!DecodeConfigReply(reply.datagram, m_record))
+    if (!DecodeConfigReply(reply.datagram, m_record)) {
+        if (m_link.queuedReplies() == 0)
+            flushDiscovered();
         return;
+    }
     // From here on this handling works on its own copy: a reply handled while this one waits
     // decodes into the kept record, not into ours.
     ReplyRecord r = m_record;
@@ -51,6 +59,20 @@ void ReplyHandler::HandleConfigReply(const QueuedReply& reply)
     }
     if (!reply.discovery)
         m_loadConfig();
+    else if (m_link.queuedReplies() == 0 || m_unstored.size() >= kStoreBatch)
+        flushDiscovered();
+}
+
+void ReplyHandler::flushDiscovered()
+{
+    if (m_unstored.isEmpty())
+        return;
+    const auto batch = std::exchange(m_unstored, {});
+    if (!WriteSectionsToINI(batch, m_store.path())) {
+        m_boxes.critical(kAppTitle, storeWriteFailedText());
+        return;
+    }
+    m_discovered += int(batch.size());
 }
 
 bool ReplyHandler::checkRecord(const ReplyRecord& r)
@@ -120,13 +142,8 @@ void ReplyHandler::storeDiscovered(const ReplyRecord& r)
         values.append({keys::sdl, QString::number(r.silenceLevel)});
         values.append({keys::sdt, QString::number(r.silenceTime)});
     }
-    // One replacement of the file for the whole reply: a fleet answering at once is stored in
-    // time, and an element is never half stored.
-    if (!WriteKeysToINI(Encode_MAC(r.mac), values, m_store.path())) {
-        m_boxes.critical(kAppTitle, storeWriteFailedText());
-        return;
-    }
-    ++m_discovered;
+    // All keys of a reply in one write: an element is never half stored.
+    m_unstored.append({Encode_MAC(r.mac), values});
 }
 
 void ReplyHandler::confirm(const ReplyRecord& r)

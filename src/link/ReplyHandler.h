@@ -3,6 +3,8 @@
 #include "ConfigCodec.h"
 #include "ConfigLink.h"
 
+#include <QList>
+#include <QPair>
 #include <QString>
 
 #include <functional>
@@ -32,6 +34,11 @@ public:
     // Replies handled as discovery replies and stored.
     int discoveredCount() const { return m_discovered; }
     void resetDiscoveredCount() { m_discovered = 0; }
+    // Writes the discovered elements not yet in the store. Discovery replies that wait in the
+    // queue behind each other are stored together, with one replacement of the file for up to
+    // kStoreBatch of them; the last one of a burst, and any other reply, writes at once.
+    void flushDiscovered();
+    static constexpr int kStoreBatch = 64;
 
 private:
     bool checkRecord(const ReplyRecord& r);
@@ -48,6 +55,7 @@ private:
     std::function<void()> m_loadConfig;
     ReplyRecord m_record;
     int m_discovered = 0;
+    QList<QPair<QString, QList<QPair<QString, QString>>>> m_unstored;
 };
 
 // "Feedback is corrupted." messages and the store failure message share their form.

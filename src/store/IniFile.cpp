@@ -363,6 +363,19 @@ bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>
     return store(path, std::move(doc));
 }
 
+bool WriteSectionsToINI(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
+                        const QString& path)
+{
+    Document doc = loadForWrite(path);
+    for (const auto& [section, keyValues] : sections) {
+        for (const auto& [key, value] : keyValues) {
+            if (!applyWrite(doc, section, key, value))
+                return false;
+        }
+    }
+    return store(path, std::move(doc));
+}
+
 void LoadIniSectionsLB(QStringList& list, const QString& path)
 {
     list += LoadIniSectionsArray(path);

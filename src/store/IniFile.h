@@ -27,6 +27,9 @@ bool WriteToINI(const QString& section, const QString& key, const QString& value
 // same result as writing them one by one, at the cost of one write.
 bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
                     const QString& path);
+// Keys of several sections with a single replacement of the file (sections in the given order).
+bool WriteSectionsToINI(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
+                        const QString& path);
 // Appends the section names, in file order, to the list (which is not cleared first).
 void LoadIniSectionsLB(QStringList& list, const QString& path);
 // Number of entries of the section (lines that are neither blank nor comments); 0 if absent.

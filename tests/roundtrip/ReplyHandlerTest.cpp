@@ -145,6 +145,31 @@ TEST_F(ReplyHandlerTest, DiscoveredDecoderStoresItsAddressAsMulticastAndSeventee
     EXPECT_TRUE(fixture.endsWith(readFile(store.path())));
 }
 
+TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalOrder)
+{
+    // GIVEN 200 elements whose replies wait in the queue together
+    link.setReplyHandler([this](const QueuedReply& reply) { handler.HandleConfigReply(reply); });
+    link.AutoDiscoverAwaiting = true;
+    QStringList expected;
+    for (int i = 0; i < 200; ++i) {
+        ReplyRecord r = encoderReply();
+        r.ip = QString("10.0.1.%1").arg(i);
+        r.serial = 1000 + i;
+        const QString mac = QString("00:50:C2:00:01:%1").arg(i, 2, 16, QChar('0')).toUpper();
+        macs[r.ip] = mac;
+        expected << Encode_MAC(mac);
+        link.acceptDatagram(BuildConfigReply(r));
+    }
+    link.AutoDiscoverAwaiting = false;
+    // WHEN they have been handled THEN each one is stored, in the order they came
+    ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
+    EXPECT_EQ(handler.discoveredCount(), 200);
+    EXPECT_EQ(LoadIniSectionsArray(store.path()), expected);
+    EXPECT_EQ(ReadFromINI(expected[199], "sn", store.path()), "1199");
+    EXPECT_EQ(GetSectionKeyCount(expected[137], store.path()), 13);
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
 TEST_F(ReplyHandlerTest, InvalidFieldsAreReportedInOrderAndNothingIsStored)
 {
     const struct
