@@ -3,6 +3,7 @@
 #include "ConfigCodec.h"
 #include "store/IniFile.h"
 
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QStringList>
 #include <QTimer>
@@ -52,6 +53,9 @@ ConfigLink::ConfigLink(MessageBoxes& boxes, FatalError& fatal, const ElementStor
       m_timerRemoteSent(new QTimer(this)), m_timerGetMAC(new QTimer(this))
 {
     m_socket->setObjectName(QStringLiteral("udpClient"));
+    // Elements sit on the local network: no proxy applies, and asking the system for one at
+    // every rebind (20 times a second while the level is monitored) costs more than the rest.
+    m_socket->setProxy(QNetworkProxy::NoProxy);
     m_timerRemoteSent->setObjectName(QStringLiteral("timerRemoteSent"));
     m_timerRemoteSent->setInterval(kRemoteSentIntervalMs);
     m_timerRemoteSent->setSingleShot(true);

@@ -1,14 +1,20 @@
 #include "MeasureLink.h"
 
+#include "MeasureCodec.h"
 #include "platform/MessageBoxes.h"
 
-#include "MeasureCodec.h"
-
 #include <QNetworkDatagram>
+#include <QNetworkProxy>
 #include <QStringList>
 #include <QUdpSocket>
 
 namespace vexo {
+
+MeasureLink::MeasureLink(QUdpSocket& socket, const MeasureContext& ctx) : m_socket(socket), m_ctx(ctx)
+{
+    // Elements sit on the local network: no proxy applies.
+    m_socket.setProxy(QNetworkProxy::NoProxy);
+}
 
 bool MeasureLink::bind()
 {

@@ -34,7 +34,7 @@ struct MeasureContext
 class MeasureLink
 {
 public:
-    MeasureLink(QUdpSocket& socket, const MeasureContext& ctx) : m_socket(socket), m_ctx(ctx) {}
+    MeasureLink(QUdpSocket& socket, const MeasureContext& ctx);
 
     // Binds exclusively: another socket on 2978 must make this fail, not share the port.
     bool bind();
