@@ -44,6 +44,8 @@ frmPaging::frmPaging(DiscoveryContext context, QWidget* parent) : QDialog(parent
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setInterval(kWaitMs);
     Timer1->setSingleShot(false);
+    // A coarse timer may fire up to 5 % early: the elements get their full three seconds.
+    Timer1->setTimerType(Qt::PreciseTimer);
     connect(Timer1, &QTimer::timeout, this, &frmPaging::onTimer1);
 
     m_progressTimer = new QTimer(this);
