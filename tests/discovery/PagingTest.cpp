@@ -1,6 +1,6 @@
 #include "discovery/Paging.h"
-#include "FakeEditor.h"
 #include "Fakes.h"
+#include "LinkParts.h"
 #include "TestUtil.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
@@ -23,14 +23,11 @@ using namespace vexo;
 namespace {
 
 // Discovery with the real link and reply handler on loopback; the window's lists are counted.
-class PagingTest : public ::testing::Test
+class PagingTest : public ::testing::Test, protected LinkParts
 {
 protected:
     PagingTest()
-        : fatal(boxes, programEnd), store(dir.filePath("nms.ini")),
-          link(
-              boxes, fatal, store, [this] { return editor.values.selectedMac; }, QHostAddress("127.0.0.1")),
-          handler(
+        : handler(
               link, store, boxes, editor,
               [](const QString&, QString& mac) {
                   mac = "00:50:C2:00:00:01";
@@ -57,13 +54,6 @@ protected:
         return nullptr;
     }
 
-    QTemporaryDir dir;
-    FakeMessageBoxes boxes;
-    FakeProgramEnd programEnd;
-    FatalError fatal;
-    ElementStore store;
-    FakeEditor editor;
-    ConfigLink link;
     ReplyHandler handler;
     QCheckBox chkGetVolume;
     QStringList calls;

@@ -1,6 +1,6 @@
 #include "link/ConfigSender.h"
-#include "FakeEditor.h"
 #include "Fakes.h"
+#include "LinkParts.h"
 #include "TestUtil.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
@@ -20,14 +20,10 @@ using namespace vexo;
 
 namespace {
 
-class ConfigSenderTest : public ::testing::Test
+class ConfigSenderTest : public ::testing::Test, protected LinkParts
 {
 protected:
-    ConfigSenderTest()
-        : fatal(boxes, programEnd), store(dir.filePath("nms.ini")),
-          link(
-              boxes, fatal, store, [this] { return editor.values.selectedMac; }, QHostAddress("127.0.0.1")),
-          sender(link, store, boxes, editor)
+    ConfigSenderTest() : sender(link, store, boxes, editor)
     {
         auto& v = editor.values;
         v.selectedMac = "00:50:C2:A1:B2:C3";
@@ -57,13 +53,6 @@ protected:
         return element.receiveDatagram();
     }
 
-    QTemporaryDir dir;
-    FakeMessageBoxes boxes;
-    FakeProgramEnd programEnd;
-    FatalError fatal;
-    ElementStore store;
-    FakeEditor editor;
-    ConfigLink link;
     ConfigSender sender;
     QUdpSocket element;
 };

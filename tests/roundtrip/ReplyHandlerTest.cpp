@@ -1,6 +1,6 @@
 #include "link/ReplyHandler.h"
-#include "FakeEditor.h"
 #include "Fakes.h"
+#include "LinkParts.h"
 #include "TestUtil.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
@@ -59,14 +59,11 @@ ReplyRecord decoderReply()
     return r;
 }
 
-class ReplyHandlerTest : public ::testing::Test
+class ReplyHandlerTest : public ::testing::Test, protected LinkParts
 {
 protected:
     ReplyHandlerTest()
-        : fatal(boxes, programEnd), store(dir.filePath("nms.ini")),
-          link(
-              boxes, fatal, store, [this] { return editor.values.selectedMac; }, QHostAddress("127.0.0.1")),
-          handler(
+        : handler(
               link, store, boxes, editor,
               [this](const QString& ip, QString& mac) {
                   ++lookups;
@@ -103,13 +100,6 @@ protected:
         handler.HandleConfigReply(QueuedReply{datagram, discovery});
     }
 
-    QTemporaryDir dir;
-    FakeMessageBoxes boxes;
-    FakeProgramEnd programEnd;
-    FatalError fatal;
-    ElementStore store;
-    FakeEditor editor;
-    ConfigLink link;
     QHash<QString, QString> macs;
     int lookups = 0;
     int rebuilds = 0;
