@@ -44,7 +44,7 @@ int main(int argc, char** argv)
         window.link().setReplyHandler([&](const QueuedReply& reply) {
             ++received;
             const int before = window.replyHandler().discoveredCount();
-            window.replyHandler().HandleConfigReply(reply);
+            window.replyHandler().handleConfigReply(reply);
             if (window.replyHandler().discoveredCount() > before)
                 lastStoredMs = clock.elapsed();
         });
@@ -55,7 +55,7 @@ int main(int argc, char** argv)
 
         QElapsedTimer rebuild;
         rebuild.start();
-        window.tree().Load_Config();
+        window.tree().loadConfig();
         const qint64 rebuildMs = rebuild.elapsed();
         std::printf("%8d %9d %8d %6d %14lld %12lld\n", size, received, stored, size - stored,
                     qlonglong(lastStoredMs), qlonglong(rebuildMs));

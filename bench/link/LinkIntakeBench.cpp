@@ -49,7 +49,7 @@ QByteArray reply(quint32 serial)
     r.serial = qint32(serial);
     r.versionMajor = 3;
     r.versionMinor = 1;
-    return vexo::BuildConfigReply(r); // 44 bytes
+    return vexo::buildConfigReply(r); // 44 bytes
 }
 
 } // namespace
@@ -88,7 +88,7 @@ int main(int argc, char** argv)
     link.setReplyHandler([&](const vexo::QueuedReply& r) {
         // What the real handler does first: decode into its own copy.
         vexo::ReplyRecord own = record;
-        vexo::DecodeConfigReply(r.datagram, own);
+        vexo::decodeConfigReply(r.datagram, own);
         inOrder = inOrder && own.serial == handled % kBurst + 1;
         ++handled;
     });
@@ -103,7 +103,7 @@ int main(int argc, char** argv)
             // lookup retries do.
             link.setReplyHandler([&](const vexo::QueuedReply& r) {
                 vexo::ReplyRecord own = record;
-                vexo::DecodeConfigReply(r.datagram, own);
+                vexo::decodeConfigReply(r.datagram, own);
                 inOrder = inOrder && own.serial == handled % kBurst + 1;
                 ++handled;
                 QEventLoop loop;

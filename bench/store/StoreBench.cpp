@@ -1,7 +1,7 @@
 // Builds a store of 1000 elements with 18 keys each through the INI layer and times writing it
 // key by key, reading every key back, one more key write on the full store, and rebuilding the
 // element tree from it. Prints the figures; run on demand.
-#include "app/ElementTree.h"
+#include "gui/ElementTree.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
@@ -76,7 +76,7 @@ int main(int argc, char** argv)
     QComboBox encoders;
     vexo::ElementTree elementTree(store, boxes, &frame, &tree, &encoders, nullptr);
     t.restart();
-    elementTree.Load_Config();
+    elementTree.loadConfig();
     const double load = t.nsecsElapsed() / 1e6;
 
     std::printf("store of %d elements x %lld keys (%lld bytes)\n", elements, qlonglong(keyNames.size()),
@@ -86,7 +86,7 @@ int main(int argc, char** argv)
     std::printf("  read every key back        : %9.1f ms (%.4f ms per read, %lld chars)\n", readAll,
                 readAll / (elements * keyNames.size()), qlonglong(chars));
     std::printf("  one key write, full store  : %9.3f ms   (goal < 2 ms)\n", oneWrite);
-    std::printf("  Load_Config                : %9.1f ms   (goal < 1000 ms), %d entries, %d encoders\n", load,
+    std::printf("  loadConfig                : %9.1f ms   (goal < 1000 ms), %d entries, %d encoders\n", load,
                 tree.topLevelItemCount(), encoders.count() - 1);
     return 0;
 }

@@ -14,7 +14,7 @@
 
 namespace vexo {
 
-qint32 PeakLevelOf(const QByteArray& reply)
+qint32 peakLevelOf(const QByteArray& reply)
 {
     qint32 peak = 0;
     const int samples = int(std::min<qsizetype>(kLevelSamples, reply.size() / 3));
@@ -40,7 +40,7 @@ QString levelText(qint32 peak, const QLocale& locale)
     if (peak <= 0)
         return QStringLiteral("-oodBFS");
     const double r = double(peak) / kFullScale;
-    return formatShortest(roundHalfEven(20.0 * Log10(r), 1), locale) + QStringLiteral("dBFS");
+    return formatShortest(roundHalfEven(20.0 * log10Of(r), 1), locale) + QStringLiteral("dBFS");
 }
 
 LevelMonitor::LevelMonitor(ConfigLink& link, QCheckBox* chkGetVolume, QWidget* VUMeter, QLabel* lblVolume,
@@ -93,7 +93,7 @@ void LevelMonitor::onTick()
 
 void LevelMonitor::applyLevelReply(const QByteArray& reply)
 {
-    PeakLevel = PeakLevelOf(reply);
+    PeakLevel = peakLevelOf(reply);
     ++m_replies;
     if (!tmrVolume->isActive() || PeakLevel == 0) {
         blank();

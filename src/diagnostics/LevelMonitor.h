@@ -22,7 +22,7 @@ inline constexpr int kLevelSamples = 479; // the samples read: bytes 0 to 1436
 
 // Largest sample of zero or above among the first 479 24-bit samples (most significant byte
 // first); 0 when there is none.
-qint32 PeakLevelOf(const QByteArray& reply);
+qint32 peakLevelOf(const QByteArray& reply);
 // Bar width for a peak, in twips, rounded half to even.
 int meterWidthTwips(qint32 peak);
 // "-6dBFS", "-138.5dBFS"; "-oodBFS" for a peak of 0.

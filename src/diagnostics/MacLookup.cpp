@@ -4,7 +4,7 @@
 
 namespace vexo {
 
-bool GetRemoteMAC(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
+bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
 {
     quint32 address = 0;
     // The all-ones value is both the "no address" answer of the classic conversion and the
@@ -20,11 +20,11 @@ bool GetRemoteMAC(Arp& arp, const QString& ip, const QString& delimiter, QString
     buffer.append(QByteArray(8 - buffer.size(), '\0'));
     if (buffer.left(4) == QByteArray(4, '\0'))
         return false;
-    mac = MakeMACText(hw, delimiter);
+    mac = makeMacText(hw, delimiter);
     return true;
 }
 
-QString MakeMACText(const QByteArray& bytes, const QString& delimiter)
+QString makeMacText(const QByteArray& bytes, const QString& delimiter)
 {
     if (bytes.size() != 6)
         return QString();

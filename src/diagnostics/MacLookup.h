@@ -7,15 +7,15 @@ namespace vexo {
 
 class Arp;
 
-// The hardware address of the host at the dotted IPv4 text, as text made by MakeMACText. False
+// The hardware address of the host at the dotted IPv4 text, as text made by makeMacText. False
 // (mac unchanged) when the text is no address, is 0.0.0.0 or the all-ones address, or the address
 // is not resolved during this attempt; callers retry. A hardware address of a length other than 6
 // gives true with an empty text.
-bool GetRemoteMAC(Arp& arp, const QString& ip, const QString& delimiter, QString& mac);
+bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString& mac);
 
 // Exactly six bytes as two upper-case hexadecimal digits each, joined by the delimiter; any other
 // length gives the empty text. (Building the text cannot fail, so the old "(error building MAC
 // address)" fallback has nothing left to catch.)
-QString MakeMACText(const QByteArray& bytes, const QString& delimiter);
+QString makeMacText(const QByteArray& bytes, const QString& delimiter);
 
 } // namespace vexo

@@ -11,7 +11,7 @@
 
 namespace vexo {
 
-QString IcmpStatusText(qint32 status)
+QString icmpStatusText(qint32 status)
 {
     switch (status) {
     case ipstatus::Success:
@@ -61,17 +61,17 @@ QString IcmpStatusText(qint32 status)
     }
 }
 
-bool SocketsStartup(Icmp& icmp)
+bool socketsStartup(Icmp& icmp)
 {
     return icmp.startup();
 }
 
-void SocketsCleanup(Icmp& icmp)
+void socketsCleanup(Icmp& icmp)
 {
     icmp.cleanup();
 }
 
-qint32 PingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply)
+qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply)
 {
     quint32 address = 0;
     if (!parseIPv4(ip, address) || address == 0 || address == 0xFFFFFFFFu) {
@@ -106,19 +106,19 @@ void PingTest::onClicked()
         return;
     setButtonColour(m_cmdPing, kUntestedPingColour);
     m_cmdPing->setText(QStringLiteral("Trying..."));
-    PingElement(m_txtElementIP ? m_txtElementIP->text() : QString());
+    pingElement(m_txtElementIP ? m_txtElementIP->text() : QString());
 }
 
-void PingTest::PingElement(const QString& ip)
+void PingTest::pingElement(const QString& ip)
 {
     if (m_busy)
         return;
-    if (!IsValidIP(ip)) {
+    if (!isValidIp(ip)) {
         emit finished();
         return;
     }
     m_busy = true;
-    if (!SocketsStartup(m_icmp)) {
+    if (!socketsStartup(m_icmp)) {
         m_boxes.critical(QStringLiteral("Ping failed"),
                          QStringLiteral("Windows Sockets not responding correctly."));
         if (m_cmdPing) {
@@ -133,7 +133,7 @@ void PingTest::PingElement(const QString& ip)
     Icmp* icmp = &m_icmp;
     m_watcher.setFuture(QtConcurrent::run([icmp, ip] {
         Icmp::Reply reply;
-        reply.status = PingHost(*icmp, ip, reply);
+        reply.status = pingHost(*icmp, ip, reply);
         return reply;
     }));
 }
@@ -144,7 +144,7 @@ void PingTest::applyOutcome()
     const QString macNow = m_selectedMac ? m_selectedMac() : QString();
     // Another element loaded meanwhile has its own idle button: this outcome is not about it.
     if (macNow == m_macAtStart && m_cmdPing) {
-        if (IcmpStatusText(reply.status) == QLatin1String("Success!")) {
+        if (icmpStatusText(reply.status) == QLatin1String("Success!")) {
             setButtonColour(m_cmdPing, kSuccessColour);
             m_cmdPing->setText(QString::number(reply.roundTripMs) + QStringLiteral(" ms"));
         } else {
@@ -152,7 +152,7 @@ void PingTest::applyOutcome()
             m_cmdPing->setText(QStringLiteral("Failed!"));
         }
     }
-    SocketsCleanup(m_icmp);
+    socketsCleanup(m_icmp);
     m_busy = false;
     emit finished();
 }

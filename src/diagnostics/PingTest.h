@@ -23,15 +23,15 @@ inline const QByteArray kPingData = QByteArrayLiteral("hello");
 constexpr int kPingTimeoutMs = 3000;
 
 // Text of an IP status value; used only to tell success from failure, never shown.
-QString IcmpStatusText(qint32 status);
+QString icmpStatusText(qint32 status);
 
-bool SocketsStartup(Icmp& icmp);
-void SocketsCleanup(Icmp& icmp);
+bool socketsStartup(Icmp& icmp);
+void socketsCleanup(Icmp& icmp);
 
 // One echo with the data "hello" and a 3000 ms time-out to the dotted address. Returns the
 // status of the reply (reply filled in), or -1 when no echo could be sent: the text is no
 // address, is 0.0.0.0 or the all-ones address, or no ICMP facility could be opened. Blocks.
-qint32 PingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply);
+qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply);
 
 // The "Ping:" test of the selected element. The echo is awaited on a worker thread, so the window
 // keeps painting and handling datagrams and timers for the up to 3 s an echo may take; the
@@ -44,9 +44,9 @@ public:
              std::function<QString()> selectedMac, QObject* parent = nullptr);
     ~PingTest() override;
 
-    // cmdPing click: light yellow "Trying...", then PingElement(text). Ignored while a test runs.
+    // cmdPing click: light yellow "Trying...", then pingElement(text). Ignored while a test runs.
     void onClicked();
-    void PingElement(const QString& ip);
+    void pingElement(const QString& ip);
     bool busy() const { return m_busy; }
 
 signals:

@@ -25,7 +25,7 @@ QString encoderLatencyText()
 
 QString thresholdText(int position, const QLocale& locale)
 {
-    const double dbu = 20.0 * Log10(position * 2.04870129870129) - 56.0;
+    const double dbu = 20.0 * log10Of(position * 2.04870129870129) - 56.0;
     return formatShortest(roundHalfEven(dbu, 1), locale) + QStringLiteral("dBu");
 }
 
@@ -36,14 +36,14 @@ QString timeoutText(int position, const QLocale& locale)
 
 AddressLook addressLook(const QString& text)
 {
-    if (text.isEmpty() || IsValidIP(text))
+    if (text.isEmpty() || isValidIp(text))
         return AddressLook::Normal;
     return AddressLook::Invalid;
 }
 
 bool statisticsAvailable(const QString& elementIp)
 {
-    return !elementIp.isEmpty() && IsValidIP(elementIp);
+    return !elementIp.isEmpty() && isValidIp(elementIp);
 }
 
 } // namespace vexo

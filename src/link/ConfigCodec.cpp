@@ -49,7 +49,7 @@ void putAddress(QByteArray& datagram, int offset, const QString& dotted)
         datagram[offset + i] = char(i < parts.size() ? parts[i].trimmed().toInt() & 0xFF : 0);
 }
 
-QString FormatElementName(const QString& name)
+QString formatElementName(const QString& name)
 {
     // Upper case one character at a time: converting the whole text may lengthen it (the sharp
     // s becomes "SS"), and the name is exactly 16 characters on the wire and in the store. A
@@ -64,7 +64,7 @@ QString FormatElementName(const QString& name)
     return text;
 }
 
-QByteArray BuildConfigRequest(const ConfigRequestFields& f, const QString& roleCaption)
+QByteArray buildConfigRequest(const ConfigRequestFields& f, const QString& roleCaption)
 {
     const bool decoder = roleCaption == QLatin1String("DECODER");
     QByteArray d(decoder ? 40 : 36, '\0');
@@ -76,7 +76,7 @@ QByteArray BuildConfigRequest(const ConfigRequestFields& f, const QString& roleC
     d[17] = char(f.audioType);
     d[18] = char(f.txType);
     d[19] = char(f.sfn);
-    putText(d, 20, FormatElementName(f.name), 16);
+    putText(d, 20, formatElementName(f.name), 16);
     if (decoder) {
         d[36] = char(f.buffer);
         d[37] = char(f.silenceMode);
@@ -86,7 +86,7 @@ QByteArray BuildConfigRequest(const ConfigRequestFields& f, const QString& roleC
     return d;
 }
 
-bool ParseConfigRequest(const QByteArray& d, ConfigRequestFields& f)
+bool parseConfigRequest(const QByteArray& d, ConfigRequestFields& f)
 {
     if (d.size() != 36 && d.size() != 40)
         return false;
@@ -108,7 +108,7 @@ bool ParseConfigRequest(const QByteArray& d, ConfigRequestFields& f)
     return true;
 }
 
-QByteArray BuildAttenuationMessage(quint8 value)
+QByteArray buildAttenuationMessage(quint8 value)
 {
     QByteArray d(2, '\0');
     d[0] = char(value);
@@ -120,7 +120,7 @@ QString ReplyRecord::version() const
     return QStringLiteral("%1.%2").arg(versionMajor).arg(versionMinor);
 }
 
-bool DecodeConfigReply(const QByteArray& d, ReplyRecord& r)
+bool decodeConfigReply(const QByteArray& d, ReplyRecord& r)
 {
     const int length = int(d.size());
     if (length < kMinConfigReplySize)
@@ -162,7 +162,7 @@ bool DecodeConfigReply(const QByteArray& d, ReplyRecord& r)
     return true;
 }
 
-QByteArray BuildConfigReply(const ReplyRecord& r)
+QByteArray buildConfigReply(const ReplyRecord& r)
 {
     const bool decoder = r.role == 2;
     QByteArray d(decoder ? 48 : 44, '\0');

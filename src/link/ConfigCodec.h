@@ -16,7 +16,7 @@ inline constexpr quint16 kCommandPort = 2977;
 inline constexpr quint16 kPagingPort = 1901;
 
 // What the editor holds when a configuration is sent. Addresses are dotted text, already
-// checked with IsValidIP.
+// checked with isValidIp.
 struct ConfigRequestFields
 {
     QString ip;
@@ -36,15 +36,15 @@ struct ConfigRequestFields
 };
 
 // 40 bytes when the role caption is "DECODER", 36 bytes for every other caption.
-QByteArray BuildConfigRequest(const ConfigRequestFields& fields, const QString& roleCaption);
+QByteArray buildConfigRequest(const ConfigRequestFields& fields, const QString& roleCaption);
 // The inverse, for an element that takes a request on: nothing beyond the request's length is
 // filled in. False for a datagram that is neither 36 nor 40 bytes long.
-bool ParseConfigRequest(const QByteArray& datagram, ConfigRequestFields& fields);
+bool parseConfigRequest(const QByteArray& datagram, ConfigRequestFields& fields);
 
-QByteArray BuildAttenuationMessage(quint8 value);
+QByteArray buildAttenuationMessage(quint8 value);
 
 // Blank-padded or cut to 16 characters, upper case.
-QString FormatElementName(const QString& name);
+QString formatElementName(const QString& name);
 
 // The decoded configuration reply. A reply only overwrites what it carries: decode into the
 // record of the previous reply to keep the fields it leaves alone.
@@ -78,11 +78,11 @@ inline constexpr int kMinConfigReplySize = 40;
 
 // Decodes a reply of at least 40 bytes into the record, keeping the fields it does not concern.
 // False (record untouched) for a shorter datagram.
-bool DecodeConfigReply(const QByteArray& datagram, ReplyRecord& record);
+bool decodeConfigReply(const QByteArray& datagram, ReplyRecord& record);
 
 // The reply an element sends for its configuration: 44 bytes for an encoder layout, 48 for a
 // decoder (role 2). Used by the element simulator and by tests.
-QByteArray BuildConfigReply(const ReplyRecord& record);
+QByteArray buildConfigReply(const ReplyRecord& record);
 
 // Dotted text <-> 4 bytes of a message.
 QString addressText(const QByteArray& datagram, int offset);

@@ -37,7 +37,7 @@ QString sendErrorCause(const QUdpSocket& socket, int savedErrno)
 
 } // namespace
 
-Route RouteDatagram(qsizetype length)
+Route routeDatagram(qsizetype length)
 {
     if (length == kLevelReplySize)
         return Route::LevelMonitor;
@@ -131,7 +131,7 @@ bool ConfigLink::resolveDestination(QHostAddress& address)
 {
     // The stored text is dotted decimal, blanks around a part allowed: build the address from
     // the four numbers rather than hand the text to a parser with other rules.
-    if (m_remoteHost.trimmed().isEmpty() || !IsValidIP(m_remoteHost))
+    if (m_remoteHost.trimmed().isEmpty() || !isValidIp(m_remoteHost))
         return false;
     const QStringList parts = m_remoteHost.split(QLatin1Char('.'));
     quint32 value = 0;
@@ -160,7 +160,7 @@ bool ConfigLink::sendToSelected(const QByteArray& message, quint16 port)
         return false;
     }
     m_remotePort = port;
-    m_remoteHost = ReadFromINI(Encode_MAC(m_selectedMac()), keys::ip, m_store.path(), QString());
+    m_remoteHost = ReadFromINI(encodeMac(m_selectedMac()), keys::ip, m_store.path(), QString());
 
     QHostAddress address;
     if (!resolveDestination(address)) {
@@ -188,9 +188,9 @@ bool ConfigLink::sendToSelected(const QByteArray& message, quint16 port)
     return true;
 }
 
-bool ConfigLink::SendAttenuation(quint8 value)
+bool ConfigLink::sendAttenuation(quint8 value)
 {
-    return sendToSelected(BuildAttenuationMessage(value), kCommandPort);
+    return sendToSelected(buildAttenuationMessage(value), kCommandPort);
 }
 
 void ConfigLink::setRemote(const QString& host, quint16 port)
@@ -246,7 +246,7 @@ void ConfigLink::readPending(bool postLevelReplies)
         if (read < 0)
             break; // e.g. an ICMP error reported on the socket; the notifier calls again
         datagram.truncate(read);
-        if (postLevelReplies && RouteDatagram(datagram.size()) == Route::LevelMonitor) {
+        if (postLevelReplies && routeDatagram(datagram.size()) == Route::LevelMonitor) {
             // Read while a send rebinds the socket: delivered from the event loop like any
             // other arrival, not from inside the sender's call.
             QMetaObject::invokeMethod(
@@ -259,7 +259,7 @@ void ConfigLink::readPending(bool postLevelReplies)
 
 void ConfigLink::acceptDatagram(const QByteArray& datagram)
 {
-    switch (RouteDatagram(datagram.size())) {
+    switch (routeDatagram(datagram.size())) {
     case Route::LevelMonitor:
         emit levelReply(datagram);
         break;

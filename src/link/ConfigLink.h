@@ -31,7 +31,7 @@ inline constexpr qsizetype kLevelRequestSize = 3;
 inline constexpr qsizetype kMaxConfigReplyExclusive = 53;
 
 // 1440 bytes: level monitor; fewer than 53 bytes except 3: configuration reply; else dropped.
-Route RouteDatagram(qsizetype length);
+Route routeDatagram(qsizetype length);
 
 // A configuration reply waiting for the reply handler. `discovery` is whether discovery was
 // awaiting replies when it arrived: a reply read during discovery stays a discovery reply even
@@ -80,7 +80,7 @@ public:
     // goes on and no timer is left running. True when the datagram left.
     bool sendToSelected(const QByteArray& message, quint16 port);
     // The two-byte attenuation command to the selected element's port 2977.
-    bool SendAttenuation(quint8 value);
+    bool sendAttenuation(quint8 value);
 
     // The remote endpoint of the socket: where the last send went. Discovery saves it, points it
     // at the broadcast address for the paging request and puts it back.

@@ -14,7 +14,7 @@ ConfigSender::ConfigSender(ConfigLink& link, const ElementStore& store, MessageB
 {
 }
 
-void ConfigSender::SaveChanges()
+void ConfigSender::saveChanges()
 {
     const EditorValues ev = m_editor.editorValues();
     const char* problem = nullptr;
@@ -24,7 +24,7 @@ void ConfigSender::SaveChanges()
         problem = "Please verify that all audio fields are correct!";
     else if (ev.name.isEmpty())
         problem = "Please verify that the name field is correct!";
-    else if (!IsValidIP(ev.ip) || !IsValidIP(ev.mask) || !IsValidIP(ev.gateway) || !IsValidIP(ev.remote))
+    else if (!isValidIp(ev.ip) || !isValidIp(ev.mask) || !isValidIp(ev.gateway) || !isValidIp(ev.remote))
         problem = "Please verify that all IP fields are correct!";
     else if (!m_store.exists())
         problem = "The local database in your computer, is corrupted!";
@@ -37,10 +37,10 @@ void ConfigSender::SaveChanges()
             QStringLiteral("Send configuration"),
             QStringLiteral("This configuration will be sent to selected Network Element and\rwill also be "
                            "saved to local database in your computer. \rAre you sure?")))
-        SendConfiguration();
+        sendConfiguration();
 }
 
-bool ConfigSender::SendConfiguration()
+bool ConfigSender::sendConfiguration()
 {
     const EditorValues ev = m_editor.editorValues();
     ConfigRequestFields f;
@@ -59,7 +59,7 @@ bool ConfigSender::SendConfiguration()
     f.silenceMode = quint8(ev.silenceMode < 0 ? 0 : ev.silenceMode);
     f.silenceLevel = quint8(ev.silenceLevel);
     f.silenceTime = quint8(ev.silenceTime);
-    return m_link.sendToSelected(BuildConfigRequest(f, ev.elementType), kConfigPort);
+    return m_link.sendToSelected(buildConfigRequest(f, ev.elementType), kConfigPort);
 }
 
 } // namespace vexo

@@ -14,9 +14,9 @@ class ConfigSender
 public:
     ConfigSender(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes, EditorPort& editor);
 
-    void SaveChanges();
+    void saveChanges();
     // True when the request left.
-    bool SendConfiguration();
+    bool sendConfiguration();
 
 private:
     ConfigLink& m_link;

@@ -34,13 +34,13 @@ void ReplyHandler::corrupted(const QString& field)
         QStringLiteral("An error occured while retrieving '%1':\rFeedback is corrupted.").arg(field));
 }
 
-void ReplyHandler::HandleConfigReply(const QueuedReply& reply)
+void ReplyHandler::handleConfigReply(const QueuedReply& reply)
 {
     // Whatever this reply does next, the store holds every element discovered before it.
     if (!reply.discovery)
         flushDiscovered();
     // A reply without a serial number cannot name an element: it is not looked at.
-    if (!DecodeConfigReply(reply.datagram, m_record)) {
+    if (!decodeConfigReply(reply.datagram, m_record)) {
         if (m_link.queuedReplies() == 0)
             flushDiscovered();
         return;
@@ -82,8 +82,8 @@ bool ReplyHandler::checkRecord(const ReplyRecord& r)
         bool ok;
         const char* field;
     } checks[] = {
-        {IsValidIP(r.ip), "Element IP"},      {IsValidIP(r.mask), "Element Mask"},
-        {IsValidIP(r.gateway), "Element GW"}, {IsValidIP(r.remote), "Remote / Multicast IP"},
+        {isValidIp(r.ip), "Element IP"},      {isValidIp(r.mask), "Element Mask"},
+        {isValidIp(r.gateway), "Element GW"}, {isValidIp(r.remote), "Remote / Multicast IP"},
         {r.audioSource <= 1, "Audio Input"},  {r.audioType <= 1, "Audio Type"},
         {r.txType <= 1, "TX Type"},           {r.role <= 2, "Element Type"},
         {r.serial > 0, "Serial Number"},
@@ -122,7 +122,7 @@ bool ReplyHandler::identify(ReplyRecord& r)
 void ReplyHandler::storeDiscovered(const ReplyRecord& r)
 {
     QList<QPair<QString, QString>> values = {
-        {keys::name, FormatElementName(r.name)},
+        {keys::name, formatElementName(r.name)},
         {keys::ip, r.ip},
         {keys::mask, r.mask},
         {keys::gw, r.gateway},
@@ -143,7 +143,7 @@ void ReplyHandler::storeDiscovered(const ReplyRecord& r)
         values.append({keys::sdt, QString::number(r.silenceTime)});
     }
     // All keys of a reply in one write: an element is never half stored.
-    m_unstored.append({Encode_MAC(r.mac), values});
+    m_unstored.append({encodeMac(r.mac), values});
 }
 
 void ReplyHandler::confirm(const ReplyRecord& r)
@@ -177,7 +177,7 @@ void ReplyHandler::confirm(const ReplyRecord& r)
     // The panel is read as it is now: edits made since the send count as mismatches.
     const EditorValues ev = m_editor.editorValues();
     if (r.name.trimmed().toUpper() == ev.name.trimmed().toUpper())
-        write(keys::name, FormatElementName(ev.name));
+        write(keys::name, formatElementName(ev.name));
     else
         savingFailed(QStringLiteral("Element Name"));
     const struct

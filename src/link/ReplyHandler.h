@@ -27,7 +27,7 @@ public:
     ReplyHandler(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes, EditorPort& editor,
                  MacLookup getRemoteMac, std::function<void()> loadConfig);
 
-    void HandleConfigReply(const QueuedReply& reply);
+    void handleConfigReply(const QueuedReply& reply);
 
     // The record of the last decoded reply; each reply only overwrites what it carries.
     const ReplyRecord& record() const { return m_record; }

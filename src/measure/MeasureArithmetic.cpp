@@ -23,7 +23,7 @@ const QString kDecoder = QStringLiteral("DECODER");
 
 } // namespace
 
-std::optional<double> SfnNumericValue(const QString& sfn)
+std::optional<double> sfnNumericValue(const QString& sfn)
 {
     const QString t = sfn.trimmed();
     bool ok = false;
@@ -37,7 +37,7 @@ std::optional<double> SfnNumericValue(const QString& sfn)
     return std::nullopt;
 }
 
-std::optional<float> ErrorRatio(qint32 good, qint32 errors)
+std::optional<float> errorRatio(qint32 good, qint32 errors)
 {
     const auto sum = toInt32(static_cast<qint64>(good) + errors);
     if (!sum)
@@ -48,23 +48,23 @@ std::optional<float> ErrorRatio(qint32 good, qint32 errors)
     return static_cast<float>(roundHalfEven(percent, 2));
 }
 
-QString FormatRatio(float ratio)
+QString formatRatio(float ratio)
 {
     // The single-precision value carries binary noise beyond the two decimals it was rounded to.
     return formatShortest(roundHalfEven(static_cast<double>(ratio), 2));
 }
 
-QString FormatErrorCell(qint32 errors, float ratio)
+QString formatErrorCell(qint32 errors, float ratio)
 {
-    return QString::number(errors) + QStringLiteral(" (") + FormatRatio(ratio) + QStringLiteral("%)");
+    return QString::number(errors) + QStringLiteral(" (") + formatRatio(ratio) + QStringLiteral("%)");
 }
 
-QString FormatTimeCell(qint64 ns)
+QString formatTimeCell(qint64 ns)
 {
     return QString::number(ns) + QStringLiteral(" nS");
 }
 
-StatisticsOutcome StatisticsArithmetic(const MeasurementValues& r, const QString& sfn, const QString& role,
+StatisticsOutcome statisticsArithmetic(const MeasurementValues& r, const QString& sfn, const QString& role,
                                        StatisticsValues& k)
 {
     StatisticsOutcome out;
@@ -76,60 +76,59 @@ StatisticsOutcome StatisticsArithmetic(const MeasurementValues& r, const QString
         return out;
     };
 
-    k.UDP_Response_Additional_Latency = r.additionalDelay;
+    k.additionalLatency = r.additionalDelay;
 
-    k.UDP_Response_Tx_Frames_OK = r.txFramesOk;
-    show("lblMACTxOK", QString::number(k.UDP_Response_Tx_Frames_OK));
+    k.txFramesOk = r.txFramesOk;
+    show("lblMACTxOK", QString::number(k.txFramesOk));
 
-    k.UDP_Response_Rx_Frames_OK = r.rxFramesOk;
-    show("lblMACRxOK", QString::number(k.UDP_Response_Rx_Frames_OK));
+    k.rxFramesOk = r.rxFramesOk;
+    show("lblMACRxOK", QString::number(k.rxFramesOk));
 
-    k.UDP_Response_Tx_Frames_Err = r.txFramesErr;
-    const auto txRatio = ErrorRatio(k.UDP_Response_Tx_Frames_OK, k.UDP_Response_Tx_Frames_Err);
+    k.txFramesErr = r.txFramesErr;
+    const auto txRatio = errorRatio(k.txFramesOk, k.txFramesErr);
     if (!txRatio)
         return fail();
-    k.UDP_Response_Tx_Frames_Err_Ratio = *txRatio;
-    show("lblMACTxErr", FormatErrorCell(k.UDP_Response_Tx_Frames_Err, *txRatio));
+    k.txFramesErrRatio = *txRatio;
+    show("lblMACTxErr", formatErrorCell(k.txFramesErr, *txRatio));
 
-    k.UDP_Response_Rx_Frames_Err = r.rxFramesErr;
-    const auto rxRatio = ErrorRatio(k.UDP_Response_Rx_Frames_OK, k.UDP_Response_Rx_Frames_Err);
+    k.rxFramesErr = r.rxFramesErr;
+    const auto rxRatio = errorRatio(k.rxFramesOk, k.rxFramesErr);
     if (!rxRatio)
         return fail();
-    k.UDP_Response_Rx_Frames_Err_Ratio = *rxRatio;
-    show("lblMACRxErr", FormatErrorCell(k.UDP_Response_Rx_Frames_Err, *rxRatio));
+    k.rxFramesErrRatio = *rxRatio;
+    show("lblMACRxErr", formatErrorCell(k.rxFramesErr, *rxRatio));
 
-    const auto sfnValue = SfnNumericValue(sfn);
+    const auto sfnValue = sfnNumericValue(sfn);
     if (!sfnValue)
         return fail();
     if (*sfnValue == 1.0) {
-        k.UDP_Response_PTP_Sync_OK = r.ptpSyncOk;
-        show("lblPTPRxOK", QString::number(k.UDP_Response_PTP_Sync_OK));
-        k.UDP_Response_PTP_Sync_Err = r.ptpSyncErr;
-        show("lblPTPRxErr", QString::number(k.UDP_Response_PTP_Sync_Err));
+        k.ptpSyncOk = r.ptpSyncOk;
+        show("lblPTPRxOK", QString::number(k.ptpSyncOk));
+        k.ptpSyncErr = r.ptpSyncErr;
+        show("lblPTPRxErr", QString::number(k.ptpSyncErr));
         if (role == kDecoder) {
-            k.UDP_Response_PTP_Sync_Value = r.ptpSyncValue;
-            show("lblPTPClkAdj", FormatTimeCell(k.UDP_Response_PTP_Sync_Value));
-            const auto latency =
-                toInt32(static_cast<qint64>(r.ptpSyncLatency) + k.UDP_Response_Additional_Latency);
+            k.ptpSyncValue = r.ptpSyncValue;
+            show("lblPTPClkAdj", formatTimeCell(k.ptpSyncValue));
+            const auto latency = toInt32(static_cast<qint64>(r.ptpSyncLatency) + k.additionalLatency);
             if (!latency)
                 return fail();
-            k.UDP_Response_PTP_Sync_Latency = *latency;
-            show("lblPTPLatency", FormatTimeCell(k.UDP_Response_PTP_Sync_Latency));
+            k.ptpSyncLatency = *latency;
+            show("lblPTPLatency", formatTimeCell(k.ptpSyncLatency));
         }
     }
 
-    k.UDP_Response_Rx_Audio_Frames_OK = r.rxAudioFramesOk;
-    show("lblAudioRxFramesOK", QString::number(k.UDP_Response_Rx_Audio_Frames_OK));
-    k.UDP_Response_Rx_Audio_Frames_Err = r.rxAudioFramesErr;
-    const auto audioRatio = ErrorRatio(k.UDP_Response_Rx_Audio_Frames_OK, k.UDP_Response_Rx_Audio_Frames_Err);
+    k.rxAudioFramesOk = r.rxAudioFramesOk;
+    show("lblAudioRxFramesOK", QString::number(k.rxAudioFramesOk));
+    k.rxAudioFramesErr = r.rxAudioFramesErr;
+    const auto audioRatio = errorRatio(k.rxAudioFramesOk, k.rxAudioFramesErr);
     if (!audioRatio)
         return fail();
-    k.UDP_Response_Rx_Audio_Frames_Err_Ratio = *audioRatio;
-    show("lblAudioRxFramesErr", FormatErrorCell(k.UDP_Response_Rx_Audio_Frames_Err, *audioRatio));
+    k.rxAudioFramesErrRatio = *audioRatio;
+    show("lblAudioRxFramesErr", formatErrorCell(k.rxAudioFramesErr, *audioRatio));
     return out;
 }
 
-double ClampedDelayPositions(qint32 additionalDelayNs)
+double clampedDelayPositions(qint32 additionalDelayNs)
 {
     const double positions = static_cast<double>(additionalDelayNs) / kNsPerDelayPosition;
     if (positions > kDelayPositionMax)
@@ -139,33 +138,33 @@ double ClampedDelayPositions(qint32 additionalDelayNs)
     return positions;
 }
 
-int DelayScrollPosition(double positions)
+int delayScrollPosition(double positions)
 {
     return static_cast<int>(roundHalfEven(positions, 0));
 }
 
-std::optional<qint32> NetworkLatency(qint32 field, qint32 additionalDelayNs, qint32 servoValueNs)
+std::optional<qint32> networkLatency(qint32 field, qint32 additionalDelayNs, qint32 servoValueNs)
 {
     // Three 32-bit values: the 64-bit sum is exact.
     return toInt32(static_cast<qint64>(field) + additionalDelayNs + servoValueNs);
 }
 
-std::optional<qint32> LatencySummary(qint32 networkLatency)
+std::optional<qint32> latencySummary(qint32 networkLatency)
 {
     return toInt32(static_cast<qint64>(networkLatency) + FixedLatencyMacNs + FixedLatencyAudioNs);
 }
 
-QString AutoServoCaption(bool on, qint32 servoValueNs)
+QString autoServoCaption(bool on, qint32 servoValueNs)
 {
     if (!on)
         return QStringLiteral("Auto servo");
     return QStringLiteral("Auto servo (") + QString::number(servoValueNs) + QStringLiteral(" nS)");
 }
 
-AdjustOutcome AdjustArithmetic(const MeasurementValues& r, const QString& sfn, const QString& role)
+AdjustOutcome adjustArithmetic(const MeasurementValues& r, const QString& sfn, const QString& role)
 {
     AdjustOutcome out;
-    const auto sfnValue = SfnNumericValue(sfn);
+    const auto sfnValue = sfnNumericValue(sfn);
     if (!sfnValue) {
         out.failed = true;
         return out;
@@ -175,13 +174,13 @@ AdjustOutcome AdjustArithmetic(const MeasurementValues& r, const QString& sfn, c
     out.reachesControls = true;
 
     const qint32 a = r.additionalDelay;
-    out.UDP_Response_PTP_Additional_Delay = ClampedDelayPositions(a);
-    out.scrollPosition = DelayScrollPosition(out.UDP_Response_PTP_Additional_Delay);
+    out.m_additionalDelay = clampedDelayPositions(a);
+    out.scrollPosition = delayScrollPosition(out.m_additionalDelay);
 
-    out.UDP_Response_PTP_Auto_Servo = r.autoServo;
+    out.m_autoServo = r.autoServo;
     out.servoChecked = r.autoServo == 1;
     const qint32 v = out.servoChecked ? r.autoServoValue : 0;
-    out.servoCaption = AutoServoCaption(out.servoChecked, v);
+    out.servoCaption = autoServoCaption(out.servoChecked, v);
 
     struct Row
     {
@@ -196,24 +195,24 @@ AdjustOutcome AdjustArithmetic(const MeasurementValues& r, const QString& sfn, c
         {r.propagationDelayMaximum, "lblCurrentDelayMAX", "lblDelaySumMAX", &out.maximum},
     };
     for (const Row& row : rows) {
-        const auto latency = NetworkLatency(row.field, a, v);
+        const auto latency = networkLatency(row.field, a, v);
         if (!latency) {
             out.failed = true;
             return out;
         }
         *row.kept = *latency;
-        out.latencyUpdates.append({QString::fromLatin1(row.current), FormatNanoseconds(*latency)});
-        const auto summary = LatencySummary(*latency);
+        out.latencyUpdates.append({QString::fromLatin1(row.current), formatNanoseconds(*latency)});
+        const auto summary = latencySummary(*latency);
         if (!summary) {
             out.failed = true;
             return out;
         }
-        out.latencyUpdates.append({QString::fromLatin1(row.summary), FormatNanoseconds(*summary)});
+        out.latencyUpdates.append({QString::fromLatin1(row.summary), formatNanoseconds(*summary)});
     }
     return out;
 }
 
-int StoredDelayPosition(const QString& dly)
+int storedDelayPosition(const QString& dly)
 {
     bool ok = false;
     const qlonglong v = dly.trimmed().toLongLong(&ok);
@@ -222,7 +221,7 @@ int StoredDelayPosition(const QString& dly)
     return static_cast<int>(std::clamp<qlonglong>(v, kDelayPositionMin, kDelayPositionMax));
 }
 
-bool StoredFlag(const QString& value)
+bool storedFlag(const QString& value)
 {
     return value.trimmed() == QLatin1String("1");
 }

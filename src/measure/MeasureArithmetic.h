@@ -19,38 +19,38 @@ struct LabelUpdate
 };
 
 // The numeric value of the stored `sfn` text; none when it is not a number (empty included).
-std::optional<double> SfnNumericValue(const QString& sfn);
+std::optional<double> sfnNumericValue(const QString& sfn);
 
 // ---- Statistics window -------------------------------------------------------------------
 
 // The values the statistics window keeps after each record, named after the record fields.
 struct StatisticsValues
 {
-    qint32 UDP_Response_Tx_Frames_OK = 0;
-    qint32 UDP_Response_Rx_Frames_OK = 0;
-    qint32 UDP_Response_Tx_Frames_Err = 0;
-    float UDP_Response_Tx_Frames_Err_Ratio = 0;
-    qint32 UDP_Response_Rx_Frames_Err = 0;
-    float UDP_Response_Rx_Frames_Err_Ratio = 0;
-    qint32 UDP_Response_PTP_Sync_OK = 0;
-    qint32 UDP_Response_PTP_Sync_Err = 0;
-    qint32 UDP_Response_PTP_Sync_Value = 0;
-    qint32 UDP_Response_PTP_Sync_Latency = 0;
-    qint32 UDP_Response_Rx_Audio_Frames_OK = 0;
-    qint32 UDP_Response_Rx_Audio_Frames_Err = 0;
-    float UDP_Response_Rx_Audio_Frames_Err_Ratio = 0;
-    qint32 UDP_Response_Additional_Latency = 0;
+    qint32 txFramesOk = 0;
+    qint32 rxFramesOk = 0;
+    qint32 txFramesErr = 0;
+    float txFramesErrRatio = 0;
+    qint32 rxFramesErr = 0;
+    float rxFramesErrRatio = 0;
+    qint32 ptpSyncOk = 0;
+    qint32 ptpSyncErr = 0;
+    qint32 ptpSyncValue = 0;
+    qint32 ptpSyncLatency = 0;
+    qint32 rxAudioFramesOk = 0;
+    qint32 rxAudioFramesErr = 0;
+    float rxAudioFramesErrRatio = 0;
+    qint32 additionalLatency = 0;
 };
 
 // Percentage of errors among good + errors, rounded to two decimals (halves to even) and held
 // in single precision; 0 when the sum is 0; none when good + errors leaves the 32-bit range.
-std::optional<float> ErrorRatio(qint32 good, qint32 errors);
+std::optional<float> errorRatio(qint32 good, qint32 errors);
 // "0", "0.5", "33.33", "100": at most two decimals, the user's decimal separator.
-QString FormatRatio(float ratio);
+QString formatRatio(float ratio);
 // "3 (0.25%)"
-QString FormatErrorCell(qint32 errors, float ratio);
+QString formatErrorCell(qint32 errors, float ratio);
 // "-35 nS"
-QString FormatTimeCell(qint64 ns);
+QString formatTimeCell(qint64 ns);
 
 struct StatisticsOutcome
 {
@@ -61,7 +61,7 @@ struct StatisticsOutcome
 // Applies a record to the kept values. `sfn` is the stored text of the element's key, `role`
 // the caption the main window shows for it ("DECODER", ...). The PTP rows are reached only in
 // SFN mode, clock difference and measured delay only for a decoder.
-StatisticsOutcome StatisticsArithmetic(const MeasurementValues& record, const QString& sfn,
+StatisticsOutcome statisticsArithmetic(const MeasurementValues& record, const QString& sfn,
                                        const QString& role, StatisticsValues& kept);
 
 // ---- SFN adjustment window ---------------------------------------------------------------
@@ -73,17 +73,17 @@ inline constexpr int kDelayPositionMax = 25000;
 inline constexpr qint32 kNsPerDelayPosition = 100;
 
 // The element's additional delay in scroll positions (ns / 100), clamped to the scroll range.
-double ClampedDelayPositions(qint32 additionalDelayNs);
+double clampedDelayPositions(qint32 additionalDelayNs);
 // The scroll position for it: rounded to an integer, halves to the even neighbour.
-int DelayScrollPosition(double positions);
+int delayScrollPosition(double positions);
 
 // Network latency = field + A + V, summed without loss; none outside the 32-bit range.
-std::optional<qint32> NetworkLatency(qint32 field, qint32 additionalDelayNs, qint32 servoValueNs);
+std::optional<qint32> networkLatency(qint32 field, qint32 additionalDelayNs, qint32 servoValueNs);
 // Latency + 265 + 395833 in 32-bit arithmetic; none on overflow.
-std::optional<qint32> LatencySummary(qint32 networkLatency);
+std::optional<qint32> latencySummary(qint32 networkLatency);
 
 // "Auto servo" or "Auto servo (-1200 nS)".
-QString AutoServoCaption(bool on, qint32 servoValueNs);
+QString autoServoCaption(bool on, qint32 servoValueNs);
 
 struct AdjustOutcome
 {
@@ -91,9 +91,9 @@ struct AdjustOutcome
     // latency labels change.
     bool reachesControls = false;
     bool failed = false;
-    double UDP_Response_PTP_Additional_Delay = 0; // clamped positions
+    double m_additionalDelay = 0; // clamped positions
     int scrollPosition = 0;
-    quint8 UDP_Response_PTP_Auto_Servo = 0;
+    quint8 m_autoServo = 0;
     bool servoChecked = false;
     QString servoCaption;
     // lblCurrentDelayAVG, lblDelaySumAVG, then MIN, then MAX, up to a failure.
@@ -101,11 +101,11 @@ struct AdjustOutcome
     std::optional<qint32> average, minimum, maximum;
 };
 
-AdjustOutcome AdjustArithmetic(const MeasurementValues& record, const QString& sfn, const QString& role);
+AdjustOutcome adjustArithmetic(const MeasurementValues& record, const QString& sfn, const QString& role);
 
 // Stored `dly`: a whole number is clamped to 0..25000; anything else gives the default 0.
-int StoredDelayPosition(const QString& dly);
+int storedDelayPosition(const QString& dly);
 // Stored `srv` / "AutoClearCounters": "1" is on; "0" and anything unexpected is the default, off.
-bool StoredFlag(const QString& value);
+bool storedFlag(const QString& value);
 
 } // namespace vexo

@@ -15,7 +15,7 @@ void appendField(QByteArray& out, qint32 value)
 
 } // namespace
 
-QByteArray BuildMeasurementRecord(const MeasurementValues& v)
+QByteArray buildMeasurementRecord(const MeasurementValues& v)
 {
     QByteArray out;
     out.reserve(kMeasurementRecordSize);
@@ -28,7 +28,7 @@ QByteArray BuildMeasurementRecord(const MeasurementValues& v)
     return out;
 }
 
-qint32 DecodeField(const QByteArray& datagram, int offset)
+qint32 decodeField(const QByteArray& datagram, int offset)
 {
     if (offset < 0 || static_cast<qsizetype>(offset) + 4 > datagram.size())
         return 0;
@@ -36,29 +36,29 @@ qint32 DecodeField(const QByteArray& datagram, int offset)
     return qFromBigEndian<qint32>(datagram.constData() + offset);
 }
 
-MeasurementValues DecodeMeasurementRecord(const QByteArray& d)
+MeasurementValues decodeMeasurementRecord(const QByteArray& d)
 {
     MeasurementValues v;
-    v.txFramesOk = DecodeField(d, offsets::txFramesOk);
-    v.rxFramesOk = DecodeField(d, offsets::rxFramesOk);
-    v.txFramesErr = DecodeField(d, offsets::txFramesErr);
-    v.rxFramesErr = DecodeField(d, offsets::rxFramesErr);
-    v.ptpSyncOk = DecodeField(d, offsets::ptpSyncOk);
-    v.ptpSyncErr = DecodeField(d, offsets::ptpSyncErr);
-    v.ptpSyncValue = DecodeField(d, offsets::ptpSyncValue);
-    v.ptpSyncLatency = DecodeField(d, offsets::ptpSyncLatency);
-    v.rxAudioFramesOk = DecodeField(d, offsets::rxAudioFramesOk);
-    v.rxAudioFramesErr = DecodeField(d, offsets::rxAudioFramesErr);
-    v.propagationDelayAverage = DecodeField(d, offsets::propagationDelayAverage);
-    v.propagationDelayMinimum = DecodeField(d, offsets::propagationDelayMinimum);
-    v.propagationDelayMaximum = DecodeField(d, offsets::propagationDelayMaximum);
-    v.additionalDelay = DecodeField(d, offsets::additionalDelay);
-    v.autoServoValue = DecodeField(d, offsets::autoServoValue);
+    v.txFramesOk = decodeField(d, offsets::txFramesOk);
+    v.rxFramesOk = decodeField(d, offsets::rxFramesOk);
+    v.txFramesErr = decodeField(d, offsets::txFramesErr);
+    v.rxFramesErr = decodeField(d, offsets::rxFramesErr);
+    v.ptpSyncOk = decodeField(d, offsets::ptpSyncOk);
+    v.ptpSyncErr = decodeField(d, offsets::ptpSyncErr);
+    v.ptpSyncValue = decodeField(d, offsets::ptpSyncValue);
+    v.ptpSyncLatency = decodeField(d, offsets::ptpSyncLatency);
+    v.rxAudioFramesOk = decodeField(d, offsets::rxAudioFramesOk);
+    v.rxAudioFramesErr = decodeField(d, offsets::rxAudioFramesErr);
+    v.propagationDelayAverage = decodeField(d, offsets::propagationDelayAverage);
+    v.propagationDelayMinimum = decodeField(d, offsets::propagationDelayMinimum);
+    v.propagationDelayMaximum = decodeField(d, offsets::propagationDelayMaximum);
+    v.additionalDelay = decodeField(d, offsets::additionalDelay);
+    v.autoServoValue = decodeField(d, offsets::autoServoValue);
     v.autoServo = d.size() > offsets::autoServo ? static_cast<quint8>(d.at(offsets::autoServo)) : 0;
     return v;
 }
 
-QByteArray BuildSetDelayRequest(qint32 delayNs, bool autoServo)
+QByteArray buildSetDelayRequest(qint32 delayNs, bool autoServo)
 {
     QByteArray out;
     out.reserve(kSetDelayRequestSize);
@@ -68,24 +68,24 @@ QByteArray BuildSetDelayRequest(qint32 delayNs, bool autoServo)
     return out;
 }
 
-std::optional<SetDelay> ParseSetDelayRequest(const QByteArray& datagram)
+std::optional<SetDelay> parseSetDelayRequest(const QByteArray& datagram)
 {
     if (datagram.size() != kSetDelayRequestSize || datagram.at(0) != 'S')
         return std::nullopt;
-    return SetDelay{DecodeField(datagram, 1), static_cast<quint8>(datagram.at(5))};
+    return SetDelay{decodeField(datagram, 1), static_cast<quint8>(datagram.at(5))};
 }
 
-bool StatisticsAcceptsLength(qsizetype length)
+bool statisticsAcceptsLength(qsizetype length)
 {
     return length >= 0 && length <= kMeasurementRecordSize;
 }
 
-bool AdjustAcceptsLength(qsizetype length)
+bool adjustAcceptsLength(qsizetype length)
 {
     return length == kMeasurementRecordSize;
 }
 
-QString FormatNanoseconds(qint32 n)
+QString formatNanoseconds(qint32 n)
 {
     // 64 bits, so that the magnitude of -2147483648 is representable.
     const bool negative = n < 0;

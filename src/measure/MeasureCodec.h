@@ -50,14 +50,14 @@ struct MeasurementValues
 };
 
 // The 61-byte record an element sends (used by the element simulator and by tests).
-QByteArray BuildMeasurementRecord(const MeasurementValues& values);
+QByteArray buildMeasurementRecord(const MeasurementValues& values);
 
 // The 4 bytes at offset as an exact signed 32-bit integer, most significant byte first; 0 when
 // the datagram ends before offset + 4 (or offset is negative).
-qint32 DecodeField(const QByteArray& datagram, int offset);
+qint32 decodeField(const QByteArray& datagram, int offset);
 
-// Every field decoded with DecodeField; the flag byte is 0 when the datagram does not reach it.
-MeasurementValues DecodeMeasurementRecord(const QByteArray& datagram);
+// Every field decoded with decodeField; the flag byte is 0 when the datagram does not reach it.
+MeasurementValues decodeMeasurementRecord(const QByteArray& datagram);
 
 struct SetDelay
 {
@@ -66,16 +66,16 @@ struct SetDelay
 };
 
 // 'S', the delay in ns as 4 bytes most significant first, the servo flag (1 on, 0 off).
-QByteArray BuildSetDelayRequest(qint32 delayNs, bool autoServo);
+QByteArray buildSetDelayRequest(qint32 delayNs, bool autoServo);
 // Only a 6-byte datagram starting with 'S' is a SetDelayRequest; the flag byte is passed as is.
-std::optional<SetDelay> ParseSetDelayRequest(const QByteArray& datagram);
+std::optional<SetDelay> parseSetDelayRequest(const QByteArray& datagram);
 
 // The statistics window takes every datagram of 61 bytes or fewer; the SFN adjustment window
 // only one of exactly 61 bytes.
-bool StatisticsAcceptsLength(qsizetype length);
-bool AdjustAcceptsLength(qsizetype length);
+bool statisticsAcceptsLength(qsizetype length);
+bool adjustAcceptsLength(qsizetype length);
 
 // Time text: "265 nS", "395 uS, 833 nS", "1 mS, 0 uS, 5 nS", "-1 uS, 500 nS".
-QString FormatNanoseconds(qint32 n);
+QString formatNanoseconds(qint32 n);
 
 } // namespace vexo

@@ -40,7 +40,7 @@ bool MeasureLink::send(const QByteArray& request, QString* problem)
     const QString ip = read(keys::ip).trimmed();
     if (ip.isEmpty())
         return failed(QStringLiteral("No IP address is stored for this element."));
-    if (!IsValidIP(ip))
+    if (!isValidIp(ip))
         return failed(QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip));
     // The store accepts blanks around each part; the socket wants them gone.
     QStringList parts = ip.split(QLatin1Char('.'));

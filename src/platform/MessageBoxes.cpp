@@ -1,7 +1,5 @@
 #include "MessageBoxes.h"
 
-#include <QMessageBox>
-
 namespace vexo {
 
 void MessageBoxes::critical(const QString& caption, const QString& text)
@@ -17,37 +15,6 @@ void MessageBoxes::information(const QString& caption, const QString& text)
 bool MessageBoxes::askYesNo(const QString& caption, const QString& text)
 {
     return show({MsgIcon::Question, caption, text, MsgButtons::YesNo, MsgAnswer::No}) == MsgAnswer::Yes;
-}
-
-MsgAnswer QtMessageBoxes::show(const MessageBoxRequest& request)
-{
-    QMessageBox box(m_parent);
-    switch (request.icon) {
-    case MsgIcon::Information:
-        box.setIcon(QMessageBox::Information);
-        break;
-    case MsgIcon::Critical:
-        box.setIcon(QMessageBox::Critical);
-        break;
-    case MsgIcon::Question:
-        box.setIcon(QMessageBox::Question);
-        break;
-    }
-    box.setWindowTitle(request.caption.isEmpty() ? kAppTitle : request.caption);
-    // A carriage return separates the lines of a message; Qt breaks lines at '\n'.
-    QString text = request.text;
-    text.replace(QLatin1String("\r\n"), QLatin1String("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(text);
-    box.setTextFormat(Qt::PlainText);
-    if (request.buttons == MsgButtons::YesNo) {
-        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        box.setDefaultButton(request.defaultButton == MsgAnswer::Yes ? QMessageBox::Yes : QMessageBox::No);
-        box.setEscapeButton(QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? MsgAnswer::Yes : MsgAnswer::No;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
-    return MsgAnswer::Ok;
 }
 
 } // namespace vexo

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-class QWidget;
-
 namespace vexo {
 
 // Caption used by every message box that has none of its own.
@@ -49,17 +47,6 @@ public:
     void information(const QString& caption, const QString& text);
     // Yes/No question, No being the default. True only for Yes.
     bool askYesNo(const QString& caption, const QString& text);
-};
-
-class QtMessageBoxes : public MessageBoxes
-{
-public:
-    explicit QtMessageBoxes(QWidget* parent = nullptr) : m_parent(parent) {}
-    void setParent(QWidget* parent) { m_parent = parent; }
-    MsgAnswer show(const MessageBoxRequest& request) override;
-
-private:
-    QWidget* m_parent;
 };
 
 } // namespace vexo

@@ -40,7 +40,7 @@ QString formatShortest(double value, const QLocale& locale)
     return text;
 }
 
-double Log10(double value)
+double log10Of(double value)
 {
     return std::log(value) / std::log(10.0);
 }

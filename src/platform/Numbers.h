@@ -13,6 +13,6 @@ double roundHalfEven(double value, int decimals);
 QString formatShortest(double value, const QLocale& locale = QLocale());
 
 // Natural logarithm of the value divided by that of 10.
-double Log10(double value);
+double log10Of(double value);
 
 } // namespace vexo

@@ -39,7 +39,7 @@ QString roleCaption(int roleCode)
     }
 }
 
-QString Encode_MAC(const QString& srcMAC)
+QString encodeMac(const QString& srcMAC)
 {
     if (srcMAC.size() != 17)
         return QString();
@@ -47,7 +47,7 @@ QString Encode_MAC(const QString& srcMAC)
     return s.remove(QLatin1Char(':')).toUpper();
 }
 
-QString Decode_MAC(const QString& section)
+QString decodeMac(const QString& section)
 {
     if (section.size() != 12)
         return QString();
@@ -57,7 +57,7 @@ QString Decode_MAC(const QString& section)
     return pairs.join(QLatin1Char(':'));
 }
 
-bool IsValidIP(const QString& text)
+bool isValidIp(const QString& text)
 {
     const QStringList parts = text.split(QLatin1Char('.'));
     if (parts.size() != 4)
@@ -94,17 +94,17 @@ bool ElementStore::exists() const
 
 QString ElementStore::read(const QString& macText, const QString& key) const
 {
-    return ReadFromINI(Encode_MAC(macText), key, m_path, storeDefault(key));
+    return ReadFromINI(encodeMac(macText), key, m_path, storeDefault(key));
 }
 
 bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
 {
-    return WriteToINI(Encode_MAC(macText), key, value, m_path);
+    return WriteToINI(encodeMac(macText), key, value, m_path);
 }
 
 int ElementStore::lineCount(const QString& macText) const
 {
-    return GetSectionKeyCount(Encode_MAC(macText), m_path);
+    return GetSectionKeyCount(encodeMac(macText), m_path);
 }
 
 } // namespace vexo

@@ -46,11 +46,11 @@ enum class Role
 QString roleCaption(int roleCode); // "ENCODER", "DECODER", "UNKNOWN"
 
 // "00:50:C2:A1:B2:C3" -> "0050C2A1B2C3"; any text not 17 characters long gives "".
-QString Encode_MAC(const QString& srcMAC);
+QString encodeMac(const QString& srcMAC);
 // "0050c2a1b2c3" -> "00:50:C2:A1:B2:C3"; any text not 12 characters long gives "".
-QString Decode_MAC(const QString& section);
+QString decodeMac(const QString& section);
 // Four dot-separated whole numbers 0..255 (blanks around a part allowed).
-bool IsValidIP(const QString& text);
+bool isValidIp(const QString& text);
 // A stored whole number; ok is false for an empty or non-numeric text.
 int storedInt(const QString& text, bool* ok = nullptr);
 

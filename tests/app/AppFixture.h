@@ -2,7 +2,7 @@
 
 #include "Fakes.h"
 #include "TestUtil.h"
-#include "app/MainWindow.h"
+#include "gui/MainWindow.h"
 #include "platform/Arp.h"
 #include "platform/Icmp.h"
 #include "platform/InstanceGuard.h"

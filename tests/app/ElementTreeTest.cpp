@@ -1,6 +1,6 @@
-#include "app/ElementTree.h"
+#include "gui/ElementTree.h"
 #include "AppFixture.h"
-#include "editor/PropertiesPanel.h"
+#include "gui/PropertiesPanel.h"
 
 #include <QComboBox>
 #include <QGroupBox>

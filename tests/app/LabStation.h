@@ -2,8 +2,8 @@
 
 #include "AppFixture.h"
 #include "Lab.h"
-#include "app/ElementTree.h"
-#include "editor/PropertiesPanel.h"
+#include "gui/ElementTree.h"
+#include "gui/PropertiesPanel.h"
 #include "platform/Arp.h"
 
 #include <QTreeWidget>

@@ -1,6 +1,6 @@
 #include "AppFixture.h"
-#include "app/Disclaimer.h"
-#include "editor/PropertiesPanel.h"
+#include "gui/DisclaimerDialog.h"
+#include "gui/PropertiesPanel.h"
 #include "link/ConfigLink.h"
 #include "platform/InstanceGuard.h"
 
@@ -25,11 +25,11 @@ using namespace vexo;
 namespace {
 
 // Closes the notice dialog once it is up, the way the operator would, after an optional action.
-void closeNoticeWhenShown(std::function<void(frmDisclaimer*)> act)
+void closeNoticeWhenShown(std::function<void(DisclaimerDialog*)> act)
 {
     QTimer::singleShot(0, [act] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* notice = qobject_cast<frmDisclaimer*>(w); notice && notice->isVisible()) {
+            if (auto* notice = qobject_cast<DisclaimerDialog*>(w); notice && notice->isVisible()) {
                 act(notice);
                 return;
             }
@@ -174,7 +174,7 @@ TEST(Startup, NoticeShownUntilAcknowledged)
     {
         AppFixture f;
         f.settings.values.clear();
-        closeNoticeWhenShown([](frmDisclaimer* d) {
+        closeNoticeWhenShown([](DisclaimerDialog* d) {
             EXPECT_EQ(d->windowTitle(), "Vexolink NMS");
             EXPECT_EQ(d->Label1->text(), "IMPORTANT NOTICE!");
             EXPECT_TRUE(d->Label3->text().startsWith(
@@ -193,7 +193,7 @@ TEST(Startup, NoticeShownUntilAcknowledged)
     {
         AppFixture f;
         f.settings.values["EULA1"] = "0";
-        closeNoticeWhenShown([](frmDisclaimer* d) {
+        closeNoticeWhenShown([](DisclaimerDialog* d) {
             QTest::mouseClick(d->chkAgree, Qt::LeftButton);
             QTest::mouseClick(d->chkAgree, Qt::LeftButton);
             QTest::mouseClick(d->cmdClose, Qt::LeftButton);
@@ -206,7 +206,7 @@ TEST(Startup, NoticeShownUntilAcknowledged)
     {
         AppFixture f;
         f.settings.values["EULA1"] = "not a number";
-        closeNoticeWhenShown([](frmDisclaimer* d) {
+        closeNoticeWhenShown([](DisclaimerDialog* d) {
             QTest::mouseClick(d->chkAgree, Qt::LeftButton);
             QTest::keyClick(d, Qt::Key_Return);
         });

@@ -17,7 +17,7 @@ TEST(LinuxIcmpLoopback, EchoToLoopbackSucceeds)
     ASSERT_TRUE(icmp.startup()) << "no ICMP facility at all on this machine";
     // WHEN 127.0.0.1 is pinged with "hello"
     Icmp::Reply reply;
-    const qint32 status = PingHost(icmp, QStringLiteral("127.0.0.1"), reply);
+    const qint32 status = pingHost(icmp, QStringLiteral("127.0.0.1"), reply);
     icmp.cleanup();
     // THEN it answers at once
     EXPECT_EQ(status, 0);
@@ -50,7 +50,7 @@ TEST(LinuxIcmpLoopback, NoFacilityMeansNoStartupAndNoEcho)
     EXPECT_EQ(reply.status, -1);
     EXPECT_EQ(icmp.lastFacility(), -1);
     Icmp::Reply viaPingHost;
-    EXPECT_EQ(PingHost(icmp, QStringLiteral("127.0.0.1"), viaPingHost), -1);
+    EXPECT_EQ(pingHost(icmp, QStringLiteral("127.0.0.1"), viaPingHost), -1);
 }
 
 TEST(LinuxIcmpLoopback, UnusableFacilityIsPassedOverForTheNextOne)

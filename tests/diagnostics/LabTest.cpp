@@ -338,7 +338,7 @@ TEST_F(DiagnosticsLab, MacLookupOfTheElementGivesItsAddress)
     while (!found && total.elapsed() < 5000) {
         QElapsedTimer attempt;
         attempt.start();
-        found = GetRemoteMAC(arp, lab->elementIp, QStringLiteral(":"), mac);
+        found = getRemoteMac(arp, lab->elementIp, QStringLiteral(":"), mac);
         slowest = std::max(slowest, attempt.elapsed());
         QCoreApplication::processEvents();
     }
@@ -346,7 +346,7 @@ TEST_F(DiagnosticsLab, MacLookupOfTheElementGivesItsAddress)
     ASSERT_TRUE(found);
     EXPECT_EQ(mac, QStringLiteral("02:78:0A:0B:0C:0D"));
     EXPECT_LE(slowest, 300);
-    ASSERT_TRUE(GetRemoteMAC(arp, lab->elementIp, QStringLiteral("-"), mac));
+    ASSERT_TRUE(getRemoteMac(arp, lab->elementIp, QStringLiteral("-"), mac));
     EXPECT_EQ(mac, QStringLiteral("02-78-0A-0B-0C-0D"));
     std::cout << "[ figure ] MAC found after " << total.elapsed() << " ms, slowest attempt " << slowest
               << " ms" << std::endl;
@@ -364,7 +364,7 @@ TEST_F(DiagnosticsLab, MacLookupOfAFreeAddressFailsAndEachAttemptIsShort)
     while (total.elapsed() < 1500) {
         QElapsedTimer attempt;
         attempt.start();
-        EXPECT_FALSE(GetRemoteMAC(arp, lab->freeIp, QStringLiteral(":"), mac));
+        EXPECT_FALSE(getRemoteMac(arp, lab->freeIp, QStringLiteral(":"), mac));
         slowest = std::max(slowest, attempt.elapsed());
         ++attempts;
         QCoreApplication::processEvents();
@@ -389,7 +389,7 @@ TEST_F(DiagnosticsLab, MacLookupOfAnAddressWithoutARouteFailsAtOnce)
     QElapsedTimer clock;
     clock.start();
     // WHEN it is looked up  THEN it fails without waiting out the attempt
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("192.168.213.7"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("192.168.213.7"), QStringLiteral(":"), mac));
     EXPECT_LT(clock.elapsed(), 90);
     EXPECT_EQ(mac, QStringLiteral("unchanged"));
 }
@@ -401,8 +401,8 @@ TEST_F(DiagnosticsLab, MacLookupOfAddressZeroFailsWithoutAsking)
     QString mac = QStringLiteral("unchanged");
     QElapsedTimer clock;
     clock.start();
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("0.0.0.0"), QStringLiteral(":"), mac));
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("255.255.255.255"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("0.0.0.0"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("255.255.255.255"), QStringLiteral(":"), mac));
     EXPECT_LT(clock.elapsed(), 50);
     EXPECT_EQ(mac, QStringLiteral("unchanged"));
     EXPECT_EQ(run({"ip", "neigh", "show", "dev", lab->hostIf}).output.trimmed(), QString());

@@ -33,44 +33,44 @@ constexpr quint32 kElement = 0x0A000002; // 10.0.0.2
 
 } // namespace
 
-TEST(MakeMACText, SixBytesWithColonGiveTheSeventeenCharacterText)
+TEST(makeMacText, SixBytesWithColonGiveTheSeventeenCharacterText)
 {
     // GIVEN the bytes 00 50 C2 0A 0B 0C
     // WHEN they are written with ":"
     // THEN each byte is two upper-case digits, joined by the delimiter
-    EXPECT_EQ(MakeMACText(hex("00 50 C2 0A 0B 0C"), QStringLiteral(":")),
+    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C"), QStringLiteral(":")),
               QStringLiteral("00:50:C2:0A:0B:0C"));
 }
 
-TEST(MakeMACText, DelimiterIsTheCallersChoice)
+TEST(makeMacText, DelimiterIsTheCallersChoice)
 {
-    EXPECT_EQ(MakeMACText(hex("00 50 C2 0A 0B 0C"), QStringLiteral("-")),
+    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C"), QStringLiteral("-")),
               QStringLiteral("00-50-C2-0A-0B-0C"));
-    EXPECT_EQ(MakeMACText(hex("00 50 C2 0A 0B 0C"), QString()), QStringLiteral("0050C20A0B0C"));
+    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C"), QString()), QStringLiteral("0050C20A0B0C"));
 }
 
-TEST(MakeMACText, ValuesBelowSixteenKeepTheirLeadingZero)
+TEST(makeMacText, ValuesBelowSixteenKeepTheirLeadingZero)
 {
-    EXPECT_EQ(MakeMACText(hex("01 02 03 04 05 0F"), QStringLiteral(":")),
+    EXPECT_EQ(makeMacText(hex("01 02 03 04 05 0F"), QStringLiteral(":")),
               QStringLiteral("01:02:03:04:05:0F"));
-    EXPECT_EQ(MakeMACText(hex("00 00 00 00 00 00"), QStringLiteral(":")),
+    EXPECT_EQ(makeMacText(hex("00 00 00 00 00 00"), QStringLiteral(":")),
               QStringLiteral("00:00:00:00:00:00"));
 }
 
-TEST(MakeMACText, HexDigitsAreUpperCase)
+TEST(makeMacText, HexDigitsAreUpperCase)
 {
-    EXPECT_EQ(MakeMACText(hex("AB CD EF FF 9A 10"), QStringLiteral(":")),
+    EXPECT_EQ(makeMacText(hex("AB CD EF FF 9A 10"), QStringLiteral(":")),
               QStringLiteral("AB:CD:EF:FF:9A:10"));
 }
 
-TEST(MakeMACText, AnyLengthButSixGivesTheEmptyText)
+TEST(makeMacText, AnyLengthButSixGivesTheEmptyText)
 {
-    EXPECT_EQ(MakeMACText(hex("00 50 C2 0A 0B"), QStringLiteral(":")), QString());
-    EXPECT_EQ(MakeMACText(hex("00 50 C2 0A 0B 0C 0D"), QStringLiteral(":")), QString());
-    EXPECT_EQ(MakeMACText(QByteArray(), QStringLiteral(":")), QString());
+    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B"), QStringLiteral(":")), QString());
+    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C 0D"), QStringLiteral(":")), QString());
+    EXPECT_EQ(makeMacText(QByteArray(), QStringLiteral(":")), QString());
 }
 
-TEST(GetRemoteMAC, KnownHostGivesItsMacText)
+TEST(getRemoteMac, KnownHostGivesItsMacText)
 {
     // GIVEN an ARP service that knows 10.0.0.2
     FakeArp arp;
@@ -78,24 +78,24 @@ TEST(GetRemoteMAC, KnownHostGivesItsMacText)
     QString mac = QStringLiteral("unchanged");
     // WHEN the lookup asks for it
     // THEN it succeeds with the text and asked for the address in host byte order
-    ASSERT_TRUE(GetRemoteMAC(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
+    ASSERT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
     EXPECT_EQ(mac, QStringLiteral("00:50:C2:0A:0B:0C"));
     EXPECT_EQ(arp.asked, QList<quint32>{kElement});
-    ASSERT_TRUE(GetRemoteMAC(arp, QStringLiteral("10.0.0.2"), QStringLiteral("-"), mac));
+    ASSERT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral("-"), mac));
     EXPECT_EQ(mac, QStringLiteral("00-50-C2-0A-0B-0C"));
 }
 
-TEST(GetRemoteMAC, AddressZeroIsRefusedWithoutAsking)
+TEST(getRemoteMac, AddressZeroIsRefusedWithoutAsking)
 {
     FakeArp arp;
     arp.table[0] = hex("00 50 C2 0A 0B 0C");
     QString mac = QStringLiteral("unchanged");
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("0.0.0.0"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("0.0.0.0"), QStringLiteral(":"), mac));
     EXPECT_TRUE(arp.asked.isEmpty());
     EXPECT_EQ(mac, QStringLiteral("unchanged"));
 }
 
-TEST(GetRemoteMAC, TextsThatAreNoAddressAreRefusedWithoutAsking)
+TEST(getRemoteMac, TextsThatAreNoAddressAreRefusedWithoutAsking)
 {
     // GIVEN a service that would answer for 10.0.0.0 (what a short form could be taken for)
     FakeArp arp;
@@ -104,55 +104,55 @@ TEST(GetRemoteMAC, TextsThatAreNoAddressAreRefusedWithoutAsking)
     QString mac = QStringLiteral("unchanged");
     for (const char* text : {"10.0.0", "10.0.0.0.1", "", "abc", "10.0.0.256", "10.0.x.2", "10..0.2",
                              "255.255.255.255", "-1.0.0.2"}) {
-        EXPECT_FALSE(GetRemoteMAC(arp, QString::fromLatin1(text), QStringLiteral(":"), mac)) << text;
+        EXPECT_FALSE(getRemoteMac(arp, QString::fromLatin1(text), QStringLiteral(":"), mac)) << text;
     }
     EXPECT_TRUE(arp.asked.isEmpty());
     EXPECT_EQ(mac, QStringLiteral("unchanged"));
 }
 
-TEST(GetRemoteMAC, BlanksAroundPartsAreAcceptedAsTheAddressCheckAcceptsThem)
+TEST(getRemoteMac, BlanksAroundPartsAreAcceptedAsTheAddressCheckAcceptsThem)
 {
     FakeArp arp;
     arp.table[kElement] = hex("00 50 C2 0A 0B 0C");
     QString mac;
-    EXPECT_TRUE(GetRemoteMAC(arp, QStringLiteral(" 10. 0.0 .2 "), QStringLiteral(":"), mac));
+    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral(" 10. 0.0 .2 "), QStringLiteral(":"), mac));
     EXPECT_EQ(mac, QStringLiteral("00:50:C2:0A:0B:0C"));
 }
 
-TEST(GetRemoteMAC, UnresolvedHostGivesFalseAndLeavesTheTextAlone)
+TEST(getRemoteMac, UnresolvedHostGivesFalseAndLeavesTheTextAlone)
 {
     FakeArp arp;
     QString mac = QStringLiteral("unchanged");
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
     EXPECT_EQ(arp.asked, QList<quint32>{0x0A000003});
     EXPECT_EQ(mac, QStringLiteral("unchanged"));
 }
 
-TEST(GetRemoteMAC, AddressOfAnotherLengthGivesTrueWithEmptyText)
+TEST(getRemoteMac, AddressOfAnotherLengthGivesTrueWithEmptyText)
 {
     FakeArp arp;
     arp.table[kElement] = hex("01 02 03 04");
     arp.table[0x0A000003] = hex("01 02 03 04 05 06 07 08");
     QString mac = QStringLiteral("unchanged");
-    EXPECT_TRUE(GetRemoteMAC(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
+    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
     EXPECT_EQ(mac, QString());
     mac = QStringLiteral("unchanged");
-    EXPECT_TRUE(GetRemoteMAC(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
+    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
     EXPECT_EQ(mac, QString());
 }
 
-TEST(GetRemoteMAC, AnswerWhoseFirstFourBytesAreZeroIsNoAnswer)
+TEST(getRemoteMac, AnswerWhoseFirstFourBytesAreZeroIsNoAnswer)
 {
     FakeArp arp;
     arp.table[kElement] = hex("00 00 00 00 0B 0C");
     arp.table[0x0A000003] = QByteArray();
     QString mac = QStringLiteral("unchanged");
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
-    EXPECT_FALSE(GetRemoteMAC(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
+    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
     EXPECT_EQ(mac, QStringLiteral("unchanged"));
     // ...while a zero in the last two bytes is an ordinary address
     arp.table[kElement] = hex("00 00 00 01 00 00");
-    EXPECT_TRUE(GetRemoteMAC(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
+    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
     EXPECT_EQ(mac, QStringLiteral("00:00:00:01:00:00"));
 }
 

@@ -114,7 +114,7 @@ protected:
 
 } // namespace
 
-TEST(IcmpStatusText, WholeTable)
+TEST(icmpStatusText, WholeTable)
 {
     const QList<QPair<qint32, const char*>> table = {
         {0, "Success!"},
@@ -140,13 +140,13 @@ TEST(IcmpStatusText, WholeTable)
         {11050, "General Failure"},
     };
     for (const auto& [status, text] : table)
-        EXPECT_EQ(IcmpStatusText(status), QString::fromLatin1(text)) << status;
+        EXPECT_EQ(icmpStatusText(status), QString::fromLatin1(text)) << status;
 }
 
-TEST(IcmpStatusText, AnythingElseIsUnknownResponse)
+TEST(icmpStatusText, AnythingElseIsUnknownResponse)
 {
     for (qint32 status : {-1, 1, 11000, 11019, 11031, 11033, 11049, 11051, 0x7FFFFFFF})
-        EXPECT_EQ(IcmpStatusText(status), QStringLiteral("Unknown Response")) << status;
+        EXPECT_EQ(icmpStatusText(status), QStringLiteral("Unknown Response")) << status;
 }
 
 TEST_F(PingTestFixture, AnswerInTwoMillisecondsTurnsTheButtonGreenWithTheTime)

@@ -1,7 +1,7 @@
-#include "discovery/Paging.h"
 #include "Fakes.h"
 #include "LinkParts.h"
 #include "TestUtil.h"
+#include "gui/PagingWindow.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
@@ -38,17 +38,17 @@ protected:
                                      [this] { calls << "clear panel"; }, [this] { calls << "empty list"; },
                                      [this] { calls << "load config"; }})
     {
-        link.setReplyHandler([this](const QueuedReply& r) { handler.HandleConfigReply(r); });
+        link.setReplyHandler([this](const QueuedReply& r) { handler.handleConfigReply(r); });
         EXPECT_TRUE(link.bindConfigPort());
         writeFile(store.path(), "[0050C2FFFFFF]\nNAME=OLD\n");
         link.setRemote("127.0.0.2", 2977);
         chkGetVolume.setChecked(true);
     }
 
-    frmPaging* pagingWindow() const
+    PagingWindow* pagingWindow() const
     {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* p = qobject_cast<frmPaging*>(w); p && p->isVisible())
+            if (auto* p = qobject_cast<PagingWindow*>(w); p && p->isVisible())
                 return p;
         }
         return nullptr;
@@ -65,7 +65,7 @@ protected:
 TEST_F(PagingTest, NoLeavesEverythingAsItWas)
 {
     boxes.answers << MsgAnswer::No;
-    discovery.AutoDiscovery(nullptr);
+    discovery.autoDiscovery(nullptr);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].caption, "Auto Discovery");
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Question);
@@ -85,7 +85,7 @@ TEST_F(PagingTest, ClosingThePagingWindowEndsTheDiscoveryAtOnce)
     bool awaitingWhileOpen = false;
     QString labelWhileOpen;
     QTimer::singleShot(200, [&] {
-        frmPaging* paging = pagingWindow();
+        PagingWindow* paging = pagingWindow();
         ASSERT_NE(paging, nullptr);
         labelWhileOpen = paging->Label1->text();
         awaitingWhileOpen = link.AutoDiscoverAwaiting;
@@ -97,14 +97,14 @@ TEST_F(PagingTest, ClosingThePagingWindowEndsTheDiscoveryAtOnce)
         r.name = "FOUND";
         r.role = 1;
         r.serial = 7;
-        link.acceptDatagram(BuildConfigReply(r));
+        link.acceptDatagram(buildConfigReply(r));
         waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); });
         paging->close(); // the window's own close control
     });
     QElapsedTimer clock;
     clock.start();
     boxes.answers << MsgAnswer::Yes;
-    discovery.AutoDiscovery(nullptr);
+    discovery.autoDiscovery(nullptr);
 
     // THEN it ends at once, with the end steps of a discovery that ran its three seconds
     EXPECT_LT(clock.elapsed(), 2500);
@@ -124,13 +124,13 @@ TEST_F(PagingTest, ThePagingWindowClosesItselfAfterThreeSeconds)
 {
     QString caption;
     QTimer::singleShot(100, [&] {
-        if (frmPaging* paging = pagingWindow())
+        if (PagingWindow* paging = pagingWindow())
             caption = paging->windowTitle();
     });
     QElapsedTimer clock;
     clock.start();
     boxes.answers << MsgAnswer::Yes;
-    discovery.AutoDiscovery(nullptr);
+    discovery.autoDiscovery(nullptr);
     EXPECT_GE(clock.elapsed(), 2900);
     EXPECT_LT(clock.elapsed(), 4500);
     EXPECT_EQ(caption, "Paging network...");

@@ -1,9 +1,9 @@
 // The station window (offscreen) inside a namespace lab with simulated elements: discovery, the
 // configuration round trip and the level monitor over real UDP and ARP.
 #include "LabStation.h"
-#include "app/ElementTree.h"
 #include "diagnostics/LevelMonitor.h"
-#include "editor/PropertiesPanel.h"
+#include "gui/ElementTree.h"
+#include "gui/PropertiesPanel.h"
 #include "link/ConfigLink.h"
 #include "platform/Arp.h"
 #include "store/ElementStore.h"
@@ -74,7 +74,7 @@ protected:
                 s.value("remote").toString());
             put(keys::role, QString::number(e.role));
         }
-        window->RefreshList();
+        window->refreshList();
     }
 
     bool shown(const QString& text) const { return f.boxes.texts().contains(text); }
@@ -99,7 +99,7 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
 {
     ASSERT_TRUE(start(2, 1, 0));
     ASSERT_TRUE(writeFile(f.storePath(), "[0050C2FFFFFF]\nNAME=OLD\nROLE=1\n"));
-    window->RefreshList();
+    window->refreshList();
     ASSERT_EQ(window->TreeView1->topLevelItemCount(), 1);
 
     // GIVEN a send that set the socket's remote endpoint before the discovery
@@ -135,7 +135,7 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
     for (int i = 0; i < 3; ++i) {
         const Lab::Element e = lab.elements()[i];
         const QJsonObject s = lab.stateObject(i);
-        QByteArray expected = "[" + Encode_MAC(e.mac).toLatin1() + "]\n";
+        QByteArray expected = "[" + encodeMac(e.mac).toLatin1() + "]\n";
         auto line = [&](const char* key, const QString& value) {
             expected += QByteArray(key) + "=" + value.toLatin1() + "\n";
         };
@@ -158,7 +158,7 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
             line("SDL", QString::number(s.value("sdl").toInt()));
             line("SDT", QString::number(s.value("sdt").toInt()));
         }
-        EXPECT_EQ(sectionText(file, Encode_MAC(e.mac)), expected) << e.name.toStdString();
+        EXPECT_EQ(sectionText(file, encodeMac(e.mac)), expected) << e.name.toStdString();
         EXPECT_NE(window->tree().findEntry(e.mac), nullptr);
     }
     EXPECT_EQ(window->frmTreeView->title(), "Select element: (3 items)");

@@ -3,7 +3,7 @@
 // SFN adjustment windows, and the main window with an encoder's level monitored. Runs offscreen; needs root
 // in a private network namespace (it builds a lab).
 #include "LabStation.h"
-#include "discovery/Paging.h"
+#include "gui/PagingWindow.h"
 
 #include <QApplication>
 #include <QDialog>
@@ -36,7 +36,7 @@ int main(int argc, char** argv)
     // The paging window, half way through its three seconds.
     QTimer::singleShot(1500, [&] {
         for (QWidget* w : QApplication::topLevelWidgets()) {
-            if (auto* paging = qobject_cast<frmPaging*>(w); paging && paging->isVisible())
+            if (auto* paging = qobject_cast<PagingWindow*>(w); paging && paging->isVisible())
                 paging->grab().save(out + QStringLiteral("/paging.png"));
         }
     });
@@ -57,9 +57,9 @@ int main(int argc, char** argv)
             }
         });
     };
-    grabDialog("frmAdjust", QStringLiteral("/frmAdjust.png"));
+    grabDialog("frmAdjust", QStringLiteral("/AdjustWindow.png"));
     window.openAdjust();
-    grabDialog("frmStatistics", QStringLiteral("/frmStatistics.png"));
+    grabDialog("frmStatistics", QStringLiteral("/StatisticsWindow.png"));
     window.openStatistics();
     station.select(0);
     window.onToolbarButton(6);

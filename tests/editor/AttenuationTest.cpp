@@ -33,12 +33,12 @@ protected:
             }
         });
         ASSERT_TRUE(station.bind(kStation, 0));
-        // Stands in for the link's SendAttenuation until the panel is wired to it.
+        // Stands in for the link's sendAttenuation until the panel is wired to it.
         sendAttenuation = [this](quint8 value) {
             ++sendCalls;
             if (failSends)
                 return false;
-            return station.writeDatagram(BuildAttenuationMessage(value), kElement, kCommandPort) == 2;
+            return station.writeDatagram(buildAttenuationMessage(value), kElement, kCommandPort) == 2;
         };
     }
 
@@ -285,7 +285,7 @@ TEST_F(Attenuation, NothingIsSentAfterClearing)
 {
     showActive();
     loadDecoder(QStringLiteral("100"));
-    panel->ClearElementProperties();
+    panel->clearElementProperties();
     panel->scrlAtten->setFocus();
     QTest::keyClick(panel->scrlAtten, Qt::Key_Right);
     EXPECT_TRUE(receivedUntilMarker().isEmpty());

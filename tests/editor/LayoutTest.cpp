@@ -127,7 +127,7 @@ TEST_F(Layout, EncoderDecoderAndClearedArrangementsAreNeat)
     expectNeat("decoder, widest values");
     panel->scrlAtten->setValue(135);
     picture(QStringLiteral("panel-decoder.png"));
-    panel->ClearElementProperties();
+    panel->clearElementProperties();
     expectNeat("cleared");
     picture(QStringLiteral("panel-cleared.png"));
 }

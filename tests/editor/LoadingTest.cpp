@@ -423,13 +423,13 @@ TEST_F(Loading, KeyThatIsNoMacLoadsNothing)
     EXPECT_EQ(storeBytes(), before);
 }
 
-TEST_F(Loading, ClearElementProperties)
+TEST_F(Loading, clearElementProperties)
 {
     loadDecoder({QStringLiteral("ATT=100"), QStringLiteral("SFN=1"), QStringLiteral("BUF=3")});
     ASSERT_TRUE(panel->cmdAdjust->isEnabled());
     setButtonColour(cmdPing, kSuccessColour);
     panel->txtElementIP->setText(QStringLiteral("10.0.0")); // red
-    panel->ClearElementProperties();
+    panel->clearElementProperties();
     for (const char* name : {"lblElementType", "lblElementMAC", "lblSerialNumber", "lblVersion"})
         EXPECT_EQ(child<QLabel>(name)->text(), QStringLiteral("-")) << name;
     EXPECT_EQ(panel->lblLatency->text(), QStringLiteral("-mS"));

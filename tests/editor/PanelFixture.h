@@ -4,8 +4,8 @@
 // window's diagnostics row and toolbar, and a store in a temporary folder.
 #include "Fakes.h"
 #include "TestUtil.h"
-#include "editor/Colours.h"
-#include "editor/PropertiesPanel.h"
+#include "gui/PropertiesPanel.h"
+#include "gui/TextColours.h"
 #include "store/ElementStore.h"
 
 #include <QAction>
@@ -32,7 +32,7 @@ inline const QString kUnknownMac = QStringLiteral("00:50:C2:00:00:03");
 // "[SECTION]" and its lines, LF ends.
 inline QByteArray sectionText(const QString& mac, const QStringList& lines)
 {
-    QByteArray text = '[' + vexo::Encode_MAC(mac).toLatin1() + "]\n";
+    QByteArray text = '[' + vexo::encodeMac(mac).toLatin1() + "]\n";
     for (const QString& line : lines)
         text += line.toLatin1() + '\n';
     return text;

@@ -1,6 +1,6 @@
 // The value rules of the editor fields, checked without any widget.
 #include "editor/ValueRules.h"
-#include "editor/Colours.h"
+#include "gui/TextColours.h"
 
 #include <QLineEdit>
 #include <QPushButton>

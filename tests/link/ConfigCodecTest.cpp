@@ -37,7 +37,7 @@ QByteArray replyHead(const char* role)
 TEST(ConfigRequest, EncoderIs36BytesWithNamePaddedAndUpperCase)
 {
     // GIVEN the studio editor with role ENCODER WHEN the request is built
-    const QByteArray d = BuildConfigRequest(studioEditor(), QStringLiteral("ENCODER"));
+    const QByteArray d = buildConfigRequest(studioEditor(), QStringLiteral("ENCODER"));
     // THEN it is the 36 bytes worked out by hand
     EXPECT_EQ(d, hex("0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 01 01 01"
                      "53 54 55 44 49 4F 20 31 20 20 20 20 20 20 20 20"));
@@ -50,7 +50,7 @@ TEST(ConfigRequest, DecoderIs40BytesEndingWithBufferAndSilenceDetector)
     f.silenceMode = 1; // Force internal
     f.silenceLevel = 37;
     f.silenceTime = 43;
-    const QByteArray d = BuildConfigRequest(f, QStringLiteral("DECODER"));
+    const QByteArray d = buildConfigRequest(f, QStringLiteral("DECODER"));
     EXPECT_EQ(d, hex("0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 01 01 01"
                      "53 54 55 44 49 4F 20 31 20 20 20 20 20 20 20 20 04 01 25 2B"));
 }
@@ -60,14 +60,14 @@ TEST(ConfigRequest, EveryCaptionButDecoderGives36Bytes)
     ConfigRequestFields f = studioEditor();
     f.buffer = 9;
     for (const char* caption : {"ENCODER", "UNKNOWN", "-", "", "decoder", "DECODER "})
-        EXPECT_EQ(BuildConfigRequest(f, QString::fromLatin1(caption)).size(), 36) << caption;
+        EXPECT_EQ(buildConfigRequest(f, QString::fromLatin1(caption)).size(), 36) << caption;
 }
 
 TEST(ConfigRequest, TwentyCharacterNameIsCutToSixteenInUpperCase)
 {
     ConfigRequestFields f = studioEditor();
     f.name = QStringLiteral("abcdefghijklmnopqrst");
-    const QByteArray d = BuildConfigRequest(f, QStringLiteral("ENCODER"));
+    const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
     EXPECT_EQ(d.mid(20), hex("41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50"));
 }
 
@@ -75,7 +75,7 @@ TEST(ConfigRequest, EmptyNameIsSixteenBlanksAndZeroAddressesAreZeroBytes)
 {
     ConfigRequestFields f;
     f.ip = f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
-    const QByteArray d = BuildConfigRequest(f, QStringLiteral("ENCODER"));
+    const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
     EXPECT_EQ(d, QByteArray(20, '\0') + QByteArray(16, ' '));
 }
 
@@ -83,26 +83,26 @@ TEST(ConfigRequest, NameCharactersAreSentAsTheirLowEightBits)
 {
     ConfigRequestFields f = studioEditor();
     f.name = QString::fromUtf8("\xC3\xA9t\xC3\xA9 \xCE\xA9"); // "été Ω": é -> C9, Ω (U+03A9) -> A9
-    const QByteArray d = BuildConfigRequest(f, QStringLiteral("ENCODER"));
+    const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
     EXPECT_EQ(d.mid(20, 6), hex("C9 54 C9 20 A9 20"));
 }
 
-TEST(FormatElementName, PadsCutsAndUpperCases)
+TEST(formatElementName, PadsCutsAndUpperCases)
 {
-    EXPECT_EQ(FormatElementName(QStringLiteral("studio 1")), QStringLiteral("STUDIO 1        "));
-    EXPECT_EQ(FormatElementName(QStringLiteral("abcdefghijklmnopqrst")), QStringLiteral("ABCDEFGHIJKLMNOP"));
-    EXPECT_EQ(FormatElementName(QString()), QString(16, QLatin1Char(' ')));
-    EXPECT_EQ(FormatElementName(QStringLiteral("  x  ")), QStringLiteral("  X             "));
+    EXPECT_EQ(formatElementName(QStringLiteral("studio 1")), QStringLiteral("STUDIO 1        "));
+    EXPECT_EQ(formatElementName(QStringLiteral("abcdefghijklmnopqrst")), QStringLiteral("ABCDEFGHIJKLMNOP"));
+    EXPECT_EQ(formatElementName(QString()), QString(16, QLatin1Char(' ')));
+    EXPECT_EQ(formatElementName(QStringLiteral("  x  ")), QStringLiteral("  X             "));
 }
 
-TEST(FormatElementName, StaysSixteenCharactersForLettersWithoutSingleCapital)
+TEST(formatElementName, StaysSixteenCharactersForLettersWithoutSingleCapital)
 {
     // The sharp s has no single capital (whole-text upper case makes "SS" of it), and the
     // capitals of y with diaeresis and of the micro sign lie outside Latin-1.
     const QString name = QString::fromUtf8("stra\xC3\x9F"
                                            "e \xC3\xBF\xC2\xB5"
                                            "0123456789");
-    const QString formatted = FormatElementName(name);
+    const QString formatted = formatElementName(name);
     EXPECT_EQ(formatted.size(), 16);
     EXPECT_EQ(formatted, QString::fromUtf8("STRA\xC3\x9F"
                                            "E \xC3\xBF\xC2\xB5"
@@ -117,7 +117,7 @@ TEST(ConfigRequest, ParseReadsBackWhatWasBuilt)
     f.silenceLevel = 255;
     f.silenceTime = 0;
     ConfigRequestFields back;
-    ASSERT_TRUE(ParseConfigRequest(BuildConfigRequest(f, QStringLiteral("DECODER")), back));
+    ASSERT_TRUE(parseConfigRequest(buildConfigRequest(f, QStringLiteral("DECODER")), back));
     EXPECT_EQ(back.ip, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(back.mask, QStringLiteral("255.255.255.0"));
     EXPECT_EQ(back.gateway, QStringLiteral("10.0.0.1"));
@@ -126,14 +126,14 @@ TEST(ConfigRequest, ParseReadsBackWhatWasBuilt)
     EXPECT_EQ(back.name, QStringLiteral("STUDIO 1        "));
     EXPECT_EQ(back.silenceMode, 2);
     EXPECT_EQ(back.silenceLevel, 255);
-    EXPECT_FALSE(ParseConfigRequest(QByteArray(37, '\0'), back));
-    EXPECT_FALSE(ParseConfigRequest(QByteArray(), back));
+    EXPECT_FALSE(parseConfigRequest(QByteArray(37, '\0'), back));
+    EXPECT_FALSE(parseConfigRequest(QByteArray(), back));
 }
 
 TEST(ConfigReply, Encoder44BytesCarriesVersionSfnAndBuffer)
 {
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("01") + hex("03 01 01 06"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("01") + hex("03 01 01 06"), r));
     EXPECT_EQ(r.ip, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(r.mask, QStringLiteral("255.255.255.0"));
     EXPECT_EQ(r.gateway, QStringLiteral("10.0.0.1"));
@@ -155,7 +155,7 @@ TEST(ConfigReply, Encoder40BytesTakesTheDefaults)
     r.versionMajor = 9;
     r.sfn = 1;
     r.buffer = 77;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("01"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("01"), r));
     EXPECT_EQ(r.version(), QStringLiteral("2.0"));
     EXPECT_EQ(r.sfn, 0);
     EXPECT_EQ(r.buffer, 0);
@@ -165,7 +165,7 @@ TEST(ConfigReply, Encoder41BytesIgnoresItsExtraByte)
 {
     // The encoder fields are taken only when the reply is longer than 41 bytes.
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("00") + hex("07"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("00") + hex("07"), r));
     EXPECT_EQ(r.version(), QStringLiteral("2.0"));
     EXPECT_EQ(r.role, 0);
 }
@@ -173,7 +173,7 @@ TEST(ConfigReply, Encoder41BytesIgnoresItsExtraByte)
 TEST(ConfigReply, Encoder42BytesTakesVersionOnly)
 {
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("01") + hex("05 03"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("01") + hex("05 03"), r));
     EXPECT_EQ(r.version(), QStringLiteral("5.3"));
     EXPECT_EQ(r.sfn, 0);
     EXPECT_EQ(r.buffer, 0);
@@ -182,8 +182,8 @@ TEST(ConfigReply, Encoder42BytesTakesVersionOnly)
 TEST(ConfigReply, EncoderLeavesAttenuationAndSilenceDetectorOfTheEarlierReply)
 {
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("64 03 02 01 05 02 4D 09"), r));
-    ASSERT_TRUE(DecodeConfigReply(replyHead("01") + hex("03 01 01 06"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("64 03 02 01 05 02 4D 09"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("01") + hex("03 01 01 06"), r));
     EXPECT_EQ(r.attenuation, 100);
     EXPECT_EQ(r.silenceMode, 2);
     EXPECT_EQ(r.silenceLevel, 77);
@@ -197,7 +197,7 @@ TEST(ConfigReply, Decoder41BytesTakesAttenuationAndDefaultsAndKeepsSilenceDetect
     r.silenceMode = 2;
     r.silenceLevel = 77;
     r.silenceTime = 9;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("C8"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("C8"), r));
     EXPECT_EQ(r.attenuation, 200);
     EXPECT_EQ(r.version(), QStringLiteral("2.0"));
     EXPECT_EQ(r.sfn, 0);
@@ -211,7 +211,7 @@ TEST(ConfigReply, Decoder40BytesGivesAttenuation255AndBuffer1)
 {
     ReplyRecord r;
     r.attenuation = 14;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02"), r));
     EXPECT_EQ(r.attenuation, 255);
     EXPECT_EQ(r.version(), QStringLiteral("2.0"));
     EXPECT_EQ(r.buffer, 1);
@@ -223,7 +223,7 @@ TEST(ConfigReply, Decoder45BytesLeavesSilenceDetectorUntouched)
     r.silenceMode = 1;
     r.silenceLevel = 5;
     r.silenceTime = 6;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("64 03 02 01 05"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("64 03 02 01 05"), r));
     EXPECT_EQ(r.attenuation, 100);
     EXPECT_EQ(r.version(), QStringLiteral("3.2"));
     EXPECT_EQ(r.sfn, 1);
@@ -239,7 +239,7 @@ TEST(ConfigReply, Decoder46BytesTakesModeOnly)
     r.silenceMode = 1;
     r.silenceLevel = 5;
     r.silenceTime = 6;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("64 03 02 01 05 02"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("64 03 02 01 05 02"), r));
     EXPECT_EQ(r.silenceMode, 2);
     EXPECT_EQ(r.silenceLevel, 5);
     EXPECT_EQ(r.silenceTime, 6);
@@ -248,7 +248,7 @@ TEST(ConfigReply, Decoder46BytesTakesModeOnly)
 TEST(ConfigReply, Decoder48BytesCarriesEveryField)
 {
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"), r));
     EXPECT_EQ(r.attenuation, 14);
     EXPECT_EQ(r.version(), QStringLiteral("4.7"));
     EXPECT_EQ(r.sfn, 1);
@@ -261,7 +261,7 @@ TEST(ConfigReply, Decoder48BytesCarriesEveryField)
 TEST(ConfigReply, BytesBeyondFortyEightAreIgnored)
 {
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B 11 22 33 44"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B 11 22 33 44"), r));
     EXPECT_EQ(r.silenceTime, 43);
     EXPECT_EQ(r.serial, 32769);
 }
@@ -271,16 +271,16 @@ TEST(ConfigReply, SerialIsSignedBigEndian)
     ReplyRecord r;
     QByteArray d = replyHead("01");
     d.replace(36, 4, hex("80 00 00 00"));
-    ASSERT_TRUE(DecodeConfigReply(d, r));
+    ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.serial, std::numeric_limits<qint32>::min());
     d.replace(36, 4, hex("FF FF FF FF"));
-    ASSERT_TRUE(DecodeConfigReply(d, r));
+    ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.serial, -1);
     d.replace(36, 4, hex("7F FF FF FF"));
-    ASSERT_TRUE(DecodeConfigReply(d, r));
+    ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.serial, 2147483647);
     d.replace(36, 4, hex("01 02 03 04"));
-    ASSERT_TRUE(DecodeConfigReply(d, r));
+    ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.serial, 16909060);
 }
 
@@ -289,7 +289,7 @@ TEST(ConfigReply, NameBytesAreSingleByteCharacters)
     ReplyRecord r;
     QByteArray d = replyHead("01");
     d.replace(19, 16, hex("C9 00 41 FF 20 20 20 20 20 20 20 20 20 20 20 7E"));
-    ASSERT_TRUE(DecodeConfigReply(d, r));
+    ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.name.size(), 16);
     EXPECT_EQ(r.name.at(0), QChar(0xC9));
     EXPECT_EQ(r.name.at(1), QChar(0));
@@ -303,7 +303,7 @@ TEST(ConfigReply, AddressesAreDecimalWithoutLeadingZeros)
     QByteArray d = replyHead("01");
     d.replace(0, 4, hex("C0 A8 01 5B"));
     d.replace(4, 4, hex("00 00 00 00"));
-    ASSERT_TRUE(DecodeConfigReply(d, r));
+    ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.ip, QStringLiteral("192.168.1.91"));
     EXPECT_EQ(r.mask, QStringLiteral("0.0.0.0"));
 }
@@ -311,10 +311,10 @@ TEST(ConfigReply, AddressesAreDecimalWithoutLeadingZeros)
 TEST(ConfigReply, ShorterThan40BytesIsRejectedAndLeavesTheRecord)
 {
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"), r));
+    ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"), r));
     const QByteArray head = replyHead("01");
     for (int length : {39, 36, 3, 1, 0}) {
-        EXPECT_FALSE(DecodeConfigReply(head.left(length), r)) << length;
+        EXPECT_FALSE(decodeConfigReply(head.left(length), r)) << length;
         EXPECT_EQ(r.role, 2);
         EXPECT_EQ(r.attenuation, 14);
     }
@@ -322,10 +322,10 @@ TEST(ConfigReply, ShorterThan40BytesIsRejectedAndLeavesTheRecord)
 
 TEST(AttenuationMessage, IsValueThenZero)
 {
-    EXPECT_EQ(BuildAttenuationMessage(120), hex("78 00"));
-    EXPECT_EQ(BuildAttenuationMessage(255), hex("FF 00"));
-    EXPECT_EQ(BuildAttenuationMessage(14), hex("0E 00"));
-    EXPECT_EQ(BuildAttenuationMessage(0), hex("00 00"));
+    EXPECT_EQ(buildAttenuationMessage(120), hex("78 00"));
+    EXPECT_EQ(buildAttenuationMessage(255), hex("FF 00"));
+    EXPECT_EQ(buildAttenuationMessage(14), hex("0E 00"));
+    EXPECT_EQ(buildAttenuationMessage(0), hex("00 00"));
 }
 
 TEST(PagingRequest, IsTheThirtyTwoByteText)
@@ -354,7 +354,7 @@ TEST(ConfigReplyBuilder, EncoderAndDecoderLayouts)
     r.versionMinor = 1;
     r.sfn = 1;
     r.buffer = 6;
-    EXPECT_EQ(BuildConfigReply(r), replyHead("01") + hex("03 01 01 06"));
+    EXPECT_EQ(buildConfigReply(r), replyHead("01") + hex("03 01 01 06"));
     r.role = 2;
     r.attenuation = 14;
     r.versionMajor = 4;
@@ -363,5 +363,5 @@ TEST(ConfigReplyBuilder, EncoderAndDecoderLayouts)
     r.silenceMode = 2;
     r.silenceLevel = 37;
     r.silenceTime = 43;
-    EXPECT_EQ(BuildConfigReply(r), replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"));
+    EXPECT_EQ(buildConfigReply(r), replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"));
 }

@@ -23,7 +23,7 @@ QByteArray studioRequest()
     f.gateway = QStringLiteral("127.0.0.1");
     f.remote = QStringLiteral("239.1.1.1");
     f.name = QStringLiteral("studio 1");
-    return BuildConfigRequest(f, QStringLiteral("ENCODER"));
+    return buildConfigRequest(f, QStringLiteral("ENCODER"));
 }
 
 // True where a datagram to a non-loopback address cannot leave the machine: every interface
@@ -48,20 +48,20 @@ bool inPrivateLoopbackOnlyNamespace()
 
 // ---- routing by length -------------------------------------------------------------------
 
-TEST(RouteDatagram, OnlyTheLengthDecides)
+TEST(routeDatagram, OnlyTheLengthDecides)
 {
-    EXPECT_EQ(RouteDatagram(1440), Route::LevelMonitor);
-    EXPECT_EQ(RouteDatagram(52), Route::ConfigReply);
-    EXPECT_EQ(RouteDatagram(40), Route::ConfigReply);
-    EXPECT_EQ(RouteDatagram(4), Route::ConfigReply);
-    EXPECT_EQ(RouteDatagram(2), Route::ConfigReply);
-    EXPECT_EQ(RouteDatagram(0), Route::ConfigReply);
-    EXPECT_EQ(RouteDatagram(3), Route::Drop);
-    EXPECT_EQ(RouteDatagram(53), Route::Drop);
-    EXPECT_EQ(RouteDatagram(1439), Route::Drop);
-    EXPECT_EQ(RouteDatagram(1441), Route::Drop);
-    EXPECT_EQ(RouteDatagram(65507), Route::Drop);
-    EXPECT_EQ(RouteDatagram(-1), Route::Drop);
+    EXPECT_EQ(routeDatagram(1440), Route::LevelMonitor);
+    EXPECT_EQ(routeDatagram(52), Route::ConfigReply);
+    EXPECT_EQ(routeDatagram(40), Route::ConfigReply);
+    EXPECT_EQ(routeDatagram(4), Route::ConfigReply);
+    EXPECT_EQ(routeDatagram(2), Route::ConfigReply);
+    EXPECT_EQ(routeDatagram(0), Route::ConfigReply);
+    EXPECT_EQ(routeDatagram(3), Route::Drop);
+    EXPECT_EQ(routeDatagram(53), Route::Drop);
+    EXPECT_EQ(routeDatagram(1439), Route::Drop);
+    EXPECT_EQ(routeDatagram(1441), Route::Drop);
+    EXPECT_EQ(routeDatagram(65507), Route::Drop);
+    EXPECT_EQ(routeDatagram(-1), Route::Drop);
 }
 
 TEST_F(LinkFixture, ArrivalsAreRoutedByLengthOverARealSocket)
@@ -142,7 +142,7 @@ TEST_F(LinkFixture, StoredIpWithBlanksAroundItsPartsIsUsed)
 {
     ASSERT_TRUE(WriteToINI(kSelectedSection, keys::ip, QStringLiteral("127. 0 .0.2"), storePath));
     auto element = standIn(2977);
-    ASSERT_TRUE(link->SendAttenuation(30));
+    ASSERT_TRUE(link->sendAttenuation(30));
     const QNetworkDatagram got = receiveOne(*element);
     ASSERT_TRUE(got.isValid());
     EXPECT_EQ(got.data(), hex("1E 00"));
@@ -155,7 +155,7 @@ TEST_F(LinkFixture, AttenuationGoesTo2977AndTheRemotePortStaysThereUntilTheNextC
     ASSERT_TRUE(link->bindConfigPort());
 
     // WHEN the attenuation 255 is sent
-    ASSERT_TRUE(link->SendAttenuation(255));
+    ASSERT_TRUE(link->sendAttenuation(255));
     // THEN FF 00 leaves from 2976 for port 2977, with no reply timer
     QNetworkDatagram got = receiveOne(*commandPort);
     ASSERT_TRUE(got.isValid());
@@ -170,7 +170,7 @@ TEST_F(LinkFixture, AttenuationGoesTo2977AndTheRemotePortStaysThereUntilTheNextC
     configPort->writeDatagram(encoderReply(7), kStationAddress, 2976);
     ASSERT_TRUE(waitUntil([&] { return idle.size() == 1; }));
     EXPECT_EQ(link->remotePort(), 2977);
-    ASSERT_TRUE(link->SendAttenuation(120));
+    ASSERT_TRUE(link->sendAttenuation(120));
     got = receiveOne(*commandPort);
     EXPECT_EQ(got.data(), hex("78 00"));
 
@@ -215,7 +215,7 @@ TEST_F(LinkFixture, ReplyPendingDuringARebindIsNotLost)
     // Loopback delivers within the send: the reply is waiting, and no event has read it.
     ASSERT_TRUE(link->udpClient()->hasPendingDatagrams());
     // WHEN an attenuation is sent before the event loop runs
-    ASSERT_TRUE(link->SendAttenuation(40));
+    ASSERT_TRUE(link->sendAttenuation(40));
     // THEN the reply is still handled
     ASSERT_TRUE(waitUntil([&] { return serials.size() == 1; }));
     EXPECT_EQ(serials.first(), 77);
@@ -299,7 +299,7 @@ TEST_F(LinkFixture, AttenuationWhileAnotherSocketHoldsThePortEndsTheProgram)
 {
     QUdpSocket holder;
     ASSERT_TRUE(holder.bind(kStationAddress, 2976));
-    EXPECT_FALSE(link->SendAttenuation(100));
+    EXPECT_FALSE(link->sendAttenuation(100));
     EXPECT_EQ(boxes.texts(), QStringList{kOccupied});
     EXPECT_EQ(programEnd.codes, QList<int>{1});
 }
@@ -345,7 +345,7 @@ TEST_F(SendFailure, NoElementSelected)
 {
     selected = QStringLiteral("-");
     storeBefore = readFile(storePath);
-    EXPECT_FALSE(link->SendAttenuation(50));
+    EXPECT_FALSE(link->sendAttenuation(50));
     expectReportedAndStillRunning(
         QStringLiteral("Cannot send to the Network Element: no IP address is stored for it."));
 }

@@ -39,7 +39,7 @@ inline QByteArray encoderReply(quint32 serial, int length = 44)
 inline qint32 serialOf(const QByteArray& reply)
 {
     vexo::ReplyRecord r;
-    return vexo::DecodeConfigReply(reply, r) ? r.serial : -1;
+    return vexo::decodeConfigReply(reply, r) ? r.serial : -1;
 }
 
 class LinkFixture : public ::testing::Test

@@ -83,10 +83,10 @@ TEST_F(LinkFixture, MillionRandomDatagramsThroughRoutingDecoderAndIntake)
         const QByteArray d = randomDatagram(rng);
         const qsizetype length = d.size();
 
-        const Route route = RouteDatagram(length);
+        const Route route = routeDatagram(length);
         ASSERT_EQ(route, expectedRoute(length)) << "length " << length;
 
-        const bool decoded = DecodeConfigReply(d, record);
+        const bool decoded = decodeConfigReply(d, record);
         ASSERT_EQ(decoded, length >= 40) << "length " << length;
         if (decoded) {
             const quint32 sn = (quint32(quint8(d[36])) << 24) | (quint32(quint8(d[37])) << 16) |

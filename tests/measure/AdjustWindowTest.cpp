@@ -1,7 +1,7 @@
-// frmAdjust end to end over loopback against a stand-in element.
+// AdjustWindow end to end over loopback against a stand-in element.
 #include "MeasureFixture.h"
 
-#include "measure/frmAdjust.h"
+#include "gui/AdjustWindow.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -28,25 +28,25 @@ const char* const kLatencyLabels[] = {"lblCurrentDelayMIN", "lblCurrentDelayMAX"
 
 } // namespace
 
-class AdjustWindow : public MeasureFixture
+class AdjustWindowTest : public MeasureFixture
 {
 protected:
-    std::unique_ptr<frmAdjust> open()
+    std::unique_ptr<AdjustWindow> open()
     {
-        auto w = std::make_unique<frmAdjust>(context());
+        auto w = std::make_unique<AdjustWindow>(context());
         EXPECT_TRUE(w->openLink());
         w->show();
         EXPECT_TRUE(waitUntil([&] { return element.count(kGetDel) == 1; }));
         return w;
     }
     // Waits until the first record (answer to the opening "GetDel") has been applied.
-    std::unique_ptr<frmAdjust> openAndApply()
+    std::unique_ptr<AdjustWindow> openAndApply()
     {
         auto w = open();
         EXPECT_TRUE(waitUntil([&] { return text(*w, "lblFixedLatencyMAC") != "-"; }));
         return w;
     }
-    void refreshAndWait(frmAdjust& w)
+    void refreshAndWait(AdjustWindow& w)
     {
         const int before = element.count(kGetDel);
         child<QLabel>(w, "lblFixedLatencyMAC")->setText("-"); // marks the next record's arrival
@@ -71,25 +71,25 @@ protected:
                                                         QStyle::SC_ScrollBarAddLine, scroll);
         QTest::mouseClick(scroll, Qt::LeftButton, Qt::NoModifier, r.center());
     }
-    QScrollBar* bar(frmAdjust& w) { return child<QScrollBar>(w, "scrlAdditionalDelay"); }
-    QCheckBox* box(frmAdjust& w, const char* name) { return child<QCheckBox>(w, name); }
-    QTimer* timer(frmAdjust& w, const char* name) { return child<QTimer>(w, name); }
-    void startAutoRefresh(frmAdjust& w)
+    QScrollBar* bar(AdjustWindow& w) { return child<QScrollBar>(w, "scrlAdditionalDelay"); }
+    QCheckBox* box(AdjustWindow& w, const char* name) { return child<QCheckBox>(w, name); }
+    QTimer* timer(AdjustWindow& w, const char* name) { return child<QTimer>(w, name); }
+    void startAutoRefresh(AdjustWindow& w)
     {
         clickCheckBox(box(w, "chkAutoUpdate"));
         ASSERT_TRUE(box(w, "chkAutoUpdate")->isChecked());
         ASSERT_TRUE(timer(w, "Timer2")->isActive());
     }
-    void expectAutoRefreshOff(frmAdjust& w, const char* after)
+    void expectAutoRefreshOff(AdjustWindow& w, const char* after)
     {
         EXPECT_FALSE(box(w, "chkAutoUpdate")->isChecked()) << after;
         EXPECT_FALSE(timer(w, "Timer2")->isActive()) << after;
     }
 };
 
-TEST_F(AdjustWindow, LayoutCaptionsAndControls)
+TEST_F(AdjustWindowTest, LayoutCaptionsAndControls)
 {
-    frmAdjust w(context());
+    AdjustWindow w(context());
     EXPECT_EQ(w.windowTitle(), "SFN Adjustment");
     EXPECT_TRUE(w.isModal());
     EXPECT_EQ(child<QGroupBox>(w, "Frame1")->title(), "Measurements:");
@@ -141,7 +141,7 @@ TEST_F(AdjustWindow, LayoutCaptionsAndControls)
     EXPECT_LT(box(w, "chkAutoServo")->y(), box(w, "chkAutoClear")->y());
 }
 
-TEST_F(AdjustWindow, OpeningWithNothingStored)
+TEST_F(AdjustWindowTest, OpeningWithNothingStored)
 {
     element.answer = false; // labels before any record
     auto w = open();
@@ -156,7 +156,7 @@ TEST_F(AdjustWindow, OpeningWithNothingStored)
     EXPECT_EQ(settings.writes, 0); // nothing differed from the initial state
 }
 
-TEST_F(AdjustWindow, OpeningTakesTheStoredSettings)
+TEST_F(AdjustWindowTest, OpeningTakesTheStoredSettings)
 {
     setKey("dly", "2500");
     setKey("srv", "1");
@@ -173,7 +173,7 @@ TEST_F(AdjustWindow, OpeningTakesTheStoredSettings)
     EXPECT_EQ(settings.writes, 1);
 }
 
-TEST_F(AdjustWindow, StoredValuesOutOfRangeAreClampedOrDefaulted)
+TEST_F(AdjustWindowTest, StoredValuesOutOfRangeAreClampedOrDefaulted)
 {
     element.answer = false;
     const std::tuple<const char*, const char*, const char*, int, bool, bool> cases[] = {
@@ -195,7 +195,7 @@ TEST_F(AdjustWindow, StoredValuesOutOfRangeAreClampedOrDefaulted)
     }
 }
 
-TEST_F(AdjustWindow, RecordOfAnSfnDecoderMovesTheBarAndShowsTheLatencies)
+TEST_F(AdjustWindowTest, RecordOfAnSfnDecoderMovesTheBarAndShowsTheLatencies)
 {
     element.record.propagationDelayAverage = 1000000;
     element.record.propagationDelayMinimum = -500;
@@ -215,7 +215,7 @@ TEST_F(AdjustWindow, RecordOfAnSfnDecoderMovesTheBarAndShowsTheLatencies)
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(AdjustWindow, NegativeLatency)
+TEST_F(AdjustWindowTest, NegativeLatency)
 {
     element.record.propagationDelayMinimum = -500;
     auto w = openAndApply();
@@ -223,7 +223,7 @@ TEST_F(AdjustWindow, NegativeLatency)
     EXPECT_EQ(text(*w, "lblDelaySumMIN"), "395 uS, 598 nS");
 }
 
-TEST_F(AdjustWindow, DelayBeyondTheBarStopsItAtItsEnd)
+TEST_F(AdjustWindowTest, DelayBeyondTheBarStopsItAtItsEnd)
 {
     element.record.additionalDelay = 3000000;
     auto w = openAndApply();
@@ -232,7 +232,7 @@ TEST_F(AdjustWindow, DelayBeyondTheBarStopsItAtItsEnd)
     EXPECT_EQ(text(*w, "lblCurrentDelayAVG"), "3 mS, 0 uS, 0 nS");
 }
 
-TEST_F(AdjustWindow, HalfPositionsRoundToEven)
+TEST_F(AdjustWindowTest, HalfPositionsRoundToEven)
 {
     element.record.additionalDelay = 250;
     auto w = openAndApply();
@@ -243,7 +243,7 @@ TEST_F(AdjustWindow, HalfPositionsRoundToEven)
     EXPECT_EQ(text(*w, "lblAdditionalDelay"), "400 nS");
 }
 
-TEST_F(AdjustWindow, ServoOnShowsItsCorrection)
+TEST_F(AdjustWindowTest, ServoOnShowsItsCorrection)
 {
     element.record.autoServo = 1;
     element.record.autoServoValue = -1200;
@@ -255,7 +255,7 @@ TEST_F(AdjustWindow, ServoOnShowsItsCorrection)
     EXPECT_EQ(text(*w, "lblCurrentDelayMIN"), "-1 uS, 200 nS");
 }
 
-TEST_F(AdjustWindow, RecordOfAnEncoderChangesOnlyTheFixedLatencies)
+TEST_F(AdjustWindowTest, RecordOfAnEncoderChangesOnlyTheFixedLatencies)
 {
     for (const auto& [sfn, r] : {std::pair{"1", "ENCODER"}, {"0", "DECODER"}}) {
         setKey("sfn", sfn);
@@ -277,22 +277,22 @@ TEST_F(AdjustWindow, RecordOfAnEncoderChangesOnlyTheFixedLatencies)
     }
 }
 
-TEST_F(AdjustWindow, OnlyRecordsOfExactly61BytesAreApplied)
+TEST_F(AdjustWindowTest, OnlyRecordsOfExactly61BytesAreApplied)
 {
     element.answer = false;
     auto w = open();
     MeasurementValues v;
     v.additionalDelay = 100;
-    element.sendToStation(BuildMeasurementRecord(v).left(60));
-    element.sendToStation(BuildMeasurementRecord(v) + '\0');
+    element.sendToStation(buildMeasurementRecord(v).left(60));
+    element.sendToStation(buildMeasurementRecord(v) + '\0');
     v.additionalDelay = 200;
-    element.sendToStation(BuildMeasurementRecord(v));
+    element.sendToStation(buildMeasurementRecord(v));
     ASSERT_TRUE(waitUntil([&] { return bar(*w)->value() != 0; }));
     EXPECT_EQ(bar(*w)->value(), 2);
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(AdjustWindow, SfnThatIsNoNumberShowsError4)
+TEST_F(AdjustWindowTest, SfnThatIsNoNumberShowsError4)
 {
     setKey("sfn", "");
     auto w = openAndApply();
@@ -304,7 +304,7 @@ TEST_F(AdjustWindow, SfnThatIsNoNumberShowsError4)
     EXPECT_TRUE(w->isVisible());
 }
 
-TEST_F(AdjustWindow, OverflowingLatencyShowsError4AfterTheAverage)
+TEST_F(AdjustWindowTest, OverflowingLatencyShowsError4AfterTheAverage)
 {
     element.record.propagationDelayAverage = 1000;
     element.record.propagationDelayMinimum = 2147483647;
@@ -319,7 +319,7 @@ TEST_F(AdjustWindow, OverflowingLatencyShowsError4AfterTheAverage)
     EXPECT_EQ(text(*w, "lblCurrentDelayMAX"), "-");
 }
 
-TEST_F(AdjustWindow, SetReachesTheElementAndItsNextRecordMovesTheBar)
+TEST_F(AdjustWindowTest, SetReachesTheElementAndItsNextRecordMovesTheBar)
 {
     auto w = openAndApply();
     // WHEN the operator moves the bar to 2500, checks the servo and clicks Set
@@ -347,7 +347,7 @@ TEST_F(AdjustWindow, SetReachesTheElementAndItsNextRecordMovesTheBar)
     EXPECT_EQ(element.count(kRstStats), 0);
 }
 
-TEST_F(AdjustWindow, AutomaticClearLeavesOnceAQuarterSecondAfterSet)
+TEST_F(AdjustWindowTest, AutomaticClearLeavesOnceAQuarterSecondAfterSet)
 {
     settings.values["AutoClearCounters"] = "1";
     auto w = openAndApply();
@@ -360,13 +360,13 @@ TEST_F(AdjustWindow, AutomaticClearLeavesOnceAQuarterSecondAfterSet)
     EXPECT_GE(elapsed, 200); // a coarse timer may fire a few percent early
     EXPECT_LT(elapsed, 2000);
     EXPECT_EQ(element.received.mid(1),
-              QList<QByteArray>({BuildSetDelayRequest(0, false), kRstStats})); // Set first, then the clear
+              QList<QByteArray>({buildSetDelayRequest(0, false), kRstStats})); // Set first, then the clear
     EXPECT_FALSE(timer(*w, "Timer1")->isActive());
     // No second clear follows.
     EXPECT_FALSE(waitUntil([&] { return element.count(kRstStats) > 1; }, 700));
 }
 
-TEST_F(AdjustWindow, ClearAsksAndSendsOnlyAfterYes)
+TEST_F(AdjustWindowTest, ClearAsksAndSendsOnlyAfterYes)
 {
     auto w = openAndApply();
     auto* clear = child<QPushButton>(*w, "cmdResetStats");
@@ -386,7 +386,7 @@ TEST_F(AdjustWindow, ClearAsksAndSendsOnlyAfterYes)
     EXPECT_TRUE(waitUntil([&] { return element.count(kRstStats) == 1; }));
 }
 
-TEST_F(AdjustWindow, AutoRefreshAsksEverySecond)
+TEST_F(AdjustWindowTest, AutoRefreshAsksEverySecond)
 {
     auto w = openAndApply();
     startAutoRefresh(*w);
@@ -397,7 +397,7 @@ TEST_F(AdjustWindow, AutoRefreshAsksEverySecond)
     EXPECT_FALSE(timer(*w, "Timer2")->isActive());
 }
 
-TEST_F(AdjustWindow, EveryAdjustmentSwitchesAutoRefreshOff)
+TEST_F(AdjustWindowTest, EveryAdjustmentSwitchesAutoRefreshOff)
 {
     auto w = openAndApply();
     startAutoRefresh(*w);
@@ -425,7 +425,7 @@ TEST_F(AdjustWindow, EveryAdjustmentSwitchesAutoRefreshOff)
     expectAutoRefreshOff(*w, "clear");
 }
 
-TEST_F(AdjustWindow, RecordThatChangesTheControlsSwitchesAutoRefreshOff)
+TEST_F(AdjustWindowTest, RecordThatChangesTheControlsSwitchesAutoRefreshOff)
 {
     auto w = openAndApply();
     startAutoRefresh(*w);
@@ -439,7 +439,7 @@ TEST_F(AdjustWindow, RecordThatChangesTheControlsSwitchesAutoRefreshOff)
     expectAutoRefreshOff(*w, "record servo");
 }
 
-TEST_F(AdjustWindow, ClosingAfterSetStoresThePositionAtClosingAndReminds)
+TEST_F(AdjustWindowTest, ClosingAfterSetStoresThePositionAtClosingAndReminds)
 {
     auto w = openAndApply();
     bar(*w)->setValue(2500);
@@ -458,7 +458,7 @@ TEST_F(AdjustWindow, ClosingAfterSetStoresThePositionAtClosingAndReminds)
     EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(AdjustWindow, ClosingWithoutSetWritesNothing)
+TEST_F(AdjustWindowTest, ClosingWithoutSetWritesNothing)
 {
     auto w = openAndApply();
     bar(*w)->setValue(2500);
@@ -471,11 +471,11 @@ TEST_F(AdjustWindow, ClosingWithoutSetWritesNothing)
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(AdjustWindow, OccupiedPortEndsTheProgram)
+TEST_F(AdjustWindowTest, OccupiedPortEndsTheProgram)
 {
     QUdpSocket occupant;
     ASSERT_TRUE(occupant.bind(QHostAddress(QStringLiteral("127.0.0.1")), kMeasurePort));
-    frmAdjust w(context());
+    AdjustWindow w(context());
     EXPECT_FALSE(w.openLink());
     EXPECT_EQ(boxes.texts(), QStringList({kOccupied}));
     EXPECT_EQ(boxes.shown.first().icon, MsgIcon::Critical);
@@ -483,16 +483,16 @@ TEST_F(AdjustWindow, OccupiedPortEndsTheProgram)
     EXPECT_EQ(element.count(kGetDel), 0);
 }
 
-TEST_F(AdjustWindow, FirstRequestThatCannotLeaveEndsTheProgram)
+TEST_F(AdjustWindowTest, FirstRequestThatCannotLeaveEndsTheProgram)
 {
     setKey("ip", "not an address");
-    frmAdjust w(context());
+    AdjustWindow w(context());
     EXPECT_FALSE(w.openLink());
     EXPECT_EQ(boxes.texts(), QStringList({kOccupied}));
     EXPECT_EQ(end.codes, QList<int>({1}));
 }
 
-TEST_F(AdjustWindow, LaterRequestThatCannotLeaveIsReportedAndStopsAutoRefresh)
+TEST_F(AdjustWindowTest, LaterRequestThatCannotLeaveIsReportedAndStopsAutoRefresh)
 {
     auto w = openAndApply();
     startAutoRefresh(*w);
@@ -515,7 +515,7 @@ TEST_F(AdjustWindow, LaterRequestThatCannotLeaveIsReportedAndStopsAutoRefresh)
     EXPECT_FALSE(timer(*w, "Timer1")->isActive());
 }
 
-TEST_F(AdjustWindow, WidestValuesAreNeverClipped)
+TEST_F(AdjustWindowTest, WidestValuesAreNeverClipped)
 {
     element.record.propagationDelayAverage = -2147483647;
     element.record.propagationDelayMinimum = -2147483647;
@@ -544,7 +544,7 @@ TEST_F(AdjustWindow, WidestValuesAreNeverClipped)
     EXPECT_GE(sum->width(), sum->fontMetrics().horizontalAdvance(widestSum));
 }
 
-TEST_F(AdjustWindow, StoreThatCannotBeWrittenAtClosingIsReported)
+TEST_F(AdjustWindowTest, StoreThatCannotBeWrittenAtClosingIsReported)
 {
     auto w = openAndApply();
     bar(*w)->setValue(2500);

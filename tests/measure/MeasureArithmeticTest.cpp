@@ -34,11 +34,11 @@ QString textOf(const QList<LabelUpdate>& updates, const QString& label)
 
 // ---- Statistics --------------------------------------------------------------------------
 
-TEST(StatisticsArithmetic, ZeroCountsGiveZeroRatios)
+TEST(statisticsArithmetic, ZeroCountsGiveZeroRatios)
 {
     // GIVEN a record of zeros (just after a reset) WHEN applied THEN every error cell reads 0 (0%)
     StatisticsValues kept;
-    const auto out = StatisticsArithmetic(MeasurementValues{}, "0", "DECODER", kept);
+    const auto out = statisticsArithmetic(MeasurementValues{}, "0", "DECODER", kept);
     EXPECT_FALSE(out.failed);
     EXPECT_EQ(textOf(out.updates, "lblMACTxErr"), "0 (0%)");
     EXPECT_EQ(textOf(out.updates, "lblMACRxErr"), "0 (0%)");
@@ -46,7 +46,7 @@ TEST(StatisticsArithmetic, ZeroCountsGiveZeroRatios)
     EXPECT_EQ(textOf(out.updates, "lblMACTxOK"), "0");
 }
 
-TEST(StatisticsArithmetic, RatiosHaveAtMostTwoDecimals)
+TEST(statisticsArithmetic, RatiosHaveAtMostTwoDecimals)
 {
     MeasurementValues r;
     r.txFramesOk = 9999;
@@ -56,70 +56,70 @@ TEST(StatisticsArithmetic, RatiosHaveAtMostTwoDecimals)
     r.rxAudioFramesOk = 1197;
     r.rxAudioFramesErr = 3;
     StatisticsValues kept;
-    const auto out = StatisticsArithmetic(r, "0", "ENCODER", kept);
+    const auto out = statisticsArithmetic(r, "0", "ENCODER", kept);
     EXPECT_EQ(textOf(out.updates, "lblMACTxErr"), "1 (0.01%)");
     EXPECT_EQ(textOf(out.updates, "lblMACRxErr"), "1 (33.33%)");
     EXPECT_EQ(textOf(out.updates, "lblAudioRxFramesErr"), "3 (0.25%)");
     EXPECT_EQ(textOf(out.updates, "lblAudioRxFramesOK"), "1197");
-    EXPECT_FLOAT_EQ(kept.UDP_Response_Rx_Frames_Err_Ratio, 33.33f);
-    EXPECT_FLOAT_EQ(kept.UDP_Response_Rx_Audio_Frames_Err_Ratio, 0.25f);
+    EXPECT_FLOAT_EQ(kept.rxFramesErrRatio, 33.33f);
+    EXPECT_FLOAT_EQ(kept.rxAudioFramesErrRatio, 0.25f);
 }
 
-TEST(StatisticsArithmetic, RatioRoundsHalvesToEven)
+TEST(statisticsArithmetic, RatioRoundsHalvesToEven)
 {
-    EXPECT_FLOAT_EQ(*ErrorRatio(799, 1), 0.12f); // 0.125
-    EXPECT_FLOAT_EQ(*ErrorRatio(797, 3), 0.38f); // 0.375
-    EXPECT_FLOAT_EQ(*ErrorRatio(1, 2), 66.67f);
-    EXPECT_FLOAT_EQ(*ErrorRatio(0, 5), 100.0f);
-    EXPECT_FLOAT_EQ(*ErrorRatio(1, 1), 50.0f);
-    EXPECT_EQ(FormatRatio(*ErrorRatio(0, 5)), "100");
-    EXPECT_EQ(FormatRatio(*ErrorRatio(1, 1)), "50");
-    EXPECT_EQ(FormatRatio(*ErrorRatio(3, 1)), "25");
-    EXPECT_EQ(FormatRatio(*ErrorRatio(1, 2)), "66.67");
-    EXPECT_EQ(FormatRatio(*ErrorRatio(799, 1)), "0.12");
-    EXPECT_EQ(FormatRatio(*ErrorRatio(1, 0)), "0");
+    EXPECT_FLOAT_EQ(*errorRatio(799, 1), 0.12f); // 0.125
+    EXPECT_FLOAT_EQ(*errorRatio(797, 3), 0.38f); // 0.375
+    EXPECT_FLOAT_EQ(*errorRatio(1, 2), 66.67f);
+    EXPECT_FLOAT_EQ(*errorRatio(0, 5), 100.0f);
+    EXPECT_FLOAT_EQ(*errorRatio(1, 1), 50.0f);
+    EXPECT_EQ(formatRatio(*errorRatio(0, 5)), "100");
+    EXPECT_EQ(formatRatio(*errorRatio(1, 1)), "50");
+    EXPECT_EQ(formatRatio(*errorRatio(3, 1)), "25");
+    EXPECT_EQ(formatRatio(*errorRatio(1, 2)), "66.67");
+    EXPECT_EQ(formatRatio(*errorRatio(799, 1)), "0.12");
+    EXPECT_EQ(formatRatio(*errorRatio(1, 0)), "0");
 }
 
-TEST(StatisticsArithmetic, RatioUsesTheUsersDecimalSeparator)
+TEST(statisticsArithmetic, RatioUsesTheUsersDecimalSeparator)
 {
     const QLocale saved;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    const QString text = FormatErrorCell(3, *ErrorRatio(1197, 3));
+    const QString text = formatErrorCell(3, *errorRatio(1197, 3));
     QLocale::setDefault(saved);
     EXPECT_EQ(text, "3 (0,25%)");
 }
 
-TEST(StatisticsArithmetic, RatioSumOutsideThirtyTwoBitsFails)
+TEST(statisticsArithmetic, RatioSumOutsideThirtyTwoBitsFails)
 {
-    EXPECT_FALSE(ErrorRatio(kMax, 1).has_value());
-    EXPECT_FALSE(ErrorRatio(std::numeric_limits<qint32>::min(), -1).has_value());
-    EXPECT_TRUE(ErrorRatio(kMax - 1, 1).has_value());
+    EXPECT_FALSE(errorRatio(kMax, 1).has_value());
+    EXPECT_FALSE(errorRatio(std::numeric_limits<qint32>::min(), -1).has_value());
+    EXPECT_TRUE(errorRatio(kMax - 1, 1).has_value());
 }
 
-TEST(StatisticsArithmetic, ElementNotInSfnModeLeavesThePtpRows)
+TEST(statisticsArithmetic, ElementNotInSfnModeLeavesThePtpRows)
 {
     for (const char* sfn : {"0", "2", " 0 "}) {
         StatisticsValues kept;
         MeasurementValues r;
         r.ptpSyncOk = 5;
-        const auto out = StatisticsArithmetic(r, sfn, "DECODER", kept);
+        const auto out = statisticsArithmetic(r, sfn, "DECODER", kept);
         EXPECT_FALSE(out.failed) << sfn;
         EXPECT_EQ(labelsOf(out.updates),
                   QStringList({"lblMACTxOK", "lblMACRxOK", "lblMACTxErr", "lblMACRxErr", "lblAudioRxFramesOK",
                                "lblAudioRxFramesErr"}))
             << sfn;
-        EXPECT_EQ(kept.UDP_Response_PTP_Sync_OK, 0);
+        EXPECT_EQ(kept.ptpSyncOk, 0);
     }
 }
 
-TEST(StatisticsArithmetic, SfnEncoderShowsPtpCountsOnly)
+TEST(statisticsArithmetic, SfnEncoderShowsPtpCountsOnly)
 {
     MeasurementValues r;
     r.ptpSyncOk = 120;
     r.ptpSyncErr = 3;
     r.ptpSyncValue = -35;
     StatisticsValues kept;
-    const auto out = StatisticsArithmetic(r, "1", "ENCODER", kept);
+    const auto out = statisticsArithmetic(r, "1", "ENCODER", kept);
     EXPECT_FALSE(out.failed);
     EXPECT_EQ(textOf(out.updates, "lblPTPRxOK"), "120");
     EXPECT_EQ(textOf(out.updates, "lblPTPRxErr"), "3"); // a plain count, no ratio
@@ -127,92 +127,92 @@ TEST(StatisticsArithmetic, SfnEncoderShowsPtpCountsOnly)
     EXPECT_EQ(textOf(out.updates, "lblPTPLatency"), "<not updated>");
 }
 
-TEST(StatisticsArithmetic, SfnDecoderShowsClockDifferenceAndMeasuredDelay)
+TEST(statisticsArithmetic, SfnDecoderShowsClockDifferenceAndMeasuredDelay)
 {
     MeasurementValues r;
     r.ptpSyncLatency = 150000;
     r.additionalDelay = 250000;
     r.ptpSyncValue = -35;
     StatisticsValues kept;
-    const auto out = StatisticsArithmetic(r, "1", "DECODER", kept);
+    const auto out = statisticsArithmetic(r, "1", "DECODER", kept);
     EXPECT_FALSE(out.failed);
     EXPECT_EQ(textOf(out.updates, "lblPTPLatency"), "400000 nS");
     EXPECT_EQ(textOf(out.updates, "lblPTPClkAdj"), "-35 nS");
-    EXPECT_EQ(kept.UDP_Response_PTP_Sync_Latency, 400000);
-    EXPECT_EQ(kept.UDP_Response_Additional_Latency, 250000);
+    EXPECT_EQ(kept.ptpSyncLatency, 400000);
+    EXPECT_EQ(kept.additionalLatency, 250000);
     EXPECT_EQ(
         labelsOf(out.updates),
         QStringList({"lblMACTxOK", "lblMACRxOK", "lblMACTxErr", "lblMACRxErr", "lblPTPRxOK", "lblPTPRxErr",
                      "lblPTPClkAdj", "lblPTPLatency", "lblAudioRxFramesOK", "lblAudioRxFramesErr"}));
 }
 
-TEST(StatisticsArithmetic, LargeCountsAreShownExactly)
+TEST(statisticsArithmetic, LargeCountsAreShownExactly)
 {
     MeasurementValues r;
     r.txFramesOk = 16777217;
     r.rxFramesOk = kMax;
     StatisticsValues kept;
-    const auto out = StatisticsArithmetic(r, "0", "DECODER", kept);
+    const auto out = statisticsArithmetic(r, "0", "DECODER", kept);
     EXPECT_FALSE(out.failed);
     EXPECT_EQ(textOf(out.updates, "lblMACTxOK"), "16777217");
     EXPECT_EQ(textOf(out.updates, "lblMACRxOK"), "2147483647");
 }
 
-TEST(StatisticsArithmetic, OverflowingTxSumStopsAfterTheFirstTwoRows)
+TEST(statisticsArithmetic, OverflowingTxSumStopsAfterTheFirstTwoRows)
 {
     // GIVEN values from an earlier record
     StatisticsValues kept;
-    kept.UDP_Response_Rx_Audio_Frames_OK = 77;
+    kept.rxAudioFramesOk = 77;
     MeasurementValues r;
     r.txFramesOk = kMax;
     r.txFramesErr = 1;
     r.rxFramesOk = 10;
     r.rxAudioFramesOk = 5;
     // WHEN the TX sum leaves the 32-bit range
-    const auto out = StatisticsArithmetic(r, "1", "DECODER", kept);
+    const auto out = statisticsArithmetic(r, "1", "DECODER", kept);
     // THEN the record fails after TX OK and RX OK were shown; later values are untouched
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(labelsOf(out.updates), QStringList({"lblMACTxOK", "lblMACRxOK"}));
-    EXPECT_EQ(kept.UDP_Response_Rx_Audio_Frames_OK, 77);
+    EXPECT_EQ(kept.rxAudioFramesOk, 77);
 }
 
-TEST(StatisticsArithmetic, OverflowingMeasuredDelayFailsAfterTheClockDifference)
+TEST(statisticsArithmetic, OverflowingMeasuredDelayFailsAfterTheClockDifference)
 {
     MeasurementValues r;
     r.ptpSyncLatency = kMax;
     r.additionalDelay = 1;
     StatisticsValues kept;
-    const auto out = StatisticsArithmetic(r, "1", "DECODER", kept);
+    const auto out = statisticsArithmetic(r, "1", "DECODER", kept);
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(labelsOf(out.updates).last(), "lblPTPClkAdj");
 }
 
-TEST(StatisticsArithmetic, SfnThatIsNoNumberFails)
+TEST(statisticsArithmetic, SfnThatIsNoNumberFails)
 {
     for (const char* sfn : {"", "x", "1a"}) {
         StatisticsValues kept;
-        const auto out = StatisticsArithmetic(MeasurementValues{}, sfn, "DECODER", kept);
+        const auto out = statisticsArithmetic(MeasurementValues{}, sfn, "DECODER", kept);
         EXPECT_TRUE(out.failed) << sfn;
         EXPECT_EQ(labelsOf(out.updates).last(), "lblMACRxErr") << sfn;
     }
     StatisticsValues kept;
-    EXPECT_FALSE(StatisticsArithmetic(MeasurementValues{}, "1.0", "DECODER", kept).failed);
-    EXPECT_TRUE(textOf(StatisticsArithmetic(MeasurementValues{}, "1.0", "DECODER", kept).updates,
+    EXPECT_FALSE(statisticsArithmetic(MeasurementValues{}, "1.0", "DECODER", kept).failed);
+    EXPECT_TRUE(textOf(statisticsArithmetic(MeasurementValues{}, "1.0", "DECODER", kept).updates,
                        "lblPTPRxOK") == "0");
 }
 
 // ---- SFN adjustment ----------------------------------------------------------------------
 
-TEST(AdjustArithmetic, SfnDecoderRecordMovesTheBarAndSumsTheLatencies)
+TEST(adjustArithmetic, SfnDecoderRecordMovesTheBarAndSumsTheLatencies)
 {
     MeasurementValues r;
     r.propagationDelayAverage = 1000000;
     r.additionalDelay = 250000;
-    const auto out = AdjustArithmetic(r, "1", "DECODER");
+    const auto out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_TRUE(out.reachesControls);
     EXPECT_FALSE(out.failed);
     EXPECT_EQ(out.scrollPosition, 2500);
-    EXPECT_EQ(FormatNanoseconds(out.scrollPosition * kNsPerDelayPosition), "250 uS, 0 nS");
+    EXPECT_EQ(formatNanoseconds(out.scrollPosition * kNsPerDelayPosition), "250 uS, 0 nS");
     EXPECT_FALSE(out.servoChecked);
     EXPECT_EQ(out.servoCaption, "Auto servo");
     EXPECT_EQ(textOf(out.latencyUpdates, "lblCurrentDelayAVG"), "1 mS, 250 uS, 0 nS");
@@ -224,33 +224,33 @@ TEST(AdjustArithmetic, SfnDecoderRecordMovesTheBarAndSumsTheLatencies)
     EXPECT_EQ(out.minimum, 250000);
 }
 
-TEST(AdjustArithmetic, AdditionalDelayBeyondTheRangeStopsTheBarButNotTheSums)
+TEST(adjustArithmetic, AdditionalDelayBeyondTheRangeStopsTheBarButNotTheSums)
 {
     MeasurementValues r;
     r.additionalDelay = 3000000;
-    const auto out = AdjustArithmetic(r, "1", "DECODER");
+    const auto out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_EQ(out.scrollPosition, 25000);
-    EXPECT_DOUBLE_EQ(out.UDP_Response_PTP_Additional_Delay, 25000.0);
+    EXPECT_DOUBLE_EQ(out.m_additionalDelay, 25000.0);
     EXPECT_EQ(textOf(out.latencyUpdates, "lblCurrentDelayAVG"), "3 mS, 0 uS, 0 nS");
 
     r.additionalDelay = -500;
-    const auto below = AdjustArithmetic(r, "1", "DECODER");
+    const auto below = adjustArithmetic(r, "1", "DECODER");
     EXPECT_EQ(below.scrollPosition, 0);
     EXPECT_EQ(textOf(below.latencyUpdates, "lblCurrentDelayMIN"), "-500 nS");
 }
 
-TEST(AdjustArithmetic, ScrollPositionRoundsHalvesToEven)
+TEST(adjustArithmetic, ScrollPositionRoundsHalvesToEven)
 {
-    EXPECT_EQ(DelayScrollPosition(ClampedDelayPositions(250)), 2);
-    EXPECT_EQ(DelayScrollPosition(ClampedDelayPositions(350)), 4);
-    EXPECT_EQ(DelayScrollPosition(ClampedDelayPositions(351)), 4);
-    EXPECT_EQ(DelayScrollPosition(ClampedDelayPositions(249)), 2);
-    EXPECT_EQ(DelayScrollPosition(ClampedDelayPositions(2499950)), 25000); // 24999.5 -> even above
-    EXPECT_EQ(DelayScrollPosition(ClampedDelayPositions(2499850)), 24998); // 24998.5
-    EXPECT_DOUBLE_EQ(ClampedDelayPositions(250), 2.5);
+    EXPECT_EQ(delayScrollPosition(clampedDelayPositions(250)), 2);
+    EXPECT_EQ(delayScrollPosition(clampedDelayPositions(350)), 4);
+    EXPECT_EQ(delayScrollPosition(clampedDelayPositions(351)), 4);
+    EXPECT_EQ(delayScrollPosition(clampedDelayPositions(249)), 2);
+    EXPECT_EQ(delayScrollPosition(clampedDelayPositions(2499950)), 25000); // 24999.5 -> even above
+    EXPECT_EQ(delayScrollPosition(clampedDelayPositions(2499850)), 24998); // 24998.5
+    EXPECT_DOUBLE_EQ(clampedDelayPositions(250), 2.5);
 }
 
-TEST(AdjustArithmetic, ServoOnAddsItsCorrection)
+TEST(adjustArithmetic, ServoOnAddsItsCorrection)
 {
     MeasurementValues r;
     r.autoServo = 1;
@@ -258,7 +258,7 @@ TEST(AdjustArithmetic, ServoOnAddsItsCorrection)
     r.propagationDelayAverage = 10000;
     r.propagationDelayMinimum = 9000;
     r.propagationDelayMaximum = 12000;
-    const auto out = AdjustArithmetic(r, "1", "DECODER");
+    const auto out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_TRUE(out.servoChecked);
     EXPECT_EQ(out.servoCaption, "Auto servo (-1200 nS)");
     EXPECT_EQ(out.average, 8800);
@@ -267,54 +267,54 @@ TEST(AdjustArithmetic, ServoOnAddsItsCorrection)
     EXPECT_EQ(textOf(out.latencyUpdates, "lblCurrentDelayAVG"), "8 uS, 800 nS");
 }
 
-TEST(AdjustArithmetic, ServoFlagOtherThanOneIsOffAndIgnoresTheCorrection)
+TEST(adjustArithmetic, ServoFlagOtherThanOneIsOffAndIgnoresTheCorrection)
 {
     MeasurementValues r;
     r.autoServo = 2;
     r.autoServoValue = -1200;
     r.propagationDelayAverage = 10000;
-    const auto out = AdjustArithmetic(r, "1", "DECODER");
+    const auto out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_FALSE(out.servoChecked);
-    EXPECT_EQ(out.UDP_Response_PTP_Auto_Servo, 2);
+    EXPECT_EQ(out.m_autoServo, 2);
     EXPECT_EQ(out.servoCaption, "Auto servo");
     EXPECT_EQ(out.average, 10000);
 }
 
-TEST(AdjustArithmetic, EncoderOrNonSfnElementReachesNothing)
+TEST(adjustArithmetic, EncoderOrNonSfnElementReachesNothing)
 {
     MeasurementValues r;
     r.additionalDelay = 250000;
     for (const auto& [sfn, role] : {std::pair{"1", "ENCODER"}, {"0", "DECODER"}, {"1", "UNKNOWN"}}) {
-        const auto out = AdjustArithmetic(r, sfn, role);
+        const auto out = adjustArithmetic(r, sfn, role);
         EXPECT_FALSE(out.reachesControls);
         EXPECT_FALSE(out.failed);
         EXPECT_TRUE(out.latencyUpdates.isEmpty());
     }
 }
 
-TEST(AdjustArithmetic, SfnThatIsNoNumberFails)
+TEST(adjustArithmetic, SfnThatIsNoNumberFails)
 {
-    EXPECT_TRUE(AdjustArithmetic(MeasurementValues{}, "", "DECODER").failed);
-    EXPECT_TRUE(AdjustArithmetic(MeasurementValues{}, "yes", "DECODER").failed);
-    EXPECT_FALSE(AdjustArithmetic(MeasurementValues{}, "yes", "DECODER").reachesControls);
+    EXPECT_TRUE(adjustArithmetic(MeasurementValues{}, "", "DECODER").failed);
+    EXPECT_TRUE(adjustArithmetic(MeasurementValues{}, "yes", "DECODER").failed);
+    EXPECT_FALSE(adjustArithmetic(MeasurementValues{}, "yes", "DECODER").reachesControls);
 }
 
-TEST(AdjustArithmetic, NegativeLatency)
+TEST(adjustArithmetic, NegativeLatency)
 {
     MeasurementValues r;
     r.propagationDelayMinimum = -500;
-    const auto out = AdjustArithmetic(r, "1", "DECODER");
+    const auto out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_EQ(textOf(out.latencyUpdates, "lblCurrentDelayMIN"), "-500 nS");
     EXPECT_EQ(textOf(out.latencyUpdates, "lblDelaySumMIN"), "395 uS, 598 nS");
 }
 
-TEST(AdjustArithmetic, LatencyOutsideThirtyTwoBitsFails)
+TEST(adjustArithmetic, LatencyOutsideThirtyTwoBitsFails)
 {
     // GIVEN an average that overflows with the additional delay
     MeasurementValues r;
     r.propagationDelayAverage = kMax;
     r.additionalDelay = 1;
-    auto out = AdjustArithmetic(r, "1", "DECODER");
+    auto out = adjustArithmetic(r, "1", "DECODER");
     // THEN nothing is shown and the record fails, the controls having been reached
     EXPECT_TRUE(out.failed);
     EXPECT_TRUE(out.reachesControls);
@@ -324,9 +324,9 @@ TEST(AdjustArithmetic, LatencyOutsideThirtyTwoBitsFails)
     // GIVEN an average whose summary alone overflows
     r = MeasurementValues{};
     r.propagationDelayAverage = kMax - 396098;
-    EXPECT_FALSE(AdjustArithmetic(r, "1", "DECODER").failed);
+    EXPECT_FALSE(adjustArithmetic(r, "1", "DECODER").failed);
     r.propagationDelayAverage = kMax - 396098 + 1;
-    out = AdjustArithmetic(r, "1", "DECODER");
+    out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(labelsOf(out.latencyUpdates), QStringList({"lblCurrentDelayAVG"}));
 
@@ -335,35 +335,35 @@ TEST(AdjustArithmetic, LatencyOutsideThirtyTwoBitsFails)
     r.propagationDelayMinimum = std::numeric_limits<qint32>::min();
     r.autoServo = 1;
     r.autoServoValue = -1;
-    out = AdjustArithmetic(r, "1", "DECODER");
+    out = adjustArithmetic(r, "1", "DECODER");
     EXPECT_TRUE(out.failed);
     EXPECT_EQ(labelsOf(out.latencyUpdates), QStringList({"lblCurrentDelayAVG", "lblDelaySumAVG"}));
 }
 
-TEST(AdjustArithmetic, SummaryAddsBothFixedLatencies)
+TEST(adjustArithmetic, SummaryAddsBothFixedLatencies)
 {
-    EXPECT_EQ(LatencySummary(0), 396098);
-    EXPECT_EQ(LatencySummary(-396098), 0);
-    EXPECT_EQ(NetworkLatency(1, 2, 3), 6);
-    EXPECT_FALSE(NetworkLatency(kMax, 1, 0).has_value());
-    EXPECT_EQ(NetworkLatency(kMax, 1, -1), kMax);
+    EXPECT_EQ(latencySummary(0), 396098);
+    EXPECT_EQ(latencySummary(-396098), 0);
+    EXPECT_EQ(networkLatency(1, 2, 3), 6);
+    EXPECT_FALSE(networkLatency(kMax, 1, 0).has_value());
+    EXPECT_EQ(networkLatency(kMax, 1, -1), kMax);
 }
 
-TEST(AdjustArithmetic, StoredValuesOutOfRangeAreClampedOrDefaulted)
+TEST(adjustArithmetic, StoredValuesOutOfRangeAreClampedOrDefaulted)
 {
-    EXPECT_EQ(StoredDelayPosition("0"), 0);
-    EXPECT_EQ(StoredDelayPosition("2500"), 2500);
-    EXPECT_EQ(StoredDelayPosition(" 12 "), 12);
-    EXPECT_EQ(StoredDelayPosition("25000"), 25000);
-    EXPECT_EQ(StoredDelayPosition("30000"), 25000);
-    EXPECT_EQ(StoredDelayPosition("99999999999"), 25000);
-    EXPECT_EQ(StoredDelayPosition("-5"), 0);
-    EXPECT_EQ(StoredDelayPosition("12.5"), 0);
-    EXPECT_EQ(StoredDelayPosition("abc"), 0);
-    EXPECT_EQ(StoredDelayPosition(""), 0);
-    EXPECT_TRUE(StoredFlag("1"));
-    EXPECT_FALSE(StoredFlag("0"));
-    EXPECT_FALSE(StoredFlag("2"));
-    EXPECT_FALSE(StoredFlag("yes"));
-    EXPECT_FALSE(StoredFlag(""));
+    EXPECT_EQ(storedDelayPosition("0"), 0);
+    EXPECT_EQ(storedDelayPosition("2500"), 2500);
+    EXPECT_EQ(storedDelayPosition(" 12 "), 12);
+    EXPECT_EQ(storedDelayPosition("25000"), 25000);
+    EXPECT_EQ(storedDelayPosition("30000"), 25000);
+    EXPECT_EQ(storedDelayPosition("99999999999"), 25000);
+    EXPECT_EQ(storedDelayPosition("-5"), 0);
+    EXPECT_EQ(storedDelayPosition("12.5"), 0);
+    EXPECT_EQ(storedDelayPosition("abc"), 0);
+    EXPECT_EQ(storedDelayPosition(""), 0);
+    EXPECT_TRUE(storedFlag("1"));
+    EXPECT_FALSE(storedFlag("0"));
+    EXPECT_FALSE(storedFlag("2"));
+    EXPECT_FALSE(storedFlag("yes"));
+    EXPECT_FALSE(storedFlag(""));
 }

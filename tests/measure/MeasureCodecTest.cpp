@@ -33,23 +33,23 @@ TEST(MeasureCodec, RequestsAreTheBareAsciiWords)
 TEST(MeasureCodec, FieldsDecodeAsExactSignedBigEndianIntegers)
 {
     // GIVEN fields at offset 8 WHEN decoded THEN every 32-bit value comes back exactly
-    EXPECT_EQ(DecodeField(recordWithField(8, "00 FF FF FF"), 8), 16777215);
-    EXPECT_EQ(DecodeField(recordWithField(8, "01 00 00 01"), 8), 16777217);
-    EXPECT_EQ(DecodeField(recordWithField(8, "80 00 00 00"), 8), std::numeric_limits<qint32>::min());
-    EXPECT_EQ(DecodeField(recordWithField(8, "7F FF FF FF"), 8), 2147483647);
-    EXPECT_EQ(DecodeField(recordWithField(8, "FF FF FF FF"), 8), -1);
-    EXPECT_EQ(DecodeField(recordWithField(8, "FF FF FF DD"), 8), -35);
-    EXPECT_EQ(DecodeField(recordWithField(52, "00 03 D0 90"), 52), 250000);
+    EXPECT_EQ(decodeField(recordWithField(8, "00 FF FF FF"), 8), 16777215);
+    EXPECT_EQ(decodeField(recordWithField(8, "01 00 00 01"), 8), 16777217);
+    EXPECT_EQ(decodeField(recordWithField(8, "80 00 00 00"), 8), std::numeric_limits<qint32>::min());
+    EXPECT_EQ(decodeField(recordWithField(8, "7F FF FF FF"), 8), 2147483647);
+    EXPECT_EQ(decodeField(recordWithField(8, "FF FF FF FF"), 8), -1);
+    EXPECT_EQ(decodeField(recordWithField(8, "FF FF FF DD"), 8), -35);
+    EXPECT_EQ(decodeField(recordWithField(52, "00 03 D0 90"), 52), 250000);
 }
 
 TEST(MeasureCodec, FieldBeyondTheDatagramIsZero)
 {
     const QByteArray d = hex("00 00 00 07 00 00 00");
-    EXPECT_EQ(DecodeField(d, 0), 7);
-    EXPECT_EQ(DecodeField(d, 4), 0); // only three bytes left
-    EXPECT_EQ(DecodeField(d, 100), 0);
-    EXPECT_EQ(DecodeField(d, -1), 0);
-    EXPECT_EQ(DecodeField(QByteArray(), 0), 0);
+    EXPECT_EQ(decodeField(d, 0), 7);
+    EXPECT_EQ(decodeField(d, 4), 0); // only three bytes left
+    EXPECT_EQ(decodeField(d, 100), 0);
+    EXPECT_EQ(decodeField(d, -1), 0);
+    EXPECT_EQ(decodeField(QByteArray(), 0), 0);
 }
 
 TEST(MeasureCodec, FortyByteDatagramDecodesTheFirstTenFields)
@@ -60,7 +60,7 @@ TEST(MeasureCodec, FortyByteDatagramDecodesTheFirstTenFields)
         d += hex("00 00 00") + QByteArray(1, char(i));
     ASSERT_EQ(d.size(), 40);
     // WHEN decoded
-    const MeasurementValues v = DecodeMeasurementRecord(d);
+    const MeasurementValues v = decodeMeasurementRecord(d);
     // THEN offsets 0..36 carry their values and everything later is 0
     EXPECT_EQ(v.txFramesOk, 1);
     EXPECT_EQ(v.rxFramesOk, 2);
@@ -82,7 +82,7 @@ TEST(MeasureCodec, FortyByteDatagramDecodesTheFirstTenFields)
 
 TEST(MeasureCodec, EmptyDatagramDecodesToZeros)
 {
-    EXPECT_EQ(DecodeMeasurementRecord(QByteArray()), MeasurementValues{});
+    EXPECT_EQ(decodeMeasurementRecord(QByteArray()), MeasurementValues{});
 }
 
 TEST(MeasureCodec, RecordIsBuiltFieldByFieldMostSignificantFirst)
@@ -94,7 +94,7 @@ TEST(MeasureCodec, RecordIsBuiltFieldByFieldMostSignificantFirst)
     v.additionalDelay = 250000;
     v.autoServoValue = -1200;
     v.autoServo = 1;
-    const QByteArray r = BuildMeasurementRecord(v);
+    const QByteArray r = buildMeasurementRecord(v);
     ASSERT_EQ(r.size(), 61);
     EXPECT_EQ(r.mid(0, 4), hex("01 02 03 04"));
     EXPECT_EQ(r.mid(4, 8), QByteArray(8, '\0'));
@@ -103,59 +103,59 @@ TEST(MeasureCodec, RecordIsBuiltFieldByFieldMostSignificantFirst)
     EXPECT_EQ(r.mid(52, 4), hex("00 03 D0 90"));
     EXPECT_EQ(r.mid(56, 4), hex("FF FF FB 50"));
     EXPECT_EQ(r.at(60), '\x01');
-    EXPECT_EQ(DecodeMeasurementRecord(r), v);
+    EXPECT_EQ(decodeMeasurementRecord(r), v);
 }
 
 TEST(MeasureCodec, FlagByteIsUnsigned)
 {
     QByteArray r(61, '\0');
     r[60] = char(0xFF);
-    EXPECT_EQ(DecodeMeasurementRecord(r).autoServo, 255);
+    EXPECT_EQ(decodeMeasurementRecord(r).autoServo, 255);
 }
 
 TEST(MeasureCodec, SetDelayRequestVector)
 {
-    EXPECT_EQ(BuildSetDelayRequest(250000, true), hex("53 00 03 D0 90 01"));
-    EXPECT_EQ(BuildSetDelayRequest(0, false), hex("53 00 00 00 00 00"));
-    EXPECT_EQ(BuildSetDelayRequest(2500000, false), hex("53 00 26 25 A0 00"));
+    EXPECT_EQ(buildSetDelayRequest(250000, true), hex("53 00 03 D0 90 01"));
+    EXPECT_EQ(buildSetDelayRequest(0, false), hex("53 00 00 00 00 00"));
+    EXPECT_EQ(buildSetDelayRequest(2500000, false), hex("53 00 26 25 A0 00"));
 }
 
 TEST(MeasureCodec, SetDelayRequestParses)
 {
-    const auto s = ParseSetDelayRequest(hex("53 00 03 D0 90 01"));
+    const auto s = parseSetDelayRequest(hex("53 00 03 D0 90 01"));
     ASSERT_TRUE(s.has_value());
     EXPECT_EQ(s->delayNs, 250000);
     EXPECT_EQ(s->autoServo, 1);
-    EXPECT_FALSE(ParseSetDelayRequest(hex("54 00 03 D0 90 01")).has_value());
-    EXPECT_FALSE(ParseSetDelayRequest(hex("53 00 03 D0 90")).has_value());
-    EXPECT_FALSE(ParseSetDelayRequest(hex("53 00 03 D0 90 01 00")).has_value());
-    EXPECT_FALSE(ParseSetDelayRequest(kGetDel).has_value());
+    EXPECT_FALSE(parseSetDelayRequest(hex("54 00 03 D0 90 01")).has_value());
+    EXPECT_FALSE(parseSetDelayRequest(hex("53 00 03 D0 90")).has_value());
+    EXPECT_FALSE(parseSetDelayRequest(hex("53 00 03 D0 90 01 00")).has_value());
+    EXPECT_FALSE(parseSetDelayRequest(kGetDel).has_value());
 }
 
 TEST(MeasureCodec, LengthRulesOfTheTwoWindows)
 {
-    EXPECT_TRUE(StatisticsAcceptsLength(0));
-    EXPECT_TRUE(StatisticsAcceptsLength(40));
-    EXPECT_TRUE(StatisticsAcceptsLength(60));
-    EXPECT_TRUE(StatisticsAcceptsLength(61));
-    EXPECT_FALSE(StatisticsAcceptsLength(62));
-    EXPECT_FALSE(AdjustAcceptsLength(0));
-    EXPECT_FALSE(AdjustAcceptsLength(60));
-    EXPECT_TRUE(AdjustAcceptsLength(61));
-    EXPECT_FALSE(AdjustAcceptsLength(62));
+    EXPECT_TRUE(statisticsAcceptsLength(0));
+    EXPECT_TRUE(statisticsAcceptsLength(40));
+    EXPECT_TRUE(statisticsAcceptsLength(60));
+    EXPECT_TRUE(statisticsAcceptsLength(61));
+    EXPECT_FALSE(statisticsAcceptsLength(62));
+    EXPECT_FALSE(adjustAcceptsLength(0));
+    EXPECT_FALSE(adjustAcceptsLength(60));
+    EXPECT_TRUE(adjustAcceptsLength(61));
+    EXPECT_FALSE(adjustAcceptsLength(62));
 }
 
-TEST(MeasureCodec, FormatNanoseconds)
+TEST(MeasureCodec, formatNanoseconds)
 {
-    EXPECT_EQ(FormatNanoseconds(265), "265 nS");
-    EXPECT_EQ(FormatNanoseconds(395833), "395 uS, 833 nS");
-    EXPECT_EQ(FormatNanoseconds(1000005), "1 mS, 0 uS, 5 nS");
-    EXPECT_EQ(FormatNanoseconds(0), "0 nS");
-    EXPECT_EQ(FormatNanoseconds(-1500), "-1 uS, 500 nS");
-    EXPECT_EQ(FormatNanoseconds(2500000), "2 mS, 500 uS, 0 nS");
-    EXPECT_EQ(FormatNanoseconds(999), "999 nS");
-    EXPECT_EQ(FormatNanoseconds(1000), "1 uS, 0 nS");
-    EXPECT_EQ(FormatNanoseconds(-500), "-500 nS");
-    EXPECT_EQ(FormatNanoseconds(2147483647), "2147 mS, 483 uS, 647 nS");
-    EXPECT_EQ(FormatNanoseconds(std::numeric_limits<qint32>::min()), "-2147 mS, 483 uS, 648 nS");
+    EXPECT_EQ(formatNanoseconds(265), "265 nS");
+    EXPECT_EQ(formatNanoseconds(395833), "395 uS, 833 nS");
+    EXPECT_EQ(formatNanoseconds(1000005), "1 mS, 0 uS, 5 nS");
+    EXPECT_EQ(formatNanoseconds(0), "0 nS");
+    EXPECT_EQ(formatNanoseconds(-1500), "-1 uS, 500 nS");
+    EXPECT_EQ(formatNanoseconds(2500000), "2 mS, 500 uS, 0 nS");
+    EXPECT_EQ(formatNanoseconds(999), "999 nS");
+    EXPECT_EQ(formatNanoseconds(1000), "1 uS, 0 nS");
+    EXPECT_EQ(formatNanoseconds(-500), "-500 nS");
+    EXPECT_EQ(formatNanoseconds(2147483647), "2147 mS, 483 uS, 647 nS");
+    EXPECT_EQ(formatNanoseconds(std::numeric_limits<qint32>::min()), "-2147 mS, 483 uS, 648 nS");
 }

@@ -3,8 +3,8 @@
 #include "Fakes.h"
 #include "Lab.h"
 #include "TestUtil.h"
-#include "measure/frmAdjust.h"
-#include "measure/frmStatistics.h"
+#include "gui/AdjustWindow.h"
+#include "gui/StatisticsWindow.h"
 #include "platform/FatalError.h"
 #include "store/IniFile.h"
 
@@ -39,7 +39,7 @@ protected:
             return false;
         }
         element = lab.elements().first();
-        const QString section = Encode_MAC(element.mac);
+        const QString section = encodeMac(element.mac);
         for (const auto& [key, value] : {std::pair{"name", element.name},
                                          {"ip", element.ip},
                                          {"role", QStringLiteral("2")},
@@ -77,7 +77,7 @@ TEST_F(MeasureLab, StatisticsShowTheElementsCountersAndResetThem)
 {
     SKIP_WITHOUT_LAB();
     ASSERT_TRUE(startLab());
-    frmStatistics w(context());
+    StatisticsWindow w(context());
     ASSERT_TRUE(w.openLink());
     w.show();
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("frmStats"))->title(), element.name + ":");
@@ -100,7 +100,7 @@ TEST_F(MeasureLab, SetReachesTheElementWhichReportsTheNewDelay)
     SKIP_WITHOUT_LAB();
     ASSERT_TRUE(startLab());
     settings.values["AutoClearCounters"] = "1";
-    frmAdjust w(context());
+    AdjustWindow w(context());
     ASSERT_TRUE(w.openLink());
     w.show();
     ASSERT_TRUE(waitUntil([&] { return text(w, "lblDelaySumMAX") != "-"; }));
@@ -126,7 +126,7 @@ TEST_F(MeasureLab, SetReachesTheElementWhichReportsTheNewDelay)
     EXPECT_TRUE(boxes.shown.isEmpty());
 
     w.close();
-    EXPECT_EQ(ReadFromINI(Encode_MAC(element.mac), "dly", store.path()), "2500");
-    EXPECT_EQ(ReadFromINI(Encode_MAC(element.mac), "srv", store.path()), "1");
+    EXPECT_EQ(ReadFromINI(encodeMac(element.mac), "dly", store.path()), "2500");
+    EXPECT_EQ(ReadFromINI(encodeMac(element.mac), "srv", store.path()), "1");
     EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1);
 }

@@ -1,11 +1,11 @@
 // Grabs both measurement windows with live values, for the documentation:
-//   measure_screenshots <output folder>   (writes frmStatistics.png and frmAdjust.png)
+//   measure_screenshots <output folder>   (writes StatisticsWindow.png and AdjustWindow.png)
 // It talks to an in-process stand-in element over loopback (127.0.0.1 and 127.0.0.2, port 2978);
 // run it inside `unshare -n` so that nothing else on the machine is in the way.
 #include "StandInElement.h"
 
-#include "measure/frmAdjust.h"
-#include "measure/frmStatistics.h"
+#include "gui/AdjustWindow.h"
+#include "gui/StatisticsWindow.h"
 #include "platform/FatalError.h"
 #include "store/IniFile.h"
 
@@ -125,24 +125,24 @@ int main(int argc, char** argv)
 
     int failures = 0;
     {
-        vexo::frmStatistics w(ctx);
+        vexo::StatisticsWindow w(ctx);
         if (!w.openLink())
             return 1;
         w.show();
         if (!waitFor([&] { return w.findChild<QLabel*>(QStringLiteral("lblMACTxOK"))->text() != "-"; }))
             ++failures;
-        if (!w.grab().save(out + QStringLiteral("/frmStatistics.png")))
+        if (!w.grab().save(out + QStringLiteral("/StatisticsWindow.png")))
             ++failures;
         w.close();
     }
     {
-        vexo::frmAdjust w(ctx);
+        vexo::AdjustWindow w(ctx);
         if (!w.openLink())
             return 1;
         w.show();
         if (!waitFor([&] { return w.findChild<QLabel*>(QStringLiteral("lblDelaySumMAX"))->text() != "-"; }))
             ++failures;
-        if (!w.grab().save(out + QStringLiteral("/frmAdjust.png")))
+        if (!w.grab().save(out + QStringLiteral("/AdjustWindow.png")))
             ++failures;
         w.close();
     }

@@ -43,12 +43,12 @@ private:
         while (socket.hasPendingDatagrams()) {
             const QNetworkDatagram d = socket.receiveDatagram();
             received << d.data();
-            if (const auto set = vexo::ParseSetDelayRequest(d.data())) {
+            if (const auto set = vexo::parseSetDelayRequest(d.data())) {
                 record.additionalDelay = set->delayNs;
                 record.autoServo = set->autoServo;
             }
             if (answer && (d.data() == vexo::kGetStats || d.data() == vexo::kGetDel))
-                socket.writeDatagram(rawReply.isNull() ? vexo::BuildMeasurementRecord(record) : rawReply,
+                socket.writeDatagram(rawReply.isNull() ? vexo::buildMeasurementRecord(record) : rawReply,
                                      d.senderAddress(), static_cast<quint16>(d.senderPort()));
         }
     }

@@ -1,7 +1,7 @@
-// frmStatistics end to end over loopback against a stand-in element.
+// StatisticsWindow end to end over loopback against a stand-in element.
 #include "MeasureFixture.h"
 
-#include "measure/frmStatistics.h"
+#include "gui/StatisticsWindow.h"
 
 #include <QGroupBox>
 #include <QPushButton>
@@ -20,29 +20,29 @@ const char* const kValueLabels[] = {"lblMACTxOK",         "lblMACTxErr",        
 
 } // namespace
 
-class StatisticsWindow : public MeasureFixture
+class StatisticsWindowTest : public MeasureFixture
 {
 protected:
     // Opens the window and waits until the first record has been applied.
-    std::unique_ptr<frmStatistics> open()
+    std::unique_ptr<StatisticsWindow> open()
     {
-        auto w = std::make_unique<frmStatistics>(context());
+        auto w = std::make_unique<StatisticsWindow>(context());
         EXPECT_TRUE(w->openLink());
         w->show();
         EXPECT_TRUE(waitUntil([&] { return element.count(kGetStats) == 1; }));
         return w;
     }
     // Clicks Refresh and waits until the answer has been applied to lblMACTxOK.
-    void refreshAndWait(frmStatistics& w, const QString& expectedTxOk)
+    void refreshAndWait(StatisticsWindow& w, const QString& expectedTxOk)
     {
         QTest::mouseClick(child<QPushButton>(w, "cmdRefreshStats"), Qt::LeftButton);
         EXPECT_TRUE(waitUntil([&] { return text(w, "lblMACTxOK") == expectedTxOk; }));
     }
 };
 
-TEST_F(StatisticsWindow, LayoutCaptionsAndStartValues)
+TEST_F(StatisticsWindowTest, LayoutCaptionsAndStartValues)
 {
-    frmStatistics w(context());
+    StatisticsWindow w(context());
     EXPECT_EQ(w.objectName(), "frmStatistics");
     EXPECT_EQ(w.windowTitle(), "Statistics");
     EXPECT_TRUE(w.isModal());
@@ -75,7 +75,7 @@ TEST_F(StatisticsWindow, LayoutCaptionsAndStartValues)
     EXPECT_LT(clear->x(), refresh->x());
 }
 
-TEST_F(StatisticsWindow, OpeningNamesTheFrameAndShowsTheCounters)
+TEST_F(StatisticsWindowTest, OpeningNamesTheFrameAndShowsTheCounters)
 {
     // GIVEN an SFN decoder reporting counters
     element.record.txFramesOk = 1197;
@@ -105,14 +105,14 @@ TEST_F(StatisticsWindow, OpeningNamesTheFrameAndShowsTheCounters)
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(StatisticsWindow, EmptyNameGivesAColonAlone)
+TEST_F(StatisticsWindowTest, EmptyNameGivesAColonAlone)
 {
     setKey("name", "");
     auto w = open();
     EXPECT_EQ(child<QGroupBox>(*w, "frmStats")->title(), ":");
 }
 
-TEST_F(StatisticsWindow, ElementNotInSfnModeKeepsThePtpRows)
+TEST_F(StatisticsWindowTest, ElementNotInSfnModeKeepsThePtpRows)
 {
     setKey("sfn", "0");
     element.record.ptpSyncOk = 120;
@@ -124,7 +124,7 @@ TEST_F(StatisticsWindow, ElementNotInSfnModeKeepsThePtpRows)
     EXPECT_EQ(text(*w, "lblAudioRxFramesErr"), "0 (0%)");
 }
 
-TEST_F(StatisticsWindow, SfnEncoderShowsOnlyThePtpCounts)
+TEST_F(StatisticsWindowTest, SfnEncoderShowsOnlyThePtpCounts)
 {
     role = QStringLiteral("ENCODER");
     element.record.txFramesOk = 5;
@@ -138,7 +138,7 @@ TEST_F(StatisticsWindow, SfnEncoderShowsOnlyThePtpCounts)
     EXPECT_EQ(text(*w, "lblPTPLatency"), "-");
 }
 
-TEST_F(StatisticsWindow, RefreshFetchesAgain)
+TEST_F(StatisticsWindowTest, RefreshFetchesAgain)
 {
     element.record.txFramesOk = 1;
     auto w = open();
@@ -148,7 +148,7 @@ TEST_F(StatisticsWindow, RefreshFetchesAgain)
     EXPECT_EQ(element.count(kGetStats), 2);
 }
 
-TEST_F(StatisticsWindow, ResetAsksAndSendsOnlyAfterYes)
+TEST_F(StatisticsWindowTest, ResetAsksAndSendsOnlyAfterYes)
 {
     element.record.txFramesOk = 7;
     auto w = open();
@@ -180,14 +180,14 @@ TEST_F(StatisticsWindow, ResetAsksAndSendsOnlyAfterYes)
     EXPECT_EQ(text(*w, "lblMACTxOK"), "8");
 }
 
-TEST_F(StatisticsWindow, ShortDatagramsDecodeWhatTheyHold)
+TEST_F(StatisticsWindowTest, ShortDatagramsDecodeWhatTheyHold)
 {
     element.record.txFramesOk = 9;
     auto w = open();
     ASSERT_TRUE(waitUntil([&] { return text(*w, "lblMACTxOK") == "9"; }));
 
     // GIVEN a 40-byte answer: fields 0..36 carry values, the measured delay sum is 0 + 0
-    QByteArray forty = BuildMeasurementRecord([] {
+    QByteArray forty = buildMeasurementRecord([] {
                            MeasurementValues v;
                            v.txFramesOk = 11;
                            v.rxFramesOk = 22;
@@ -213,7 +213,7 @@ TEST_F(StatisticsWindow, ShortDatagramsDecodeWhatTheyHold)
     EXPECT_EQ(text(*w, "lblPTPLatency"), "0 nS");
 }
 
-TEST_F(StatisticsWindow, LongerDatagramIsIgnored)
+TEST_F(StatisticsWindowTest, LongerDatagramIsIgnored)
 {
     element.record.txFramesOk = 9;
     auto w = open();
@@ -221,15 +221,15 @@ TEST_F(StatisticsWindow, LongerDatagramIsIgnored)
     // WHEN a 62-byte datagram arrives, followed by a good record
     MeasurementValues v;
     v.txFramesOk = 62;
-    element.sendToStation(BuildMeasurementRecord(v) + '\0');
+    element.sendToStation(buildMeasurementRecord(v) + '\0');
     v.txFramesOk = 61;
-    element.sendToStation(BuildMeasurementRecord(v));
+    element.sendToStation(buildMeasurementRecord(v));
     // THEN only the good one is applied
     ASSERT_TRUE(waitUntil([&] { return text(*w, "lblMACTxOK") == "61"; }));
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(StatisticsWindow, OverflowingSumShowsError5AndKeepsTheLaterRows)
+TEST_F(StatisticsWindowTest, OverflowingSumShowsError5AndKeepsTheLaterRows)
 {
     element.record.txFramesOk = 5;
     element.record.rxFramesOk = 2;
@@ -255,7 +255,7 @@ TEST_F(StatisticsWindow, OverflowingSumShowsError5AndKeepsTheLaterRows)
     EXPECT_TRUE(end.codes.isEmpty());
 }
 
-TEST_F(StatisticsWindow, SfnThatIsNoNumberShowsError5)
+TEST_F(StatisticsWindowTest, SfnThatIsNoNumberShowsError5)
 {
     setKey("sfn", "");
     element.record.txFramesOk = 5;
@@ -266,12 +266,12 @@ TEST_F(StatisticsWindow, SfnThatIsNoNumberShowsError5)
     EXPECT_EQ(text(*w, "lblAudioRxFramesOK"), "-");
 }
 
-TEST_F(StatisticsWindow, OccupiedPortEndsTheProgram)
+TEST_F(StatisticsWindowTest, OccupiedPortEndsTheProgram)
 {
     // GIVEN another socket holding the station's port 2978
     QUdpSocket occupant;
     ASSERT_TRUE(occupant.bind(QHostAddress(QStringLiteral("127.0.0.1")), kMeasurePort));
-    frmStatistics w(context());
+    StatisticsWindow w(context());
     // WHEN the window opens THEN the fatal message is shown and the program ends once
     EXPECT_FALSE(w.openLink());
     ASSERT_EQ(boxes.shown.size(), 1);
@@ -281,10 +281,10 @@ TEST_F(StatisticsWindow, OccupiedPortEndsTheProgram)
     EXPECT_EQ(element.count(kGetStats), 0);
 }
 
-TEST_F(StatisticsWindow, FirstRequestThatCannotLeaveEndsTheProgram)
+TEST_F(StatisticsWindowTest, FirstRequestThatCannotLeaveEndsTheProgram)
 {
     setKey("ip", "");
-    frmStatistics w(context());
+    StatisticsWindow w(context());
     EXPECT_FALSE(w.openLink());
     EXPECT_EQ(boxes.texts(), QStringList({kOccupied}));
     EXPECT_EQ(end.codes, QList<int>({1}));
@@ -293,7 +293,7 @@ TEST_F(StatisticsWindow, FirstRequestThatCannotLeaveEndsTheProgram)
     EXPECT_TRUE(probe.bind(QHostAddress(QStringLiteral("127.0.0.1")), kMeasurePort));
 }
 
-TEST_F(StatisticsWindow, LaterRequestThatCannotLeaveIsReportedAndTheWindowStays)
+TEST_F(StatisticsWindowTest, LaterRequestThatCannotLeaveIsReportedAndTheWindowStays)
 {
     auto w = open();
     for (const char* ip : {"", "300.1.2.3"}) {
@@ -314,7 +314,7 @@ TEST_F(StatisticsWindow, LaterRequestThatCannotLeaveIsReportedAndTheWindowStays)
     EXPECT_TRUE(waitUntil([&] { return element.count(kGetStats) == 2; }));
 }
 
-TEST_F(StatisticsWindow, EachRequestGoesToTheAddressStoredAtThatMoment)
+TEST_F(StatisticsWindowTest, EachRequestGoesToTheAddressStoredAtThatMoment)
 {
     StandInElement moved(QHostAddress(QStringLiteral("127.0.0.3")));
     ASSERT_TRUE(moved.bind());
@@ -325,7 +325,7 @@ TEST_F(StatisticsWindow, EachRequestGoesToTheAddressStoredAtThatMoment)
     EXPECT_EQ(element.count(kGetStats), 1);
 }
 
-TEST_F(StatisticsWindow, ClosingReleasesThePort)
+TEST_F(StatisticsWindowTest, ClosingReleasesThePort)
 {
     auto w = open();
     QUdpSocket probe;
@@ -336,7 +336,7 @@ TEST_F(StatisticsWindow, ClosingReleasesThePort)
                            QAbstractSocket::DontShareAddress));
 }
 
-TEST_F(StatisticsWindow, WidestValuesAreNeverClipped)
+TEST_F(StatisticsWindowTest, WidestValuesAreNeverClipped)
 {
     // GIVEN counts at the ends of the 32-bit range (negative counts give huge ratios)
     element.record.txFramesOk = 2147483647;

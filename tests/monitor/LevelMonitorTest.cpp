@@ -55,7 +55,7 @@ TEST(LevelArithmetic, PeakWidthAndTextVectors)
     };
     for (const Case& c : cases) {
         ASSERT_EQ(c.reply.size(), 1440);
-        EXPECT_EQ(PeakLevelOf(c.reply), c.peak);
+        EXPECT_EQ(peakLevelOf(c.reply), c.peak);
         EXPECT_EQ(meterWidthTwips(c.peak), c.twips);
         if (c.peak == 8388607)
             continue; // -0.0000001 dB: shown below, the sign only

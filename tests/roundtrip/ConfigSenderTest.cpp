@@ -94,7 +94,7 @@ TEST_F(ConfigSenderTest, ChecksComeInOrderAndStopTheSave)
         boxes.clear();
         editor.values = good;
         c.spoil(editor.values);
-        sender.SaveChanges();
+        sender.saveChanges();
         ASSERT_EQ(boxes.shown.size(), 1);
         EXPECT_EQ(boxes.shown[0].caption, "Error!");
         EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
@@ -104,7 +104,7 @@ TEST_F(ConfigSenderTest, ChecksComeInOrderAndStopTheSave)
     boxes.clear();
     editor.values = good;
     QFile::remove(store.path());
-    sender.SaveChanges();
+    sender.saveChanges();
     EXPECT_EQ(firstError(boxes), "The local database in your computer, is corrupted!\rCannot save.");
     EXPECT_FALSE(element.hasPendingDatagrams());
     EXPECT_FALSE(link.timerRemoteSent()->isActive());
@@ -113,7 +113,7 @@ TEST_F(ConfigSenderTest, ChecksComeInOrderAndStopTheSave)
 TEST_F(ConfigSenderTest, NoSendsNothing)
 {
     boxes.answers << MsgAnswer::No;
-    sender.SaveChanges();
+    sender.saveChanges();
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].caption, "Send configuration");
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Question);
@@ -129,7 +129,7 @@ TEST_F(ConfigSenderTest, NoSendsNothing)
 TEST_F(ConfigSenderTest, EncoderSends36BytesToTheStoredAddress)
 {
     boxes.answers << MsgAnswer::Yes;
-    sender.SaveChanges();
+    sender.saveChanges();
     const QNetworkDatagram d = receive();
     EXPECT_EQ(d.data(),
               hex("0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 01 01 01") + "STUDIO 1        ");
@@ -141,7 +141,7 @@ TEST_F(ConfigSenderTest, DecoderSends40Bytes)
 {
     editor.values.elementType = "DECODER";
     boxes.answers << MsgAnswer::Yes;
-    sender.SaveChanges();
+    sender.saveChanges();
     const QByteArray d = receive().data();
     ASSERT_EQ(d.size(), 40);
     EXPECT_EQ(d.right(4), hex("04 01 25 2B"));

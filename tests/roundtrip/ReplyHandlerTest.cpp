@@ -97,7 +97,7 @@ protected:
 
     void handle(const QByteArray& datagram, bool discovery)
     {
-        handler.HandleConfigReply(QueuedReply{datagram, discovery});
+        handler.handleConfigReply(QueuedReply{datagram, discovery});
     }
 
     QHash<QString, QString> macs;
@@ -110,7 +110,7 @@ protected:
 
 TEST_F(ReplyHandlerTest, DiscoveredEncoderGetsThirteenKeys)
 {
-    handle(BuildConfigReply(encoderReply()), true);
+    handle(buildConfigReply(encoderReply()), true);
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.texts().join("|").toStdString();
     EXPECT_EQ(readFile(store.path()),
               QByteArray("[0050C2A1B2C3]\nNAME=STUDIO A\nIP=10.0.0.5\nMASK=255.255.255.0\n"
@@ -123,7 +123,7 @@ TEST_F(ReplyHandlerTest, DiscoveredEncoderGetsThirteenKeys)
 
 TEST_F(ReplyHandlerTest, DiscoveredDecoderStoresItsAddressAsMulticastAndSeventeenKeys)
 {
-    handle(BuildConfigReply(decoderReply()), true);
+    handle(buildConfigReply(decoderReply()), true);
     EXPECT_EQ(GetSectionKeyCount("0050C2A1B2C4", store.path()), 17);
     EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "multi", store.path()), "239.1.1.1");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "remote", store.path(), "none"), "none");
@@ -138,7 +138,7 @@ TEST_F(ReplyHandlerTest, DiscoveredDecoderStoresItsAddressAsMulticastAndSeventee
 TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalOrder)
 {
     // GIVEN 200 elements whose replies wait in the queue together
-    link.setReplyHandler([this](const QueuedReply& reply) { handler.HandleConfigReply(reply); });
+    link.setReplyHandler([this](const QueuedReply& reply) { handler.handleConfigReply(reply); });
     link.AutoDiscoverAwaiting = true;
     QStringList expected;
     for (int i = 0; i < 200; ++i) {
@@ -147,8 +147,8 @@ TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalO
         r.serial = 1000 + i;
         const QString mac = QString("00:50:C2:00:01:%1").arg(i, 2, 16, QChar('0')).toUpper();
         macs[r.ip] = mac;
-        expected << Encode_MAC(mac);
-        link.acceptDatagram(BuildConfigReply(r));
+        expected << encodeMac(mac);
+        link.acceptDatagram(buildConfigReply(r));
     }
     link.AutoDiscoverAwaiting = false;
     // WHEN they have been handled THEN each one is stored, in the order they came
@@ -184,7 +184,7 @@ TEST_F(ReplyHandlerTest, InvalidFieldsAreReportedInOrderAndNothingIsStored)
         ReplyRecord r = encoderReply();
         c.spoil(r);
         link.timerRemoteSent()->start();
-        handle(BuildConfigReply(r), true);
+        handle(buildConfigReply(r), true);
         ASSERT_EQ(boxes.shown.size(), 1);
         EXPECT_EQ(boxes.shown[0].text,
                   QString("An error occured while retrieving '%1':\rFeedback is corrupted.").arg(c.field));
@@ -198,7 +198,7 @@ TEST_F(ReplyHandlerTest, InvalidFieldsAreReportedInOrderAndNothingIsStored)
 
 TEST_F(ReplyHandlerTest, ShortRepliesAreIgnored)
 {
-    QByteArray reply = BuildConfigReply(encoderReply()).left(39);
+    QByteArray reply = buildConfigReply(encoderReply()).left(39);
     handle(reply, false);
     EXPECT_TRUE(boxes.shown.isEmpty());
     EXPECT_EQ(rebuilds, 0);
@@ -209,7 +209,7 @@ TEST_F(ReplyHandlerTest, UnknownMacIsReportedWhenTheWaitRunsOut)
 {
     macs.clear();
     link.MacWaitTicks = 40; // the next tick of timerGetMAC is its last
-    handle(BuildConfigReply(encoderReply()), false);
+    handle(buildConfigReply(encoderReply()), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text,
               "An error occured while retrieving 'Element MAC':\rFeedback is corrupted.");
@@ -222,11 +222,11 @@ TEST_F(ReplyHandlerTest, UnknownMacIsReportedWhenTheWaitRunsOut)
 TEST_F(ReplyHandlerTest, ConfirmationWritesEveryMatchingFieldAndSaysSo)
 {
     ReplyRecord r = decoderReply();
-    handle(BuildConfigReply(r), true);
+    handle(buildConfigReply(r), true);
     selectAs(r);
     boxes.clear();
     link.timerRemoteSent()->start();
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     EXPECT_FALSE(link.timerRemoteSent()->isActive());
     ASSERT_EQ(boxes.shown.size(), 1) << boxes.texts().join("|").toStdString();
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Information);
@@ -246,7 +246,7 @@ TEST_F(ReplyHandlerTest, NameMismatchIsReportedAndTheRestIsStored)
     selectAs(r);
     editor.values.name = "studio b";
     editor.values.ip = "10.0.0.5";
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text, "An error occured while saving 'Element Name':\rFeedback is corrupted.");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "name", store.path(), "none"), "none");
@@ -261,10 +261,10 @@ TEST_F(ReplyHandlerTest, NameMismatchIsReportedAndTheRestIsStored)
 TEST_F(ReplyHandlerTest, NamesCompareWithoutBlanksAndCase)
 {
     ReplyRecord r = encoderReply();
-    r.name = FormatElementName("STUDIO 1");
+    r.name = formatElementName("STUDIO 1");
     selectAs(r);
     editor.values.name = "studio 1 ";
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].caption, "Configuration changed");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "name", store.path()), "STUDIO 1");
@@ -279,7 +279,7 @@ TEST_F(ReplyHandlerTest, EveryMismatchHasItsMessage)
     editor.values.audioType = 0;
     editor.values.audioTx = 0;
     editor.values.remote = "239.9.9.9";
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     EXPECT_EQ(boxes.texts(),
               (QStringList{"An error occured while saving 'Element Mask':\rFeedback is corrupted.",
                            "An error occured while saving 'Audio Type':\rFeedback is corrupted.",
@@ -292,7 +292,7 @@ TEST_F(ReplyHandlerTest, UnknownRoleIsWrittenShownAndNotASuccess)
     ReplyRecord r = encoderReply();
     r.role = 0;
     selectAs(r);
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.texts().join("|").toStdString();
     EXPECT_EQ(editor.values.elementType, "UNKNOWN");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "role", store.path()), "0");
@@ -309,7 +309,7 @@ TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
     r.silenceTime = 250;
     selectAs(r);
     editor.values.silenceMode = 1;
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     EXPECT_EQ(editor.calls,
               (QStringList{"type DECODER", "sn 40001", "ver 3.2", "att 14", "buf 22", "sdl 1", "sdt 220"}));
     EXPECT_EQ(editor.values.silenceMode, 1); // no such position: the list stays as it is
@@ -321,10 +321,10 @@ TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
 
 TEST_F(ReplyHandlerTest, EncoderReplyKeepsTheDecoderFieldsOfTheLastReply)
 {
-    handle(BuildConfigReply(decoderReply()), true); // attenuation 200, silence 0/37/43
+    handle(buildConfigReply(decoderReply()), true); // attenuation 200, silence 0/37/43
     ReplyRecord r = encoderReply();
     selectAs(r);
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "att", store.path()), "200");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "sdl", store.path()), "37");
 }
@@ -333,7 +333,7 @@ TEST_F(ReplyHandlerTest, ReplyOfAnotherElementIsRefused)
 {
     ReplyRecord r = encoderReply();
     editor.values.selectedMac = "-";
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text,
               "The response received does not match the selected element.\rCannot save this element info.");
@@ -348,7 +348,7 @@ TEST_F(ReplyHandlerTest, CorruptedSectionIsRefused)
     const QByteArray before = readFile(store.path());
     ReplyRecord r = encoderReply();
     selectAs(r);
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text,
               "The data stored in your computer about this element, is corrupted.\rCannot save "
@@ -362,12 +362,12 @@ TEST_F(ReplyHandlerTest, FailedWritesAreReportedAndNeverCalledASuccess)
     ASSERT_TRUE(QDir().mkpath(store.path())); // a folder where the store should be
     ReplyRecord r = encoderReply();
     selectAs(r);
-    handle(BuildConfigReply(r), false);
+    handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
     EXPECT_EQ(boxes.shown[0].text, storeWriteFailedText());
     boxes.clear();
-    handle(BuildConfigReply(r), true);
+    handle(buildConfigReply(r), true);
     EXPECT_EQ(boxes.texts(), QStringList{storeWriteFailedText()});
     EXPECT_EQ(handler.discoveredCount(), 0);
 }

@@ -84,7 +84,7 @@ TEST(ElementPaging, EncoderAnswersWithItsConfigurationByteForByte)
               hex((QByteArray(kCommonHead) + " 01 00 00 80 01 03 01 01 06").constData()).toHex(' '));
     // AND the station's decoder reads back what the element holds
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(*out.reply, r));
+    ASSERT_TRUE(decodeConfigReply(*out.reply, r));
     EXPECT_EQ(r.ip, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(r.remote, QStringLiteral("239.1.1.1"));
     EXPECT_EQ(r.name, QStringLiteral("STUDIO 1        "));
@@ -106,7 +106,7 @@ TEST(ElementPaging, DecoderAnswersWithTheDecoderLayout)
         out.reply->toHex(' '),
         hex((QByteArray(kCommonHead) + " 02 00 00 80 01 C8 02 07 00 04 01 25 2B").constData()).toHex(' '));
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(*out.reply, r));
+    ASSERT_TRUE(decodeConfigReply(*out.reply, r));
     EXPECT_EQ(r.attenuation, 200);
     EXPECT_EQ(r.version(), QStringLiteral("2.7"));
     EXPECT_EQ(r.buffer, 4);
@@ -157,11 +157,11 @@ TEST(ElementConfigRequest, A36ByteRequestLeavesTheDecoderFieldsAlone)
     f.remote = QStringLiteral("10.0.0.7");
     f.name = QStringLiteral("x");
     f.buffer = 99;
-    const Outcome out = e.handle(Port::Config, BuildConfigRequest(f, QStringLiteral("ENCODER")), 0);
+    const Outcome out = e.handle(Port::Config, buildConfigRequest(f, QStringLiteral("ENCODER")), 0);
     ASSERT_TRUE(out.reply.has_value());
     EXPECT_FALSE(out.previousIp.has_value()); // same address: nothing to move
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(*out.reply, r));
+    ASSERT_TRUE(decodeConfigReply(*out.reply, r));
     EXPECT_EQ(r.remote, QStringLiteral("10.0.0.7"));
     EXPECT_EQ(r.name, QStringLiteral("X               "));
     EXPECT_EQ(r.buffer, 4);
@@ -182,7 +182,7 @@ TEST(ElementConfigRequest, DatagramsOfOtherLengthsAreNoRequests)
 TEST(ElementCommand, AttenuationMessageIsAppliedAndReported)
 {
     Element e(decoderConfig(), 1);
-    const Outcome out = e.handle(Port::Command, BuildAttenuationMessage(120), 0);
+    const Outcome out = e.handle(Port::Command, buildAttenuationMessage(120), 0);
     EXPECT_FALSE(out.reply);
     EXPECT_TRUE(out.stateChanged);
     EXPECT_EQ(e.config().attenuation, 120);
@@ -260,8 +260,8 @@ TEST(ElementMeasure, CountersGrowWhileTheElementRuns)
     const Outcome second = e.handle(Port::Measure, kGetDel, 20000);
     ASSERT_TRUE(first.reply && second.reply);
     ASSERT_EQ(first.reply->size(), 61);
-    const MeasurementValues a = DecodeMeasurementRecord(*first.reply);
-    const MeasurementValues b = DecodeMeasurementRecord(*second.reply);
+    const MeasurementValues a = decodeMeasurementRecord(*first.reply);
+    const MeasurementValues b = decodeMeasurementRecord(*second.reply);
     // THEN audio frames arrive at 1000/s, PTP syncs at 8/s, errors are rare
     EXPECT_NEAR(a.rxAudioFramesOk, 10000, 10);
     EXPECT_NEAR(b.rxAudioFramesOk, 20000, 10);
@@ -284,7 +284,7 @@ TEST(ElementMeasure, CountersGrowWhileTheElementRuns)
 TEST(ElementMeasure, EncoderSendsFrames)
 {
     Element e(encoderConfig(), 3, 0);
-    const MeasurementValues v = DecodeMeasurementRecord(*e.handle(Port::Measure, kGetStats, 5000).reply);
+    const MeasurementValues v = decodeMeasurementRecord(*e.handle(Port::Measure, kGetStats, 5000).reply);
     EXPECT_NEAR(v.txFramesOk + v.txFramesErr, 5000, 1);
     EXPECT_EQ(v.rxAudioFramesOk, 0);
 }
@@ -296,7 +296,7 @@ TEST(ElementMeasure, RstStatsStartsTheCountersAgain)
     const Outcome reset = e.handle(Port::Measure, kRstStats, 30000);
     EXPECT_FALSE(reset.reply);
     EXPECT_TRUE(reset.stateChanged);
-    const MeasurementValues v = DecodeMeasurementRecord(*e.handle(Port::Measure, kGetStats, 31000).reply);
+    const MeasurementValues v = decodeMeasurementRecord(*e.handle(Port::Measure, kGetStats, 31000).reply);
     EXPECT_NEAR(v.rxAudioFramesOk, 1000, 5);
     EXPECT_EQ(e.stateJson().value(QStringLiteral("stats-resets")).toInt(), 1);
 }
@@ -319,15 +319,15 @@ TEST(ElementMeasure, SetDelayAppliesTheDelayAndTheServoConverges)
     EXPECT_EQ(quint8(record[60]), 1);
     // AND the servo correction moves towards 1000000 - 350000 - 250000 = 400000
     const qint32 early =
-        DecodeMeasurementRecord(*e.handle(Port::Measure, kGetDel, 2000).reply).autoServoValue;
+        decodeMeasurementRecord(*e.handle(Port::Measure, kGetDel, 2000).reply).autoServoValue;
     const qint32 late =
-        DecodeMeasurementRecord(*e.handle(Port::Measure, kGetDel, 31000).reply).autoServoValue;
+        decodeMeasurementRecord(*e.handle(Port::Measure, kGetDel, 31000).reply).autoServoValue;
     EXPECT_GT(early, 0);
     EXPECT_LT(early, late);
     EXPECT_NEAR(late, 400000, 100);
     // WHEN the servo is switched off THEN the correction is 0 and the flag clear
     e.handle(Port::Measure, hex("53 00 00 00 00 00"), 32000);
-    const MeasurementValues off = DecodeMeasurementRecord(*e.handle(Port::Measure, kGetDel, 32000).reply);
+    const MeasurementValues off = decodeMeasurementRecord(*e.handle(Port::Measure, kGetDel, 32000).reply);
     EXPECT_EQ(off.autoServo, 0);
     EXPECT_EQ(off.autoServoValue, 0);
     EXPECT_EQ(off.additionalDelay, 0);
@@ -355,7 +355,7 @@ TEST(ElementFaults, SilentElementAnswersNothingAndTakesNothingOn)
     EXPECT_FALSE(e.handle(Port::Paging, kPaging, 0).reply);
     EXPECT_FALSE(e.handle(Port::Command, QByteArray("VOL"), 0).reply);
     EXPECT_FALSE(e.handle(Port::Measure, kGetStats, 0).reply);
-    EXPECT_FALSE(e.handle(Port::Command, BuildAttenuationMessage(14), 0).stateChanged);
+    EXPECT_FALSE(e.handle(Port::Command, buildAttenuationMessage(14), 0).stateChanged);
     EXPECT_EQ(e.config().attenuation, 200);
 }
 
@@ -365,7 +365,7 @@ TEST(ElementFaults, LateElementStatesItsDelay)
     c.delayMs = 750;
     Element e(c, 1);
     EXPECT_EQ(e.handle(Port::Paging, kPaging, 0).delayMs, 750);
-    EXPECT_EQ(e.handle(Port::Command, BuildAttenuationMessage(14), 0).delayMs, 0); // nothing to delay
+    EXPECT_EQ(e.handle(Port::Command, buildAttenuationMessage(14), 0).delayMs, 0); // nothing to delay
 }
 
 TEST(ElementFaults, RepliesOfAnotherLength)
@@ -402,7 +402,7 @@ TEST(ElementFaults, ForcedFieldsAppearInTheReply)
                                     "03 FF FF FF FB 02 07 00 04")
                                     .toHex(' '));
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(reply, r));
+    ASSERT_TRUE(decodeConfigReply(reply, r));
     EXPECT_EQ(r.serial, -5);
     // AND the element itself is unchanged
     EXPECT_EQ(e.config().ip, QStringLiteral("10.0.0.5"));
@@ -429,7 +429,7 @@ TEST(ElementFaults, StaleElementAnswersWithWhatItHadBefore)
     f.gateway = QStringLiteral("10.0.0.1");
     f.remote = QStringLiteral("10.0.0.2");
     f.name = QStringLiteral("changed");
-    const Outcome out = e.handle(Port::Config, BuildConfigRequest(f, QStringLiteral("ENCODER")), 0);
+    const Outcome out = e.handle(Port::Config, buildConfigRequest(f, QStringLiteral("ENCODER")), 0);
     ASSERT_TRUE(out.reply.has_value());
     EXPECT_EQ(*out.reply, before);
     EXPECT_FALSE(out.previousIp.has_value());

@@ -96,7 +96,7 @@ TEST(FleetLoopback, EachElementAnswersFromItsOwnAddressToTheSendersPort)
     EXPECT_EQ(reply->senderPort(), kConfigPort);
     EXPECT_EQ(reply->data(), fleet.element(1).configReply());
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(reply->data(), r));
+    ASSERT_TRUE(decodeConfigReply(reply->data(), r));
     EXPECT_EQ(r.role, 2);
     EXPECT_EQ(r.name, QStringLiteral("DEC             "));
 
@@ -139,14 +139,14 @@ TEST(FleetLoopback, ConfigurationTakenOnIsInTheStateFileAndTheElementMoves)
     f.remote = QStringLiteral("127.0.77.1");
     f.name = QStringLiteral("moved");
     f.buffer = 9;
-    station.send(BuildConfigRequest(f, QStringLiteral("DECODER")), QStringLiteral("127.0.77.4"), kConfigPort);
+    station.send(buildConfigRequest(f, QStringLiteral("DECODER")), QStringLiteral("127.0.77.4"), kConfigPort);
 
     // THEN it confirms from its old address what it took on
     const auto reply = station.receive();
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->senderAddress(), QHostAddress(QStringLiteral("127.0.77.4")));
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(reply->data(), r));
+    ASSERT_TRUE(decodeConfigReply(reply->data(), r));
     EXPECT_EQ(r.ip, QStringLiteral("127.0.77.5"));
     EXPECT_EQ(r.name, QStringLiteral("MOVED           "));
     EXPECT_EQ(r.buffer, 9);
@@ -180,7 +180,7 @@ TEST(FleetLoopback, LateElementAnswersFromItsOldAddressBeforeItMoves)
     f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
     QElapsedTimer clock;
     clock.start();
-    station.send(BuildConfigRequest(f, QStringLiteral("ENCODER")), QStringLiteral("127.0.77.14"),
+    station.send(buildConfigRequest(f, QStringLiteral("ENCODER")), QStringLiteral("127.0.77.14"),
                  kConfigPort);
     // THEN its late answer still comes from the old address, and only then it moves
     const auto reply = station.receive();
@@ -206,7 +206,7 @@ TEST(FleetLoopback, KeepingElementStaysAtItsAddressAndReportsTheNewOne)
     ConfigRequestFields f;
     f.ip = QStringLiteral("127.0.77.7");
     f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
-    station.send(BuildConfigRequest(f, QStringLiteral("ENCODER")), QStringLiteral("127.0.77.6"), kConfigPort);
+    station.send(buildConfigRequest(f, QStringLiteral("ENCODER")), QStringLiteral("127.0.77.6"), kConfigPort);
     ASSERT_TRUE(station.receive().has_value());
     station.send(kPaging, QStringLiteral("127.0.77.6"), kPagingPort);
     const auto reply = station.receive();
@@ -284,13 +284,13 @@ TEST(ElementProgram, AnswersAsItsFlagsSayAndDumpsItsState)
     // THEN it answers with the decoder it was told to be
     ASSERT_TRUE(reply.has_value());
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(reply->data(), r));
+    ASSERT_TRUE(decodeConfigReply(reply->data(), r));
     EXPECT_EQ(r.role, 2);
     EXPECT_EQ(r.serial, 77);
     EXPECT_EQ(r.attenuation, 99);
     EXPECT_EQ(r.name, QStringLiteral("PROGRAM         "));
     // WHEN the attenuation changes THEN the state file follows
-    station.send(BuildAttenuationMessage(14), QStringLiteral("127.0.77.12"), kCommandPort);
+    station.send(buildAttenuationMessage(14), QStringLiteral("127.0.77.12"), kCommandPort);
     EXPECT_TRUE(
         waitUntil([&] { return stateFileElement(stateFile, 0).value(QStringLiteral("att")).toInt() == 14; }));
     sim.terminate();

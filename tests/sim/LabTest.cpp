@@ -85,7 +85,7 @@ QByteArray requestFor(const QString& ip, const QString& name, const QString& rol
     f.silenceMode = 2;
     f.silenceLevel = 20;
     f.silenceTime = 40;
-    return BuildConfigRequest(f, role);
+    return buildConfigRequest(f, role);
 }
 
 } // namespace
@@ -114,7 +114,7 @@ TEST(SimLab, PagingThreeElementsGivesThreeRepliesAndTheirMacAddresses)
         });
         ASSERT_NE(it, replies.end()) << e.ip.toStdString();
         ReplyRecord r;
-        ASSERT_TRUE(DecodeConfigReply(it->data(), r));
+        ASSERT_TRUE(decodeConfigReply(it->data(), r));
         EXPECT_EQ(r.ip, e.ip);
         EXPECT_EQ(r.role, e.role);
         EXPECT_EQ(r.serial, e.serial);
@@ -154,7 +154,7 @@ TEST(SimLab, ConfigurationIsTakenOnConfirmedAndTheElementMoves)
     ASSERT_EQ(replies.size(), 1) << lab.fleetLog().toStdString();
     EXPECT_EQ(replies[0].senderAddress(), QHostAddress(decoder.ip));
     ReplyRecord r;
-    ASSERT_TRUE(DecodeConfigReply(replies[0].data(), r));
+    ASSERT_TRUE(decodeConfigReply(replies[0].data(), r));
     EXPECT_EQ(r.ip, QStringLiteral("10.77.200.9"));
     EXPECT_EQ(r.name, QStringLiteral("MOVED DECODER   "));
     EXPECT_EQ(r.buffer, 12);
@@ -262,13 +262,13 @@ TEST(SimLab, LevelAndMeasurementsOverTheLab)
     // The measurement link uses port 2978 on both sides.
     QUdpSocket measure;
     ASSERT_TRUE(measure.bind(QHostAddress::AnyIPv4, kMeasurePort));
-    measure.writeDatagram(BuildSetDelayRequest(250000, true), QHostAddress(e[1].ip), kMeasurePort);
+    measure.writeDatagram(buildSetDelayRequest(250000, true), QHostAddress(e[1].ip), kMeasurePort);
     measure.writeDatagram(kGetDel, QHostAddress(e[1].ip), kMeasurePort);
     ASSERT_TRUE(waitUntil([&] { return measure.hasPendingDatagrams(); }));
     const QNetworkDatagram record = measure.receiveDatagram();
     EXPECT_EQ(record.senderAddress(), QHostAddress(e[1].ip));
     ASSERT_EQ(record.data().size(), 61);
-    const MeasurementValues v = DecodeMeasurementRecord(record.data());
+    const MeasurementValues v = decodeMeasurementRecord(record.data());
     EXPECT_EQ(v.additionalDelay, 250000);
     EXPECT_EQ(v.autoServo, 1);
     EXPECT_GT(v.propagationDelayAverage, 0);

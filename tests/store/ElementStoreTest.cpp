@@ -11,29 +11,29 @@ using namespace vexo;
 
 TEST(SharedHelpers, EncodeAndDecodeMac)
 {
-    EXPECT_EQ(Encode_MAC("00:50:c2:a1:b2:c3"), "0050C2A1B2C3");
-    EXPECT_EQ(Encode_MAC("00:50:C2:A1:B2:C"), "");
-    EXPECT_EQ(Encode_MAC("00:50:C2:A1:B2:C3:"), "");
-    EXPECT_EQ(Encode_MAC(""), "");
-    EXPECT_EQ(Decode_MAC("0050c2a1b2c3"), "00:50:C2:A1:B2:C3");
-    EXPECT_EQ(Decode_MAC("0050C2A1B2C"), "");
-    EXPECT_EQ(Decode_MAC("0050C2A1B2C3D"), "");
+    EXPECT_EQ(encodeMac("00:50:c2:a1:b2:c3"), "0050C2A1B2C3");
+    EXPECT_EQ(encodeMac("00:50:C2:A1:B2:C"), "");
+    EXPECT_EQ(encodeMac("00:50:C2:A1:B2:C3:"), "");
+    EXPECT_EQ(encodeMac(""), "");
+    EXPECT_EQ(decodeMac("0050c2a1b2c3"), "00:50:C2:A1:B2:C3");
+    EXPECT_EQ(decodeMac("0050C2A1B2C"), "");
+    EXPECT_EQ(decodeMac("0050C2A1B2C3D"), "");
 }
 
-TEST(SharedHelpers, IsValidIP)
+TEST(SharedHelpers, isValidIp)
 {
-    EXPECT_TRUE(IsValidIP("10.0.0.1"));
-    EXPECT_TRUE(IsValidIP("0.0.0.0"));
-    EXPECT_TRUE(IsValidIP("255.255.255.255"));
-    EXPECT_TRUE(IsValidIP(" 10 . 0 .0. 1 "));
-    EXPECT_FALSE(IsValidIP(""));
-    EXPECT_FALSE(IsValidIP("10.0.0"));
-    EXPECT_FALSE(IsValidIP("10.0.0.1.5"));
-    EXPECT_FALSE(IsValidIP("192.168.1.300"));
-    EXPECT_FALSE(IsValidIP("10..0.1"));
-    EXPECT_FALSE(IsValidIP("10.a.0.1"));
-    EXPECT_FALSE(IsValidIP("10.-1.0.1"));
-    EXPECT_FALSE(IsValidIP("10.+1.0.1"));
+    EXPECT_TRUE(isValidIp("10.0.0.1"));
+    EXPECT_TRUE(isValidIp("0.0.0.0"));
+    EXPECT_TRUE(isValidIp("255.255.255.255"));
+    EXPECT_TRUE(isValidIp(" 10 . 0 .0. 1 "));
+    EXPECT_FALSE(isValidIp(""));
+    EXPECT_FALSE(isValidIp("10.0.0"));
+    EXPECT_FALSE(isValidIp("10.0.0.1.5"));
+    EXPECT_FALSE(isValidIp("192.168.1.300"));
+    EXPECT_FALSE(isValidIp("10..0.1"));
+    EXPECT_FALSE(isValidIp("10.a.0.1"));
+    EXPECT_FALSE(isValidIp("10.-1.0.1"));
+    EXPECT_FALSE(isValidIp("10.+1.0.1"));
 }
 
 TEST(ElementStoreSchema, DefaultsOfMissingKeys)

@@ -223,7 +223,7 @@ QByteArray Element::configReply() const
     r.silenceMode = quint8(c.silenceMode);
     r.silenceLevel = quint8(c.silenceLevel);
     r.silenceTime = quint8(c.silenceTime);
-    return fitLength(BuildConfigReply(r), c.configReplyLength);
+    return fitLength(buildConfigReply(r), c.configReplyLength);
 }
 
 qint32 Element::currentPeak(qint64 nowMs)
@@ -262,7 +262,7 @@ Outcome Element::handle(Port port, const QByteArray& d, qint64 nowMs)
         break;
     case Port::Config: {
         ConfigRequestFields f;
-        if (!ParseConfigRequest(d, f)) {
+        if (!parseConfigRequest(d, f)) {
             out.what = QStringLiteral("config port: %1 ignored (no ConfigRequest)").arg(size);
             break;
         }
@@ -312,14 +312,14 @@ Outcome Element::handle(Port port, const QByteArray& d, qint64 nowMs)
     case Port::Measure:
         if (d == kGetStats || d == kGetDel) {
             ++m_statsRequests;
-            out.reply = fitLength(BuildMeasurementRecord(measurements(nowMs)), m_config.measureReplyLength);
+            out.reply = fitLength(buildMeasurementRecord(measurements(nowMs)), m_config.measureReplyLength);
             out.what = QStringLiteral("%1 -> MeasurementRecord").arg(QString::fromLatin1(d));
         } else if (d == kRstStats) {
             ++m_statsResets;
             m_measure.reset(nowMs);
             out.stateChanged = true;
             out.what = QStringLiteral("RstStats -> counters reset");
-        } else if (const std::optional<SetDelay> s = ParseSetDelayRequest(d)) {
+        } else if (const std::optional<SetDelay> s = parseSetDelayRequest(d)) {
             ++m_setDelays;
             m_measure.setDelay(*s, m_config, nowMs);
             out.stateChanged = true;

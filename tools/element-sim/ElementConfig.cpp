@@ -195,7 +195,7 @@ std::optional<QJsonValue> checkValue(const Key& key, const QJsonValue& value, QS
         return fail(QStringLiteral("true or false expected"));
     }
     case Kind::Address:
-        if (!value.isString() || !IsValidIP(value.toString()))
+        if (!value.isString() || !isValidIp(value.toString()))
             return fail(QStringLiteral("dotted IPv4 address expected"));
         return QJsonValue(value.toString().trimmed());
     case Kind::Version: {

@@ -72,7 +72,7 @@ public:
     // Toolbar button by position, 1 to 7 (3 and 5 are separators).
     void onToolbarButton(int position);
     QAction* toolbarButton(int position) const;
-    void RefreshList();
+    void refreshList();
     void openStatistics();
     void openAdjust();
 

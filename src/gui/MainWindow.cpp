@@ -1,6 +1,6 @@
 #include "MainWindow.h"
 
-#include "Disclaimer.h"
+#include "DisclaimerDialog.h"
 #include "ElementTree.h"
 #include "LevelMeter.h"
 #include "PanelEditorPort.h"
@@ -8,14 +8,14 @@
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
-#include "discovery/Paging.h"
-#include "editor/PropertiesPanel.h"
+#include "gui/AdjustWindow.h"
+#include "gui/PagingWindow.h"
+#include "gui/PropertiesPanel.h"
+#include "gui/StatisticsWindow.h"
 #include "link/ConfigLink.h"
 #include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
 #include "measure/MeasureLink.h"
-#include "measure/frmAdjust.h"
-#include "measure/frmStatistics.h"
 #include "platform/FatalError.h"
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
@@ -112,7 +112,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.lblVolume = lblVolume;
     frmProperties = new PropertiesPanel(
         *m_store, m_services.boxes, false, peers,
-        [this](quint8 value) { return m_link->SendAttenuation(value); }, client);
+        [this](quint8 value) { return m_link->sendAttenuation(value); }, client);
     frmProperties->move(px(4200), px(480));
 
     m_tree = std::make_unique<ElementTree>(*m_store, m_services.boxes, frmTreeView, TreeView1,
@@ -122,14 +122,14 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     m_replyHandler = std::make_unique<ReplyHandler>(
         *m_link, *m_store, m_services.boxes, *m_editorPort,
         [this](const QString& ip, QString& mac) {
-            return GetRemoteMAC(m_services.arp, ip, QStringLiteral(":"), mac);
+            return getRemoteMac(m_services.arp, ip, QStringLiteral(":"), mac);
         },
-        [this] { m_tree->Load_Config(); });
-    m_link->setReplyHandler([this](const QueuedReply& reply) { m_replyHandler->HandleConfigReply(reply); });
+        [this] { m_tree->loadConfig(); });
+    m_link->setReplyHandler([this](const QueuedReply& reply) { m_replyHandler->handleConfigReply(reply); });
     m_sender = std::make_unique<ConfigSender>(*m_link, *m_store, m_services.boxes, *m_editorPort);
     m_discovery = std::make_unique<Discovery>(
         DiscoveryContext{*m_link, *m_store, m_services.boxes, *m_replyHandler, chkGetVolume,
-                         [this] { frmProperties->ClearElementProperties(); },
+                         [this] { frmProperties->clearElementProperties(); },
                          [this] {
                              m_tree->clear();
                              frmProperties->cmbEncoders->clear();
@@ -139,7 +139,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
                          },
                          [this] {
                              m_replyHandler->flushDiscovered();
-                             m_tree->Load_Config();
+                             m_tree->loadConfig();
                          }});
 
     m_ping = new PingTest(
@@ -262,14 +262,14 @@ bool MainWindow::startUp()
 
     // Anything that is not a number counts as "not acknowledged".
     if (storedInt(m_services.settings.value(QStringLiteral("EULA1"), QStringLiteral("0"))) == 0) {
-        frmDisclaimer notice(m_services.settings, this);
+        DisclaimerDialog notice(m_services.settings, this);
         notice.exec();
     }
 
     toolbarButton(6)->setEnabled(false);
     toolbarButton(7)->setEnabled(false);
 
-    m_tree->Load_Config();
+    m_tree->loadConfig();
 
     if (!m_link->bindConfigPort()) {
         m_fatal->fail(QStringLiteral("Unable to use UDP port 2976: occupied."));
@@ -284,13 +284,13 @@ void MainWindow::onToolbarButton(int position)
 {
     switch (position) {
     case 1:
-        m_discovery->AutoDiscovery(this);
+        m_discovery->autoDiscovery(this);
         break;
     case 2:
-        RefreshList();
+        refreshList();
         break;
     case 4:
-        m_sender->SaveChanges();
+        m_sender->saveChanges();
         break;
     case 6:
         chkGetVolume->setChecked(true);
@@ -307,11 +307,11 @@ void MainWindow::onToolbarButton(int position)
     }
 }
 
-void MainWindow::RefreshList()
+void MainWindow::refreshList()
 {
     m_tree->clear();
-    m_tree->Load_Config();
-    frmProperties->ClearElementProperties();
+    m_tree->loadConfig();
+    frmProperties->clearElementProperties();
 }
 
 namespace {
@@ -336,12 +336,12 @@ MeasureContext MainWindow::measureContext() const
 
 void MainWindow::openStatistics()
 {
-    openMeasureWindow<frmStatistics>(measureContext(), this);
+    openMeasureWindow<StatisticsWindow>(measureContext(), this);
 }
 
 void MainWindow::openAdjust()
 {
-    openMeasureWindow<frmAdjust>(measureContext(), this);
+    openMeasureWindow<AdjustWindow>(measureContext(), this);
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)

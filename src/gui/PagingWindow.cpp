@@ -1,4 +1,4 @@
-#include "Paging.h"
+#include "PagingWindow.h"
 
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
@@ -17,7 +17,8 @@
 
 namespace vexo {
 
-frmPaging::frmPaging(DiscoveryContext context, QWidget* parent) : QDialog(parent), m_ctx(std::move(context))
+PagingWindow::PagingWindow(DiscoveryContext context, QWidget* parent)
+    : QDialog(parent), m_ctx(std::move(context))
 {
     setObjectName(QStringLiteral("frmPaging"));
     setWindowTitle(QStringLiteral("Paging network..."));
@@ -46,28 +47,28 @@ frmPaging::frmPaging(DiscoveryContext context, QWidget* parent) : QDialog(parent
     Timer1->setSingleShot(false);
     // A coarse timer may fire up to 5 % early: the elements get their full three seconds.
     Timer1->setTimerType(Qt::PreciseTimer);
-    connect(Timer1, &QTimer::timeout, this, &frmPaging::onTimer1);
+    connect(Timer1, &QTimer::timeout, this, &PagingWindow::onTimer1);
 
     m_progressTimer = new QTimer(this);
     m_progressTimer->setInterval(100);
-    connect(m_progressTimer, &QTimer::timeout, this, &frmPaging::updateProgress);
+    connect(m_progressTimer, &QTimer::timeout, this, &PagingWindow::updateProgress);
 }
 
-frmPaging::~frmPaging()
+PagingWindow::~PagingWindow()
 {
     // Whatever closed the window, the station must not stay in discovery.
     if (m_started && !m_finished)
         finish();
 }
 
-void frmPaging::showEvent(QShowEvent* event)
+void PagingWindow::showEvent(QShowEvent* event)
 {
     QDialog::showEvent(event);
     if (!m_started)
         begin();
 }
 
-void frmPaging::begin()
+void PagingWindow::begin()
 {
     m_started = true;
     m_ctx.chkGetVolume->setChecked(false);
@@ -94,27 +95,27 @@ void frmPaging::begin()
     m_ctx.link.sendPaging();
 }
 
-void frmPaging::updateProgress()
+void PagingWindow::updateProgress()
 {
     const qint64 elapsed = QDateTime::currentMSecsSinceEpoch() - m_startedAtMs;
     progress->setValue(int(std::min<qint64>(elapsed, kWaitMs)));
     lblAnswered->setText(QStringLiteral("Elements answered: %1").arg(m_ctx.handler.discoveredCount()));
 }
 
-void frmPaging::onTimer1()
+void PagingWindow::onTimer1()
 {
     Timer1->stop();
     finish();
 }
 
-void frmPaging::reject()
+void PagingWindow::reject()
 {
     if (m_started && !m_finished)
         finish();
     QDialog::reject();
 }
 
-void frmPaging::finish()
+void PagingWindow::finish()
 {
     m_finished = true;
     Timer1->stop();
@@ -132,7 +133,7 @@ void frmPaging::finish()
         return;
     }
     Label1->setText(QStringLiteral("Storing the elements that answered..."));
-    QPointer<frmPaging> self(this);
+    QPointer<PagingWindow> self(this);
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = QObject::connect(&link, &ConfigLink::replyQueueIdle, &link, [self, connection, loadConfig] {
         QObject::disconnect(*connection);
@@ -146,7 +147,7 @@ void frmPaging::finish()
     });
 }
 
-void Discovery::AutoDiscovery(QWidget* parent)
+void Discovery::autoDiscovery(QWidget* parent)
 {
     const bool yes = m_ctx.boxes.askYesNo(
         QStringLiteral("Auto Discovery"),
@@ -157,7 +158,7 @@ void Discovery::AutoDiscovery(QWidget* parent)
         return;
     m_ctx.clearElementProperties();
     m_ctx.emptyElementList();
-    frmPaging paging(m_ctx, parent);
+    PagingWindow paging(m_ctx, parent);
     paging.exec();
 }
 

@@ -1,9 +1,9 @@
 // Loading the selected element from the store into the panel.
 #include "PropertiesPanel.h"
 
-#include "Colours.h"
 #include "PanelTexts.h"
-#include "ValueRules.h"
+#include "TextColours.h"
+#include "editor/ValueRules.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
@@ -106,7 +106,7 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
 
     // 2. A node without text is no element. So is a key that is not a MAC text: it names no
     //    section, and loading it would let later writes go to a section without a name.
-    const QString section = Encode_MAC(key);
+    const QString section = encodeMac(key);
     if (nodeText.isEmpty() || section.isEmpty()) {
         if (m_peers.cmdGetStats)
             m_peers.cmdGetStats->setEnabled(false);

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MeasureArithmetic.h"
-#include "MeasureLink.h"
+#include "measure/MeasureArithmetic.h"
+#include "measure/MeasureLink.h"
 
 #include <QDialog>
 #include <QList>
@@ -18,35 +18,35 @@ namespace vexo {
 
 // "SFN Adjustment": the latency an SFN decoder measures, and the additional playout delay and
 // auto servo that compensate it.
-class frmAdjust : public QDialog
+class AdjustWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmAdjust(MeasureContext ctx, QWidget* parent = nullptr);
-    ~frmAdjust() override;
+    explicit AdjustWindow(MeasureContext ctx, QWidget* parent = nullptr);
+    ~AdjustWindow() override;
 
     // Takes the stored settings, binds the measurement port and asks for the first record.
     // False when that failed: the fatal error has then been reported.
     bool openLink();
 
-    bool pendingSave() const { return PendingSave; }
-    qint32 additionalDelayNs() const { return AdditionalDelayNs; }
+    bool pendingSave() const { return m_pendingSave; }
+    qint32 additionalDelayNs() const { return m_additionalDelayNs; }
 
     void done(int result) override;
 
 private:
-    void AutoRefreshOff();
-    void Refresh();
-    void cmdRefresh_Click();
-    void cmdResetStats_Click();
-    void cmdSet_Click();
-    void chkAutoUpdate_Click(bool checked);
-    void chkAutoClear_Click(bool checked);
-    void chkAutoServo_Click();
-    void scrlAdditionalDelay_Change(int position);
-    void Timer1_Timer();
-    void Timer2_Timer();
-    void udpClient3_DataArrival();
+    void switchAutoRefreshOff();
+    void refresh();
+    void onRefreshClicked();
+    void onResetStatsClicked();
+    void onSetClicked();
+    void onAutoUpdateClicked(bool checked);
+    void onAutoClearClicked(bool checked);
+    void onAutoServoClicked();
+    void onAdditionalDelayChanged(int position);
+    void onClearTimer();
+    void onRefreshTimer();
+    void onDatagramsArrived();
     void applyRecord(const QByteArray& datagram);
     void showAdditionalDelay();
     bool sendOrReport(const QByteArray& request);
@@ -75,13 +75,13 @@ private:
     QUdpSocket* udpClient3 = nullptr;
     MeasureLink m_link;
 
-    qint32 UDP_Response_PTP_Propagation_Delay_Average = 0;
-    qint32 UDP_Response_PTP_Propagation_Delay_Minimum = 0;
-    qint32 UDP_Response_PTP_Propagation_Delay_Maximum = 0;
-    double UDP_Response_PTP_Additional_Delay = 0;
-    quint8 UDP_Response_PTP_Auto_Servo = 0;
-    qint32 AdditionalDelayNs = 0;
-    bool PendingSave = false;
+    qint32 m_delayAverage = 0;
+    qint32 m_delayMinimum = 0;
+    qint32 m_delayMaximum = 0;
+    double m_additionalDelay = 0;
+    quint8 m_autoServo = 0;
+    qint32 m_additionalDelayNs = 0;
+    bool m_pendingSave = false;
 };
 
 } // namespace vexo

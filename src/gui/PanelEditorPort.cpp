@@ -1,6 +1,6 @@
 #include "PanelEditorPort.h"
 
-#include "editor/PropertiesPanel.h"
+#include "gui/PropertiesPanel.h"
 
 #include <QCheckBox>
 #include <QComboBox>

@@ -44,7 +44,7 @@ void ElementTree::updateCaption()
     m_frame->setTitle(QStringLiteral("Select element: (%1 items)").arg(m_tree->topLevelItemCount()));
 }
 
-void ElementTree::Load_Config()
+void ElementTree::loadConfig()
 {
     // Pending events are processed while the tree fills; a rebuild asked for meanwhile (a reply
     // handled in between) runs once the current one has finished, never inside it.
@@ -99,7 +99,7 @@ void ElementTree::rebuild()
         static const QRegularExpression macSection(QStringLiteral("^[0-9A-Fa-f]{12}$"));
         if (!macSection.match(section).hasMatch())
             continue;
-        const QString key = Decode_MAC(section);
+        const QString key = decodeMac(section);
         const int role = storedInt(ReadFromINI(section, keys::role, m_store.path()));
         const QString name = ReadFromINI(section, keys::name, m_store.path());
         const QString text = name + QStringLiteral(" [") + key + QLatin1Char(']');

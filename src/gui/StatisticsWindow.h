@@ -1,7 +1,7 @@
 #pragma once
 
-#include "MeasureArithmetic.h"
-#include "MeasureLink.h"
+#include "measure/MeasureArithmetic.h"
+#include "measure/MeasureLink.h"
 
 #include <QDialog>
 #include <QList>
@@ -14,12 +14,12 @@ class QUdpSocket;
 namespace vexo {
 
 // The traffic and PTP counters of the selected element, fetched over the measurement port.
-class frmStatistics : public QDialog
+class StatisticsWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmStatistics(MeasureContext ctx, QWidget* parent = nullptr);
-    ~frmStatistics() override;
+    explicit StatisticsWindow(MeasureContext ctx, QWidget* parent = nullptr);
+    ~StatisticsWindow() override;
 
     // Binds the measurement port, names the frame and asks for the first record. False when
     // that failed: the fatal error has then been reported and the window must not be shown.
@@ -30,10 +30,10 @@ public:
     void done(int result) override;
 
 private:
-    void Refresh();
-    void cmdResetStats_Click();
-    void cmdRefreshStats_Click();
-    void udpClient2_DataArrival();
+    void refresh();
+    void onResetStatsClicked();
+    void onRefreshStatsClicked();
+    void onDatagramsArrived();
     void applyRecord(const QByteArray& datagram);
     void sendOrReport(const QByteArray& request);
 

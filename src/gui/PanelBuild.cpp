@@ -1,9 +1,9 @@
 // The panel's controls and where they stand: ten rows of label and field in two columns.
 #include "PropertiesPanel.h"
 
-#include "Colours.h"
 #include "PanelTexts.h"
-#include "ValueRules.h"
+#include "TextColours.h"
+#include "editor/ValueRules.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"

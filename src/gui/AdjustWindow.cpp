@@ -1,4 +1,4 @@
-#include "frmAdjust.h"
+#include "AdjustWindow.h"
 
 #include "MeasureWidgets.h"
 
@@ -26,7 +26,7 @@ const QString kAutoClearCounters = QStringLiteral("AutoClearCounters");
 
 } // namespace
 
-frmAdjust::frmAdjust(MeasureContext ctx, QWidget* parent)
+AdjustWindow::AdjustWindow(MeasureContext ctx, QWidget* parent)
     : QDialog(parent), m_ctx(std::move(ctx)), udpClient3(new QUdpSocket(this)), m_link(*udpClient3, m_ctx)
 {
     setObjectName(QStringLiteral("frmAdjust"));
@@ -40,7 +40,7 @@ frmAdjust::frmAdjust(MeasureContext ctx, QWidget* parent)
     auto* grid = new QGridLayout(Frame1);
     grid->setHorizontalSpacing(12);
     grid->setColumnStretch(1, 1);
-    const QString widestTime = FormatNanoseconds(std::numeric_limits<qint32>::min());
+    const QString widestTime = formatNanoseconds(std::numeric_limits<qint32>::min());
     struct Row
     {
         const char* captionName;
@@ -130,29 +130,29 @@ frmAdjust::frmAdjust(MeasureContext ctx, QWidget* parent)
     // A check box's handler runs on every change of its state, whoever makes it; the scroll bar's
     // on every change of position, dragging included. Setting the state it already has runs
     // nothing.
-    connect(cmdRefresh, &QPushButton::clicked, this, [this] { cmdRefresh_Click(); });
-    connect(cmdResetStats, &QPushButton::clicked, this, [this] { cmdResetStats_Click(); });
-    connect(cmdSet, &QPushButton::clicked, this, [this] { cmdSet_Click(); });
-    connect(chkAutoUpdate, &QCheckBox::toggled, this, [this](bool on) { chkAutoUpdate_Click(on); });
-    connect(chkAutoClear, &QCheckBox::toggled, this, [this](bool on) { chkAutoClear_Click(on); });
-    connect(chkAutoServo, &QCheckBox::toggled, this, [this](bool) { chkAutoServo_Click(); });
+    connect(cmdRefresh, &QPushButton::clicked, this, [this] { onRefreshClicked(); });
+    connect(cmdResetStats, &QPushButton::clicked, this, [this] { onResetStatsClicked(); });
+    connect(cmdSet, &QPushButton::clicked, this, [this] { onSetClicked(); });
+    connect(chkAutoUpdate, &QCheckBox::toggled, this, [this](bool on) { onAutoUpdateClicked(on); });
+    connect(chkAutoClear, &QCheckBox::toggled, this, [this](bool on) { onAutoClearClicked(on); });
+    connect(chkAutoServo, &QCheckBox::toggled, this, [this](bool) { onAutoServoClicked(); });
     connect(scrlAdditionalDelay, &QScrollBar::valueChanged, this,
-            [this](int position) { scrlAdditionalDelay_Change(position); });
-    connect(Timer1, &QTimer::timeout, this, [this] { Timer1_Timer(); });
-    connect(Timer2, &QTimer::timeout, this, [this] { Timer2_Timer(); });
-    connect(udpClient3, &QUdpSocket::readyRead, this, [this] { udpClient3_DataArrival(); });
+            [this](int position) { onAdditionalDelayChanged(position); });
+    connect(Timer1, &QTimer::timeout, this, [this] { onClearTimer(); });
+    connect(Timer2, &QTimer::timeout, this, [this] { onRefreshTimer(); });
+    connect(udpClient3, &QUdpSocket::readyRead, this, [this] { onDatagramsArrived(); });
 }
 
-frmAdjust::~frmAdjust()
+AdjustWindow::~AdjustWindow()
 {
     Timer1->stop();
     Timer2->stop();
     m_link.close();
 }
 
-bool frmAdjust::openLink()
+bool AdjustWindow::openLink()
 {
-    PendingSave = false;
+    m_pendingSave = false;
     for (QLabel* label :
          {lblCurrentDelayMIN, lblCurrentDelayMAX, lblCurrentDelayAVG, lblFixedLatencyMAC,
           lblFixedLatencyAUDIO, lblDelaySumMIN, lblDelaySumMAX, lblDelaySumAVG, lblAdditionalDelay})
@@ -162,9 +162,9 @@ bool frmAdjust::openLink()
 
     // Stored values outside their range: a delay is clamped to the scroll range (anything that
     // is not a whole number counts as 0); a flag is on only for "1".
-    chkAutoClear->setChecked(StoredFlag(m_ctx.settings.value(kAutoClearCounters, QStringLiteral("0"))));
-    scrlAdditionalDelay->setValue(StoredDelayPosition(m_link.read(keys::dly)));
-    chkAutoServo->setChecked(StoredFlag(m_link.read(keys::srv)));
+    chkAutoClear->setChecked(storedFlag(m_ctx.settings.value(kAutoClearCounters, QStringLiteral("0"))));
+    scrlAdditionalDelay->setValue(storedDelayPosition(m_link.read(keys::dly)));
+    chkAutoServo->setChecked(storedFlag(m_link.read(keys::srv)));
     showAdditionalDelay();
 
     if (!m_link.bind()) {
@@ -179,18 +179,18 @@ bool frmAdjust::openLink()
     return true;
 }
 
-void frmAdjust::done(int result)
+void AdjustWindow::done(int result)
 {
     Timer1->stop();
     Timer2->stop();
-    if (PendingSave) {
-        PendingSave = false;
+    if (m_pendingSave) {
+        m_pendingSave = false;
         const QString mac = m_link.selectedMac();
         // Without a selected element there is no section to write to (an empty section name
         // would put the keys where no element is).
         const bool written =
-            !Encode_MAC(mac).isEmpty() &&
-            m_ctx.store.write(mac, keys::dly, QString::number(AdditionalDelayNs / kNsPerDelayPosition)) &&
+            !encodeMac(mac).isEmpty() &&
+            m_ctx.store.write(mac, keys::dly, QString::number(m_additionalDelayNs / kNsPerDelayPosition)) &&
             m_ctx.store.write(mac, keys::srv,
                               chkAutoServo->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
         if (!written)
@@ -203,40 +203,40 @@ void frmAdjust::done(int result)
     QDialog::done(result);
 }
 
-void frmAdjust::AutoRefreshOff()
+void AdjustWindow::switchAutoRefreshOff()
 {
     chkAutoUpdate->setChecked(false);
     Timer2->stop();
 }
 
-bool frmAdjust::sendOrReport(const QByteArray& request)
+bool AdjustWindow::sendOrReport(const QByteArray& request)
 {
     QString problem;
     if (m_link.send(request, &problem))
         return true;
     // The window stays open; auto refresh stops so that the message is not repeated every second.
-    AutoRefreshOff();
+    switchAutoRefreshOff();
     m_ctx.boxes.critical(QString(), sendFailureText(problem));
     return false;
 }
 
-void frmAdjust::Refresh()
+void AdjustWindow::refresh()
 {
     sendOrReport(kGetDel);
 }
 
-void frmAdjust::cmdRefresh_Click()
+void AdjustWindow::onRefreshClicked()
 {
-    Refresh();
+    refresh();
 }
 
-void frmAdjust::Timer2_Timer()
+void AdjustWindow::onRefreshTimer()
 {
     if (chkAutoUpdate->isChecked())
-        Refresh();
+        refresh();
 }
 
-void frmAdjust::chkAutoUpdate_Click(bool checked)
+void AdjustWindow::onAutoUpdateClicked(bool checked)
 {
     if (checked)
         Timer2->start();
@@ -244,82 +244,82 @@ void frmAdjust::chkAutoUpdate_Click(bool checked)
         Timer2->stop();
 }
 
-void frmAdjust::chkAutoClear_Click(bool checked)
+void AdjustWindow::onAutoClearClicked(bool checked)
 {
-    AutoRefreshOff();
+    switchAutoRefreshOff();
     m_ctx.settings.setValue(kAutoClearCounters, checked ? QStringLiteral("1") : QStringLiteral("0"));
 }
 
-void frmAdjust::chkAutoServo_Click()
+void AdjustWindow::onAutoServoClicked()
 {
-    AutoRefreshOff();
+    switchAutoRefreshOff();
 }
 
-void frmAdjust::scrlAdditionalDelay_Change(int)
+void AdjustWindow::onAdditionalDelayChanged(int)
 {
-    AutoRefreshOff();
+    switchAutoRefreshOff();
     showAdditionalDelay();
 }
 
-void frmAdjust::showAdditionalDelay()
+void AdjustWindow::showAdditionalDelay()
 {
-    AdditionalDelayNs = scrlAdditionalDelay->value() * kNsPerDelayPosition;
-    lblAdditionalDelay->setText(FormatNanoseconds(AdditionalDelayNs));
+    m_additionalDelayNs = scrlAdditionalDelay->value() * kNsPerDelayPosition;
+    lblAdditionalDelay->setText(formatNanoseconds(m_additionalDelayNs));
 }
 
-void frmAdjust::cmdSet_Click()
+void AdjustWindow::onSetClicked()
 {
-    AutoRefreshOff();
-    if (!sendOrReport(BuildSetDelayRequest(AdditionalDelayNs, chkAutoServo->isChecked())))
+    switchAutoRefreshOff();
+    if (!sendOrReport(buildSetDelayRequest(m_additionalDelayNs, chkAutoServo->isChecked())))
         return; // nothing reached the element: nothing to clear, nothing to remind of
     if (chkAutoClear->isChecked())
         Timer1->start();
-    PendingSave = true;
+    m_pendingSave = true;
 }
 
-void frmAdjust::Timer1_Timer()
+void AdjustWindow::onClearTimer()
 {
     Timer1->stop();
     sendOrReport(kRstStats);
 }
 
-void frmAdjust::cmdResetStats_Click()
+void AdjustWindow::onResetStatsClicked()
 {
-    AutoRefreshOff();
+    switchAutoRefreshOff();
     if (!confirmCounterReset(m_ctx.boxes))
         return;
     sendOrReport(kRstStats);
 }
 
-void frmAdjust::udpClient3_DataArrival()
+void AdjustWindow::onDatagramsArrived()
 {
     m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); });
 }
 
-void frmAdjust::applyRecord(const QByteArray& datagram)
+void AdjustWindow::applyRecord(const QByteArray& datagram)
 {
-    if (!AdjustAcceptsLength(datagram.size()))
+    if (!adjustAcceptsLength(datagram.size()))
         return;
-    lblFixedLatencyMAC->setText(FormatNanoseconds(FixedLatencyMacNs));
-    lblFixedLatencyAUDIO->setText(FormatNanoseconds(FixedLatencyAudioNs));
+    lblFixedLatencyMAC->setText(formatNanoseconds(FixedLatencyMacNs));
+    lblFixedLatencyAUDIO->setText(formatNanoseconds(FixedLatencyAudioNs));
 
-    const MeasurementValues record = DecodeMeasurementRecord(datagram);
+    const MeasurementValues record = decodeMeasurementRecord(datagram);
     const QString role = m_ctx.roleCaption ? m_ctx.roleCaption() : QString();
-    const AdjustOutcome outcome = AdjustArithmetic(record, m_link.read(keys::sfn), role);
+    const AdjustOutcome outcome = adjustArithmetic(record, m_link.read(keys::sfn), role);
     if (outcome.reachesControls) {
-        UDP_Response_PTP_Additional_Delay = outcome.UDP_Response_PTP_Additional_Delay;
+        m_additionalDelay = outcome.m_additionalDelay;
         // A changed position or servo state runs its handler, which ends auto refresh.
         scrlAdditionalDelay->setValue(outcome.scrollPosition);
         showAdditionalDelay();
-        UDP_Response_PTP_Auto_Servo = outcome.UDP_Response_PTP_Auto_Servo;
+        m_autoServo = outcome.m_autoServo;
         chkAutoServo->setChecked(outcome.servoChecked);
         chkAutoServo->setText(outcome.servoCaption);
         if (outcome.average)
-            UDP_Response_PTP_Propagation_Delay_Average = *outcome.average;
+            m_delayAverage = *outcome.average;
         if (outcome.minimum)
-            UDP_Response_PTP_Propagation_Delay_Minimum = *outcome.minimum;
+            m_delayMinimum = *outcome.minimum;
         if (outcome.maximum)
-            UDP_Response_PTP_Propagation_Delay_Maximum = *outcome.maximum;
+            m_delayMaximum = *outcome.maximum;
         for (const LabelUpdate& u : outcome.latencyUpdates) {
             if (auto* label = Frame1->findChild<QLabel*>(u.label))
                 label->setText(u.text);

@@ -1,4 +1,4 @@
-#include "frmStatistics.h"
+#include "StatisticsWindow.h"
 
 #include "MeasureWidgets.h"
 
@@ -20,7 +20,7 @@ const QString kRetrievalError =
 
 } // namespace
 
-frmStatistics::frmStatistics(MeasureContext ctx, QWidget* parent)
+StatisticsWindow::StatisticsWindow(MeasureContext ctx, QWidget* parent)
     : QDialog(parent), m_ctx(std::move(ctx)), udpClient2(new QUdpSocket(this)), m_link(*udpClient2, m_ctx)
 {
     setObjectName(QStringLiteral("frmStatistics"));
@@ -91,17 +91,17 @@ frmStatistics::frmStatistics(MeasureContext ctx, QWidget* parent)
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(cmdResetStats, &QPushButton::clicked, this, [this] { cmdResetStats_Click(); });
-    connect(cmdRefreshStats, &QPushButton::clicked, this, [this] { cmdRefreshStats_Click(); });
-    connect(udpClient2, &QUdpSocket::readyRead, this, [this] { udpClient2_DataArrival(); });
+    connect(cmdResetStats, &QPushButton::clicked, this, [this] { onResetStatsClicked(); });
+    connect(cmdRefreshStats, &QPushButton::clicked, this, [this] { onRefreshStatsClicked(); });
+    connect(udpClient2, &QUdpSocket::readyRead, this, [this] { onDatagramsArrived(); });
 }
 
-frmStatistics::~frmStatistics()
+StatisticsWindow::~StatisticsWindow()
 {
     m_link.close();
 }
 
-bool frmStatistics::openLink()
+bool StatisticsWindow::openLink()
 {
     if (!m_link.bind()) {
         m_ctx.fatal.fail(kOccupied);
@@ -117,13 +117,13 @@ bool frmStatistics::openLink()
     return true;
 }
 
-void frmStatistics::done(int result)
+void StatisticsWindow::done(int result)
 {
     m_link.close();
     QDialog::done(result);
 }
 
-void frmStatistics::sendOrReport(const QByteArray& request)
+void StatisticsWindow::sendOrReport(const QByteArray& request)
 {
     // Once the window is open, a request that cannot leave is the operator's to fix (address,
     // network); the window stays usable.
@@ -132,36 +132,36 @@ void frmStatistics::sendOrReport(const QByteArray& request)
         m_ctx.boxes.critical(QString(), sendFailureText(problem));
 }
 
-void frmStatistics::Refresh()
+void StatisticsWindow::refresh()
 {
     sendOrReport(kGetStats);
 }
 
-void frmStatistics::cmdRefreshStats_Click()
+void StatisticsWindow::onRefreshStatsClicked()
 {
-    Refresh();
+    refresh();
 }
 
-void frmStatistics::cmdResetStats_Click()
+void StatisticsWindow::onResetStatsClicked()
 {
     if (!confirmCounterReset(m_ctx.boxes))
         return;
     sendOrReport(kRstStats);
 }
 
-void frmStatistics::udpClient2_DataArrival()
+void StatisticsWindow::onDatagramsArrived()
 {
     m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); });
 }
 
-void frmStatistics::applyRecord(const QByteArray& datagram)
+void StatisticsWindow::applyRecord(const QByteArray& datagram)
 {
-    if (!StatisticsAcceptsLength(datagram.size()))
+    if (!statisticsAcceptsLength(datagram.size()))
         return;
-    const MeasurementValues record = DecodeMeasurementRecord(datagram);
+    const MeasurementValues record = decodeMeasurementRecord(datagram);
     const QString sfn = m_link.read(keys::sfn);
     const QString role = m_ctx.roleCaption ? m_ctx.roleCaption() : QString();
-    const StatisticsOutcome outcome = StatisticsArithmetic(record, sfn, role, m_values);
+    const StatisticsOutcome outcome = statisticsArithmetic(record, sfn, role, m_values);
     for (const LabelUpdate& u : outcome.updates) {
         if (auto* label = frmStats->findChild<QLabel*>(u.label))
             label->setText(u.text);

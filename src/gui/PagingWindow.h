@@ -33,14 +33,14 @@ struct DiscoveryContext
 
 // The small window shown while the network is paged. It runs the discovery from its opening
 // to its end: 3000 ms after the paging request, or at once when the operator closes it.
-class frmPaging : public QDialog
+class PagingWindow : public QDialog
 {
     Q_OBJECT
 public:
     static constexpr int kWaitMs = 3000;
 
-    frmPaging(DiscoveryContext context, QWidget* parent = nullptr);
-    ~frmPaging() override;
+    PagingWindow(DiscoveryContext context, QWidget* parent = nullptr);
+    ~PagingWindow() override;
 
     QLabel* Label1;
     QTimer* Timer1;
@@ -73,7 +73,7 @@ class Discovery
 {
 public:
     explicit Discovery(DiscoveryContext context) : m_ctx(std::move(context)) {}
-    void AutoDiscovery(QWidget* parent);
+    void autoDiscovery(QWidget* parent);
 
 private:
     DiscoveryContext m_ctx;

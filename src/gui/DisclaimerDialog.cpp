@@ -1,4 +1,4 @@
-#include "Disclaimer.h"
+#include "DisclaimerDialog.h"
 
 #include "Pictures.h"
 #include "platform/UserSettings.h"
@@ -11,9 +11,10 @@
 
 namespace vexo {
 
-const QString frmDisclaimer::kSupportAddress = QStringLiteral("support@korvanta.example");
+const QString DisclaimerDialog::kSupportAddress = QStringLiteral("support@korvanta.example");
 
-frmDisclaimer::frmDisclaimer(UserSettings& settings, QWidget* parent) : QDialog(parent), m_settings(settings)
+DisclaimerDialog::DisclaimerDialog(UserSettings& settings, QWidget* parent)
+    : QDialog(parent), m_settings(settings)
 {
     setObjectName(QStringLiteral("frmDisclaimer"));
     setWindowTitle(QStringLiteral("Vexolink NMS"));

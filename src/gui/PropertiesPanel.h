@@ -47,7 +47,7 @@ public:
     // A click on a tree node: fills the panel from the element's store section.
     void loadElement(const QString& nodeText, const QString& key);
     // Empties the panel: no element is selected afterwards.
-    void ClearElementProperties();
+    void clearElementProperties();
     // Sets the role caption; the role layout runs when the caption changes.
     void setElementType(const QString& caption);
     // Arranges the panel for the role caption now shown ("ENCODER", "DECODER"; others: no change).

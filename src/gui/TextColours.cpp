@@ -1,4 +1,4 @@
-#include "Colours.h"
+#include "TextColours.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -11,11 +11,11 @@ namespace vexo {
 class UserSettings;
 
 // The notice shown at start-up until the operator has acknowledged it once.
-class frmDisclaimer : public QDialog
+class DisclaimerDialog : public QDialog
 {
     Q_OBJECT
 public:
-    explicit frmDisclaimer(UserSettings& settings, QWidget* parent = nullptr);
+    explicit DisclaimerDialog(UserSettings& settings, QWidget* parent = nullptr);
 
     QLabel* Label1;
     QLabel* Label2;

@@ -22,7 +22,7 @@ public:
                 QTreeWidget* TreeView1, QComboBox* cmbEncoders, QWidget* VUMeter);
 
     // Rebuilds the tree, the encoder list and the frame caption from the store.
-    void Load_Config();
+    void loadConfig();
     void clear();         // empties the tree
     void updateCaption(); // "Select element: (n items)"
 

@@ -1,8 +1,8 @@
 #include "PropertiesPanel.h"
 
-#include "Colours.h"
 #include "PanelTexts.h"
-#include "ValueRules.h"
+#include "TextColours.h"
+#include "editor/ValueRules.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
@@ -233,7 +233,7 @@ void PropertiesPanel::sendAttenuationChange(int position)
     // Only the operator's own change of a decoder's bar reaches the element.
     if (elementType() != kDecoder || !scrlAtten->hasFocus())
         return;
-    if (Encode_MAC(selectedMac()).isEmpty())
+    if (encodeMac(selectedMac()).isEmpty())
         return;
     // The store records what the element was given: a send that did not leave (the link has
     // already told the operator) leaves the stored attenuation as it was.
@@ -309,7 +309,7 @@ void PropertiesPanel::applyAudioRouting()
         w->setEnabled(automatic);
 }
 
-void PropertiesPanel::ClearElementProperties()
+void PropertiesPanel::clearElementProperties()
 {
     lblElementType->setText(kNone); // "-" keeps the arrangement: no role layout to run
     lblElementMAC->setText(kNone);
