@@ -3,6 +3,7 @@
 // elements stored, lost replies, time from the paging request to the last element stored, and
 // the time to rebuild the tree from the new store.
 #include "LabStation.h"
+#include "core/Station.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
 #include "store/IniFile.h"
@@ -41,13 +42,13 @@ int main(int argc, char** argv)
         int received = 0;
         qint64 lastStoredMs = -1;
         QElapsedTimer clock;
-        window.link().setReplyHandler([&](const QueuedReply& reply) {
+        ReplyHandler& replies = window.station().replies();
+        window.station().link().setReplyHandler([&](const QueuedReply& reply) {
             ++received;
-            const int before = window.replyHandler().discoveredCount();
-            window.replyHandler().handleConfigReply(reply);
-            if (window.replyHandler().discoveredCount() > before)
-                lastStoredMs = clock.elapsed();
+            replies.handleConfigReply(reply);
         });
+        QObject::connect(&replies, &ReplyHandler::elementsDiscovered, &replies,
+                         [&] { lastStoredMs = clock.elapsed(); });
         // The question is answered at once; the clock starts with it, a moment before the request.
         f.boxes.onShow = [&](const MessageBoxRequest&) { clock.start(); };
         station.discover();

@@ -6,6 +6,7 @@
 #include "link/ConfigLink.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -39,7 +40,7 @@ public:
 
 QByteArray reply(quint32 serial)
 {
-    vexo::ReplyRecord r;
+    vexo::ElementConfig r;
     r.ip = QStringLiteral("10.0.0.5");
     r.mask = QStringLiteral("255.255.255.0");
     r.gateway = QStringLiteral("10.0.0.1");
@@ -65,8 +66,8 @@ int main(int argc, char** argv)
     CountingBoxes boxes;
     RecordedEnd end;
     vexo::FatalError fatal(boxes, end);
-    vexo::ConfigLink link(
-        boxes, fatal, store, [] { return QStringLiteral("-"); }, QHostAddress(QStringLiteral("127.0.0.1")));
+    vexo::SelectedElement selection(store);
+    vexo::ConfigLink link(boxes, fatal, selection, QHostAddress(QStringLiteral("127.0.0.1")));
     if (!link.bindConfigPort()) {
         std::fprintf(stderr, "cannot bind 127.0.0.1:2976\n");
         return 1;
@@ -84,13 +85,14 @@ int main(int argc, char** argv)
 
     int handled = 0;
     bool inOrder = true;
-    vexo::ReplyRecord record;
+    vexo::ElementConfig record;
     link.setReplyHandler([&](const vexo::QueuedReply& r) {
         // What the real handler does first: decode into its own copy.
-        vexo::ReplyRecord own = record;
+        vexo::ElementConfig own = record;
         vexo::decodeConfigReply(r.datagram, own);
         inOrder = inOrder && own.serial == handled % kBurst + 1;
         ++handled;
+        link.replyHandled();
     });
 
     std::vector<double> drainMs;
@@ -102,13 +104,14 @@ int main(int argc, char** argv)
             // Every handling also spins a nested event loop, as a message box or the MAC
             // lookup retries do.
             link.setReplyHandler([&](const vexo::QueuedReply& r) {
-                vexo::ReplyRecord own = record;
+                vexo::ElementConfig own = record;
                 vexo::decodeConfigReply(r.datagram, own);
                 inOrder = inOrder && own.serial == handled % kBurst + 1;
                 ++handled;
                 QEventLoop loop;
                 QTimer::singleShot(0, &loop, &QEventLoop::quit);
                 loop.exec();
+                link.replyHandled();
             });
         }
         for (int run = 0; run < kRuns; ++run) {

@@ -3,8 +3,8 @@
 #include "DisclaimerDialog.h"
 #include "ElementTree.h"
 #include "LevelMeter.h"
-#include "PanelEditorPort.h"
 #include "Pictures.h"
+#include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
@@ -60,9 +60,7 @@ bool isGpsdoCommandLine(const QStringList& arguments)
 }
 
 MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), GpsdoVariant(isGpsdoCommandLine(arguments)), m_services(std::move(services)),
-      m_store(std::make_unique<ElementStore>(m_services.storePath)),
-      m_fatal(std::make_unique<FatalError>(m_services.boxes, m_services.programEnd))
+    : QMainWindow(parent), GpsdoVariant(isGpsdoCommandLine(arguments)), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Vexolink NMS - Korvanta Broadcast"));
@@ -97,10 +95,10 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
 
     buildDiagnostics(client);
 
-    m_link = std::make_unique<ConfigLink>(
-        m_services.boxes, *m_fatal, *m_store, [this] { return frmProperties->selectedMac(); },
-        m_services.bindAddress);
-    m_fatal->addCleanup([this] { m_link->close(); });
+    m_station = std::make_unique<Station>(
+        StationServices{m_services.boxes, m_services.settings, m_services.programEnd, m_services.arp,
+                        m_services.icmp, m_services.storePath, m_services.bindAddress, GpsdoVariant});
+    Station& station = *m_station;
 
     PanelPeers peers;
     peers.cmdPing = cmdPing;
@@ -111,42 +109,24 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.VUMeter = VUMeter;
     peers.lblVolume = lblVolume;
     frmProperties = new PropertiesPanel(
-        *m_store, m_services.boxes, false, peers,
-        [this](quint8 value) { return m_link->sendAttenuation(value); }, client);
+        station.store(), station.selection(), m_services.boxes, GpsdoVariant, peers,
+        [this](int position) { return m_station->sendAttenuation(position); }, client);
     frmProperties->move(px(4200), px(480));
 
-    m_tree = std::make_unique<ElementTree>(*m_store, m_services.boxes, frmTreeView, TreeView1,
+    m_tree = std::make_unique<ElementTree>(station.store(), m_services.boxes, frmTreeView, TreeView1,
                                            frmProperties->cmbEncoders, VUMeter);
 
-    m_editorPort = std::make_unique<PanelEditorPort>(*frmProperties);
-    m_replyHandler = std::make_unique<ReplyHandler>(
-        *m_link, *m_store, m_services.boxes, *m_editorPort,
-        [this](const QString& ip, QString& mac) {
-            return getRemoteMac(m_services.arp, ip, QStringLiteral(":"), mac);
-        },
-        [this] { m_tree->loadConfig(); });
-    m_link->setReplyHandler([this](const QueuedReply& reply) { m_replyHandler->handleConfigReply(reply); });
-    m_sender = std::make_unique<ConfigSender>(*m_link, *m_store, m_services.boxes, *m_editorPort);
-    m_discovery = std::make_unique<Discovery>(
-        DiscoveryContext{*m_link, *m_store, m_services.boxes, *m_replyHandler, chkGetVolume,
-                         [this] { frmProperties->clearElementProperties(); },
-                         [this] {
-                             m_tree->clear();
-                             frmProperties->cmbEncoders->clear();
-                             frmProperties->cmbEncoders->addItem(QStringLiteral("<None>"));
-                             VUMeter->resize(0, VUMeter->height());
-                             m_tree->updateCaption();
-                         },
-                         [this] {
-                             m_replyHandler->flushDiscovered();
-                             m_tree->loadConfig();
-                         }});
+    // A reply's road ends here: the panel shows what the element confirmed, the tree what the
+    // store now holds.
+    ReplyHandler& replies = station.replies();
+    connect(&replies, &ReplyHandler::confirmationApplied, frmProperties, &PropertiesPanel::showConfirmation);
+    connect(&replies, &ReplyHandler::storeChanged, this, [this] { m_tree->loadConfig(); });
 
     m_ping = new PingTest(
         m_services.icmp, m_services.boxes, cmdPing, frmProperties->txtElementIP,
-        [this] { return frmProperties->selectedMac(); }, this);
+        [this] { return m_station->selection().mac(); }, this);
     connect(cmdPing, &QPushButton::clicked, m_ping, &PingTest::onClicked);
-    m_levelMonitor = new LevelMonitor(*m_link, chkGetVolume, VUMeter, lblVolume, Slider1, this);
+    m_levelMonitor = new LevelMonitor(station.link(), chkGetVolume, VUMeter, lblVolume, Slider1, this);
     connect(m_levelMonitor, &LevelMonitor::stoppedOnFailure, this, [this] {
         toolbarButton(6)->setEnabled(true);
         toolbarButton(7)->setEnabled(false);
@@ -271,8 +251,8 @@ bool MainWindow::startUp()
 
     m_tree->loadConfig();
 
-    if (!m_link->bindConfigPort()) {
-        m_fatal->fail(QStringLiteral("Unable to use UDP port 2976: occupied."));
+    if (!m_station->bindConfigPort()) {
+        m_station->fatal().fail(QStringLiteral("Unable to use UDP port 2976: occupied."));
         return false;
     }
     setWindowTitle(stationTitle(GpsdoVariant));
@@ -284,13 +264,13 @@ void MainWindow::onToolbarButton(int position)
 {
     switch (position) {
     case 1:
-        m_discovery->autoDiscovery(this);
+        autoDiscovery();
         break;
     case 2:
         refreshList();
         break;
     case 4:
-        m_sender->saveChanges();
+        m_station->sender().saveChanges();
         break;
     case 6:
         chkGetVolume->setChecked(true);
@@ -305,6 +285,24 @@ void MainWindow::onToolbarButton(int position)
     default:
         break; // separators
     }
+}
+
+void MainWindow::autoDiscovery()
+{
+    Discovery& discovery = m_station->discovery();
+    if (!discovery.confirm())
+        return;
+    // The main window shows no element while the store is rebuilt.
+    chkGetVolume->setChecked(false);
+    frmProperties->clearElementProperties();
+    m_tree->clear();
+    frmProperties->cmbEncoders->clear();
+    frmProperties->cmbEncoders->addItem(QStringLiteral("<None>"));
+    VUMeter->resize(0, VUMeter->height());
+    m_tree->updateCaption();
+    PagingWindow paging(discovery, this);
+    paging.exec();
+    m_tree->loadConfig();
 }
 
 void MainWindow::refreshList()
@@ -325,12 +323,12 @@ template <typename Window> void openMeasureWindow(const MeasureContext& ctx, QWi
 
 MeasureContext MainWindow::measureContext() const
 {
-    return MeasureContext{*m_store,
+    return MeasureContext{m_station->store(),
                           m_services.boxes,
                           m_services.settings,
-                          *m_fatal,
-                          [this] { return frmProperties->selectedMac(); },
-                          [this] { return frmProperties->elementType(); },
+                          m_station->fatal(),
+                          [this] { return m_station->selection().mac(); },
+                          [this] { return m_station->selection().roleCaption(); },
                           m_services.bindAddress};
 }
 
@@ -354,7 +352,7 @@ void MainWindow::onTreeClicked(QTreeWidgetItem* item)
 void MainWindow::closeEvent(QCloseEvent* event)
 {
     // Nothing to save: every change reached the store when it was made.
-    m_link->close();
+    m_station->close();
     event->accept();
 }
 

@@ -19,22 +19,17 @@ class QTreeWidgetItem;
 namespace vexo {
 
 class Arp;
-class ConfigSender;
-class Discovery;
 class ElementStore;
 class ElementTree;
 class Icmp;
 class LevelMonitor;
-class PanelEditorPort;
 class PingTest;
-class ReplyHandler;
-class FatalError;
 class InstanceGuard;
 class MessageBoxes;
 class ProgramEnd;
 class PropertiesPanel;
 class UserSettings;
-class ConfigLink;
+class Station;
 struct MeasureContext;
 
 // What the station needs from the machine; the application passes the real services, tests
@@ -90,10 +85,7 @@ public:
     QSlider* Slider1;
 
     ElementTree& tree() const { return *m_tree; }
-    ConfigLink& link() const { return *m_link; }
-    const ElementStore& store() const { return *m_store; }
-    FatalError& fatal() const { return *m_fatal; }
-    ReplyHandler& replyHandler() const { return *m_replyHandler; }
+    Station& station() const { return *m_station; }
     PingTest& pingTest() const { return *m_ping; }
     LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
 
@@ -103,18 +95,13 @@ protected:
 private:
     void buildToolbar();
     void buildDiagnostics(QWidget* client);
+    void autoDiscovery();
     void onTreeClicked(QTreeWidgetItem* item);
     MeasureContext measureContext() const;
 
     Services m_services;
-    std::unique_ptr<ElementStore> m_store;
-    std::unique_ptr<FatalError> m_fatal;
-    std::unique_ptr<ConfigLink> m_link;
+    std::unique_ptr<Station> m_station;
     std::unique_ptr<ElementTree> m_tree;
-    std::unique_ptr<PanelEditorPort> m_editorPort;
-    std::unique_ptr<ReplyHandler> m_replyHandler;
-    std::unique_ptr<ConfigSender> m_sender;
-    std::unique_ptr<Discovery> m_discovery;
     PingTest* m_ping = nullptr;
     LevelMonitor* m_levelMonitor = nullptr;
     QList<QAction*> m_buttons; // by position - 1

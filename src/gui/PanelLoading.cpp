@@ -7,6 +7,7 @@
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
+#include "store/SelectedElement.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -163,7 +164,7 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     }
 
     // 8. The selection record.
-    lblElementMAC->setText(key);
+    m_selection.select(key);
 
     // 9. Only "1" switches SFN on; anything else is the default, off.
     lblSerialNumber->setText(read(keys::sn));
@@ -185,6 +186,7 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
         m_peers.cmdPing->setText(kPingUntested);
 
     m_loading = false;
+    pushEdits();
 }
 
 } // namespace vexo

@@ -6,6 +6,7 @@
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
+#include "store/SelectedElement.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -27,11 +28,12 @@ namespace vexo {
 
 using namespace panel;
 
-PropertiesPanel::PropertiesPanel(const ElementStore& store, MessageBoxes& boxes, bool gpsdoVariant,
-                                 PanelPeers peers, std::function<bool(quint8)> sendAttenuation,
-                                 QWidget* parent)
-    : QGroupBox(QStringLiteral("Element properties:"), parent), m_store(store), m_boxes(boxes),
-      m_gpsdoVariant(gpsdoVariant), m_peers(peers), m_sendAttenuation(std::move(sendAttenuation))
+PropertiesPanel::PropertiesPanel(const ElementStore& store, SelectedElement& selection, MessageBoxes& boxes,
+                                 bool gpsdoVariant, PanelPeers peers,
+                                 std::function<bool(int)> sendAttenuation, QWidget* parent)
+    : QGroupBox(QStringLiteral("Element properties:"), parent), m_store(store), m_selection(selection),
+      m_boxes(boxes), m_gpsdoVariant(gpsdoVariant), m_peers(peers),
+      m_sendAttenuation(std::move(sendAttenuation))
 {
     setObjectName(QStringLiteral("frmProperties"));
     setFixedSize(kWidth, kHeight);
@@ -110,6 +112,59 @@ void PropertiesPanel::connectRules()
 
     connect(cmbAudioTX, &QComboBox::currentIndexChanged, this, &PropertiesPanel::onTxTypeChanged);
     connect(cmbSilDetMode, &QComboBox::currentIndexChanged, this, [this] { applyAudioRouting(); });
+
+    // The selected element is the station's; the panel shows it.
+    connect(&m_selection, &SelectedElement::selectionChanged, lblElementMAC, &QLabel::setText);
+    connect(&m_selection, &SelectedElement::roleCaptionChanged, this, [this](const QString& caption) {
+        lblElementType->setText(caption);
+        applyRoleLayout();
+    });
+    // Every edit reaches the configuration being edited at once.
+    for (QLineEdit* edit : {txtElementName, txtElementIP, txtElementMask, txtElementGW, txtRemoteIP})
+        connect(edit, &QLineEdit::textChanged, this, &PropertiesPanel::pushEdits);
+    for (QComboBox* list : {cmbAudioInput, cmbAudioType, cmbAudioTX, cmbSilDetMode})
+        connect(list, &QComboBox::currentIndexChanged, this, &PropertiesPanel::pushEdits);
+    for (QScrollBar* bar : {scrlAtten, scrlBuffer, scrlSilDetLevel, scrlSilDetTime})
+        connect(bar, &QScrollBar::valueChanged, this, &PropertiesPanel::pushEdits);
+    connect(chkSFNEnabled, &QCheckBox::toggled, this, &PropertiesPanel::pushEdits);
+}
+
+ElementConfig PropertiesPanel::editedConfig() const
+{
+    ElementConfig c;
+    c.name = txtElementName->text();
+    c.ip = txtElementIP->text();
+    c.mask = txtElementMask->text();
+    c.gateway = txtElementGW->text();
+    c.remote = txtRemoteIP->text();
+    c.audioSource = cmbAudioInput->currentIndex();
+    c.audioType = cmbAudioType->currentIndex();
+    c.txType = cmbAudioTX->currentIndex();
+    c.sfn = chkSFNEnabled->isChecked() ? 1 : 0;
+    c.buffer = scrlBuffer->value();
+    c.attenuation = scrlAtten->value();
+    c.silenceMode = cmbSilDetMode->currentIndex();
+    c.silenceLevel = scrlSilDetLevel->value();
+    c.silenceTime = scrlSilDetTime->value();
+    c.mac = m_selection.mac();
+    return c;
+}
+
+void PropertiesPanel::pushEdits()
+{
+    m_selection.setDraft(editedConfig());
+}
+
+void PropertiesPanel::showConfirmation(const ElementConfig& shown)
+{
+    lblSerialNumber->setText(QString::number(shown.serial));
+    lblVersion->setText(shown.version());
+    scrlAtten->setValue(shown.attenuation);
+    scrlBuffer->setValue(shown.buffer);
+    if (shown.silenceMode >= 0)
+        cmbSilDetMode->setCurrentIndex(shown.silenceMode);
+    scrlSilDetLevel->setValue(shown.silenceLevel);
+    scrlSilDetTime->setValue(shown.silenceTime);
 }
 
 void PropertiesPanel::applyTabOrder()
@@ -168,12 +223,12 @@ bool PropertiesPanel::eventFilter(QObject* watched, QEvent* e)
 
 QString PropertiesPanel::selectedMac() const
 {
-    return lblElementMAC->text();
+    return m_selection.mac();
 }
 
 QString PropertiesPanel::elementType() const
 {
-    return lblElementType->text();
+    return m_selection.roleCaption();
 }
 
 void PropertiesPanel::setBufferMaximum(int max)
@@ -183,10 +238,7 @@ void PropertiesPanel::setBufferMaximum(int max)
 
 void PropertiesPanel::setElementType(const QString& caption)
 {
-    if (lblElementType->text() == caption)
-        return;
-    lblElementType->setText(caption);
-    applyRoleLayout();
+    m_selection.setRoleCaption(caption);
 }
 
 void PropertiesPanel::onAddressEdited(QLineEdit* edit)
@@ -233,13 +285,8 @@ void PropertiesPanel::sendAttenuationChange(int position)
     // Only the operator's own change of a decoder's bar reaches the element.
     if (elementType() != kDecoder || !scrlAtten->hasFocus())
         return;
-    if (encodeMac(selectedMac()).isEmpty())
-        return;
-    // The store records what the element was given: a send that did not leave (the link has
-    // already told the operator) leaves the stored attenuation as it was.
-    if (!m_sendAttenuation || !m_sendAttenuation(quint8(std::clamp(position, 0, 255))))
-        return;
-    m_store.write(selectedMac(), keys::att, QString::number(position));
+    if (m_sendAttenuation)
+        m_sendAttenuation(position);
 }
 
 void PropertiesPanel::onBufferChanged(int position)
@@ -311,8 +358,8 @@ void PropertiesPanel::applyAudioRouting()
 
 void PropertiesPanel::clearElementProperties()
 {
-    lblElementType->setText(kNone); // "-" keeps the arrangement: no role layout to run
-    lblElementMAC->setText(kNone);
+    m_selection.clear();
+    m_selection.setRoleCaption(kNone); // "-" keeps the arrangement
     lblSerialNumber->setText(kNone);
     if (m_peers.cmdPing)
         m_peers.cmdPing->setText(QStringLiteral("<Unknown>"));
@@ -327,6 +374,7 @@ void PropertiesPanel::clearElementProperties()
         onAddressEdited(edit);
     for (QComboBox* list : {cmbAudioInput, cmbAudioType, cmbAudioTX})
         list->setCurrentIndex(-1);
+    pushEdits();
 }
 
 } // namespace vexo

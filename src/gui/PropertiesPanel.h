@@ -18,6 +18,8 @@ namespace vexo {
 
 class ElementStore;
 class MessageBoxes;
+class SelectedElement;
+struct ElementConfig;
 
 // Widgets outside the panel that loading and the role layout drive; the main window owns them.
 // Any of them may be missing (null), e.g. in a test of the panel alone.
@@ -39,10 +41,11 @@ class PropertiesPanel : public QGroupBox
 {
     Q_OBJECT
 public:
-    // sendAttenuation sends one AttenuationMessage to the selected element and tells whether it
-    // left; the panel stores the new attenuation only after a successful send.
-    PropertiesPanel(const ElementStore& store, MessageBoxes& boxes, bool gpsdoVariant, PanelPeers peers,
-                    std::function<bool(quint8)> sendAttenuation, QWidget* parent = nullptr);
+    // The panel shows the selected element and tells it every edit. sendAttenuation sends one
+    // AttenuationMessage to the selected element (and stores the value once it left).
+    PropertiesPanel(const ElementStore& store, SelectedElement& selection, MessageBoxes& boxes,
+                    bool gpsdoVariant, PanelPeers peers, std::function<bool(int)> sendAttenuation,
+                    QWidget* parent = nullptr);
 
     // A click on a tree node: fills the panel from the element's store section.
     void loadElement(const QString& nodeText, const QString& key);
@@ -55,8 +58,13 @@ public:
     // The silence-detector fields are editable only while the routing is detected automatically.
     void applyAudioRouting();
 
-    QString selectedMac() const; // caption of lblElementMAC, "-" when none is selected
-    QString elementType() const; // caption of lblElementType
+    QString selectedMac() const; // "-" when none is selected
+    QString elementType() const; // the role caption lblElementType shows
+    // The configuration as the fields hold it now.
+    ElementConfig editedConfig() const;
+    // What the element reported in its confirmation: type, serial, version and the values of the
+    // bars and the routing list.
+    void showConfirmation(const ElementConfig& shown);
     void setBufferMaximum(int max);
     bool gpsdoVariant() const { return m_gpsdoVariant; }
 
@@ -131,12 +139,14 @@ private:
     void loadDecoderAttenuation();
     void showBarValue(QScrollBar* bar);
     void showStoredText(QLineEdit* edit, const QString& value);
+    void pushEdits();
 
     const ElementStore& m_store;
+    SelectedElement& m_selection;
     MessageBoxes& m_boxes;
     bool m_gpsdoVariant;
     PanelPeers m_peers;
-    std::function<bool(quint8)> m_sendAttenuation;
+    std::function<bool(int)> m_sendAttenuation;
 
     QString m_section;           // store section of the element being loaded
     bool m_loading = false;      // the TX type switch takes no part in loading

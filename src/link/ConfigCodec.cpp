@@ -1,6 +1,6 @@
 #include "ConfigCodec.h"
 
-#include <QStringList>
+#include "platform/Numbers.h"
 
 namespace vexo {
 
@@ -44,9 +44,11 @@ QString addressText(const QByteArray& datagram, int offset)
 
 void putAddress(QByteArray& datagram, int offset, const QString& dotted)
 {
-    const QStringList parts = dotted.split(QLatin1Char('.'));
+    quint32 address = 0;
+    if (!parseIPv4(dotted, address))
+        address = 0; // only checked addresses are sent; anything else goes out as 0.0.0.0
     for (int i = 0; i < 4; ++i)
-        datagram[offset + i] = char(i < parts.size() ? parts[i].trimmed().toInt() & 0xFF : 0);
+        datagram[offset + i] = char(address >> (24 - 8 * i));
 }
 
 QString formatElementName(const QString& name)
@@ -64,7 +66,7 @@ QString formatElementName(const QString& name)
     return text;
 }
 
-QByteArray buildConfigRequest(const ConfigRequestFields& f, const QString& roleCaption)
+QByteArray buildConfigRequest(const ElementConfig& f, const QString& roleCaption)
 {
     const bool decoder = roleCaption == QLatin1String("DECODER");
     QByteArray d(decoder ? 40 : 36, '\0');
@@ -86,7 +88,7 @@ QByteArray buildConfigRequest(const ConfigRequestFields& f, const QString& roleC
     return d;
 }
 
-bool parseConfigRequest(const QByteArray& d, ConfigRequestFields& f)
+bool parseConfigRequest(const QByteArray& d, ElementConfig& f)
 {
     if (d.size() != 36 && d.size() != 40)
         return false;
@@ -115,12 +117,7 @@ QByteArray buildAttenuationMessage(quint8 value)
     return d;
 }
 
-QString ReplyRecord::version() const
-{
-    return QStringLiteral("%1.%2").arg(versionMajor).arg(versionMinor);
-}
-
-bool decodeConfigReply(const QByteArray& d, ReplyRecord& r)
+bool decodeConfigReply(const QByteArray& d, ElementConfig& r)
 {
     const int length = int(d.size());
     if (length < kMinConfigReplySize)
@@ -162,7 +159,7 @@ bool decodeConfigReply(const QByteArray& d, ReplyRecord& r)
     return true;
 }
 
-QByteArray buildConfigReply(const ReplyRecord& r)
+QByteArray buildConfigReply(const ElementConfig& r)
 {
     const bool decoder = r.role == 2;
     QByteArray d(decoder ? 48 : 44, '\0');

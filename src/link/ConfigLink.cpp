@@ -1,7 +1,7 @@
 #include "ConfigLink.h"
 
 #include "ConfigCodec.h"
-#include "store/IniFile.h"
+#include "platform/Numbers.h"
 
 #include <QNetworkProxy>
 #include <QPointer>
@@ -46,11 +46,11 @@ Route routeDatagram(qsizetype length)
     return Route::Drop;
 }
 
-ConfigLink::ConfigLink(MessageBoxes& boxes, FatalError& fatal, const ElementStore& store,
-                       std::function<QString()> selectedMac, QHostAddress bindAddress, QObject* parent)
-    : QObject(parent), m_boxes(boxes), m_fatal(fatal), m_store(store), m_selectedMac(std::move(selectedMac)),
+ConfigLink::ConfigLink(MessageBoxes& boxes, FatalError& fatal, const SelectedElement& selection,
+                       QHostAddress bindAddress, QObject* parent)
+    : QObject(parent), m_boxes(boxes), m_fatal(fatal), m_selection(selection),
       m_bindAddress(std::move(bindAddress)), m_socket(new QUdpSocket(this)),
-      m_timerRemoteSent(new QTimer(this)), m_timerGetMAC(new QTimer(this))
+      m_timerRemoteSent(new QTimer(this))
 {
     m_socket->setObjectName(QStringLiteral("udpClient"));
     // Elements sit on the local network: no proxy applies, and asking the system for one at
@@ -60,13 +60,9 @@ ConfigLink::ConfigLink(MessageBoxes& boxes, FatalError& fatal, const ElementStor
     m_timerRemoteSent->setInterval(kRemoteSentIntervalMs);
     m_timerRemoteSent->setSingleShot(true);
     m_timerRemoteSent->setTimerType(Qt::PreciseTimer);
-    m_timerGetMAC->setObjectName(QStringLiteral("timerGetMAC"));
-    m_timerGetMAC->setInterval(kGetMacIntervalMs);
-    m_timerGetMAC->setTimerType(Qt::PreciseTimer);
 
     connect(m_socket, &QUdpSocket::readyRead, this, [this] { readPending(); });
     connect(m_timerRemoteSent, &QTimer::timeout, this, &ConfigLink::onTimerRemoteSent);
-    connect(m_timerGetMAC, &QTimer::timeout, this, &ConfigLink::onTimerGetMAC);
 
     // A fatal error elsewhere closes this socket before the program ends.
     QPointer<ConfigLink> self(this);
@@ -123,7 +119,6 @@ bool ConfigLink::bindConfigPort()
 void ConfigLink::close()
 {
     m_timerRemoteSent->stop();
-    m_timerGetMAC->stop();
     m_socket->close();
 }
 
@@ -131,12 +126,9 @@ bool ConfigLink::resolveDestination(QHostAddress& address)
 {
     // The stored text is dotted decimal, blanks around a part allowed: build the address from
     // the four numbers rather than hand the text to a parser with other rules.
-    if (m_remoteHost.trimmed().isEmpty() || !isValidIp(m_remoteHost))
-        return false;
-    const QStringList parts = m_remoteHost.split(QLatin1Char('.'));
     quint32 value = 0;
-    for (const QString& part : parts)
-        value = (value << 8) | (quint32(part.trimmed().toInt()) & 0xFF);
+    if (!parseIPv4(m_remoteHost, value))
+        return false;
     address = QHostAddress(value);
     return true;
 }
@@ -160,7 +152,7 @@ bool ConfigLink::sendToSelected(const QByteArray& message, quint16 port)
         return false;
     }
     m_remotePort = port;
-    m_remoteHost = ReadFromINI(encodeMac(m_selectedMac()), keys::ip, m_store.path(), QString());
+    m_remoteHost = m_selection.ip();
 
     QHostAddress address;
     if (!resolveDestination(address)) {
@@ -280,7 +272,7 @@ void ConfigLink::enqueue(const QByteArray& datagram)
         ++m_droppedReplies;
         return;
     }
-    m_queue.push_back(QueuedReply{datagram, AutoDiscoverAwaiting});
+    m_queue.push_back(QueuedReply{datagram, m_discoveryAwaiting, ++m_sequence});
     m_peakQueued = qMax(m_peakQueued, int(m_queue.size()));
     scheduleDispatch();
 }
@@ -296,31 +288,36 @@ void ConfigLink::scheduleDispatch()
 void ConfigLink::dispatch()
 {
     m_dispatchScheduled = false;
-    if (m_dispatching)
-        return; // the loop below is running further out and takes the new reply next
+    if (m_dispatching || m_handling)
+        return; // the loop below, or the handler's end, takes the new reply next
     if (!m_handler || m_queue.empty())
         return;
     m_dispatching = true;
     QPointer<ConfigLink> self(this);
-    while (m_handler && !m_queue.empty()) {
+    while (m_handler && !m_queue.empty() && !m_handling) {
         // The handler gets its own copy: nothing it holds changes while it waits.
         const QueuedReply reply = std::move(m_queue.front());
         m_queue.pop_front();
+        m_handling = true;
         auto handler = m_handler;
         handler(reply);
         if (!self)
             return;
     }
     m_dispatching = false;
-    if (m_queue.empty())
+    if (!m_handling && m_queue.empty())
         emit replyQueueIdle();
 }
 
-void ConfigLink::startMacWait(quint8 limit)
+void ConfigLink::replyHandled()
 {
-    MacWaitLimit = limit;
-    if (!m_timerGetMAC->isActive())
-        m_timerGetMAC->start();
+    m_handling = false;
+    if (m_dispatching)
+        return; // back in the loop of dispatch()
+    if (!m_queue.empty())
+        scheduleDispatch();
+    else
+        emit replyQueueIdle();
 }
 
 void ConfigLink::onTimerRemoteSent()
@@ -329,18 +326,7 @@ void ConfigLink::onTimerRemoteSent()
     m_boxes.critical(
         QStringLiteral("Error!"),
         QStringLiteral("Waiting for a response from Network Element has timed out!\rCannot save."));
-}
-
-void ConfigLink::onTimerGetMAC()
-{
-    // Counted in a wider type: a limit of 255 must still end the wait.
-    const int ticks = int(MacWaitTicks) + 1;
-    if (ticks > int(MacWaitLimit)) {
-        m_timerGetMAC->stop();
-        MacWaitTicks = 0;
-    } else {
-        MacWaitTicks = quint8(ticks);
-    }
+    emit configReplyTimedOut();
 }
 
 } // namespace vexo

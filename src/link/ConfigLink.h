@@ -3,6 +3,7 @@
 #include "platform/FatalError.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -40,16 +41,17 @@ struct QueuedReply
 {
     QByteArray datagram;
     bool discovery = false;
+    quint64 sequence = 0; // arrival order, from 1
 };
 
 // The configuration socket `udpClient` (local UDP port 2976) with its two timers.
 //
 // Every send to an element closes the socket and binds it again to 2976, so that each datagram
 // leaves from the port the elements answer to. Arrivals are routed by length; configuration
-// replies are read at once into a bounded FIFO and handed to the reply handler one at a time.
-// A handler that keeps the event loop running (message boxes, MAC lookup retries) therefore
-// never sees a second reply before it has returned: replies that arrive meanwhile are only
-// queued, and the dispatch loop hands them over afterwards.
+// replies are read at once into a bounded FIFO and handed to the reply handler one at a time:
+// the next one only after the handler has said it is done with the last (replyHandled()). A
+// handler that waits (a message box, the MAC lookup retries) therefore never sees a second reply
+// before it has finished: replies that arrive meanwhile are only queued.
 class ConfigLink : public QObject
 {
     Q_OBJECT
@@ -61,11 +63,9 @@ public:
     // per-datagram overhead, with a wide margin.
     static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
     static constexpr int kRemoteSentIntervalMs = 3000;
-    static constexpr int kGetMacIntervalMs = 500;
 
-    ConfigLink(MessageBoxes& boxes, FatalError& fatal, const ElementStore& store,
-               std::function<QString()> selectedMac, QHostAddress bindAddress = QHostAddress::AnyIPv4,
-               QObject* parent = nullptr);
+    ConfigLink(MessageBoxes& boxes, FatalError& fatal, const SelectedElement& selection,
+               QHostAddress bindAddress = QHostAddress::AnyIPv4, QObject* parent = nullptr);
     ~ConfigLink() override;
 
     // Start-up bind to local port 2976. False on failure; the caller reports it.
@@ -91,14 +91,22 @@ public:
     bool sendPaging();
 
     // Set by discovery while paging replies are awaited; recorded with each queued reply.
-    bool AutoDiscoverAwaiting = false;
+    bool discoveryAwaiting() const { return m_discoveryAwaiting; }
+    void setDiscoveryAwaiting(bool awaiting) { m_discoveryAwaiting = awaiting; }
 
+    // The handler takes one reply at a time and calls replyHandled() when it is done with it,
+    // at once or later; no other reply is handed over in between.
     void setReplyHandler(std::function<void(const QueuedReply&)> handler);
+    void replyHandled();
+    // Whether a reply is with the handler now.
+    bool isHandling() const { return m_handling; }
+    // Sequence number of the last reply queued.
+    quint64 lastSequence() const { return m_sequence; }
     int queuedReplies() const { return int(m_queue.size()); }
     // Highest queue length seen, and replies refused because the queue was full.
     int peakQueuedReplies() const { return m_peakQueued; }
     quint64 droppedReplies() const { return m_droppedReplies; }
-    bool isDispatching() const { return m_dispatching; }
+    bool isDispatching() const { return m_dispatching || m_handling; }
 
     // Takes one arrived datagram: the path of every datagram the socket reads. Level replies are
     // signalled, configuration replies of at least 40 bytes are queued and dispatched, the rest
@@ -107,23 +115,17 @@ public:
 
     QUdpSocket* udpClient() const { return m_socket; }
     QTimer* timerRemoteSent() const { return m_timerRemoteSent; }
-    QTimer* timerGetMAC() const { return m_timerGetMAC; }
     // What the kernel granted for the receive buffer after the last bind (0 if not bound).
     int receiveBufferSize() const;
 
-    quint8 MacWaitTicks = 0;
-    quint8 MacWaitLimit = 0;
-    // For the reply handler: sets the limit and starts `timerGetMAC` unless it already runs
-    // (a lookup that starts while an earlier one's wait runs gets what is left of it).
-    void startMacWait(quint8 limit);
-
 public slots:
-    // The timer ticks, callable directly so a test need not wait for real time.
+    // The time-out of a configuration send, callable directly so a test need not wait.
     void onTimerRemoteSent();
-    void onTimerGetMAC();
 
 signals:
     void levelReply(const QByteArray& datagram);
+    // No answer came within 3000 ms of a configuration send (after its message).
+    void configReplyTimedOut();
     // The queue became empty after replies were handled.
     void replyQueueIdle();
 
@@ -144,13 +146,11 @@ private:
 
     MessageBoxes& m_boxes;
     FatalError& m_fatal;
-    const ElementStore& m_store;
-    std::function<QString()> m_selectedMac;
+    const SelectedElement& m_selection;
     QHostAddress m_bindAddress;
 
     QUdpSocket* m_socket;
     QTimer* m_timerRemoteSent;
-    QTimer* m_timerGetMAC;
 
     QString m_remoteHost;
     quint16 m_remotePort = 2976;
@@ -158,6 +158,9 @@ private:
     std::function<void(const QueuedReply&)> m_handler;
     std::deque<QueuedReply> m_queue;
     bool m_dispatching = false;
+    bool m_handling = false;
+    bool m_discoveryAwaiting = false;
+    quint64 m_sequence = 0;
     bool m_dispatchScheduled = false;
     int m_peakQueued = 0;
     quint64 m_droppedReplies = 0;

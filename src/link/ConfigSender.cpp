@@ -2,25 +2,25 @@
 
 #include "ConfigCodec.h"
 #include "ConfigLink.h"
-#include "EditorPort.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 namespace vexo {
 
 ConfigSender::ConfigSender(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes,
-                           EditorPort& editor)
-    : m_link(link), m_store(store), m_boxes(boxes), m_editor(editor)
+                           const SelectedElement& selection)
+    : m_link(link), m_store(store), m_boxes(boxes), m_selection(selection)
 {
 }
 
 void ConfigSender::saveChanges()
 {
-    const EditorValues ev = m_editor.editorValues();
+    const ElementConfig& ev = m_selection.draft();
     const char* problem = nullptr;
-    if (ev.selectedMac == QLatin1String("-"))
+    if (!m_selection.isSelected())
         problem = "No Network Element selected!";
-    else if (ev.audioInput < 0 || ev.audioType < 0 || ev.audioTx < 0)
+    else if (ev.audioSource < 0 || ev.audioType < 0 || ev.txType < 0)
         problem = "Please verify that all audio fields are correct!";
     else if (ev.name.isEmpty())
         problem = "Please verify that the name field is correct!";
@@ -42,24 +42,13 @@ void ConfigSender::saveChanges()
 
 bool ConfigSender::sendConfiguration()
 {
-    const EditorValues ev = m_editor.editorValues();
-    ConfigRequestFields f;
-    f.ip = ev.ip;
-    f.mask = ev.mask;
-    f.gateway = ev.gateway;
-    f.remote = ev.remote;
-    f.audioSource = quint8(ev.audioInput);
-    f.audioType = quint8(ev.audioType);
-    f.txType = quint8(ev.audioTx);
-    f.sfn = ev.sfn ? 1 : 0;
-    f.name = ev.name;
-    f.buffer = quint8(ev.buffer);
-    // A decoder panel always has a routing selected after loading; without one, automatic
-    // detection is the one safe choice to send.
-    f.silenceMode = quint8(ev.silenceMode < 0 ? 0 : ev.silenceMode);
-    f.silenceLevel = quint8(ev.silenceLevel);
-    f.silenceTime = quint8(ev.silenceTime);
-    return m_link.sendToSelected(buildConfigRequest(f, ev.elementType), kConfigPort);
+    ElementConfig request = m_selection.draft();
+    request.sfn = request.sfn ? 1 : 0;
+    // A decoder always has a routing selected after loading; without one, automatic detection
+    // is the one safe choice to send.
+    if (request.silenceMode < 0)
+        request.silenceMode = 0;
+    return m_link.sendToSelected(buildConfigRequest(request, m_selection.roleCaption()), kConfigPort);
 }
 
 } // namespace vexo

@@ -3,16 +3,17 @@
 namespace vexo {
 
 class ConfigLink;
-class EditorPort;
 class ElementStore;
 class MessageBoxes;
+class SelectedElement;
 
-// "Save changes": checks the panel, asks, and sends the whole configuration to the selected
-// element. The element's answer completes the save (ReplyHandler).
+// "Save changes": checks the configuration being edited, asks, and sends it whole to the
+// selected element. The element's answer completes the save (ReplyHandler).
 class ConfigSender
 {
 public:
-    ConfigSender(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes, EditorPort& editor);
+    ConfigSender(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes,
+                 const SelectedElement& selection);
 
     void saveChanges();
     // True when the request left.
@@ -22,7 +23,7 @@ private:
     ConfigLink& m_link;
     const ElementStore& m_store;
     MessageBoxes& m_boxes;
-    EditorPort& m_editor;
+    const SelectedElement& m_selection;
 };
 
 } // namespace vexo

@@ -1,15 +1,15 @@
 #include "ReplyHandler.h"
 
-#include "EditorPort.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
+#include "store/SelectedElement.h"
 
-#include <QCoreApplication>
 #include <QList>
 #include <QPair>
 #include <QTimer>
 
+#include <algorithm>
 #include <utility>
 
 namespace vexo {
@@ -20,47 +20,132 @@ QString storeWriteFailedText()
         "The local database in your computer could not be written.\rCannot save this element info.");
 }
 
-ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, MessageBoxes& boxes,
-                           EditorPort& editor, MacLookup getRemoteMac, std::function<void()> loadConfig)
-    : m_link(link), m_store(store), m_boxes(boxes), m_editor(editor), m_getRemoteMac(std::move(getRemoteMac)),
-      m_loadConfig(std::move(loadConfig))
+ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, SelectedElement& selection,
+                           MessageBoxes& boxes, MacLookup getRemoteMac, ValueRanges ranges, QObject* parent)
+    : QObject(parent), m_link(link), m_store(store), m_selection(selection), m_boxes(boxes),
+      m_getRemoteMac(std::move(getRemoteMac)), m_ranges(ranges), m_timerGetMAC(new QTimer(this)),
+      m_retry(new QTimer(this))
 {
+    m_timerGetMAC->setObjectName(QStringLiteral("timerGetMAC"));
+    m_timerGetMAC->setInterval(kGetMacIntervalMs);
+    m_timerGetMAC->setTimerType(Qt::PreciseTimer);
+    connect(m_timerGetMAC, &QTimer::timeout, this, &ReplyHandler::onTimerGetMAC);
+    // The next attempt as soon as the event loop has dealt with what is waiting: an attempt
+    // itself waits briefly for the neighbour table to change.
+    m_retry->setSingleShot(true);
+    m_retry->setInterval(0);
+    connect(m_retry, &QTimer::timeout, this, [this] {
+        if (m_identifying && tryIdentify())
+            identified(true);
+        else if (m_identifying)
+            m_retry->start();
+    });
 }
 
 void ReplyHandler::corrupted(const QString& field)
 {
-    m_boxes.critical(
-        kAppTitle,
-        QStringLiteral("An error occured while retrieving '%1':\rFeedback is corrupted.").arg(field));
+    const QString text =
+        QStringLiteral("An error occured while retrieving '%1':\rFeedback is corrupted.").arg(field);
+    // Arrived while the same message was on screen: counted, not one more box.
+    if (text == m_lastFaultText && m_current.sequence <= m_faultShownUpTo) {
+        ++m_suppressed;
+        return;
+    }
+    reportSuppressed();
+    m_lastFaultText = text;
+    m_boxes.critical(kAppTitle, text);
+    m_faultShownUpTo = m_link.lastSequence();
+}
+
+void ReplyHandler::reportSuppressed()
+{
+    if (m_suppressed == 0)
+        return;
+    const QString text =
+        m_lastFaultText +
+        QStringLiteral("\r%1 more replies with the same fault were dropped.").arg(m_suppressed);
+    m_suppressed = 0;
+    m_boxes.critical(kAppTitle, text);
+    m_faultShownUpTo = m_link.lastSequence();
 }
 
 void ReplyHandler::handleConfigReply(const QueuedReply& reply)
 {
+    m_current = reply;
     // Whatever this reply does next, the store holds every element discovered before it.
     if (!reply.discovery)
         flushDiscovered();
     // A reply without a serial number cannot name an element: it is not looked at.
     if (!decodeConfigReply(reply.datagram, m_record)) {
-        if (m_link.queuedReplies() == 0)
-            flushDiscovered();
+        finishReply(false);
         return;
     }
-    // From here on this handling works on its own copy: a reply handled while this one waits
+    // From here on this handling works on its own copy: a reply decoded while this one waits
     // decodes into the kept record, not into ours.
-    ReplyRecord r = m_record;
-    if (checkRecord(r)) {
-        m_link.timerRemoteSent()->stop();
-        if (identify(r)) {
-            if (reply.discovery)
-                storeDiscovered(r);
-            else
-                confirm(r);
-        }
+    m_working = m_record;
+    if (!checkRecord(m_working)) {
+        finishReply();
+        return;
     }
-    if (!reply.discovery)
-        m_loadConfig();
-    else if (m_link.queuedReplies() == 0 || m_unstored.size() >= kStoreBatch)
+    m_link.timerRemoteSent()->stop();
+    startIdentifying();
+}
+
+void ReplyHandler::startIdentifying()
+{
+    m_identifying = true;
+    // A wait that is still running from an earlier lookup is not restarted: this lookup gets
+    // what is left of it.
+    if (!m_timerGetMAC->isActive())
+        m_timerGetMAC->start();
+    if (tryIdentify())
+        identified(true);
+    else
+        m_retry->start();
+}
+
+bool ReplyHandler::tryIdentify()
+{
+    QString mac;
+    if (!m_getRemoteMac(m_working.ip, mac))
+        return false;
+    m_working.mac = mac;
+    return true;
+}
+
+void ReplyHandler::onTimerGetMAC()
+{
+    if (++m_macTicks > kGetMacTicks) {
+        m_timerGetMAC->stop();
+        m_macTicks = 0;
+        if (m_identifying)
+            identified(false);
+    }
+}
+
+void ReplyHandler::identified(bool found)
+{
+    m_identifying = false;
+    m_retry->stop();
+    if (!found || m_working.mac.isEmpty())
+        corrupted(QStringLiteral("Element MAC"));
+    else if (m_current.discovery)
+        storeDiscovered(m_working);
+    else
+        confirm(m_working);
+    finishReply();
+}
+
+void ReplyHandler::finishReply(bool looked)
+{
+    if (!m_current.discovery) {
+        if (looked)
+            emit storeChanged();
+    } else if (m_link.queuedReplies() == 0 || m_unstored.size() >= kStoreBatch)
         flushDiscovered();
+    if (m_link.queuedReplies() == 0)
+        reportSuppressed();
+    m_link.replyHandled();
 }
 
 void ReplyHandler::flushDiscovered()
@@ -73,9 +158,10 @@ void ReplyHandler::flushDiscovered()
         return;
     }
     m_discovered += int(batch.size());
+    emit elementsDiscovered(m_discovered);
 }
 
-bool ReplyHandler::checkRecord(const ReplyRecord& r)
+bool ReplyHandler::checkRecord(const ElementConfig& r)
 {
     const struct
     {
@@ -97,58 +183,17 @@ bool ReplyHandler::checkRecord(const ReplyRecord& r)
     return true;
 }
 
-bool ReplyHandler::identify(ReplyRecord& r)
+void ReplyHandler::storeDiscovered(const ElementConfig& r)
 {
-    m_link.startMacWait(40);
-    QString mac;
-    bool found = false;
-    for (;;) {
-        if (m_getRemoteMac(r.ip, mac)) {
-            found = true;
-            break;
-        }
-        QCoreApplication::processEvents();
-        if (!m_link.timerGetMAC()->isActive())
-            break;
-    }
-    if (!found || mac.isEmpty()) {
-        corrupted(QStringLiteral("Element MAC"));
-        return false;
-    }
-    r.mac = mac;
-    return true;
-}
-
-void ReplyHandler::storeDiscovered(const ReplyRecord& r)
-{
-    QList<QPair<QString, QString>> values = {
-        {keys::name, formatElementName(r.name)},
-        {keys::ip, r.ip},
-        {keys::mask, r.mask},
-        {keys::gw, r.gateway},
-        {keys::input, QString::number(r.audioSource)},
-        {keys::type, QString::number(r.audioType)},
-        {keys::tx, QString::number(r.txType)},
-        {(r.txType > 0 || r.role == 2) ? keys::multi : keys::remote, r.remote},
-        {keys::role, QString::number(r.role)},
-        {keys::sn, QString::number(r.serial)},
-        {keys::ver, r.version()},
-        {keys::sfn, QString::number(r.sfn)},
-        {keys::buf, QString::number(r.buffer)},
-    };
-    if (r.role == 2) {
-        values.append({keys::att, QString::number(r.attenuation)});
-        values.append({keys::sdm, QString::number(r.silenceMode)});
-        values.append({keys::sdl, QString::number(r.silenceLevel)});
-        values.append({keys::sdt, QString::number(r.silenceTime)});
-    }
+    ElementConfig stored = r;
+    stored.name = formatElementName(r.name);
     // All keys of a reply in one write: an element is never half stored.
-    m_unstored.append({encodeMac(r.mac), values});
+    m_unstored.append({encodeMac(r.mac), discoveredSectionValues(stored)});
 }
 
-void ReplyHandler::confirm(const ReplyRecord& r)
+void ReplyHandler::confirm(const ElementConfig& r)
 {
-    if (m_editor.editorValues().selectedMac != r.mac) {
+    if (m_selection.mac() != r.mac) {
         m_boxes.critical(
             kAppTitle,
             QStringLiteral("The response received does not match the selected element.\rCannot save this "
@@ -169,20 +214,21 @@ void ReplyHandler::confirm(const ReplyRecord& r)
     };
     auto savingFailed = [&](const QString& field) {
         mismatch = true;
+        emit fieldMismatch(field);
         m_boxes.critical(
             kAppTitle,
             QStringLiteral("An error occured while saving '%1':\rFeedback is corrupted.").arg(field));
     };
 
-    // The panel is read as it is now: edits made since the send count as mismatches.
-    const EditorValues ev = m_editor.editorValues();
+    // The edited configuration as it is now: edits made since the send count as mismatches.
+    const ElementConfig ev = m_selection.draft();
     if (r.name.trimmed().toUpper() == ev.name.trimmed().toUpper())
         write(keys::name, formatElementName(ev.name));
     else
         savingFailed(QStringLiteral("Element Name"));
     const struct
     {
-        QString editor;
+        QString edited;
         QString reply;
         const QString& key;
         const char* field;
@@ -192,72 +238,66 @@ void ReplyHandler::confirm(const ReplyRecord& r)
         {ev.gateway, r.gateway, keys::gw, "Element GW"},
     };
     for (const auto& t : texts) {
-        if (t.editor == t.reply)
-            write(t.key, t.editor);
+        if (t.edited == t.reply)
+            write(t.key, t.edited);
         else
             savingFailed(QString::fromLatin1(t.field));
     }
     const struct
     {
-        int editor;
+        int edited;
         int reply;
         const QString& key;
         const char* field;
     } lists[] = {
-        {ev.audioInput, r.audioSource, keys::input, "Audio Input"},
+        {ev.audioSource, r.audioSource, keys::input, "Audio Input"},
         {ev.audioType, r.audioType, keys::type, "Audio Type"},
-        {ev.audioTx, r.txType, keys::tx, "Audio TX"},
+        {ev.txType, r.txType, keys::tx, "Audio TX"},
     };
     for (const auto& l : lists) {
-        if (l.editor == l.reply)
-            write(l.key, QString::number(l.editor));
+        if (l.edited == l.reply)
+            write(l.key, QString::number(l.edited));
         else
             savingFailed(QString::fromLatin1(l.field));
     }
 
     write(keys::role, QString::number(r.role));
-    m_editor.setElementType(roleCaption(r.role));
+    m_selection.setRoleCaption(roleCaption(r.role));
     if (r.role != 1 && r.role != 2)
         mismatch = true; // an element that does not say what it is was not configured as asked
 
-    const bool multicast = r.txType > 0 || r.role == 2;
     if (ev.remote == r.remote)
-        write(multicast ? keys::multi : keys::remote, ev.remote);
+        write(r.remoteIsMulticast() ? keys::multi : keys::remote, ev.remote);
     else
-        savingFailed(multicast ? QStringLiteral("Multicast IP") : QStringLiteral("Remote IP"));
+        savingFailed(r.remoteIsMulticast() ? QStringLiteral("Multicast IP") : QStringLiteral("Remote IP"));
 
-    m_editor.setSerialNumber(QString::number(r.serial));
+    // What the element reported, within what the panel can show.
+    ElementConfig shown = r;
     write(keys::sn, QString::number(r.serial));
-    m_editor.setVersion(r.version());
     write(keys::ver, r.version());
-
-    const int attenuation = std::max(int(r.attenuation), m_editor.attenuationRange().minimum);
-    m_editor.putAttenuation(attenuation);
-    write(keys::att, QString::number(attenuation));
-
-    const int buffer = std::min(int(r.buffer), m_editor.bufferRange().maximum);
-    m_editor.putBuffer(buffer);
-    write(keys::buf, QString::number(buffer));
-
+    shown.attenuation = std::max(r.attenuation, m_ranges.attenuationMinimum);
+    write(keys::att, QString::number(shown.attenuation));
+    shown.buffer = std::min(r.buffer, m_ranges.bufferMaximum);
+    write(keys::buf, QString::number(shown.buffer));
     write(keys::sfn, QString::number(r.sfn > 1 ? 0 : r.sfn));
-
-    if (r.silenceMode < m_editor.silenceModeCount())
-        m_editor.putSilenceMode(r.silenceMode);
+    if (r.silenceMode >= m_ranges.silenceModes)
+        shown.silenceMode = -1; // no such choice: the list keeps what it shows
     write(keys::sdm, QString::number(r.silenceMode));
-
-    const int level = m_editor.silenceLevelRange().clamp(r.silenceLevel);
-    const int time = m_editor.silenceTimeRange().clamp(r.silenceTime);
-    m_editor.putSilenceLevel(level);
-    m_editor.putSilenceTime(time);
-    write(keys::sdl, QString::number(level));
-    write(keys::sdt, QString::number(time));
+    shown.silenceLevel =
+        std::clamp(r.silenceLevel, m_ranges.silenceLevelMinimum, m_ranges.silenceLevelMaximum);
+    shown.silenceTime = std::clamp(r.silenceTime, m_ranges.silenceTimeMinimum, m_ranges.silenceTimeMaximum);
+    write(keys::sdl, QString::number(shown.silenceLevel));
+    write(keys::sdt, QString::number(shown.silenceTime));
+    emit confirmationApplied(shown);
 
     // Success is only claimed for what actually reached the store.
-    if (writeFailed)
+    if (writeFailed) {
         m_boxes.critical(kAppTitle, storeWriteFailedText());
-    else if (!mismatch)
+    } else if (!mismatch) {
+        emit configurationConfirmed();
         m_boxes.information(QStringLiteral("Configuration changed"),
                             QStringLiteral("New configuration has been sucessfuly saved and loaded!"));
+    }
 }
 
 } // namespace vexo

@@ -1,5 +1,7 @@
 #include "MeasureLink.h"
 
+#include "platform/Numbers.h"
+
 #include "MeasureCodec.h"
 #include "platform/MessageBoxes.h"
 
@@ -42,13 +44,9 @@ bool MeasureLink::send(const QByteArray& request, QString* problem)
         return failed(QStringLiteral("No IP address is stored for this element."));
     if (!isValidIp(ip))
         return failed(QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip));
-    // The store accepts blanks around each part; the socket wants them gone.
-    QStringList parts = ip.split(QLatin1Char('.'));
-    for (QString& part : parts)
-        part = QString::number(part.trimmed().toInt());
-    const QHostAddress host(parts.join(QLatin1Char('.')));
-    if (host.isNull())
-        return failed(QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip));
+    quint32 address = 0;
+    parseIPv4(ip, address);
+    const QHostAddress host(address);
     if (m_socket.writeDatagram(request, host, kMeasurePort) != request.size())
         return failed(
             QStringLiteral("Sending to %1 failed: %2").arg(host.toString(), m_socket.errorString()));

@@ -18,30 +18,6 @@
 
 namespace vexo {
 
-bool parseIPv4(const QString& text, quint32& ipv4)
-{
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    quint32 value = 0;
-    for (const QString& part : parts) {
-        const QString p = part.trimmed();
-        if (p.isEmpty() || p.size() > 10)
-            return false;
-        quint32 byte = 0;
-        for (QChar c : p) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-            byte = byte * 10 + static_cast<quint32>(c.unicode() - '0');
-            if (byte > 255)
-                return false;
-        }
-        value = (value << 8) | byte;
-    }
-    ipv4 = value;
-    return true;
-}
-
 namespace {
 
 // Closes a descriptor when the attempt ends, whichever way it ends.

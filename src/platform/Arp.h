@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Numbers.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
@@ -39,11 +41,5 @@ private:
     quint32 m_lastProvoked = 0;
     QElapsedTimer m_sinceProvoked;
 };
-
-// Dotted-decimal IPv4 text (four decimal parts, each 0..255, blanks around a part allowed, the
-// texts isValidIp accepts) to a host-order address. The shorthand forms of inet_aton ("10.0.0", "10.1", hex,
-// octal) are refused: a typing slip such as "10.0.0" must not become a request to the network address
-// 10.0.0.0, and no other place of the station accepts anything but four parts.
-bool parseIPv4(const QString& text, quint32& ipv4);
 
 } // namespace vexo

@@ -1,9 +1,11 @@
 #include "ElementStore.h"
 
 #include "IniFile.h"
+#include "platform/Numbers.h"
 
 #include <QFileInfo>
 #include <QHash>
+#include <QSaveFile>
 #include <QStringList>
 
 namespace vexo {
@@ -59,23 +61,8 @@ QString decodeMac(const QString& section)
 
 bool isValidIp(const QString& text)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
-    for (const QString& part : parts) {
-        const QString p = part.trimmed();
-        if (p.isEmpty())
-            return false;
-        for (QChar c : p) {
-            if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-                return false;
-        }
-        bool ok = false;
-        const int v = p.toInt(&ok);
-        if (!ok || v > 255)
-            return false;
-    }
-    return true;
+    quint32 address = 0;
+    return parseIPv4(text, address);
 }
 
 int storedInt(const QString& text, bool* ok)
@@ -105,6 +92,12 @@ bool ElementStore::write(const QString& macText, const QString& key, const QStri
 int ElementStore::lineCount(const QString& macText) const
 {
     return GetSectionKeyCount(encodeMac(macText), m_path);
+}
+
+bool ElementStore::recreate() const
+{
+    QSaveFile file(m_path);
+    return file.open(QIODevice::WriteOnly) && file.commit();
 }
 
 } // namespace vexo

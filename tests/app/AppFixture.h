@@ -2,39 +2,14 @@
 
 #include "Fakes.h"
 #include "TestUtil.h"
+#include "core/Station.h"
 #include "gui/MainWindow.h"
-#include "platform/Arp.h"
-#include "platform/Icmp.h"
 #include "platform/InstanceGuard.h"
 
 #include <QHash>
 #include <QTemporaryDir>
 
 #include <memory>
-
-class FakeArp : public vexo::Arp
-{
-public:
-    bool resolve(quint32 ipv4, QByteArray& hw) override
-    {
-        ++calls;
-        auto it = table.constFind(ipv4);
-        if (it == table.constEnd())
-            return false;
-        hw = *it;
-        return true;
-    }
-    QHash<quint32, QByteArray> table;
-    int calls = 0;
-};
-
-class FakeIcmp : public vexo::Icmp
-{
-public:
-    bool startup() override { return true; }
-    void cleanup() override {}
-    Reply echo(quint32, const QByteArray&, int) override { return Reply{0, 1}; }
-};
 
 class FakeInstanceGuard : public vexo::InstanceGuard
 {

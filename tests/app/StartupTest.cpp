@@ -18,6 +18,8 @@
 #include <QUdpSocket>
 #include <QtTest/QTest>
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 using namespace vexo;
@@ -50,6 +52,7 @@ TEST(Startup, TitleAndBufferRangeFollowTheGpsSwitch)
                  {{"Gps"}, true}, {{"GPS2"}, false}, {{"GPS", "x"}, false}};
     for (const auto& c : cases) {
         AppFixture f;
+        ASSERT_TRUE(writeFile(f.storePath(), "[0050C2000002]\nNAME=TX\nROLE=2\nBUF=4\nSFN=0\n"));
         MainWindow& w = f.make(c.args);
         EXPECT_EQ(w.windowTitle(), "Vexolink NMS - Korvanta Broadcast");
         ASSERT_TRUE(w.startUp());
@@ -57,6 +60,10 @@ TEST(Startup, TitleAndBufferRangeFollowTheGpsSwitch)
         EXPECT_EQ(w.windowTitle(), c.gpsdo ? "Vexolink NMS v.3.4.4 [GPSDO version] - Korvanta Broadcast"
                                            : "Vexolink NMS v.3.4.4 - Korvanta Broadcast");
         EXPECT_EQ(w.frmProperties->scrlBuffer->maximum(), c.gpsdo ? 23 : 22);
+        // The latency beside a decoder's buffer counts the variant's shorter offset.
+        QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {},
+                          w.TreeView1->visualItemRect(w.TreeView1->topLevelItem(0)).center());
+        EXPECT_EQ(w.frmProperties->lblLatency->text(), c.gpsdo ? "12.5mS" : "15mS");
     }
 }
 
@@ -94,7 +101,7 @@ TEST(Startup, ShellLayoutAndInitialStates)
     EXPECT_EQ(w.lblVolume->text(), "-oodBFS");
     EXPECT_FALSE(w.chkGetVolume->isVisibleTo(&w));
     EXPECT_EQ(w.frmProperties->selectedMac(), "-");
-    EXPECT_EQ(w.link().udpClient()->localPort(), 2976);
+    EXPECT_EQ(w.station().link().udpClient()->localPort(), 2976);
 }
 
 TEST(Startup, EmptyStoreMessagesBeforeTheWindowShows)
@@ -131,7 +138,7 @@ TEST(Startup, SecondInstanceIsRefusedBeforeAnythingElse)
     EXPECT_EQ(f.boxes.shown[0].icon, MsgIcon::Information);
     EXPECT_EQ(f.boxes.shown[0].text,
               "Korvanta Vexolink NMS is already running (check the icon in system tray)!");
-    EXPECT_FALSE(w.link().udpClient()->state() == QAbstractSocket::BoundState);
+    EXPECT_FALSE(w.station().link().udpClient()->state() == QAbstractSocket::BoundState);
     EXPECT_TRUE(f.settings.values.isEmpty());
 }
 
@@ -226,7 +233,7 @@ TEST(Startup, ClosingTheWindowClosesTheSocketAndWritesNothing)
     w.show();
     const int writes = f.settings.writes;
     w.close();
-    EXPECT_EQ(w.link().udpClient()->state(), QAbstractSocket::UnconnectedState);
+    EXPECT_EQ(w.station().link().udpClient()->state(), QAbstractSocket::UnconnectedState);
     EXPECT_EQ(readFile(f.storePath()), QByteArray("[0050C2000001]\nNAME=AAA\nROLE=1\n"));
     EXPECT_EQ(f.settings.writes, writes);
 }

@@ -61,7 +61,7 @@ protected:
             const QJsonObject s = lab.stateObject(i);
             const QString mac = e.mac;
             auto put = [&](const QString& key, const QString& value) {
-                window->store().write(mac, key, value);
+                window->station().store().write(mac, key, value);
             };
             put(keys::name, e.name);
             put(keys::ip, e.ip);
@@ -104,7 +104,7 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
 
     // GIVEN a send that set the socket's remote endpoint before the discovery
     f.boxes.clear();
-    window->link().setRemote(lab.elements()[0].ip, 2977);
+    window->station().link().setRemote(lab.elements()[0].ip, 2977);
     QUdpSocket capture;
     ASSERT_TRUE(capture.bind(QHostAddress::AnyIPv4, 1901, QUdpSocket::ShareAddress));
 
@@ -127,8 +127,8 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
     EXPECT_EQ(paging.data(), QByteArray("IPMPXSTL KORVANTA PAGING REQUEST"));
     EXPECT_EQ(paging.senderPort(), 2976);
     EXPECT_EQ(paging.destinationAddress(), QHostAddress("255.255.255.255"));
-    EXPECT_EQ(window->link().remoteHost(), lab.elements()[0].ip);
-    EXPECT_EQ(window->link().remotePort(), 2977);
+    EXPECT_EQ(window->station().link().remoteHost(), lab.elements()[0].ip);
+    EXPECT_EQ(window->station().link().remotePort(), 2977);
 
     const QByteArray file = readFile(f.storePath());
     EXPECT_EQ(LoadIniSectionsArray(f.storePath()).size(), 3);
@@ -163,7 +163,7 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
     }
     EXPECT_EQ(window->frmTreeView->title(), "Select element: (3 items)");
     EXPECT_EQ(window->frmProperties->cmbEncoders->count(), 3); // <None> and two encoders
-    EXPECT_FALSE(window->link().AutoDiscoverAwaiting);
+    EXPECT_FALSE(window->station().link().discoveryAwaiting());
 }
 
 TEST_F(StationE2E, SaveRoundTripIsTakenOnConfirmedAndStored)
@@ -195,11 +195,11 @@ TEST_F(StationE2E, SaveRoundTripIsTakenOnConfirmedAndStored)
     EXPECT_EQ(s.value("tx").toInt(), 1);
     EXPECT_EQ(s.value("sfn").toInt(), 1);
     const QString mac = lab.elements()[0].mac;
-    EXPECT_EQ(window->store().read(mac, keys::name), "STUDIO WEST");
-    EXPECT_EQ(window->store().read(mac, keys::multi), "239.10.0.1");
-    EXPECT_EQ(window->store().read(mac, keys::input), "1");
-    EXPECT_EQ(window->store().read(mac, keys::sfn), "1");
-    EXPECT_FALSE(window->link().timerRemoteSent()->isActive());
+    EXPECT_EQ(window->station().store().read(mac, keys::name), "STUDIO WEST");
+    EXPECT_EQ(window->station().store().read(mac, keys::multi), "239.10.0.1");
+    EXPECT_EQ(window->station().store().read(mac, keys::input), "1");
+    EXPECT_EQ(window->station().store().read(mac, keys::sfn), "1");
+    EXPECT_FALSE(window->station().link().timerRemoteSent()->isActive());
 
     // A decoder: its buffer and silence detector go out in the 40-byte request.
     ASSERT_TRUE(select(1));
@@ -216,7 +216,7 @@ TEST_F(StationE2E, SaveRoundTripIsTakenOnConfirmedAndStored)
     EXPECT_EQ(d.value("buffer").toInt(), 9);
     EXPECT_EQ(d.value("sdl").toInt(), 50);
     EXPECT_EQ(d.value("sdt").toInt(), 60);
-    EXPECT_EQ(window->store().read(lab.elements()[1].mac, keys::sdl), "50");
+    EXPECT_EQ(window->station().store().read(lab.elements()[1].mac, keys::sdl), "50");
 }
 
 TEST_F(StationE2E, FaultyAnswersAreReportedAndNotCalledASuccess)
@@ -243,12 +243,12 @@ TEST_F(StationE2E, FaultyAnswersAreReportedAndNotCalledASuccess)
         waitUntil([&] { return !window->tree().loading() && window->TreeView1->topLevelItemCount() == 4; }));
     EXPECT_FALSE(shown(kSuccess));
     const QString mac0 = lab.elements()[0].mac;
-    EXPECT_EQ(window->store().read(mac0, keys::name), lab.elements()[0].name); // as stored before
-    EXPECT_EQ(window->store().read(mac0, keys::mask), lab.stateObject(0).value("mask").toString());
+    EXPECT_EQ(window->station().store().read(mac0, keys::name), lab.elements()[0].name); // as stored before
+    EXPECT_EQ(window->station().store().read(mac0, keys::mask), lab.stateObject(0).value("mask").toString());
 
     save(1);
-    ASSERT_TRUE(
-        waitUntil([&] { return window->store().read(lab.elements()[1].mac, keys::role) == "0"; }, 5000));
+    ASSERT_TRUE(waitUntil(
+        [&] { return window->station().store().read(lab.elements()[1].mac, keys::role) == "0"; }, 5000));
     EXPECT_EQ(window->frmProperties->elementType(), "UNKNOWN");
     EXPECT_FALSE(shown(kSuccess));
 

@@ -4,6 +4,7 @@
 // window's diagnostics row and toolbar, and a store in a temporary folder.
 #include "Fakes.h"
 #include "TestUtil.h"
+#include "core/Station.h"
 #include "gui/PropertiesPanel.h"
 #include "gui/TextColours.h"
 #include "store/ElementStore.h"
@@ -46,6 +47,7 @@ protected:
     void build(bool gpsdo)
     {
         panel.reset();
+        station.reset();
         window = std::make_unique<QWidget>();
         window->resize(460, 360);
         cmdPing = new QPushButton(QStringLiteral("<Click to test>"), window.get());
@@ -77,9 +79,11 @@ protected:
         peers.chkGetVolume = chkGetVolume;
         peers.VUMeter = VUMeter;
         peers.lblVolume = lblVolume;
+        station = std::make_unique<vexo::Station>(vexo::StationServices{
+            boxes, settings, programEnd, arp, icmp, path, QHostAddress(QStringLiteral("127.0.0.1")), gpsdo});
         panel = std::make_unique<vexo::PropertiesPanel>(
-            store, boxes, gpsdo, peers,
-            [this](quint8 v) { return sendAttenuation ? sendAttenuation(v) : false; }, window.get());
+            station->store(), station->selection(), boxes, gpsdo, peers,
+            [this](int position) { return station->sendAttenuation(position); }, window.get());
         panel->move(4, 4);
     }
 
@@ -87,6 +91,7 @@ protected:
     {
         panel.reset();
         window.reset();
+        station.reset();
     }
 
     // Shows the window and gives it the focus, as an operator's window has.
@@ -121,7 +126,11 @@ protected:
     QString path = dir.filePath(QStringLiteral("nms.ini"));
     vexo::ElementStore store{path};
     FakeMessageBoxes boxes;
-    std::function<bool(quint8)> sendAttenuation;
+    FakeSettings settings;
+    FakeProgramEnd programEnd;
+    FakeArp arp;
+    FakeIcmp icmp;
+    std::unique_ptr<vexo::Station> station;
 
     std::unique_ptr<QWidget> window;
     QPushButton* cmdPing = nullptr;

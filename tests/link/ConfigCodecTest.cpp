@@ -8,9 +8,9 @@ using namespace vexo;
 
 namespace {
 
-ConfigRequestFields studioEditor()
+ElementConfig studioEditor()
 {
-    ConfigRequestFields f;
+    ElementConfig f;
     f.ip = QStringLiteral("10.0.0.5");
     f.mask = QStringLiteral("255.255.255.0");
     f.gateway = QStringLiteral("10.0.0.1");
@@ -45,7 +45,7 @@ TEST(ConfigRequest, EncoderIs36BytesWithNamePaddedAndUpperCase)
 
 TEST(ConfigRequest, DecoderIs40BytesEndingWithBufferAndSilenceDetector)
 {
-    ConfigRequestFields f = studioEditor();
+    ElementConfig f = studioEditor();
     f.buffer = 4;
     f.silenceMode = 1; // Force internal
     f.silenceLevel = 37;
@@ -57,7 +57,7 @@ TEST(ConfigRequest, DecoderIs40BytesEndingWithBufferAndSilenceDetector)
 
 TEST(ConfigRequest, EveryCaptionButDecoderGives36Bytes)
 {
-    ConfigRequestFields f = studioEditor();
+    ElementConfig f = studioEditor();
     f.buffer = 9;
     for (const char* caption : {"ENCODER", "UNKNOWN", "-", "", "decoder", "DECODER "})
         EXPECT_EQ(buildConfigRequest(f, QString::fromLatin1(caption)).size(), 36) << caption;
@@ -65,7 +65,7 @@ TEST(ConfigRequest, EveryCaptionButDecoderGives36Bytes)
 
 TEST(ConfigRequest, TwentyCharacterNameIsCutToSixteenInUpperCase)
 {
-    ConfigRequestFields f = studioEditor();
+    ElementConfig f = studioEditor();
     f.name = QStringLiteral("abcdefghijklmnopqrst");
     const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
     EXPECT_EQ(d.mid(20), hex("41 42 43 44 45 46 47 48 49 4A 4B 4C 4D 4E 4F 50"));
@@ -73,7 +73,7 @@ TEST(ConfigRequest, TwentyCharacterNameIsCutToSixteenInUpperCase)
 
 TEST(ConfigRequest, EmptyNameIsSixteenBlanksAndZeroAddressesAreZeroBytes)
 {
-    ConfigRequestFields f;
+    ElementConfig f;
     f.ip = f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
     const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
     EXPECT_EQ(d, QByteArray(20, '\0') + QByteArray(16, ' '));
@@ -81,7 +81,7 @@ TEST(ConfigRequest, EmptyNameIsSixteenBlanksAndZeroAddressesAreZeroBytes)
 
 TEST(ConfigRequest, NameCharactersAreSentAsTheirLowEightBits)
 {
-    ConfigRequestFields f = studioEditor();
+    ElementConfig f = studioEditor();
     f.name = QString::fromUtf8("\xC3\xA9t\xC3\xA9 \xCE\xA9"); // "été Ω": é -> C9, Ω (U+03A9) -> A9
     const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
     EXPECT_EQ(d.mid(20, 6), hex("C9 54 C9 20 A9 20"));
@@ -111,12 +111,12 @@ TEST(formatElementName, StaysSixteenCharactersForLettersWithoutSingleCapital)
 
 TEST(ConfigRequest, ParseReadsBackWhatWasBuilt)
 {
-    ConfigRequestFields f = studioEditor();
+    ElementConfig f = studioEditor();
     f.buffer = 4;
     f.silenceMode = 2;
     f.silenceLevel = 255;
     f.silenceTime = 0;
-    ConfigRequestFields back;
+    ElementConfig back;
     ASSERT_TRUE(parseConfigRequest(buildConfigRequest(f, QStringLiteral("DECODER")), back));
     EXPECT_EQ(back.ip, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(back.mask, QStringLiteral("255.255.255.0"));
@@ -132,7 +132,7 @@ TEST(ConfigRequest, ParseReadsBackWhatWasBuilt)
 
 TEST(ConfigReply, Encoder44BytesCarriesVersionSfnAndBuffer)
 {
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("01") + hex("03 01 01 06"), r));
     EXPECT_EQ(r.ip, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(r.mask, QStringLiteral("255.255.255.0"));
@@ -151,7 +151,7 @@ TEST(ConfigReply, Encoder44BytesCarriesVersionSfnAndBuffer)
 
 TEST(ConfigReply, Encoder40BytesTakesTheDefaults)
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.versionMajor = 9;
     r.sfn = 1;
     r.buffer = 77;
@@ -164,7 +164,7 @@ TEST(ConfigReply, Encoder40BytesTakesTheDefaults)
 TEST(ConfigReply, Encoder41BytesIgnoresItsExtraByte)
 {
     // The encoder fields are taken only when the reply is longer than 41 bytes.
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("00") + hex("07"), r));
     EXPECT_EQ(r.version(), QStringLiteral("2.0"));
     EXPECT_EQ(r.role, 0);
@@ -172,7 +172,7 @@ TEST(ConfigReply, Encoder41BytesIgnoresItsExtraByte)
 
 TEST(ConfigReply, Encoder42BytesTakesVersionOnly)
 {
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("01") + hex("05 03"), r));
     EXPECT_EQ(r.version(), QStringLiteral("5.3"));
     EXPECT_EQ(r.sfn, 0);
@@ -181,7 +181,7 @@ TEST(ConfigReply, Encoder42BytesTakesVersionOnly)
 
 TEST(ConfigReply, EncoderLeavesAttenuationAndSilenceDetectorOfTheEarlierReply)
 {
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("64 03 02 01 05 02 4D 09"), r));
     ASSERT_TRUE(decodeConfigReply(replyHead("01") + hex("03 01 01 06"), r));
     EXPECT_EQ(r.attenuation, 100);
@@ -193,7 +193,7 @@ TEST(ConfigReply, EncoderLeavesAttenuationAndSilenceDetectorOfTheEarlierReply)
 
 TEST(ConfigReply, Decoder41BytesTakesAttenuationAndDefaultsAndKeepsSilenceDetector)
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.silenceMode = 2;
     r.silenceLevel = 77;
     r.silenceTime = 9;
@@ -209,7 +209,7 @@ TEST(ConfigReply, Decoder41BytesTakesAttenuationAndDefaultsAndKeepsSilenceDetect
 
 TEST(ConfigReply, Decoder40BytesGivesAttenuation255AndBuffer1)
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.attenuation = 14;
     ASSERT_TRUE(decodeConfigReply(replyHead("02"), r));
     EXPECT_EQ(r.attenuation, 255);
@@ -219,7 +219,7 @@ TEST(ConfigReply, Decoder40BytesGivesAttenuation255AndBuffer1)
 
 TEST(ConfigReply, Decoder45BytesLeavesSilenceDetectorUntouched)
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.silenceMode = 1;
     r.silenceLevel = 5;
     r.silenceTime = 6;
@@ -235,7 +235,7 @@ TEST(ConfigReply, Decoder45BytesLeavesSilenceDetectorUntouched)
 
 TEST(ConfigReply, Decoder46BytesTakesModeOnly)
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.silenceMode = 1;
     r.silenceLevel = 5;
     r.silenceTime = 6;
@@ -247,7 +247,7 @@ TEST(ConfigReply, Decoder46BytesTakesModeOnly)
 
 TEST(ConfigReply, Decoder48BytesCarriesEveryField)
 {
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"), r));
     EXPECT_EQ(r.attenuation, 14);
     EXPECT_EQ(r.version(), QStringLiteral("4.7"));
@@ -260,7 +260,7 @@ TEST(ConfigReply, Decoder48BytesCarriesEveryField)
 
 TEST(ConfigReply, BytesBeyondFortyEightAreIgnored)
 {
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B 11 22 33 44"), r));
     EXPECT_EQ(r.silenceTime, 43);
     EXPECT_EQ(r.serial, 32769);
@@ -268,7 +268,7 @@ TEST(ConfigReply, BytesBeyondFortyEightAreIgnored)
 
 TEST(ConfigReply, SerialIsSignedBigEndian)
 {
-    ReplyRecord r;
+    ElementConfig r;
     QByteArray d = replyHead("01");
     d.replace(36, 4, hex("80 00 00 00"));
     ASSERT_TRUE(decodeConfigReply(d, r));
@@ -286,7 +286,7 @@ TEST(ConfigReply, SerialIsSignedBigEndian)
 
 TEST(ConfigReply, NameBytesAreSingleByteCharacters)
 {
-    ReplyRecord r;
+    ElementConfig r;
     QByteArray d = replyHead("01");
     d.replace(19, 16, hex("C9 00 41 FF 20 20 20 20 20 20 20 20 20 20 20 7E"));
     ASSERT_TRUE(decodeConfigReply(d, r));
@@ -299,7 +299,7 @@ TEST(ConfigReply, NameBytesAreSingleByteCharacters)
 
 TEST(ConfigReply, AddressesAreDecimalWithoutLeadingZeros)
 {
-    ReplyRecord r;
+    ElementConfig r;
     QByteArray d = replyHead("01");
     d.replace(0, 4, hex("C0 A8 01 5B"));
     d.replace(4, 4, hex("00 00 00 00"));
@@ -310,7 +310,7 @@ TEST(ConfigReply, AddressesAreDecimalWithoutLeadingZeros)
 
 TEST(ConfigReply, ShorterThan40BytesIsRejectedAndLeavesTheRecord)
 {
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replyHead("02") + hex("0E 04 07 01 FF 02 25 2B"), r));
     const QByteArray head = replyHead("01");
     for (int length : {39, 36, 3, 1, 0}) {
@@ -340,7 +340,7 @@ TEST(PagingRequest, IsTheThirtyTwoByteText)
 
 TEST(ConfigReplyBuilder, EncoderAndDecoderLayouts)
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.ip = QStringLiteral("10.0.0.5");
     r.mask = QStringLiteral("255.255.255.0");
     r.gateway = QStringLiteral("10.0.0.1");

@@ -17,7 +17,7 @@ const QString kOccupied = QStringLiteral("Unable to use UDP port 2976: occupied.
 
 QByteArray studioRequest()
 {
-    ConfigRequestFields f;
+    ElementConfig f;
     f.ip = QStringLiteral("127.0.0.2");
     f.mask = QStringLiteral("255.0.0.0");
     f.gateway = QStringLiteral("127.0.0.1");
@@ -69,7 +69,7 @@ TEST_F(LinkFixture, ArrivalsAreRoutedByLengthOverARealSocket)
     // GIVEN the station bound on 127.0.0.1:2976 with a reply handler and a level listener
     ASSERT_TRUE(link->bindConfigPort());
     QList<QByteArray> handled;
-    link->setReplyHandler([&](const QueuedReply& r) { handled << r.datagram; });
+    handleWith([&](const QueuedReply& r) { handled << r.datagram; });
     QSignalSpy levels(link.get(), &ConfigLink::levelReply);
     QUdpSocket element;
     ASSERT_TRUE(element.bind(kElementAddress, 0));
@@ -165,7 +165,7 @@ TEST_F(LinkFixture, AttenuationGoesTo2977AndTheRemotePortStaysThereUntilTheNextC
     EXPECT_EQ(link->remotePort(), 2977);
 
     // AND an arrival in between leaves the remote port at 2977
-    link->setReplyHandler([](const QueuedReply&) {});
+    handleWith([](const QueuedReply&) {});
     QSignalSpy idle(link.get(), &ConfigLink::replyQueueIdle);
     configPort->writeDatagram(encoderReply(7), kStationAddress, 2976);
     ASSERT_TRUE(waitUntil([&] { return idle.size() == 1; }));
@@ -210,7 +210,7 @@ TEST_F(LinkFixture, ReplyPendingDuringARebindIsNotLost)
     auto element = standIn(2977);
     ASSERT_TRUE(link->bindConfigPort());
     QList<qint32> serials;
-    link->setReplyHandler([&](const QueuedReply& r) { serials << serialOf(r.datagram); });
+    handleWith([&](const QueuedReply& r) { serials << serialOf(r.datagram); });
     ASSERT_EQ(element->writeDatagram(encoderReply(77), kStationAddress, 2976), 44);
     // Loopback delivers within the send: the reply is waiting, and no event has read it.
     ASSERT_TRUE(link->udpClient()->hasPendingDatagrams());
@@ -329,7 +329,7 @@ protected:
 
 TEST_F(SendFailure, NoStoredIp)
 {
-    selected = QStringLiteral("00:11:22:33:44:55"); // no section in the store
+    selection->select(QStringLiteral("00:11:22:33:44:55")); // no section in the store
     storeBefore = readFile(storePath);
     ASSERT_TRUE(link->bindConfigPort());
     // A pending configuration send is superseded by the failed one: no time-out is left.
@@ -343,7 +343,7 @@ TEST_F(SendFailure, NoStoredIp)
 
 TEST_F(SendFailure, NoElementSelected)
 {
-    selected = QStringLiteral("-");
+    selection->select(QStringLiteral("-"));
     storeBefore = readFile(storePath);
     EXPECT_FALSE(link->sendAttenuation(50));
     expectReportedAndStillRunning(
@@ -391,80 +391,6 @@ TEST_F(SendFailure, PagingWithoutRemoteHost)
     expectReportedAndStillRunning(QStringLiteral("Cannot send the paging request: "));
     EXPECT_EQ(boxes.shown[0].text,
               QStringLiteral("Cannot send the paging request: no destination address is set."));
-}
-
-// ---- timerGetMAC ------------------------------------------------------------------------------
-
-TEST_F(LinkFixture, MacWaitStopsAtThe41stTickWithLimit40)
-{
-    EXPECT_EQ(link->timerGetMAC()->interval(), 500);
-    EXPECT_FALSE(link->timerGetMAC()->isActive());
-    EXPECT_EQ(link->MacWaitTicks, 0);
-
-    link->startMacWait(40);
-    EXPECT_EQ(link->MacWaitLimit, 40);
-    ASSERT_TRUE(link->timerGetMAC()->isActive());
-    for (int tick = 1; tick <= 40; ++tick) {
-        link->onTimerGetMAC();
-        ASSERT_TRUE(link->timerGetMAC()->isActive()) << "stopped early at tick " << tick;
-        ASSERT_EQ(link->MacWaitTicks, tick);
-    }
-    link->onTimerGetMAC(); // the 41st
-    EXPECT_FALSE(link->timerGetMAC()->isActive());
-    EXPECT_EQ(link->MacWaitTicks, 0);
-}
-
-TEST_F(LinkFixture, MacWaitOfALaterReplyContinuesTheRunningCount)
-{
-    link->startMacWait(40);
-    for (int i = 0; i < 30; ++i)
-        link->onTimerGetMAC();
-    // A second lookup starts while the first one's wait still runs: the count goes on.
-    link->startMacWait(40);
-    EXPECT_EQ(link->MacWaitTicks, 30);
-    int ticks = 0;
-    while (link->timerGetMAC()->isActive() && ticks < 100) {
-        link->onTimerGetMAC();
-        ++ticks;
-    }
-    EXPECT_EQ(ticks, 11);
-    EXPECT_EQ(link->MacWaitTicks, 0);
-}
-
-TEST_F(LinkFixture, MacWaitWithTheHighestLimitStillEnds)
-{
-    link->startMacWait(255);
-    int ticks = 0;
-    while (link->timerGetMAC()->isActive() && ticks < 1000) {
-        link->onTimerGetMAC();
-        ++ticks;
-    }
-    EXPECT_EQ(ticks, 256);
-    EXPECT_EQ(link->MacWaitTicks, 0);
-}
-
-TEST_F(LinkFixture, MacWaitRunsInRealTime)
-{
-    // The same counting on real ticks, at a shorter interval than the 500 ms of the station.
-    link->timerGetMAC()->setInterval(20);
-    QSignalSpy ticks(link->timerGetMAC(), &QTimer::timeout);
-    link->startMacWait(3);
-    ASSERT_TRUE(waitUntil([&] { return !link->timerGetMAC()->isActive(); }, 3000));
-    EXPECT_EQ(ticks.size(), 4);
-    EXPECT_EQ(link->MacWaitTicks, 0);
-}
-
-TEST_F(LinkFixture, ObjectNamesAndInitialState)
-{
-    EXPECT_EQ(link->udpClient()->objectName(), QStringLiteral("udpClient"));
-    EXPECT_EQ(link->timerRemoteSent()->objectName(), QStringLiteral("timerRemoteSent"));
-    EXPECT_EQ(link->timerGetMAC()->objectName(), QStringLiteral("timerGetMAC"));
-    EXPECT_EQ(link->findChild<QUdpSocket*>(QStringLiteral("udpClient")), link->udpClient());
-    EXPECT_EQ(link->findChild<QTimer*>(QStringLiteral("timerRemoteSent")), link->timerRemoteSent());
-    EXPECT_EQ(link->findChild<QTimer*>(QStringLiteral("timerGetMAC")), link->timerGetMAC());
-    EXPECT_FALSE(link->AutoDiscoverAwaiting);
-    EXPECT_EQ(link->remotePort(), 2976);
-    EXPECT_TRUE(link->remoteHost().isEmpty());
 }
 
 TEST_F(LinkFixture, FatalErrorElsewhereClosesTheSocket)

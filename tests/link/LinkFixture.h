@@ -9,6 +9,7 @@
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
+#include "store/SelectedElement.h"
 
 #include <QHostAddress>
 #include <QNetworkDatagram>
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 inline const QHostAddress kStationAddress(QStringLiteral("127.0.0.1"));
@@ -38,7 +40,7 @@ inline QByteArray encoderReply(quint32 serial, int length = 44)
 
 inline qint32 serialOf(const QByteArray& reply)
 {
-    vexo::ReplyRecord r;
+    vexo::ElementConfig r;
     return vexo::decodeConfigReply(reply, r) ? r.serial : -1;
 }
 
@@ -54,11 +56,21 @@ protected:
         ASSERT_TRUE(
             vexo::WriteToINI(kSelectedSection, vexo::keys::ip, QStringLiteral("127.0.0.2"), storePath));
         store = std::make_unique<vexo::ElementStore>(storePath);
-        link = std::make_unique<vexo::ConfigLink>(
-            boxes, fatal, *store, [this] { return selected; }, kStationAddress);
+        selection = std::make_unique<vexo::SelectedElement>(*store);
+        selection->select(kSelectedMac);
+        link = std::make_unique<vexo::ConfigLink>(boxes, fatal, *selection, kStationAddress);
     }
 
     void TearDown() override { link.reset(); }
+
+    // A reply handler that is done with each reply when it returns.
+    void handleWith(std::function<void(const vexo::QueuedReply&)> handle)
+    {
+        link->setReplyHandler([this, handle](const vexo::QueuedReply& r) {
+            handle(r);
+            link->replyHandled();
+        });
+    }
 
     // A socket standing in for the element on 127.0.0.2.
     static std::unique_ptr<QUdpSocket> standIn(quint16 port)
@@ -77,10 +89,10 @@ protected:
 
     QTemporaryDir m_dir;
     QString storePath;
-    QString selected = kSelectedMac;
     FakeMessageBoxes boxes;
     FakeProgramEnd programEnd;
     vexo::FatalError fatal{boxes, programEnd};
     std::unique_ptr<vexo::ElementStore> store;
+    std::unique_ptr<vexo::SelectedElement> selection;
     std::unique_ptr<vexo::ConfigLink> link;
 };

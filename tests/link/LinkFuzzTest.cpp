@@ -59,7 +59,7 @@ TEST_F(LinkFixture, MillionRandomDatagramsThroughRoutingDecoderAndIntake)
 {
     constexpr int kDatagrams = 1'000'000;
     std::mt19937 rng(kSeed);
-    ReplyRecord record; // carried over from reply to reply, as the station keeps it
+    ElementConfig record; // carried over from reply to reply, as the station keeps it
     qint64 expectedReplies = 0;
     qint64 expectedLevels = 0;
     qint64 handled = 0;
@@ -67,7 +67,7 @@ TEST_F(LinkFixture, MillionRandomDatagramsThroughRoutingDecoderAndIntake)
     int unexpectedLengths = 0;
     bool nested = false;
     bool inside = false;
-    link->setReplyHandler([&](const QueuedReply& r) {
+    handleWith([&](const QueuedReply& r) {
         nested = nested || inside;
         inside = true;
         if (r.datagram.size() < 40 || r.datagram.size() > 52)
@@ -126,7 +126,7 @@ TEST_F(LinkFixture, RandomDatagramsOverTheRealSocket)
     qint64 handled = 0;
     qint64 levels = 0;
     qint32 lastMarker = 0;
-    link->setReplyHandler([&](const QueuedReply& r) {
+    handleWith([&](const QueuedReply& r) {
         ++handled;
         if (r.datagram.size() == 44 && r.datagram.startsWith(encoderReply(0).left(35)))
             lastMarker = qMax(lastMarker, serialOf(r.datagram));

@@ -39,7 +39,7 @@ TEST_F(LinkFixture, BurstOf1000RepliesIsReceivedCompletelyInArrivalOrderAndNever
     NestingGuard guard;
     QList<qint32> serials;
     int maxQueuedSeen = 0;
-    link->setReplyHandler([&](const QueuedReply& r) {
+    handleWith([&](const QueuedReply& r) {
         guard.enter();
         serials << serialOf(r.datagram);
         spinNestedLoopOnce();
@@ -76,10 +76,10 @@ TEST_F(LinkFixture, RepliesArrivingWhileTheHandlerWaitsAreOnlyQueuedAndKeepTheir
     ASSERT_TRUE(link->bindConfigPort());
     QUdpSocket element;
     ASSERT_TRUE(element.bind(kElementAddress, 0));
-    link->AutoDiscoverAwaiting = true;
+    link->setDiscoveryAwaiting(true);
     NestingGuard guard;
     QList<QPair<qint32, bool>> handled;
-    link->setReplyHandler([&](const QueuedReply& r) {
+    handleWith([&](const QueuedReply& r) {
         guard.enter();
         const qint32 serial = serialOf(r.datagram);
         handled << qMakePair(serial, r.discovery);
@@ -87,7 +87,7 @@ TEST_F(LinkFixture, RepliesArrivingWhileTheHandlerWaitsAreOnlyQueuedAndKeepTheir
             // WHEN the handling of A waits in a message box, discovery ends meanwhile and C
             // arrives
             boxes.onShow = [&](const MessageBoxRequest&) {
-                link->AutoDiscoverAwaiting = false;
+                link->setDiscoveryAwaiting(false);
                 element.writeDatagram(encoderReply(3), kStationAddress, 2976);
                 EXPECT_TRUE(waitUntil([&] { return link->queuedReplies() == 2; }, 3000))
                     << "C was not read while the box was open";
@@ -124,7 +124,7 @@ TEST_F(LinkFixture, QueueIsBoundedAndKeepsWhatItAccepted)
     qint32 expected = 1;
     bool inOrder = true;
     int count = 0;
-    link->setReplyHandler([&](const QueuedReply& r) {
+    handleWith([&](const QueuedReply& r) {
         inOrder = inOrder && serialOf(r.datagram) == expected++;
         ++count;
     });
@@ -138,7 +138,7 @@ TEST_F(LinkFixture, QueueIsBoundedAndKeepsWhatItAccepted)
 TEST_F(LinkFixture, RepliesShorterThan40BytesNeverReachTheHandler)
 {
     int handled = 0;
-    link->setReplyHandler([&](const QueuedReply&) { ++handled; });
+    handleWith([&](const QueuedReply&) { ++handled; });
     const QByteArray full = encoderReply(5, 52);
     for (int length = 0; length < 40; ++length)
         link->acceptDatagram(full.left(length));
@@ -162,7 +162,7 @@ TEST_F(LinkFixture, HandlerIsNotCalledInsideTheArrivalItself)
 {
     // The handler runs from the event loop, after the intake has returned.
     int handled = 0;
-    link->setReplyHandler([&](const QueuedReply&) { ++handled; });
+    handleWith([&](const QueuedReply&) { ++handled; });
     link->acceptDatagram(encoderReply(9));
     EXPECT_EQ(handled, 0);
     EXPECT_EQ(link->queuedReplies(), 1);

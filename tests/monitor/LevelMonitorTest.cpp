@@ -4,6 +4,7 @@
 #include "link/ConfigLink.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -71,11 +72,10 @@ class LevelMonitorTest : public ::testing::Test
 {
 protected:
     LevelMonitorTest()
-        : fatal(boxes, programEnd), store(dir.filePath("nms.ini")),
-          link(
-              boxes, fatal, store, [] { return QStringLiteral("00:50:C2:00:00:01"); },
-              QHostAddress("127.0.0.1"))
+        : fatal(boxes, programEnd), store(dir.filePath("nms.ini")), selection(store),
+          link(boxes, fatal, selection, QHostAddress("127.0.0.1"))
     {
+        selection.select("00:50:C2:00:00:01");
         store.write("00:50:C2:00:00:01", keys::ip, "127.0.0.2");
         meter.resize(0, 12);
         slider.setRange(10, 1000);
@@ -99,6 +99,7 @@ protected:
     FakeProgramEnd programEnd;
     FatalError fatal;
     ElementStore store;
+    SelectedElement selection;
     ConfigLink link;
     QCheckBox check;
     QWidget meter;

@@ -23,25 +23,26 @@ namespace {
 class ConfigSenderTest : public ::testing::Test, protected LinkParts
 {
 protected:
-    ConfigSenderTest() : sender(link, store, boxes, editor)
+    ConfigSenderTest() : sender(link, store, boxes, selection)
     {
-        auto& v = editor.values;
-        v.selectedMac = "00:50:C2:A1:B2:C3";
-        v.elementType = "ENCODER";
+        selection.select("00:50:C2:A1:B2:C3");
+        selection.setRoleCaption("ENCODER");
+        ElementConfig v;
         v.name = "studio 1";
         v.ip = "10.0.0.5";
         v.mask = "255.255.255.0";
         v.gateway = "10.0.0.1";
         v.remote = "239.1.1.1";
-        v.audioInput = 1;
+        v.audioSource = 1;
         v.audioType = 1;
-        v.audioTx = 1;
-        v.sfn = true;
+        v.txType = 1;
+        v.sfn = 1;
         v.buffer = 4;
         v.silenceMode = 1;
         v.silenceLevel = 37;
         v.silenceTime = 43;
-        store.write(v.selectedMac, keys::ip, "127.0.0.2");
+        selection.setDraft(v);
+        store.write(selection.mac(), keys::ip, "127.0.0.2");
         EXPECT_TRUE(link.bindConfigPort());
         EXPECT_TRUE(element.bind(QHostAddress("127.0.0.2"), kConfigPort));
     }
@@ -68,32 +69,33 @@ TEST_F(ConfigSenderTest, ChecksComeInOrderAndStopTheSave)
 {
     const struct
     {
-        std::function<void(EditorValues&)> spoil;
+        std::function<void(ElementConfig&)> spoil;
         QString message;
+        bool selected = true;
     } cases[] = {
-        {[](EditorValues& v) {
-             v.selectedMac = "-";
+        {[](ElementConfig& v) {
              v.name = "";
              v.mask = "x";
          },
-         "No Network Element selected!\rCannot save."},
-        {[](EditorValues& v) { v.audioTx = -1; },
+         "No Network Element selected!\rCannot save.", false},
+        {[](ElementConfig& v) { v.txType = -1; },
          "Please verify that all audio fields are correct!\rCannot save."},
-        {[](EditorValues& v) {
+        {[](ElementConfig& v) {
              v.name = "";
              v.mask = "255.255.255.300";
          },
          "Please verify that the name field is correct!\rCannot save."},
-        {[](EditorValues& v) { v.remote = "239.1.1"; },
+        {[](ElementConfig& v) { v.remote = "239.1.1"; },
          "Please verify that all IP fields are correct!\rCannot save."},
-        {[](EditorValues& v) { v.gateway = ""; },
+        {[](ElementConfig& v) { v.gateway = ""; },
          "Please verify that all IP fields are correct!\rCannot save."},
     };
-    const EditorValues good = editor.values;
+    const ElementConfig good = selection.draft();
     for (const auto& c : cases) {
         boxes.clear();
-        editor.values = good;
-        c.spoil(editor.values);
+        selection.select(c.selected ? "00:50:C2:A1:B2:C3" : "-");
+        selection.setDraft(good);
+        edit(c.spoil);
         sender.saveChanges();
         ASSERT_EQ(boxes.shown.size(), 1);
         EXPECT_EQ(boxes.shown[0].caption, "Error!");
@@ -102,7 +104,8 @@ TEST_F(ConfigSenderTest, ChecksComeInOrderAndStopTheSave)
     }
     // The store file deleted while the station runs.
     boxes.clear();
-    editor.values = good;
+    selection.select("00:50:C2:A1:B2:C3");
+    selection.setDraft(good);
     QFile::remove(store.path());
     sender.saveChanges();
     EXPECT_EQ(firstError(boxes), "The local database in your computer, is corrupted!\rCannot save.");
@@ -139,7 +142,7 @@ TEST_F(ConfigSenderTest, EncoderSends36BytesToTheStoredAddress)
 
 TEST_F(ConfigSenderTest, DecoderSends40Bytes)
 {
-    editor.values.elementType = "DECODER";
+    selection.setRoleCaption("DECODER");
     boxes.answers << MsgAnswer::Yes;
     sender.saveChanges();
     const QByteArray d = receive().data();

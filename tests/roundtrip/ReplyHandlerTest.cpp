@@ -8,6 +8,7 @@
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -20,9 +21,9 @@ namespace {
 
 const QString kMac = "00:50:C2:A1:B2:C3";
 
-ReplyRecord encoderReply()
+ElementConfig encoderReply()
 {
-    ReplyRecord r;
+    ElementConfig r;
     r.ip = "10.0.0.5";
     r.mask = "255.255.255.0";
     r.gateway = "10.0.0.1";
@@ -40,9 +41,9 @@ ReplyRecord encoderReply()
     return r;
 }
 
-ReplyRecord decoderReply()
+ElementConfig decoderReply()
 {
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     r.ip = "10.0.0.9";
     r.remote = "239.1.1.1";
     r.name = "TX SITE B";
@@ -64,7 +65,7 @@ class ReplyHandlerTest : public ::testing::Test, protected LinkParts
 protected:
     ReplyHandlerTest()
         : handler(
-              link, store, boxes, editor,
+              link, store, selection, boxes,
               [this](const QString& ip, QString& mac) {
                   ++lookups;
                   if (!macs.contains(ip))
@@ -72,37 +73,53 @@ protected:
                   mac = macs.value(ip);
                   return true;
               },
-              [this] { ++rebuilds; })
+              ValueRanges{14, 22, 3, 1, 154, 1, 220})
     {
+        // What the panel would be told to show.
+        QObject::connect(&handler, &ReplyHandler::storeChanged, [this] { ++rebuilds; });
+        QObject::connect(&selection, &SelectedElement::roleCaptionChanged,
+                         [this](const QString& caption) { calls << "type " + caption; });
+        QObject::connect(&handler, &ReplyHandler::confirmationApplied, [this](const ElementConfig& shown) {
+            calls << QString("sn %1").arg(shown.serial) << "ver " + shown.version()
+                  << QString("att %1").arg(shown.attenuation) << QString("buf %1").arg(shown.buffer);
+            if (shown.silenceMode >= 0)
+                calls << QString("sdm %1").arg(shown.silenceMode);
+            calls << QString("sdl %1").arg(shown.silenceLevel) << QString("sdt %1").arg(shown.silenceTime);
+        });
         macs["10.0.0.5"] = kMac;
         macs["10.0.0.9"] = "00:50:C2:A1:B2:C4";
         writeFile(store.path(), "");
     }
 
-    // The editor as loading would have left it for the element of the record.
-    void selectAs(const ReplyRecord& r)
+    // The selection as loading would have left it for the element of the record.
+    void selectAs(const ElementConfig& r)
     {
-        auto& v = editor.values;
-        v.selectedMac = macs.value(r.ip);
-        v.elementType = roleCaption(r.role);
-        v.name = r.name.trimmed().toLower();
-        v.ip = r.ip;
-        v.mask = r.mask;
-        v.gateway = r.gateway;
-        v.remote = r.remote;
-        v.audioInput = r.audioSource;
-        v.audioType = r.audioType;
-        v.audioTx = r.txType;
+        selection.select(macs.value(r.ip));
+        selection.setRoleCaption(roleCaption(r.role));
+        calls.clear();
+        edit([&](ElementConfig& v) {
+            v.name = r.name.trimmed().toLower();
+            v.ip = r.ip;
+            v.mask = r.mask;
+            v.gateway = r.gateway;
+            v.remote = r.remote;
+            v.audioSource = r.audioSource;
+            v.audioType = r.audioType;
+            v.txType = r.txType;
+        });
     }
 
+    // One reply as the link hands it over: each after the last has been dealt with.
     void handle(const QByteArray& datagram, bool discovery)
     {
-        handler.handleConfigReply(QueuedReply{datagram, discovery});
+        handler.handleConfigReply(QueuedReply{datagram, discovery, ++sequence});
     }
 
     QHash<QString, QString> macs;
     int lookups = 0;
     int rebuilds = 0;
+    QStringList calls;
+    quint64 sequence = 0;
     ReplyHandler handler;
 };
 
@@ -118,7 +135,7 @@ TEST_F(ReplyHandlerTest, DiscoveredEncoderGetsThirteenKeys)
                          "SN=32769\nVER=3.1\nSFN=1\nBUF=6\n"));
     EXPECT_EQ(rebuilds, 0); // the end of the discovery rebuilds the tree
     EXPECT_EQ(handler.discoveredCount(), 1);
-    EXPECT_TRUE(editor.calls.isEmpty()); // nothing on screen changes
+    EXPECT_TRUE(calls.isEmpty()); // nothing on screen changes
 }
 
 TEST_F(ReplyHandlerTest, DiscoveredDecoderStoresItsAddressAsMulticastAndSeventeenKeys)
@@ -139,10 +156,10 @@ TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalO
 {
     // GIVEN 200 elements whose replies wait in the queue together
     link.setReplyHandler([this](const QueuedReply& reply) { handler.handleConfigReply(reply); });
-    link.AutoDiscoverAwaiting = true;
+    link.setDiscoveryAwaiting(true);
     QStringList expected;
     for (int i = 0; i < 200; ++i) {
-        ReplyRecord r = encoderReply();
+        ElementConfig r = encoderReply();
         r.ip = QString("10.0.1.%1").arg(i);
         r.serial = 1000 + i;
         const QString mac = QString("00:50:C2:00:01:%1").arg(i, 2, 16, QChar('0')).toUpper();
@@ -150,7 +167,7 @@ TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalO
         expected << encodeMac(mac);
         link.acceptDatagram(buildConfigReply(r));
     }
-    link.AutoDiscoverAwaiting = false;
+    link.setDiscoveryAwaiting(false);
     // WHEN they have been handled THEN each one is stored, in the order they came
     ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
     EXPECT_EQ(handler.discoveredCount(), 200);
@@ -164,16 +181,16 @@ TEST_F(ReplyHandlerTest, InvalidFieldsAreReportedInOrderAndNothingIsStored)
 {
     const struct
     {
-        std::function<void(ReplyRecord&)> spoil;
+        std::function<void(ElementConfig&)> spoil;
         QString field;
     } cases[] = {
-        {[](ReplyRecord& r) { r.audioSource = 2; }, "Audio Input"},
-        {[](ReplyRecord& r) { r.audioType = 7; }, "Audio Type"},
-        {[](ReplyRecord& r) { r.txType = 2; }, "TX Type"},
-        {[](ReplyRecord& r) { r.role = 3; }, "Element Type"},
-        {[](ReplyRecord& r) { r.serial = 0; }, "Serial Number"},
-        {[](ReplyRecord& r) { r.serial = -5; }, "Serial Number"},
-        {[](ReplyRecord& r) {
+        {[](ElementConfig& r) { r.audioSource = 2; }, "Audio Input"},
+        {[](ElementConfig& r) { r.audioType = 7; }, "Audio Type"},
+        {[](ElementConfig& r) { r.txType = 2; }, "TX Type"},
+        {[](ElementConfig& r) { r.role = 3; }, "Element Type"},
+        {[](ElementConfig& r) { r.serial = 0; }, "Serial Number"},
+        {[](ElementConfig& r) { r.serial = -5; }, "Serial Number"},
+        {[](ElementConfig& r) {
              r.audioSource = 2;
              r.serial = 0;
          },
@@ -181,7 +198,7 @@ TEST_F(ReplyHandlerTest, InvalidFieldsAreReportedInOrderAndNothingIsStored)
     };
     for (const auto& c : cases) {
         boxes.clear();
-        ReplyRecord r = encoderReply();
+        ElementConfig r = encoderReply();
         c.spoil(r);
         link.timerRemoteSent()->start();
         handle(buildConfigReply(r), true);
@@ -196,6 +213,32 @@ TEST_F(ReplyHandlerTest, InvalidFieldsAreReportedInOrderAndNothingIsStored)
     EXPECT_EQ(lookups, 0);
 }
 
+TEST_F(ReplyHandlerTest, AFloodOfBadRepliesGivesOneBoxAndACountNotOneBoxEach)
+{
+    // GIVEN 3000 replies with the same fault waiting, and one good discovery reply among them
+    link.setReplyHandler([this](const QueuedReply& reply) { handler.handleConfigReply(reply); });
+    link.setDiscoveryAwaiting(true);
+    ElementConfig bad = encoderReply();
+    bad.audioSource = 7;
+    for (int i = 0; i < 3000; ++i) {
+        link.acceptDatagram(buildConfigReply(bad));
+        if (i == 1500)
+            link.acceptDatagram(buildConfigReply(encoderReply()));
+    }
+    // WHEN they have been handled
+    ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
+    // THEN the operator saw the fault once, and then how many more there were
+    const QString fault = "An error occured while retrieving 'Audio Input':\rFeedback is corrupted.";
+    EXPECT_EQ(boxes.texts(),
+              (QStringList{fault, fault + "\r2999 more replies with the same fault were dropped."}));
+    EXPECT_EQ(handler.discoveredCount(), 1);
+    // AND a fault that comes after those boxes were closed is shown again
+    boxes.clear();
+    link.acceptDatagram(buildConfigReply(bad));
+    ASSERT_TRUE(waitUntil([&] { return !boxes.shown.isEmpty(); }));
+    EXPECT_EQ(boxes.texts(), QStringList{fault});
+}
+
 TEST_F(ReplyHandlerTest, ShortRepliesAreIgnored)
 {
     QByteArray reply = buildConfigReply(encoderReply()).left(39);
@@ -208,20 +251,28 @@ TEST_F(ReplyHandlerTest, ShortRepliesAreIgnored)
 TEST_F(ReplyHandlerTest, UnknownMacIsReportedWhenTheWaitRunsOut)
 {
     macs.clear();
-    link.MacWaitTicks = 40; // the next tick of timerGetMAC is its last
     handle(buildConfigReply(encoderReply()), false);
+    // The lookup is tried again from the event loop while timerGetMAC runs...
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(handler.isIdentifying());
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    // ...until its 41st tick.
+    for (int tick = 0; tick < 40; ++tick)
+        handler.onTimerGetMAC();
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    handler.onTimerGetMAC();
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text,
               "An error occured while retrieving 'Element MAC':\rFeedback is corrupted.");
     EXPECT_GT(lookups, 1);
-    EXPECT_EQ(link.MacWaitTicks, 0);
+    EXPECT_FALSE(handler.timerGetMAC()->isActive());
     EXPECT_EQ(rebuilds, 1);
     EXPECT_EQ(readFile(store.path()), QByteArray());
 }
 
 TEST_F(ReplyHandlerTest, ConfirmationWritesEveryMatchingFieldAndSaysSo)
 {
-    ReplyRecord r = decoderReply();
+    ElementConfig r = decoderReply();
     handle(buildConfigReply(r), true);
     selectAs(r);
     boxes.clear();
@@ -232,8 +283,7 @@ TEST_F(ReplyHandlerTest, ConfirmationWritesEveryMatchingFieldAndSaysSo)
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Information);
     EXPECT_EQ(boxes.shown[0].caption, "Configuration changed");
     EXPECT_EQ(boxes.shown[0].text, "New configuration has been sucessfuly saved and loaded!");
-    EXPECT_EQ(editor.calls, (QStringList{"type DECODER", "sn 40001", "ver 3.2", "att 200", "buf 4", "sdm 0",
-                                         "sdl 37", "sdt 43"}));
+    EXPECT_EQ(calls, (QStringList{"sn 40001", "ver 3.2", "att 200", "buf 4", "sdm 0", "sdl 37", "sdt 43"}));
     EXPECT_EQ(rebuilds, 1);
     // Discovery and confirmation agree: the section is as discovered.
     EXPECT_EQ(GetSectionKeyCount("0050C2A1B2C4", store.path()), 17);
@@ -242,10 +292,9 @@ TEST_F(ReplyHandlerTest, ConfirmationWritesEveryMatchingFieldAndSaysSo)
 
 TEST_F(ReplyHandlerTest, NameMismatchIsReportedAndTheRestIsStored)
 {
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     selectAs(r);
-    editor.values.name = "studio b";
-    editor.values.ip = "10.0.0.5";
+    edit([](ElementConfig& v) { v.name = "studio b"; });
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text, "An error occured while saving 'Element Name':\rFeedback is corrupted.");
@@ -260,10 +309,10 @@ TEST_F(ReplyHandlerTest, NameMismatchIsReportedAndTheRestIsStored)
 
 TEST_F(ReplyHandlerTest, NamesCompareWithoutBlanksAndCase)
 {
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     r.name = formatElementName("STUDIO 1");
     selectAs(r);
-    editor.values.name = "studio 1 ";
+    edit([](ElementConfig& v) { v.name = "studio 1 "; });
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].caption, "Configuration changed");
@@ -272,13 +321,15 @@ TEST_F(ReplyHandlerTest, NamesCompareWithoutBlanksAndCase)
 
 TEST_F(ReplyHandlerTest, EveryMismatchHasItsMessage)
 {
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     r.txType = 1;
     selectAs(r);
-    editor.values.mask = "255.255.0.0";
-    editor.values.audioType = 0;
-    editor.values.audioTx = 0;
-    editor.values.remote = "239.9.9.9";
+    edit([](ElementConfig& v) {
+        v.mask = "255.255.0.0";
+        v.audioType = 0;
+        v.txType = 0;
+        v.remote = "239.9.9.9";
+    });
     handle(buildConfigReply(r), false);
     EXPECT_EQ(boxes.texts(),
               (QStringList{"An error occured while saving 'Element Mask':\rFeedback is corrupted.",
@@ -289,18 +340,18 @@ TEST_F(ReplyHandlerTest, EveryMismatchHasItsMessage)
 
 TEST_F(ReplyHandlerTest, UnknownRoleIsWrittenShownAndNotASuccess)
 {
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     r.role = 0;
     selectAs(r);
     handle(buildConfigReply(r), false);
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.texts().join("|").toStdString();
-    EXPECT_EQ(editor.values.elementType, "UNKNOWN");
+    EXPECT_EQ(selection.roleCaption(), "UNKNOWN");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "role", store.path()), "0");
 }
 
 TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
 {
-    ReplyRecord r = decoderReply();
+    ElementConfig r = decoderReply();
     r.buffer = 40;
     r.attenuation = 3;
     r.sfn = 5;
@@ -308,11 +359,8 @@ TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
     r.silenceLevel = 0;
     r.silenceTime = 250;
     selectAs(r);
-    editor.values.silenceMode = 1;
     handle(buildConfigReply(r), false);
-    EXPECT_EQ(editor.calls,
-              (QStringList{"type DECODER", "sn 40001", "ver 3.2", "att 14", "buf 22", "sdl 1", "sdt 220"}));
-    EXPECT_EQ(editor.values.silenceMode, 1); // no such position: the list stays as it is
+    EXPECT_EQ(calls, (QStringList{"sn 40001", "ver 3.2", "att 14", "buf 22", "sdl 1", "sdt 220"}));
     EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "buf", store.path()), "22");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "att", store.path()), "14");
     EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "sfn", store.path()), "0");
@@ -322,7 +370,7 @@ TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
 TEST_F(ReplyHandlerTest, EncoderReplyKeepsTheDecoderFieldsOfTheLastReply)
 {
     handle(buildConfigReply(decoderReply()), true); // attenuation 200, silence 0/37/43
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     selectAs(r);
     handle(buildConfigReply(r), false);
     EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "att", store.path()), "200");
@@ -331,8 +379,8 @@ TEST_F(ReplyHandlerTest, EncoderReplyKeepsTheDecoderFieldsOfTheLastReply)
 
 TEST_F(ReplyHandlerTest, ReplyOfAnotherElementIsRefused)
 {
-    ReplyRecord r = encoderReply();
-    editor.values.selectedMac = "-";
+    ElementConfig r = encoderReply();
+    selection.clear();
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text,
@@ -346,7 +394,7 @@ TEST_F(ReplyHandlerTest, CorruptedSectionIsRefused)
     for (int i = 0; i < 21; ++i)
         ASSERT_TRUE(WriteToINI("0050C2A1B2C3", QString("k%1").arg(i), "1", store.path()));
     const QByteArray before = readFile(store.path());
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     selectAs(r);
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
@@ -360,7 +408,7 @@ TEST_F(ReplyHandlerTest, FailedWritesAreReportedAndNeverCalledASuccess)
 {
     QFile::remove(store.path());
     ASSERT_TRUE(QDir().mkpath(store.path())); // a folder where the store should be
-    ReplyRecord r = encoderReply();
+    ElementConfig r = encoderReply();
     selectAs(r);
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);

@@ -18,9 +18,9 @@ namespace {
 
 const QByteArray kPaging(kPagingRequest, kPagingRequestSize);
 
-ElementConfig encoderConfig()
+sim::ElementConfig encoderConfig()
 {
-    ElementConfig c;
+    sim::ElementConfig c;
     c.role = 1;
     c.name = QStringLiteral("STUDIO 1");
     c.serial = 32769;
@@ -38,9 +38,9 @@ ElementConfig encoderConfig()
     return c;
 }
 
-ElementConfig decoderConfig()
+sim::ElementConfig decoderConfig()
 {
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.role = 2;
     c.versionMajor = 2;
     c.versionMinor = 7;
@@ -83,7 +83,7 @@ TEST(ElementPaging, EncoderAnswersWithItsConfigurationByteForByte)
     EXPECT_EQ(out.reply->toHex(' '),
               hex((QByteArray(kCommonHead) + " 01 00 00 80 01 03 01 01 06").constData()).toHex(' '));
     // AND the station's decoder reads back what the element holds
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(*out.reply, r));
     EXPECT_EQ(r.ip, QStringLiteral("10.0.0.5"));
     EXPECT_EQ(r.remote, QStringLiteral("239.1.1.1"));
@@ -105,7 +105,7 @@ TEST(ElementPaging, DecoderAnswersWithTheDecoderLayout)
     EXPECT_EQ(
         out.reply->toHex(' '),
         hex((QByteArray(kCommonHead) + " 02 00 00 80 01 C8 02 07 00 04 01 25 2B").constData()).toHex(' '));
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(*out.reply, r));
     EXPECT_EQ(r.attenuation, 200);
     EXPECT_EQ(r.version(), QStringLiteral("2.7"));
@@ -150,7 +150,7 @@ TEST(ElementConfigRequest, DecoderTakesOnA40ByteRequestAndConfirmsIt)
 TEST(ElementConfigRequest, A36ByteRequestLeavesTheDecoderFieldsAlone)
 {
     Element e(decoderConfig(), 1);
-    ConfigRequestFields f;
+    vexo::ElementConfig f;
     f.ip = QStringLiteral("10.0.0.5");
     f.mask = QStringLiteral("255.255.255.0");
     f.gateway = QStringLiteral("10.0.0.1");
@@ -160,7 +160,7 @@ TEST(ElementConfigRequest, A36ByteRequestLeavesTheDecoderFieldsAlone)
     const Outcome out = e.handle(Port::Config, buildConfigRequest(f, QStringLiteral("ENCODER")), 0);
     ASSERT_TRUE(out.reply.has_value());
     EXPECT_FALSE(out.previousIp.has_value()); // same address: nothing to move
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(*out.reply, r));
     EXPECT_EQ(r.remote, QStringLiteral("10.0.0.7"));
     EXPECT_EQ(r.name, QStringLiteral("X               "));
@@ -203,7 +203,7 @@ TEST(ElementLevel, PeakFollowsTheConfiguredLevel)
 TEST(ElementLevel, LevelReplyIsAToneWithExactlyThatPeak)
 {
     // GIVEN an encoder at -12 dBFS
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.levelDbfs = -12.0;
     Element e(c, 1);
     // WHEN "VOL" arrives
@@ -224,7 +224,7 @@ TEST(ElementLevel, LevelReplyIsAToneWithExactlyThatPeak)
 
 TEST(ElementLevel, SilenceGivesNoPositiveSample)
 {
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.levelDbfs = -300;
     Element e(c, 1);
     const Outcome out = e.handle(Port::Command, QByteArray("VOL"), 0);
@@ -234,7 +234,7 @@ TEST(ElementLevel, SilenceGivesNoPositiveSample)
 
 TEST(ElementLevel, MovingLevelLivesBelowThePeak)
 {
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.levelDbfs = -3.0;
     c.levelMoving = true;
     Element e(c, 7);
@@ -251,7 +251,7 @@ TEST(ElementLevel, MovingLevelLivesBelowThePeak)
 TEST(ElementMeasure, CountersGrowWhileTheElementRuns)
 {
     // GIVEN a decoder started at t = 0
-    ElementConfig c = decoderConfig();
+    sim::ElementConfig c = decoderConfig();
     c.latencyNs = 400000;
     c.jitterNs = 3000;
     Element e(c, 3, 0);
@@ -304,7 +304,7 @@ TEST(ElementMeasure, RstStatsStartsTheCountersAgain)
 TEST(ElementMeasure, SetDelayAppliesTheDelayAndTheServoConverges)
 {
     // GIVEN a decoder with a 350 us path and a 1 ms target
-    ElementConfig c = decoderConfig();
+    sim::ElementConfig c = decoderConfig();
     c.latencyNs = 350000;
     c.jitterNs = 0;
     c.servoTargetNs = 1000000;
@@ -349,7 +349,7 @@ TEST(ElementMeasure, OtherDatagramsOnTheMeasurePortAreIgnored)
 
 TEST(ElementFaults, SilentElementAnswersNothingAndTakesNothingOn)
 {
-    ElementConfig c = decoderConfig();
+    sim::ElementConfig c = decoderConfig();
     c.silent = true;
     Element e(c, 1);
     EXPECT_FALSE(e.handle(Port::Paging, kPaging, 0).reply);
@@ -361,7 +361,7 @@ TEST(ElementFaults, SilentElementAnswersNothingAndTakesNothingOn)
 
 TEST(ElementFaults, LateElementStatesItsDelay)
 {
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.delayMs = 750;
     Element e(c, 1);
     EXPECT_EQ(e.handle(Port::Paging, kPaging, 0).delayMs, 750);
@@ -370,7 +370,7 @@ TEST(ElementFaults, LateElementStatesItsDelay)
 
 TEST(ElementFaults, RepliesOfAnotherLength)
 {
-    ElementConfig c = decoderConfig();
+    sim::ElementConfig c = decoderConfig();
     c.configReplyLength = 41;
     c.levelReplyLength = 1439;
     c.measureReplyLength = 62;
@@ -388,7 +388,7 @@ TEST(ElementFaults, RepliesOfAnotherLength)
 TEST(ElementFaults, ForcedFieldsAppearInTheReply)
 {
     // GIVEN a decoder that states role 3, audio source 2, serial -5, another name and IP
-    ElementConfig c = decoderConfig();
+    sim::ElementConfig c = decoderConfig();
     c.forceRole = 3;
     c.forceInput = 2;
     c.forceSerial = -5;
@@ -401,7 +401,7 @@ TEST(ElementFaults, ForcedFieldsAppearInTheReply)
                                     "4F 74 68 65 72 20 20 20 20 20 20 20 20 20 20 20 "
                                     "03 FF FF FF FB 02 07 00 04")
                                     .toHex(' '));
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(reply, r));
     EXPECT_EQ(r.serial, -5);
     // AND the element itself is unchanged
@@ -411,7 +411,7 @@ TEST(ElementFaults, ForcedFieldsAppearInTheReply)
 
 TEST(ElementFaults, SerialZeroCanBeForced)
 {
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.forceSerial = 0;
     Element e(c, 1);
     EXPECT_EQ(e.configReply().mid(36, 4).toHex(), QByteArray("00000000"));
@@ -419,11 +419,11 @@ TEST(ElementFaults, SerialZeroCanBeForced)
 
 TEST(ElementFaults, StaleElementAnswersWithWhatItHadBefore)
 {
-    ElementConfig c = encoderConfig();
+    sim::ElementConfig c = encoderConfig();
     c.staleReply = true;
     Element e(c, 1);
     const QByteArray before = e.configReply();
-    ConfigRequestFields f;
+    vexo::ElementConfig f;
     f.ip = QStringLiteral("10.0.0.6");
     f.mask = QStringLiteral("255.0.0.0");
     f.gateway = QStringLiteral("10.0.0.1");
@@ -448,7 +448,7 @@ TEST(ElementOptions, CommandLineAndJsonUseTheSameKeys)
                             "--level-dbfs", "-6.5", "--ip", "10.1.2.3", "--version", "4.2"},
                            o, nullptr, &error))
         << error.toStdString();
-    ElementConfig c;
+    sim::ElementConfig c;
     ASSERT_TRUE(applyJson(o, c, &error)) << error.toStdString();
     EXPECT_EQ(c.role, 2);
     EXPECT_EQ(c.name, QStringLiteral("Studio"));
@@ -459,7 +459,7 @@ TEST(ElementOptions, CommandLineAndJsonUseTheSameKeys)
     EXPECT_EQ(c.versionMajor, 4);
     EXPECT_EQ(c.versionMinor, 2);
     // The dump reads back into the same configuration.
-    ElementConfig again;
+    sim::ElementConfig again;
     ASSERT_TRUE(applyJson(toJson(c), again, &error)) << error.toStdString();
     EXPECT_EQ(toJson(again), toJson(c));
 }
@@ -476,7 +476,7 @@ TEST(ElementOptions, BadValuesAreRefusedWithTheirKey)
     EXPECT_FALSE(argsToJson({"--readdress", "jump"}, o, nullptr, &error));
     EXPECT_FALSE(argsToJson({"--name"}, o, nullptr, &error));
     EXPECT_FALSE(argsToJson({"--colour", "red"}, o, nullptr, &error));
-    ElementConfig c;
+    sim::ElementConfig c;
     EXPECT_FALSE(applyJson(QJsonObject{{"colour", "red"}}, c, &error));
     EXPECT_FALSE(applyJson(QJsonObject{{"name", 5}}, c, &error));
     EXPECT_FALSE(applyJson(QJsonObject{{"serial", 1.5}}, c, &error));

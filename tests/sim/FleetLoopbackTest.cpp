@@ -51,9 +51,9 @@ private:
     QUdpSocket m_socket;
 };
 
-ElementConfig element(const QString& ip, int role, const QString& name)
+sim::ElementConfig element(const QString& ip, int role, const QString& name)
 {
-    ElementConfig c;
+    sim::ElementConfig c;
     c.ip = ip;
     c.role = role;
     c.name = name;
@@ -95,7 +95,7 @@ TEST(FleetLoopback, EachElementAnswersFromItsOwnAddressToTheSendersPort)
     EXPECT_EQ(reply->senderAddress(), QHostAddress(QStringLiteral("127.0.77.3")));
     EXPECT_EQ(reply->senderPort(), kConfigPort);
     EXPECT_EQ(reply->data(), fleet.element(1).configReply());
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(reply->data(), r));
     EXPECT_EQ(r.role, 2);
     EXPECT_EQ(r.name, QStringLiteral("DEC             "));
@@ -132,7 +132,7 @@ TEST(FleetLoopback, ConfigurationTakenOnIsInTheStateFileAndTheElementMoves)
     Station station;
 
     // WHEN a request gives it the address 127.0.77.5, a new name and buffer 9
-    ConfigRequestFields f;
+    vexo::ElementConfig f;
     f.ip = QStringLiteral("127.0.77.5");
     f.mask = QStringLiteral("255.0.0.0");
     f.gateway = QStringLiteral("127.0.77.1");
@@ -145,7 +145,7 @@ TEST(FleetLoopback, ConfigurationTakenOnIsInTheStateFileAndTheElementMoves)
     const auto reply = station.receive();
     ASSERT_TRUE(reply.has_value());
     EXPECT_EQ(reply->senderAddress(), QHostAddress(QStringLiteral("127.0.77.4")));
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(reply->data(), r));
     EXPECT_EQ(r.ip, QStringLiteral("127.0.77.5"));
     EXPECT_EQ(r.name, QStringLiteral("MOVED           "));
@@ -167,7 +167,7 @@ TEST(FleetLoopback, LateElementAnswersFromItsOldAddressBeforeItMoves)
 {
     // GIVEN an element that answers 200 ms late
     Fleet fleet(FleetOptions{});
-    ElementConfig c = element(QStringLiteral("127.0.77.14"), 1, QStringLiteral("LATE"));
+    sim::ElementConfig c = element(QStringLiteral("127.0.77.14"), 1, QStringLiteral("LATE"));
     c.delayMs = 200;
     fleet.addElement(c);
     QString error;
@@ -175,7 +175,7 @@ TEST(FleetLoopback, LateElementAnswersFromItsOldAddressBeforeItMoves)
     QSignalSpy moved(&fleet, &Fleet::moved);
     Station station;
     // WHEN it is given a new address
-    ConfigRequestFields f;
+    vexo::ElementConfig f;
     f.ip = QStringLiteral("127.0.77.15");
     f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
     QElapsedTimer clock;
@@ -197,13 +197,13 @@ TEST(FleetLoopback, KeepingElementStaysAtItsAddressAndReportsTheNewOne)
     FleetOptions options;
     options.stateFile = dir.filePath(QStringLiteral("state.json"));
     Fleet fleet(options);
-    ElementConfig c = element(QStringLiteral("127.0.77.6"), 1, QStringLiteral("ENC"));
+    sim::ElementConfig c = element(QStringLiteral("127.0.77.6"), 1, QStringLiteral("ENC"));
     c.readdress = QStringLiteral("keep");
     fleet.addElement(c);
     QString error;
     ASSERT_TRUE(fleet.start(&error)) << error.toStdString();
     Station station;
-    ConfigRequestFields f;
+    vexo::ElementConfig f;
     f.ip = QStringLiteral("127.0.77.7");
     f.mask = f.gateway = f.remote = QStringLiteral("0.0.0.0");
     station.send(buildConfigRequest(f, QStringLiteral("ENCODER")), QStringLiteral("127.0.77.6"), kConfigPort);
@@ -219,7 +219,7 @@ TEST(FleetLoopback, KeepingElementStaysAtItsAddressAndReportsTheNewOne)
 TEST(FleetLoopback, LateElementAnswersAfterItsDelay)
 {
     Fleet fleet(FleetOptions{});
-    ElementConfig c = element(QStringLiteral("127.0.77.8"), 1, QStringLiteral("LATE"));
+    sim::ElementConfig c = element(QStringLiteral("127.0.77.8"), 1, QStringLiteral("LATE"));
     c.delayMs = 300;
     fleet.addElement(c);
     QString error;
@@ -237,7 +237,7 @@ TEST(FleetLoopback, LateElementAnswersAfterItsDelay)
 TEST(FleetLoopback, SilentElementLetsTheOthersAnswer)
 {
     Fleet fleet(FleetOptions{});
-    ElementConfig silent = element(QStringLiteral("127.0.77.9"), 1, QStringLiteral("MUTE"));
+    sim::ElementConfig silent = element(QStringLiteral("127.0.77.9"), 1, QStringLiteral("MUTE"));
     silent.silent = true;
     fleet.addElement(silent);
     fleet.addElement(element(QStringLiteral("127.0.77.10"), 1, QStringLiteral("TALK")));
@@ -283,7 +283,7 @@ TEST(ElementProgram, AnswersAsItsFlagsSayAndDumpsItsState)
     const auto reply = station.receive();
     // THEN it answers with the decoder it was told to be
     ASSERT_TRUE(reply.has_value());
-    ReplyRecord r;
+    vexo::ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(reply->data(), r));
     EXPECT_EQ(r.role, 2);
     EXPECT_EQ(r.serial, 77);

@@ -71,7 +71,7 @@ private:
 
 QByteArray requestFor(const QString& ip, const QString& name, const QString& role, quint8 buffer = 0)
 {
-    ConfigRequestFields f;
+    ElementConfig f;
     f.ip = ip;
     f.mask = QStringLiteral("255.255.0.0");
     f.gateway = QStringLiteral("10.77.0.1");
@@ -113,7 +113,7 @@ TEST(SimLab, PagingThreeElementsGivesThreeRepliesAndTheirMacAddresses)
             return d.senderAddress() == QHostAddress(e.ip);
         });
         ASSERT_NE(it, replies.end()) << e.ip.toStdString();
-        ReplyRecord r;
+        ElementConfig r;
         ASSERT_TRUE(decodeConfigReply(it->data(), r));
         EXPECT_EQ(r.ip, e.ip);
         EXPECT_EQ(r.role, e.role);
@@ -153,7 +153,7 @@ TEST(SimLab, ConfigurationIsTakenOnConfirmedAndTheElementMoves)
     // THEN it confirms from its old address what it took on
     ASSERT_EQ(replies.size(), 1) << lab.fleetLog().toStdString();
     EXPECT_EQ(replies[0].senderAddress(), QHostAddress(decoder.ip));
-    ReplyRecord r;
+    ElementConfig r;
     ASSERT_TRUE(decodeConfigReply(replies[0].data(), r));
     EXPECT_EQ(r.ip, QStringLiteral("10.77.200.9"));
     EXPECT_EQ(r.name, QStringLiteral("MOVED DECODER   "));

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "platform/Arp.h"
+#include "platform/Icmp.h"
 #include "platform/MessageBoxes.h"
 #include "platform/ProgramEnd.h"
 #include "platform/UserSettings.h"
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QStringList>
@@ -46,4 +49,28 @@ class FakeProgramEnd : public vexo::ProgramEnd
 public:
     void end(int exitCode) override { codes << exitCode; }
     QList<int> codes;
+};
+
+class FakeArp : public vexo::Arp
+{
+public:
+    bool resolve(quint32 ipv4, QByteArray& hw) override
+    {
+        ++calls;
+        auto it = table.constFind(ipv4);
+        if (it == table.constEnd())
+            return false;
+        hw = *it;
+        return true;
+    }
+    QHash<quint32, QByteArray> table;
+    int calls = 0;
+};
+
+class FakeIcmp : public vexo::Icmp
+{
+public:
+    bool startup() override { return true; }
+    void cleanup() override {}
+    Reply echo(quint32, const QByteArray&, int) override { return Reply{0, 1}; }
 };

@@ -204,7 +204,7 @@ Element::Element(ElementConfig config, quint64 seed, qint64 nowMs)
 QByteArray Element::configReply() const
 {
     const ElementConfig& c = m_config;
-    ReplyRecord r;
+    vexo::ElementConfig r;
     r.ip = c.forceIp.value_or(c.ip);
     r.mask = c.mask;
     r.gateway = c.gateway;
@@ -261,7 +261,7 @@ Outcome Element::handle(Port port, const QByteArray& d, qint64 nowMs)
         out.what = QStringLiteral("paging request -> ConfigReply");
         break;
     case Port::Config: {
-        ConfigRequestFields f;
+        vexo::ElementConfig f;
         if (!parseConfigRequest(d, f)) {
             out.what = QStringLiteral("config port: %1 ignored (no ConfigRequest)").arg(size);
             break;

@@ -10,6 +10,23 @@
 
 namespace vexo::sim {
 
+ElementConfig::ElementConfig()
+{
+    role = 1;
+    name = QStringLiteral("ELEMENT");
+    serial = 1;
+    versionMajor = 3;
+    versionMinor = 1;
+    ip = QStringLiteral("127.0.0.2");
+    mask = QStringLiteral("255.255.255.0");
+    gateway = QStringLiteral("0.0.0.0");
+    remote = QStringLiteral("0.0.0.0");
+    buffer = 4;
+    attenuation = 30;
+    silenceLevel = 10;
+    silenceTime = 30;
+}
+
 namespace {
 
 enum class Kind

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/ElementConfig.h"
+
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -8,29 +10,12 @@
 
 namespace vexo::sim {
 
-// What an element reports and does. Every field has a key that is used alike on the command line
+// What an element reports (its configuration, as the station sees it) and does. Every field has a key that is
+// used alike on the command line
 // ("--name STUDIO"), in a fleet file ({"name": "STUDIO"}) and in the state dump.
-struct ElementConfig
+struct ElementConfig : vexo::ElementConfig
 {
-    // Configuration, as the element reports it in a ConfigReply.
-    int role = 1; // 1 encoder, 2 decoder
-    QString name = QStringLiteral("ELEMENT");
-    qint32 serial = 1;
-    int versionMajor = 3;
-    int versionMinor = 1;
-    QString ip = QStringLiteral("127.0.0.2");
-    QString mask = QStringLiteral("255.255.255.0");
-    QString gateway = QStringLiteral("0.0.0.0");
-    QString remote = QStringLiteral("0.0.0.0");
-    int audioSource = 0;
-    int audioType = 0;
-    int txType = 0;
-    int sfn = 0;
-    int buffer = 4;
-    int attenuation = 30;
-    int silenceMode = 0;
-    int silenceLevel = 10;
-    int silenceTime = 30;
+    ElementConfig(); // a small encoder at 127.0.0.2
 
     // Behaviour.
     double levelDbfs = -12.0;       // positive peak of the tone; below -150 the element is silent

@@ -1,0 +1,53 @@
+#include "Station.h"
+
+#include "diagnostics/MacLookup.h"
+#include "editor/ValueRules.h"
+#include "link/ConfigCodec.h"
+
+#include <algorithm>
+
+namespace vexo {
+
+ValueRanges panelRanges(bool gpsdoVariant)
+{
+    ValueRanges r;
+    r.attenuationMinimum = kAttenMin;
+    r.bufferMaximum = gpsdoVariant ? kBufferMaxGpsdo : kBufferMax;
+    r.silenceModes = 3; // "Auto detect", "Force internal", "Force external"
+    r.silenceLevelMinimum = kSilDetLevelMin;
+    r.silenceLevelMaximum = kSilDetLevelMax;
+    r.silenceTimeMinimum = kSilDetTimeMin;
+    r.silenceTimeMaximum = kSilDetTimeMax;
+    return r;
+}
+
+Station::Station(StationServices services, QObject* parent)
+    : QObject(parent), m_services(std::move(services)), m_store(m_services.storePath), m_selection(m_store),
+      m_fatal(m_services.boxes, m_services.programEnd),
+      m_link(m_services.boxes, m_fatal, m_selection, m_services.bindAddress),
+      m_replies(
+          m_link, m_store, m_selection, m_services.boxes,
+          [this](const QString& ip, QString& mac) {
+              return getRemoteMac(m_services.arp, ip, QStringLiteral(":"), mac);
+          },
+          panelRanges(m_services.gpsdoVariant)),
+      m_sender(m_link, m_store, m_services.boxes, m_selection),
+      m_discovery(m_link, m_store, m_replies, m_services.boxes)
+{
+    m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
+}
+
+Station::~Station() = default;
+
+bool Station::sendAttenuation(int position)
+{
+    if (encodeMac(m_selection.mac()).isEmpty())
+        return false;
+    // The store records what the element was given: a send that did not leave (the link has
+    // already told the operator) leaves the stored attenuation as it was.
+    if (!m_link.sendAttenuation(quint8(std::clamp(position, 0, 255))))
+        return false;
+    return m_store.write(m_selection.mac(), keys::att, QString::number(position));
+}
+
+} // namespace vexo
