@@ -102,6 +102,11 @@ bool ElementStore::write(const QString& macText, const QString& key, const QStri
     return WriteToINI(encodeMac(macText), key, value, m_path);
 }
 
+bool ElementStore::clear() const
+{
+    return EmptyIniFile(m_path);
+}
+
 int ElementStore::lineCount(const QString& macText) const
 {
     return GetSectionKeyCount(encodeMac(macText), m_path);

@@ -66,6 +66,8 @@ public:
     QString read(const QString& macText, const QString& key) const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
     int lineCount(const QString& macText) const;
+    // Empties the store (discovery starts from an empty one); false when it could not be written.
+    bool clear() const;
 
 private:
     QString m_path;
