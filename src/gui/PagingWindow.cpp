@@ -8,7 +8,6 @@
 
 #include <QCheckBox>
 #include <QDateTime>
-#include <QFile>
 #include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
@@ -74,15 +73,10 @@ void PagingWindow::begin()
     m_ctx.chkGetVolume->setChecked(false);
     m_ctx.emptyElementList();
 
-    const QString path = m_ctx.store.path();
-    if (QFile::exists(path))
-        QFile::remove(path);
-    QFile fresh(path);
-    if (!fresh.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!m_ctx.store.clear()) {
         m_ctx.boxes.critical(kAppTitle, QStringLiteral("The local database in your computer could not be "
                                                        "created.\rNo element can be stored."));
     }
-    fresh.close();
 
     m_savedPort = m_ctx.link.remotePort();
     m_savedHost = m_ctx.link.remoteHost();
