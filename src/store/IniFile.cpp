@@ -12,6 +12,7 @@
 #include <sys/vfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -341,7 +342,7 @@ qint64 stampDoubtNs(const QByteArray& nativePath)
     case 0xF2F52010:            // f2fs
     case 0x2FC12FC1:            // zfs
     case 0x7366746E:            // ntfs3
-        return 100'000'000LL;   // timestamps follow the kernel's coarse clock
+        return 20'000'000LL;    // timestamps follow the kernel's clock tick (10 ms at most)
     case 0x4D44:                // FAT
     case 0x2011BAB0:            // exFAT
         return 2'000'000'000LL; // two-second modification times
@@ -358,7 +359,13 @@ struct Cached
     qint64 verifiedAtNs = 0; // the file was known to hold `bytes` from this time on
     qint64 doubtNs = -1;     // see stampDoubtNs()
 
-    bool stampSuffices() const { return doubtNs >= 0 && verifiedAtNs - stamp.ctimeNs > doubtNs; }
+    bool stampSuffices() const
+    {
+        // Times in whole seconds (old ext3 inodes, some servers): a second may repeat.
+        const qint64 doubt =
+            stamp.ctimeNs % 1'000'000'000LL == 0 ? std::max<qint64>(doubtNs, 1'000'000'000LL) : doubtNs;
+        return doubtNs >= 0 && verifiedAtNs - stamp.ctimeNs > doubt;
+    }
 };
 
 QHash<QString, Cached>& cache()
