@@ -42,7 +42,7 @@ int Discovery::answered() const
 bool Discovery::start(int waitMs)
 {
     m_running = true;
-    if (!m_store.recreate()) {
+    if (!m_store.clear()) {
         m_boxes.critical(kAppTitle, QStringLiteral("The local database in your computer could not be "
                                                    "created.\rNo element can be stored."));
     }

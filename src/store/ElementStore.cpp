@@ -5,7 +5,6 @@
 
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
 #include <QStringList>
 
 namespace vexo {
@@ -89,15 +88,14 @@ bool ElementStore::write(const QString& macText, const QString& key, const QStri
     return WriteToINI(encodeMac(macText), key, value, m_path);
 }
 
+bool ElementStore::clear() const
+{
+    return EmptyIniFile(m_path);
+}
+
 int ElementStore::lineCount(const QString& macText) const
 {
     return GetSectionKeyCount(encodeMac(macText), m_path);
-}
-
-bool ElementStore::recreate() const
-{
-    QSaveFile file(m_path);
-    return file.open(QIODevice::WriteOnly) && file.commit();
 }
 
 } // namespace vexo

@@ -66,8 +66,8 @@ public:
     QString read(const QString& macText, const QString& key) const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
     int lineCount(const QString& macText) const;
-    // Replaces the store with an empty one, as discovery starts it. False when that failed.
-    bool recreate() const;
+    // Empties the store (discovery starts from an empty one); false when it could not be written.
+    bool clear() const;
 
 private:
     QString m_path;

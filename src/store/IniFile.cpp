@@ -1,11 +1,19 @@
 #include "IniFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QHash>
 #include <QSaveFile>
 
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -13,10 +21,68 @@ namespace vexo {
 
 namespace {
 
+// Windows-1252 at 0x80..0x9F; the five bytes it leaves undefined keep their C1 code points, as
+// the Windows conversion does.
+constexpr char16_t kCp1252High[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+} // namespace
+
+QByteArray toWindows1252(QStringView text)
+{
+    QByteArray out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            out += char(c);
+            continue;
+        }
+        char byte = '?';
+        for (int k = 0; k < 32; ++k) {
+            if (kCp1252High[k] == c) {
+                byte = char(0x80 + k);
+                break;
+            }
+        }
+        // A C1 character (a Latin-1 byte taken as it came) goes back to that byte.
+        if (byte == '?' && c >= 0x80 && c <= 0x9F)
+            byte = char(c);
+        if (QChar::isHighSurrogate(c) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i; // one character, one '?'
+        out += byte;
+    }
+    return out;
+}
+
+QString fromWindows1252(QByteArrayView bytes)
+{
+    QString out(bytes.size(), Qt::Uninitialized);
+    QChar* d = out.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar b = uchar(bytes[i]);
+        d[i] = (b >= 0x80 && b <= 0x9F) ? QChar(kCp1252High[b - 0x80]) : QChar(b);
+    }
+    return out;
+}
+
+namespace {
+
+enum class Encoding
+{
+    Ansi,    // Windows-1252, no byte-order mark
+    Utf8,    // with a byte-order mark
+    Utf16Le, // with a byte-order mark
+    Utf16Be, // with a byte-order mark
+};
+
 struct Line
 {
-    QByteArray text; // without its line end
-    QByteArray end;  // "\n", "\r\n" or empty for a last line without one
+    QByteArray text; // without its line end: Windows-1252 in an ANSI file, UTF-8 otherwise
+    QByteArray end;  // "\r\n", "\n", "\r", or empty for a last line without one
+    QByteArray wide; // in a UTF-16 file, the line's own bytes (with its end) while unchanged
 };
 
 struct Entry
@@ -34,17 +100,10 @@ struct Section
     QHash<QByteArray, int> firstEntry; // upper-case key -> index into entries
 };
 
-struct FileStamp
-{
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = -1;
-    qint64 mtimeNs = 0;
-    bool operator==(const FileStamp&) const = default;
-};
-
 struct Document
 {
+    Encoding encoding = Encoding::Ansi;
+    QByteArray bom;
     std::vector<Line> lines;
     std::vector<Section> sections;       // sections[0] holds the lines before the first header
     QHash<QByteArray, int> firstSection; // upper-case name -> index into sections
@@ -53,20 +112,57 @@ struct Document
     void index();
     const Section* find(const QByteArray& name) const;
     QByteArray serialize() const;
+    QByteArray encode(const QString& text) const;
+    QString decode(const QByteArray& text) const;
 };
 
-bool isBlankOrComment(const QByteArray& trimmed)
+using DocumentPtr = std::shared_ptr<const Document>;
+
+QByteArray Document::encode(const QString& text) const
 {
-    return trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#');
+    QByteArray bytes = encoding == Encoding::Ansi ? toWindows1252(text) : text.toUtf8();
+    // A value must stay on its own line: control characters would break the file apart.
+    for (char& c : bytes) {
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = ' ';
+    }
+    return bytes;
 }
 
-// A section line: "[name]" with blanks allowed around it.
+QString Document::decode(const QByteArray& text) const
+{
+    return encoding == Encoding::Ansi ? fromWindows1252(text) : QString::fromUtf8(text);
+}
+
+QByteArray toUtf16(const QByteArray& utf8, Encoding encoding)
+{
+    const QString text = QString::fromUtf8(utf8);
+    QByteArray out(text.size() * 2, Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t u = text[i].unicode();
+        const char hi = char(u >> 8);
+        const char lo = char(u & 0xFF);
+        out[2 * i] = encoding == Encoding::Utf16Le ? lo : hi;
+        out[2 * i + 1] = encoding == Encoding::Utf16Le ? hi : lo;
+    }
+    return out;
+}
+
+bool isComment(const QByteArray& trimmed)
+{
+    return trimmed.startsWith(';');
+}
+
+// A section line: "[name]", blanks allowed around it and anything after the "]" ignored.
 std::optional<QByteArray> sectionName(const QByteArray& line)
 {
     const QByteArray t = line.trimmed();
-    if (t.size() < 2 || !t.startsWith('[') || !t.endsWith(']'))
+    if (!t.startsWith('['))
         return std::nullopt;
-    return t.mid(1, t.size() - 2).trimmed();
+    const qsizetype close = t.indexOf(']', 1);
+    if (close < 0)
+        return std::nullopt;
+    return t.mid(1, close - 1).trimmed();
 }
 
 void Document::index()
@@ -86,7 +182,7 @@ void Document::index()
         Section& current = sections.back();
         current.lastLine = i;
         const QByteArray trimmed = text.trimmed();
-        if (isBlankOrComment(trimmed))
+        if (trimmed.isEmpty() || isComment(trimmed))
             continue;
         const int eq = trimmed.indexOf('=');
         const QByteArray key = (eq < 0 ? trimmed : trimmed.left(eq)).trimmed().toUpper();
@@ -104,67 +200,172 @@ const Section* Document::find(const QByteArray& name) const
 
 QByteArray Document::serialize() const
 {
-    QByteArray out;
-    qsizetype total = 0;
+    const bool wideFile = encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be;
+    QByteArray out = bom;
+    qsizetype total = bom.size();
     for (const Line& l : lines)
-        total += l.text.size() + l.end.size();
+        total += wideFile ? std::max(l.wide.size(), 2 * (l.text.size() + l.end.size()))
+                          : l.text.size() + l.end.size();
     out.reserve(total);
     for (const Line& l : lines) {
-        out += l.text;
-        out += l.end;
+        if (!wideFile) {
+            out += l.text;
+            out += l.end;
+        } else if (!l.wide.isEmpty()) {
+            out += l.wide;
+        } else {
+            out += toUtf16(l.text + l.end, encoding);
+        }
     }
     return out;
+}
+
+// Lines end at CR LF, LF or a lone CR. New lines follow the end of the file's first line.
+void splitLines(Document& doc, const char* data, qsizetype size)
+{
+    qsizetype start = 0;
+    while (start < size) {
+        qsizetype i = start;
+        while (i < size && data[i] != '\n' && data[i] != '\r')
+            ++i;
+        if (i == size) {
+            doc.lines.push_back(Line{QByteArray(data + start, size - start), {}, {}});
+            break;
+        }
+        const qsizetype endLength = (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') ? 2 : 1;
+        doc.lines.push_back(Line{QByteArray(data + start, i - start), QByteArray(data + i, endLength), {}});
+        start = i + endLength;
+    }
+}
+
+void splitWideLines(Document& doc, const QByteArray& bytes)
+{
+    const qsizetype units = (bytes.size() - 2) / 2;
+    QString text(units, Qt::Uninitialized);
+    const bool le = doc.encoding == Encoding::Utf16Le;
+    for (qsizetype i = 0; i < units; ++i) {
+        const uchar a = uchar(bytes[2 + 2 * i]);
+        const uchar b = uchar(bytes[2 + 2 * i + 1]);
+        text[i] = QChar(char16_t(le ? (b << 8 | a) : (a << 8 | b)));
+    }
+    qsizetype start = 0;
+    while (start < units) {
+        qsizetype i = start;
+        while (i < units && text[i] != u'\n' && text[i] != u'\r')
+            ++i;
+        qsizetype endLength = 0;
+        if (i < units)
+            endLength = (text[i] == u'\r' && i + 1 < units && text[i + 1] == u'\n') ? 2 : 1;
+        Line line{QStringView(text).mid(start, i - start).toUtf8(),
+                  QStringView(text).mid(i, endLength).toUtf8(),
+                  bytes.mid(2 + 2 * start, 2 * (i - start + endLength))};
+        doc.lines.push_back(std::move(line));
+        start = i + endLength;
+    }
+    // An odd last byte stays with the last line.
+    if (bytes.size() % 2 != 0) {
+        if (doc.lines.empty())
+            doc.lines.push_back(Line{});
+        doc.lines.back().wide += bytes.right(1);
+    }
 }
 
 Document parse(const QByteArray& bytes)
 {
     Document doc;
-    qsizetype start = 0;
-    bool sawCrlf = false;
-    bool sawLf = false;
-    while (start < bytes.size()) {
-        qsizetype nl = bytes.indexOf('\n', start);
-        if (nl < 0) {
-            doc.lines.push_back(Line{bytes.mid(start), {}});
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        doc.encoding = bytes.startsWith("\xFF\xFE") ? Encoding::Utf16Le : Encoding::Utf16Be;
+        doc.bom = bytes.left(2);
+        splitWideLines(doc, bytes);
+    } else if (bytes.startsWith("\xEF\xBB\xBF")) {
+        doc.encoding = Encoding::Utf8;
+        doc.bom = bytes.left(3);
+        splitLines(doc, bytes.constData() + 3, bytes.size() - 3);
+    } else {
+        splitLines(doc, bytes.constData(), bytes.size());
+    }
+    for (const Line& l : doc.lines) {
+        if (!l.end.isEmpty()) {
+            doc.newline = l.end;
             break;
         }
-        if (nl > start && bytes[nl - 1] == '\r') {
-            doc.lines.push_back(Line{bytes.mid(start, nl - 1 - start), "\r\n"});
-            sawCrlf = true;
-        } else {
-            doc.lines.push_back(Line{bytes.mid(start, nl - start), "\n"});
-            sawLf = true;
-        }
-        start = nl + 1;
     }
-    // New lines follow the style the file already has.
-    if (sawCrlf && !sawLf)
-        doc.newline = "\r\n";
-    else if (sawCrlf && sawLf && !doc.lines.empty() && doc.lines.front().end == "\r\n")
-        doc.newline = "\r\n";
     doc.index();
     return doc;
 }
 
-std::optional<FileStamp> stampOf(const QString& path)
+struct FileStamp
 {
-    struct stat st
-    {
-    };
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
-        return std::nullopt;
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = -1;
+    qint64 mtimeNs = 0;
+    qint64 ctimeNs = 0; // set by the kernel at every change; no tool can set it back
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const struct stat& st)
+{
     FileStamp s;
     s.device = st.st_dev;
     s.inode = st.st_ino;
     s.size = st.st_size;
     s.mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
+    s.ctimeNs = qint64(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
     return s;
+}
+
+qint64 nowNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return qint64(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
+}
+
+// How long after a change the file's times may still repeat for a second change: the stamp
+// alone proves nothing within that time. Negative: never rely on the stamp alone (network
+// mounts, whose times come from another clock and whose attributes may be cached, and file
+// systems we do not know).
+qint64 stampDoubtNs(const QByteArray& nativePath)
+{
+    struct statfs fs
+    {
+    };
+    if (::statfs(nativePath.constData(), &fs) != 0)
+        return -1;
+    switch (quint32(fs.f_type)) {
+    case 0xEF53:                // ext2, ext3, ext4
+    case 0x58465342:            // xfs
+    case 0x9123683E:            // btrfs
+    case 0x01021994:            // tmpfs
+    case 0x794C7630:            // overlayfs
+    case 0xF2F52010:            // f2fs
+    case 0x2FC12FC1:            // zfs
+    case 0x7366746E:            // ntfs3
+        return 20'000'000LL;    // timestamps follow the kernel's clock tick (10 ms at most)
+    case 0x4D44:                // FAT
+    case 0x2011BAB0:            // exFAT
+        return 2'000'000'000LL; // two-second modification times
+    default:
+        return -1;
+    }
 }
 
 struct Cached
 {
     FileStamp stamp;
-    Document doc;
+    DocumentPtr doc;
+    QByteArray bytes;        // the content the document was made from
+    qint64 verifiedAtNs = 0; // the file was known to hold `bytes` from this time on
+    qint64 doubtNs = -1;     // see stampDoubtNs()
+
+    bool stampSuffices() const
+    {
+        // Times in whole seconds (old ext3 inodes, some servers): a second may repeat.
+        const qint64 doubt =
+            stamp.ctimeNs % 1'000'000'000LL == 0 ? std::max<qint64>(doubtNs, 1'000'000'000LL) : doubtNs;
+        return doubtNs >= 0 && verifiedAtNs - stamp.ctimeNs > doubt;
+    }
 };
 
 QHash<QString, Cached>& cache()
@@ -173,94 +374,232 @@ QHash<QString, Cached>& cache()
     return c;
 }
 
-// The file's current content, parsed; an empty document when it is missing or unreadable.
-const Document& load(const QString& path)
+DocumentPtr emptyDocument()
 {
-    static const Document empty = [] {
-        Document d;
-        d.index();
+    static const DocumentPtr empty = [] {
+        auto d = std::make_shared<Document>();
+        d->index();
         return d;
     }();
-    const auto stamp = stampOf(path);
-    if (!stamp) {
-        cache().remove(path);
-        return empty;
-    }
-    auto it = cache().find(path);
-    if (it != cache().end() && it->stamp == *stamp)
-        return it->doc;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        cache().remove(path);
-        return empty;
-    }
-    const QByteArray bytes = file.readAll();
-    file.close();
-    // Stamp again after reading: a writer racing with us must not leave a stale copy behind.
-    const auto after = stampOf(path);
-    Cached entry{after.value_or(*stamp), parse(bytes)};
-    if (!after || !(*after == *stamp)) {
-        static Document uncached;
-        uncached = std::move(entry.doc);
-        cache().remove(path);
-        return uncached;
-    }
-    return cache().insert(path, std::move(entry))->doc;
+    return empty;
 }
 
-// The file's content for a change: the parsed copy is taken over rather than copied. Until the
-// changed file is stored the cache holds nothing for the path, so a write that fails leaves the
-// next call to read the file as it is.
-Document loadForWrite(const QString& path)
+enum class FileState
 {
-    load(path);
-    auto it = cache().find(path);
-    if (it == cache().end()) {
-        Document doc = load(path); // missing, unreadable or changing under us: no cached copy
-        return doc;
+    Missing,
+    Readable,
+    Unreadable, // exists but could not be read, or is not a regular file
+};
+
+struct Loaded
+{
+    FileState state = FileState::Missing;
+    DocumentPtr doc;  // empty document unless Readable
+    QByteArray bytes; // the content read
+};
+
+std::optional<QByteArray> readAll(int fd)
+{
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n == 0)
+            return bytes;
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return std::nullopt;
+        }
+        bytes.append(buffer, n);
     }
-    Document doc = std::move(it->doc);
-    cache().erase(it);
-    return doc;
 }
 
-bool store(const QString& path, Document doc)
+// The file's current content, parsed. Each caller gets its own reference to an immutable
+// document, which nothing later invalidates.
+Loaded load(const QString& path)
 {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = doc.serialize();
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
-        return false;
-    if (const auto stamp = stampOf(path))
-        cache().insert(path, Cached{*stamp, std::move(doc)});
-    else
+    const QByteArray native = QFile::encodeName(path);
+    struct stat st
+    {
+    };
+    if (::stat(native.constData(), &st) != 0) {
         cache().remove(path);
+        return {errno == ENOENT ? FileState::Missing : FileState::Unreadable, emptyDocument(), {}};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // A folder, a pipe or a device in the store's place: never opened (a pipe would block).
+        cache().remove(path);
+        return {FileState::Unreadable, emptyDocument(), {}};
+    }
+    auto it = cache().find(path);
+    if (it != cache().end() && it->stamp == stampOf(st) && it->stampSuffices())
+        return {FileState::Readable, it->doc, it->bytes};
+
+    const qint64 readAt = nowNs();
+    const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        const bool missing = errno == ENOENT;
+        cache().remove(path);
+        return {missing ? FileState::Missing : FileState::Unreadable, emptyDocument(), {}};
+    }
+    struct stat before
+    {
+    };
+    struct stat after
+    {
+    };
+    std::optional<QByteArray> bytes;
+    if (::fstat(fd, &before) == 0 && S_ISREG(before.st_mode))
+        bytes = readAll(fd);
+    const bool steady = bytes && ::fstat(fd, &after) == 0 && stampOf(before) == stampOf(after);
+    const qint64 doubt = bytes ? stampDoubtNs(native) : -1;
+    ::close(fd);
+    it = cache().find(path);
+    if (!bytes) {
+        cache().remove(path);
+        return {FileState::Unreadable, emptyDocument(), {}};
+    }
+    if (!steady) {
+        // Written while we read: use what we got, keep no copy.
+        cache().remove(path);
+        return {FileState::Readable, std::make_shared<Document>(parse(*bytes)), *bytes};
+    }
+    const FileStamp stamp = stampOf(after);
+    if (it != cache().end() && it->stamp == stamp && it->bytes == *bytes) {
+        it->verifiedAtNs = readAt; // same content as the parsed copy: no need to parse again
+        return {FileState::Readable, it->doc, it->bytes};
+    }
+    Cached entry{stamp, std::make_shared<Document>(parse(*bytes)), *bytes, readAt, doubt};
+    return {FileState::Readable, cache().insert(path, std::move(entry))->doc, *bytes};
+}
+
+struct Edit
+{
+    Document doc;
+    QByteArray original; // the file's content before the change
+};
+
+// The file's content for a change, or nothing when the file exists but cannot be read: a
+// change made to an empty stand-in would replace the whole store. The parsed copy is taken
+// over rather than copied when no one else holds it; until the changed file is stored the
+// cache holds nothing for the path, so a write that fails leaves the next call to read the
+// file as it is.
+std::optional<Edit> loadForWrite(const QString& path)
+{
+    Loaded loaded = load(path);
+    if (loaded.state == FileState::Unreadable)
+        return std::nullopt;
+    cache().remove(path);
+    Edit edit{{}, loaded.bytes};
+    if (loaded.doc.use_count() == 1) {
+        // Made by load() with make_shared<Document>, so the object itself is not const.
+        edit.doc = std::move(const_cast<Document&>(*loaded.doc));
+    } else {
+        edit.doc = *loaded.doc;
+    }
+    return edit;
+}
+
+bool writeAll(int fd, const QByteArray& bytes)
+{
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pwrite(fd, bytes.constData() + done, size_t(bytes.size() - done), off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += n;
+    }
     return true;
 }
 
-QByteArray toBytes(const QString& text)
+// The store's folder refuses new files but the store itself may be written: it is rewritten
+// in place, as Windows does. The space is reserved first, so a full disk fails before anything
+// changes; a failed write puts the old content back. What is lost is atomicity: a crash or a
+// power cut in the middle of the write, or a reader at that moment, can see old and new mixed.
+bool writeInPlace(const QString& target, const QByteArray& bytes, const QByteArray& original)
 {
-    QByteArray bytes = text.toLatin1();
-    // A value must stay on its own line: control characters would break the file apart.
-    for (char& c : bytes) {
-        if (c == '\r' || c == '\n' || c == '\0')
-            c = ' ';
+    const int fd =
+        ::open(QFile::encodeName(target).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    struct stat st
+    {
+    };
+    bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size == original.size();
+    if (ok && bytes.size() > st.st_size)
+        ok = ::posix_fallocate(fd, 0, off_t(bytes.size())) == 0;
+    if (ok) {
+        ok = writeAll(fd, bytes) && ::ftruncate(fd, off_t(bytes.size())) == 0 && ::fsync(fd) == 0;
+        if (!ok && writeAll(fd, original))
+            (void)::ftruncate(fd, off_t(original.size()));
     }
-    return bytes;
+    ::close(fd);
+    return ok;
 }
 
-QString valueOf(const QByteArray& line)
+bool folderRefusesNewFiles(const QString& target)
+{
+    const QByteArray folder = QFile::encodeName(QFileInfo(target).absolutePath());
+    return ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0 && errno == EACCES;
+}
+
+// Replaces the file's content. A symbolic link stays a link (its target is written); the
+// file keeps its owner and group where the writer may set them, and its mode.
+bool store(const QString& path, Document doc, const QByteArray& original)
+{
+    const QByteArray bytes = doc.serialize();
+    const qint64 writtenAt = nowNs();
+    struct stat existing
+    {
+    };
+    const bool exists = ::stat(QFile::encodeName(path).constData(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode))
+        return false;
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly)) {
+        if (exists) {
+            const int fd = file.handle();
+            if (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) {
+                if (::fchown(fd, existing.st_uid, existing.st_gid) != 0)
+                    (void)::fchown(fd, uid_t(-1), existing.st_gid);
+            }
+            (void)::fchmod(fd, existing.st_mode & 07777);
+        }
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
+            return false;
+        }
+        if (!file.commit())
+            return false;
+    } else {
+        const QString target = QFileInfo(path).canonicalFilePath();
+        if (!exists || target.isEmpty() || !folderRefusesNewFiles(target) ||
+            !writeInPlace(target, bytes, original))
+            return false;
+    }
+    struct stat st
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        cache().remove(path);
+        return true;
+    }
+    // Checked against the content by the next call until the file's times have moved on.
+    cache().insert(path, Cached{stampOf(st), std::make_shared<Document>(std::move(doc)), bytes, writtenAt,
+                                stampDoubtNs(QFile::encodeName(path))});
+    return true;
+}
+
+QString valueOf(const Document& doc, const QByteArray& line)
 {
     const int eq = line.indexOf('=');
     QByteArray v = line.mid(eq + 1).trimmed();
     if (v.size() >= 2 && ((v.startsWith('"') && v.endsWith('"')) || (v.startsWith('\'') && v.endsWith('\''))))
         v = v.mid(1, v.size() - 2);
-    return QString::fromLatin1(v);
+    return doc.decode(v);
 }
 
 std::optional<int> entryLine(const Section& section, const QByteArray& keyUpper)
@@ -271,19 +610,25 @@ std::optional<int> entryLine(const Section& section, const QByteArray& keyUpper)
     return section.entries[size_t(*it)].line;
 }
 
+const Section* findSection(const Document& doc, const QString& section)
+{
+    const Section* s = doc.find(doc.encode(section));
+    return (s && s->headerLine >= 0) ? s : nullptr;
+}
+
 } // namespace
 
 QString ReadFromINI(const QString& section, const QString& key, const QString& path,
                     const QString& defaultValue)
 {
-    const Document& doc = load(path);
-    const Section* s = doc.find(toBytes(section));
-    if (!s || s->headerLine < 0)
+    const DocumentPtr doc = load(path).doc;
+    const Section* s = findSection(*doc, section);
+    if (!s)
         return defaultValue;
-    const auto line = entryLine(*s, toBytes(key).trimmed().toUpper());
+    const auto line = entryLine(*s, doc->encode(key).trimmed().toUpper());
     if (!line)
         return defaultValue;
-    return valueOf(doc.lines[size_t(*line)].text);
+    return valueOf(*doc, doc->lines[size_t(*line)].text);
 }
 
 namespace {
@@ -291,12 +636,12 @@ namespace {
 // Puts one key into the parsed file, as a write of that key alone would.
 bool applyWrite(Document& doc, const QString& section, const QString& key, const QString& value)
 {
-    const QByteArray sectionBytes = toBytes(section).trimmed();
-    const QByteArray keyBytes = toBytes(key).trimmed().toUpper();
+    const QByteArray sectionBytes = doc.encode(section).trimmed();
+    const QByteArray keyBytes = doc.encode(key).trimmed().toUpper();
     if (sectionBytes.isEmpty() || keyBytes.isEmpty() || keyBytes.contains('=') || sectionBytes.contains(']'))
         return false;
     // Blanks at the end of a value are not kept (they would be dropped on reading anyway).
-    QByteArray valueBytes = toBytes(value);
+    QByteArray valueBytes = doc.encode(value);
     while (valueBytes.endsWith(' ') || valueBytes.endsWith('\t'))
         valueBytes.chop(1);
     const QByteArray newLine = keyBytes + '=' + valueBytes;
@@ -305,17 +650,20 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
     if (s && s->headerLine >= 0) {
         if (const auto line = entryLine(*s, keyBytes)) {
             // Keep the key's own spelling; change only what follows "=".
-            QByteArray& text = doc.lines[size_t(*line)].text;
-            text = text.left(text.indexOf('=') + 1) + valueBytes;
+            Line& changed = doc.lines[size_t(*line)];
+            changed.text = changed.text.left(changed.text.indexOf('=') + 1) + valueBytes;
+            changed.wide.clear();
             return true;
         }
         // After the section's last entry, so blank lines between sections stay put.
         const size_t si = size_t(s - doc.sections.data());
         const int after = s->entries.empty() ? s->headerLine : s->entries.back().line;
-        if (doc.lines[size_t(after)].end.isEmpty())
+        if (doc.lines[size_t(after)].end.isEmpty()) {
             doc.lines[size_t(after)].end = doc.newline;
+            doc.lines[size_t(after)].wide.clear();
+        }
         const int at = after + 1;
-        doc.lines.insert(doc.lines.begin() + at, Line{newLine, doc.newline});
+        doc.lines.insert(doc.lines.begin() + at, Line{newLine, doc.newline, {}});
         // The index follows the insertion instead of being rebuilt: a store of a thousand
         // elements has tens of thousands of lines.
         Section& target = doc.sections[si];
@@ -331,11 +679,13 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
         }
         return true;
     }
-    if (!doc.lines.empty() && doc.lines.back().end.isEmpty())
+    if (!doc.lines.empty() && doc.lines.back().end.isEmpty()) {
         doc.lines.back().end = doc.newline;
+        doc.lines.back().wide.clear();
+    }
     const int header = int(doc.lines.size());
-    doc.lines.push_back(Line{'[' + sectionBytes + ']', doc.newline});
-    doc.lines.push_back(Line{newLine, doc.newline});
+    doc.lines.push_back(Line{'[' + sectionBytes + ']', doc.newline, {}});
+    doc.lines.push_back(Line{newLine, doc.newline, {}});
     Section added{sectionBytes, header, header + 1, {Entry{header + 1, keyBytes}}, {}};
     added.firstEntry.insert(keyBytes, 0);
     doc.sections.push_back(std::move(added));
@@ -348,32 +698,56 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
 
 bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path)
 {
-    Document doc = loadForWrite(path);
-    return applyWrite(doc, section, key, value) && store(path, std::move(doc));
+    auto edit = loadForWrite(path);
+    return edit && applyWrite(edit->doc, section, key, value) &&
+           store(path, std::move(edit->doc), edit->original);
 }
 
 bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
                     const QString& path)
 {
-    Document doc = loadForWrite(path);
+    auto edit = loadForWrite(path);
+    if (!edit)
+        return false;
     for (const auto& [key, value] : keyValues) {
-        if (!applyWrite(doc, section, key, value))
+        if (!applyWrite(edit->doc, section, key, value))
             return false;
     }
-    return store(path, std::move(doc));
+    return store(path, std::move(edit->doc), edit->original);
 }
 
 bool WriteSectionsToINI(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
                         const QString& path)
 {
-    Document doc = loadForWrite(path);
+    auto edit = loadForWrite(path);
+    if (!edit)
+        return false;
     for (const auto& [section, keyValues] : sections) {
         for (const auto& [key, value] : keyValues) {
-            if (!applyWrite(doc, section, key, value))
+            if (!applyWrite(edit->doc, section, key, value))
                 return false;
         }
     }
-    return store(path, std::move(doc));
+    return store(path, std::move(edit->doc), edit->original);
+}
+
+bool EmptyIniFile(const QString& path)
+{
+    // The old content is not needed: an unreadable store may be emptied too.
+    Document empty;
+    empty.index();
+    cache().remove(path);
+    struct stat st
+    {
+    };
+    QByteArray original;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // Only for putting it back if an in-place write fails.
+        const Loaded loaded = load(path);
+        original = loaded.bytes;
+        cache().remove(path);
+    }
+    return store(path, std::move(empty), original);
 }
 
 void LoadIniSectionsLB(QStringList& list, const QString& path)
@@ -383,60 +757,64 @@ void LoadIniSectionsLB(QStringList& list, const QString& path)
 
 QStringList LoadIniSectionsArray(const QString& path)
 {
-    const Document& doc = load(path);
+    const DocumentPtr doc = load(path).doc;
     QStringList names;
-    names.reserve(qsizetype(doc.sections.size()));
-    for (size_t i = 1; i < doc.sections.size(); ++i) {
-        const Section& s = doc.sections[i];
+    names.reserve(qsizetype(doc->sections.size()));
+    for (size_t i = 1; i < doc->sections.size(); ++i) {
+        const Section& s = doc->sections[i];
         // A name that appears twice is listed once, where it first stands.
-        if (doc.firstSection.value(s.name.toUpper()) == int(i))
-            names << QString::fromLatin1(s.name);
+        if (doc->firstSection.value(s.name.toUpper()) == int(i))
+            names << doc->decode(s.name);
     }
     return names;
 }
 
 int GetSectionKeyCount(const QString& section, const QString& path)
 {
-    const Document& doc = load(path);
-    const Section* s = doc.find(toBytes(section));
-    return (s && s->headerLine >= 0) ? int(s->entries.size()) : 0;
+    const DocumentPtr doc = load(path).doc;
+    const Section* s = findSection(*doc, section);
+    return s ? int(s->entries.size()) : 0;
 }
 
 QStringList ReadIniSection(const QString& section, const QString& path)
 {
-    const Document& doc = load(path);
+    const DocumentPtr doc = load(path).doc;
     QStringList lines;
-    const Section* s = doc.find(toBytes(section));
-    if (!s || s->headerLine < 0)
+    const Section* s = findSection(*doc, section);
+    if (!s)
         return lines;
     for (const Entry& e : s->entries)
-        lines << QString::fromLatin1(doc.lines[size_t(e.line)].text.trimmed());
+        lines << doc->decode(doc->lines[size_t(e.line)].text.trimmed());
     return lines;
 }
 
 bool DeleteIniSection(const QString& section, const QString& path)
 {
-    Document doc = loadForWrite(path);
-    const Section* s = doc.find(toBytes(section));
-    if (!s || s->headerLine < 0)
+    auto edit = loadForWrite(path);
+    if (!edit)
+        return false;
+    const Section* s = findSection(edit->doc, section);
+    if (!s)
         return true;
-    doc.lines.erase(doc.lines.begin() + s->headerLine, doc.lines.begin() + s->lastLine + 1);
-    doc.index();
-    return store(path, std::move(doc));
+    edit->doc.lines.erase(edit->doc.lines.begin() + s->headerLine, edit->doc.lines.begin() + s->lastLine + 1);
+    edit->doc.index();
+    return store(path, std::move(edit->doc), edit->original);
 }
 
 bool DeleteIniKey(const QString& section, const QString& key, const QString& path)
 {
-    Document doc = loadForWrite(path);
-    const Section* s = doc.find(toBytes(section));
-    if (!s || s->headerLine < 0)
+    auto edit = loadForWrite(path);
+    if (!edit)
+        return false;
+    const Section* s = findSection(edit->doc, section);
+    if (!s)
         return true;
-    const auto line = entryLine(*s, toBytes(key).trimmed().toUpper());
+    const auto line = entryLine(*s, edit->doc.encode(key).trimmed().toUpper());
     if (!line)
         return true;
-    doc.lines.erase(doc.lines.begin() + *line);
-    doc.index();
-    return store(path, std::move(doc));
+    edit->doc.lines.erase(edit->doc.lines.begin() + *line);
+    edit->doc.index();
+    return store(path, std::move(edit->doc), edit->original);
 }
 
 bool CheckIfIniKeyExists(const QString& section, const QString& key, const QString& path)

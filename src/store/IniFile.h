@@ -1,23 +1,35 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QList>
 #include <QPair>
 #include <QString>
 #include <QStringList>
+#include <QStringView>
 
 namespace vexo {
 
 // The INI layer of the element store. Every call goes to the file itself: a parsed copy is kept
-// per path only while the file's identity, size and modification time are unchanged, so an
-// edit made outside the station is seen by the next call. Reading never creates the file.
+// per path only while the file's identity, size, modification and change times are unchanged,
+// and its content is compared as well while those times could still repeat (just after a
+// change, on two-second FAT times, on network mounts), so an edit made outside the station is
+// seen by the next call. Reading never creates the file.
 //
 // File semantics:
 //  - section and key names match without regard to case; the first occurrence wins;
 //  - writes store new key names in upper case; a new section goes to the end of the file, a
 //    new key to the end of its section; an existing key is changed where it stands;
 //  - values are read without surrounding blanks and without one pair of enclosing quotes;
-//  - lines are kept byte for byte (LF or CRLF, Latin-1, comments, blank and unknown lines);
-//  - every write replaces the whole file atomically and reports whether it succeeded.
+//  - a section line is "[name]", whatever follows the "]"; lines starting with ";" are
+//    comments (a "#" line is an entry); a line ends at CR LF, LF or a lone CR;
+//  - text is Windows-1252, or UTF-16 (either byte order) or UTF-8 when the file starts with
+//    that byte-order mark; a file keeps its encoding and line ends, and untouched lines are kept
+//    byte for byte;
+//  - a file that exists but cannot be read reads as empty, and every write to it fails;
+//  - every write replaces the whole file atomically (in place when its folder refuses new
+//    files), keeps a symbolic link a link and the file's owner, group and mode, and reports
+//    whether it succeeded.
 
 QString ReadFromINI(const QString& section, const QString& key, const QString& path,
                     const QString& defaultValue = QString());
@@ -46,7 +58,15 @@ bool RenameIniSection(const QString& oldSection, const QString& newSection, cons
 void LoadIniSectionKeysLB(const QString& section, QStringList& list, const QString& path);
 QStringList LoadIniSectionsArray(const QString& path);
 
+// Replaces the store with an empty file through the same write as every other change.
+bool EmptyIniFile(const QString& path);
+
 // The entries of a section as "key=value" lines, in file order.
 QStringList ReadIniSection(const QString& section, const QString& path);
+
+// The code page of stores without a byte-order mark, as the earlier station wrote them. A
+// character it lacks becomes "?"; U+0080..U+009F go back to the byte of that value.
+QByteArray toWindows1252(QStringView text);
+QString fromWindows1252(QByteArrayView bytes);
 
 } // namespace vexo

@@ -5,6 +5,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <functional>
+
 #include <gtest/gtest.h>
 
 using namespace vexo;
@@ -72,27 +74,55 @@ TEST(ElementStoreSchema, TwentyLinesLoadTwentyOneAreCorrupted)
     EXPECT_GE(store.lineCount(mac), kCorruptedSectionLines);
 }
 
-TEST(ElementStoreSchema, ReadsTheWindowsStationFileAndKeepsItReadable)
+TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
 {
-    // GIVEN the store the earlier Windows station left (CRLF, upper-case keys)
-    QTemporaryDir dir;
-    const QString path = dir.filePath("nms.ini");
-    const QByteArray original = readFile(fixturePath("nms-windows-station.ini"));
-    ASSERT_FALSE(original.isEmpty()) << "fixture missing";
-    ASSERT_TRUE(writeFile(path, original));
-    ElementStore store(path);
-    // THEN every key reads as written
-    EXPECT_EQ(LoadIniSectionsArray(path), (QStringList{"0050C2A1B2C3", "0050C2A1B2C4"}));
-    EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::name), "STUDIO A");
-    EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::remote), "10.0.0.9");
-    EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::att), "200");
-    EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::multi), "239.1.1.1");
-    EXPECT_EQ(store.lineCount("00:50:C2:A1:B2:C4"), 17);
-    // WHEN the station writes an existing and a new key THEN only those lines change, in CRLF
-    ASSERT_TRUE(store.write("00:50:C2:A1:B2:C4", keys::att, "14"));
-    ASSERT_TRUE(store.write("00:50:C2:A1:B2:C3", keys::dly, "2500"));
-    QByteArray expected = original;
-    expected.replace("ATT=200\r\n", "ATT=14\r\n");
-    expected.replace("BUF=6\r\n", "BUF=6\r\nDLY=2500\r\n");
-    EXPECT_EQ(readFile(path), expected);
+    // GIVEN the store the earlier Windows station left (CRLF, upper-case keys), and the same
+    // store as operators hand it over: edited in Notepad, saved as Unicode, moved by old tools
+    const QByteArray fixture = readFile(fixturePath("nms-windows-station.ini"));
+    ASSERT_FALSE(fixture.isEmpty()) << "fixture missing";
+    const auto same = [](const QByteArray& b) { return b; };
+    const auto headerComment = [](QByteArray b) {
+        return b.replace("[0050C2A1B2C4]", "[0050C2A1B2C4] ; TX site B");
+    };
+    const auto hashLine = [](QByteArray b) {
+        return b.replace("NAME=STUDIO A\r\n", "NAME=STUDIO A\r\n#SN=5\r\n");
+    };
+    const auto crOnly = [](QByteArray b) { return b.replace("\r\n", "\r"); };
+    const auto utf16 = [](bool le) {
+        return [le](const QByteArray& b) {
+            QByteArray out = le ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+            for (char c : b)
+                out.append(le ? c : '\0').append(le ? '\0' : c);
+            return out;
+        };
+    };
+    const auto utf8Bom = [](const QByteArray& b) { return "\xEF\xBB\xBF" + b; };
+    const QList<std::pair<const char*, std::function<QByteArray(const QByteArray&)>>> forms = {
+        {"as written", same},  {"header comment", headerComment}, {"# line", hashLine},
+        {"CR only", crOnly},   {"UTF-16 LE", utf16(true)},        {"UTF-16 BE", utf16(false)},
+        {"UTF-8 BOM", utf8Bom}};
+    for (const auto& [what, form] : forms) {
+        SCOPED_TRACE(what);
+        QTemporaryDir dir;
+        const QString path = dir.filePath("nms.ini");
+        ASSERT_TRUE(writeFile(path, form(fixture)));
+        ElementStore store(path);
+        // THEN every element and key reads as written
+        EXPECT_EQ(LoadIniSectionsArray(path), (QStringList{"0050C2A1B2C3", "0050C2A1B2C4"}));
+        EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::name), "STUDIO A");
+        EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::remote), "10.0.0.9");
+        EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::sn), "32769");
+        EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::att), "200");
+        EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::multi), "239.1.1.1");
+        EXPECT_EQ(store.lineCount("00:50:C2:A1:B2:C4"), 17);
+        // WHEN the station writes an existing and a new key THEN only those lines change, and
+        // the file keeps its encoding and line ends
+        ASSERT_TRUE(store.write("00:50:C2:A1:B2:C4", keys::att, "14"));
+        ASSERT_TRUE(store.write("00:50:C2:A1:B2:C3", keys::dly, "2500"));
+        QByteArray expected = fixture;
+        expected.replace("ATT=200\r\n", "ATT=14\r\n");
+        expected.replace("BUF=6\r\n", "BUF=6\r\nDLY=2500\r\n");
+        EXPECT_EQ(readFile(path), form(expected));
+        EXPECT_EQ(LoadIniSectionsArray(path).size(), 2);
+    }
 }

@@ -1,16 +1,120 @@
 #include "store/IniFile.h"
 #include "TestUtil.h"
+#include "store/ElementStore.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
 
 using namespace vexo;
 
 namespace {
+
+QByteArray utf16(const QString& text, bool littleEndian)
+{
+    QByteArray out = littleEndian ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF");
+    for (QChar c : text) {
+        const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
+        out.append(littleEndian ? lo : hi).append(littleEndian ? hi : lo);
+    }
+    return out;
+}
+
+enum class Op
+{
+    Read,     // section, key, default -> value
+    Count,    // section -> GetSectionKeyCount
+    Sections, // -> names joined by "|"
+    Write,    // section, key, value -> the whole file afterwards
+};
+
+struct Row
+{
+    const char* what;
+    QByteArray before; // null: no file
+    Op op;
+    QString section, key, value;
+    QByteArray expected; // UTF-8 for texts; the file's bytes for a write
+};
+
+// What the Windows private-profile calls give for the same file and call. The one departure:
+// a new file gets LF line ends here (both read either).
+const QList<Row> kRows = {
+    {"new file, upper-case key",
+     {},
+     Op::Write,
+     "0050C2A1B2C3",
+     "name",
+     "STUDIO A",
+     "[0050C2A1B2C3]\nNAME=STUDIO A\n"},
+    {"key and section in any case", "[s]\nNAME=A\n", Op::Read, "S", "Name", "d", "A"},
+    {"missing file", {}, Op::Read, "S", "k", "dflt", "dflt"},
+    {"missing section", "[S]\nK=1\n", Op::Read, "T", "k", "d", "d"},
+    {"missing key", "[S]\nK=1\n", Op::Read, "S", "j", "d", "d"},
+    {"existing key changed in place", "[A]\nX=1\nY=2\n\n[B]\nZ=3\n", Op::Write, "a", "x", "10",
+     "[A]\nX=10\nY=2\n\n[B]\nZ=3\n"},
+    {"new key after the section's last entry", "[A]\nX=1\n\n[B]\nZ=3\n", Op::Write, "A", "w", "4",
+     "[A]\nX=1\nW=4\n\n[B]\nZ=3\n"},
+    {"new section at the end", "[A]\nX=1", Op::Write, "C", "k", "v", "[A]\nX=1\n[C]\nK=v\n"},
+    {"blanks around a value", "[S]\na =  spaced  \n", Op::Read, "S", "a", "", "spaced"},
+    {"double quotes", "[S]\nb=\"quoted\"\n", Op::Read, "S", "b", "", "quoted"},
+    {"single quotes", "[S]\nc='single'\n", Op::Read, "S", "c", "", "single"},
+    {"one pair of quotes only", "[S]\nd=\"\"twice\"\"\n", Op::Read, "S", "d", "", "\"twice\""},
+    {"empty value", "[S]\ne=\n", Op::Read, "S", "e", "x", ""},
+    {"sections in file order", "[B]\n[A]\n[C]\nK=1\n", Op::Sections, "", "", "", "B|A|C"},
+    {"first duplicate section and key win", "[s]\nname=first\nNAME=second\n[S]\nip=9\n", Op::Read, "S",
+     "name", "", "first"},
+    {"duplicate section listed once", "[s]\n[S]\nip=9\n", Op::Sections, "", "", "", "s"},
+    {"write changes the first duplicate", "[s]\nname=a\nNAME=b\n[S]\nname=c\n", Op::Write, "S", "Name", "n",
+     "[s]\nname=n\nNAME=b\n[S]\nname=c\n"},
+    {"; lines and blank lines are not counted, other lines are", "[S]\n; note\nNAME=x\njunk line\n\nIP=1\n",
+     Op::Count, "S", "", "", "3"},
+    {"CRLF kept, untouched lines byte for byte", "; top\r\n[S]\r\nNAME=Caf\xe9\r\njunk\r\n", Op::Write, "S",
+     "ip", "5.6.7.8", "; top\r\n[S]\r\nNAME=Caf\xe9\r\njunk\r\nIP=5.6.7.8\r\n"},
+    {"line breaks in a value become blanks", "", Op::Write, "S", "name", "A\r\n[X]\nIP=1",
+     "[S]\nNAME=A  [X] IP=1\n"},
+    // 2: text after a section line's "]"
+    {"header comment: section found", "[A]\nX=1\n[B] ; site B\nY=2\n", Op::Read, "B", "y", "", "2"},
+    {"header comment: listed", "[A]\n[B] ; site B\n", Op::Sections, "", "", "", "A|B"},
+    {"header comment: not counted above", "[A]\nX=1\n[B] ; site B\nY=2\n", Op::Count, "A", "", "", "1"},
+    {"header comment: written into the section", "[B] ; site B\nY=2\n", Op::Write, "b", "z", "3",
+     "[B] ; site B\nY=2\nZ=3\n"},
+    // 3: only ";" starts a comment
+    {"# line is a key", "[S]\n#SN=5\nSN=7\n", Op::Read, "S", "#sn", "", "5"},
+    {"# line does not hide the key after it", "[S]\n#SN=5\nSN=7\n", Op::Read, "S", "sn", "", "7"},
+    {"# line counts", "[S]\n# note\n#SN=5\nSN=7\n", Op::Count, "S", "", "", "3"},
+    // 4: a lone CR ends a line
+    {"CR only: read", "[A]\rX=1\r[B]\rY=2\r", Op::Read, "B", "y", "", "2"},
+    {"CR only: listed", "[A]\rX=1\r[B]\rY=2\r", Op::Sections, "", "", "", "A|B"},
+    {"CR only: written with CR", "[A]\rX=1\r[B]\rY=2\r", Op::Write, "A", "z", "3",
+     "[A]\rX=1\rZ=3\r[B]\rY=2\r"},
+    // 5: byte-order marks
+    {"UTF-16 LE: read", utf16("[S]\r\nNAME=Caf\u00e9 \u20ac\r\n", true), Op::Read, "s", "name", "",
+     "Caf\xc3\xa9 \xe2\x82\xac"},
+    {"UTF-16 BE: read", utf16("[S]\r\nNAME=x\r\n[T]\r\n", false), Op::Sections, "", "", "", "S|T"},
+    {"UTF-16 LE: written in UTF-16", utf16("[S]\r\nNAME=x\r\n", true), Op::Write, "S", "name", "\u2013y",
+     utf16("[S]\r\nNAME=\u2013y\r\n", true)},
+    {"UTF-16 BE: new section in UTF-16", utf16("[S]\r\nA=1", false), Op::Write, "T", "b", "2",
+     utf16("[S]\r\nA=1\r\n[T]\r\nB=2\r\n", false)},
+    {"UTF-8 with BOM: read", "\xEF\xBB\xBF[S]\nNAME=\xe2\x82\xac\n", Op::Read, "S", "name", "",
+     "\xe2\x82\xac"},
+    {"UTF-8 with BOM: written in UTF-8", "\xEF\xBB\xBF[S]\n", Op::Write, "S", "name", "\u20ac",
+     "\xEF\xBB\xBF[S]\nNAME=\xe2\x82\xac\n"},
+    // 8: Windows-1252
+    {"1252: read", "[S]\nNAME=\x80\x92\x93\x96\xe9\n", Op::Read, "S", "name", "",
+     "\xe2\x82\xac\xe2\x80\x99\xe2\x80\x9c\xe2\x80\x93\xc3\xa9"},
+    {"1252: written", "", Op::Write, "S", "name", "\u20ac\u2019\u201c\u2013\u00e9 \u0394",
+     "[S]\nNAME=\x80\x92\x93\x96\xe9 ?\n"},
+};
 
 class IniFileTest : public ::testing::Test
 {
@@ -19,166 +123,177 @@ protected:
     QString path() const { return dir.filePath(QStringLiteral("nms.ini")); }
 };
 
+// Runs fn in a child process as an unprivileged user (nobody when run as root, ourselves
+// otherwise: root would read any file); returns its exit code.
+int asUnprivileged(const std::function<int()>& fn)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
+                                 ::setresuid(65534, 65534, 65534) != 0))
+            ::_exit(255);
+        ::_exit(fn());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 254;
+}
+
+void giveToUnprivileged(const QString& path)
+{
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    }
+}
+
+// Every operation that changes the store; a set bit for each one that reported success.
+int writesThatSucceeded(const QString& path)
+{
+    int succeeded = 0;
+    const QList<std::function<bool()>> writes = {
+        [&] { return WriteToINI("S", "att", "14", path); },
+        [&] {
+            return WriteKeysToINI("S", {{"att", "14"}}, path);
+        },
+        [&] {
+            return WriteSectionsToINI({{"T", {{"att", "14"}}}}, path);
+        },
+        [&] { return DeleteIniKey("S", "name", path); },
+        [&] { return DeleteIniSection("S", path); },
+        [&] { return RenameIniSection("S", "T", path); },
+    };
+    for (int i = 0; i < writes.size(); ++i)
+        succeeded |= writes[i]() ? 1 << i : 0;
+    if (ReadFromINI("S", "name", path, "dflt") != "dflt")
+        succeeded |= 1 << 7;
+    return succeeded;
+}
+
 } // namespace
 
-TEST_F(IniFileTest, WritesUpperCaseKeysAndReadsThemInAnyCase)
+TEST_F(IniFileTest, BehavesAsTheWindowsCallsOnTheSameFile)
 {
-    // GIVEN no store file WHEN two keys are written THEN the file holds them in upper case
-    ASSERT_TRUE(WriteToINI("0050C2A1B2C3", "name", "STUDIO A", path()));
-    ASSERT_TRUE(WriteToINI("0050C2A1B2C3", "ip", "10.0.0.5", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[0050C2A1B2C3]\nNAME=STUDIO A\nIP=10.0.0.5\n"));
-    EXPECT_EQ(ReadFromINI("0050c2a1b2c3", "NAME", path()), "STUDIO A");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "Ip", path()), "10.0.0.5");
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir d;
+        const QString p = d.filePath("nms.ini");
+        if (!row.before.isNull()) {
+            ASSERT_TRUE(writeFile(p, row.before));
+        }
+        switch (row.op) {
+        case Op::Read:
+            EXPECT_EQ(ReadFromINI(row.section, row.key, p, row.value), QString::fromUtf8(row.expected));
+            break;
+        case Op::Count:
+            EXPECT_EQ(GetSectionKeyCount(row.section, p), row.expected.toInt());
+            break;
+        case Op::Sections:
+            EXPECT_EQ(LoadIniSectionsArray(p).join('|'), QString::fromUtf8(row.expected));
+            break;
+        case Op::Write:
+            EXPECT_TRUE(WriteToINI(row.section, row.key, row.value, p));
+            EXPECT_EQ(readFile(p), row.expected);
+            EXPECT_EQ(ReadFromINI(row.section, row.key, p),
+                      QString(row.value).replace('\r', ' ').replace('\n', ' ').replace(u'\u0394', '?'));
+            break;
+        }
+        EXPECT_EQ(QFile::exists(p), !row.before.isNull() || row.op == Op::Write);
+    }
 }
 
-TEST_F(IniFileTest, ReadingNeverCreatesTheFileAndGivesDefaults)
+TEST_F(IniFileTest, AStoreThatCannotBeReadIsNeverReplaced)
 {
-    EXPECT_EQ(ReadFromINI("S", "k", path(), "dflt"), "dflt");
-    EXPECT_EQ(ReadFromINI("S", "k", path()), "");
-    EXPECT_EQ(GetSectionKeyCount("S", path()), 0);
-    QStringList list;
-    LoadIniSectionsLB(list, path());
-    EXPECT_TRUE(list.isEmpty());
-    EXPECT_FALSE(QFile::exists(path()));
-    ASSERT_TRUE(WriteToINI("S", "a", "1", path()));
-    EXPECT_EQ(ReadFromINI("S", "missing", path(), "d"), "d");
-    EXPECT_EQ(ReadFromINI("Other", "a", path(), "d"), "d");
-}
-
-TEST_F(IniFileTest, ExistingKeyKeepsItsPlaceAndNewKeysGoToTheEndOfTheirSection)
-{
-    ASSERT_TRUE(writeFile(path(), "[A]\nX=1\nY=2\n\n[B]\nZ=3\n"));
-    ASSERT_TRUE(WriteToINI("A", "x", "10", path()));
-    ASSERT_TRUE(WriteToINI("a", "w", "4", path()));
-    ASSERT_TRUE(WriteToINI("C", "k", "v", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[A]\nX=10\nY=2\nW=4\n\n[B]\nZ=3\n[C]\nK=v\n"));
-    // The sections after an insertion are still found where they now stand.
-    EXPECT_EQ(ReadFromINI("B", "z", path()), "3");
-    ASSERT_TRUE(WriteToINI("b", "z", "33", path()));
-    ASSERT_TRUE(WriteToINI("A", "v", "5", path()));
-    ASSERT_TRUE(WriteToINI("C", "k", "w", path()));
-    ASSERT_TRUE(WriteToINI("B", "n", "6", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[A]\nX=10\nY=2\nW=4\nV=5\n\n[B]\nZ=33\nN=6\n[C]\nK=w\n"));
-    EXPECT_EQ(GetSectionKeyCount("A", path()), 4);
-    EXPECT_EQ(GetSectionKeyCount("B", path()), 2);
-}
-
-TEST_F(IniFileTest, ValuesAreTrimmedAndOnePairOfQuotesRemoved)
-{
-    ASSERT_TRUE(writeFile(path(), "[S]\na =  spaced  \nb=\"quoted\"\nc='single'\nd=\"\"twice\"\"\ne=\n"));
-    EXPECT_EQ(ReadFromINI("S", "a", path()), "spaced");
-    EXPECT_EQ(ReadFromINI("S", "b", path()), "quoted");
-    EXPECT_EQ(ReadFromINI("S", "c", path()), "single");
-    EXPECT_EQ(ReadFromINI("S", "d", path()), "\"twice\"");
-    EXPECT_EQ(ReadFromINI("S", "e", path(), "x"), "");
-    EXPECT_TRUE(CheckIfIniKeyExists("S", "e", path()));
-    EXPECT_FALSE(CheckIfIniKeyExists("S", "nope", path()));
-}
-
-TEST_F(IniFileTest, ListsSectionsInFileOrderAndCountsTheirLines)
-{
-    QByteArray text;
-    text += "[B]\n[A]\n[C]\n";
-    for (int i = 0; i < 20; ++i)
-        text += "K" + QByteArray::number(i) + "=" + QByteArray::number(i) + "\n";
-    ASSERT_TRUE(writeFile(path(), text));
-    QStringList list{"kept"};
-    LoadIniSectionsLB(list, path());
-    EXPECT_EQ(list, (QStringList{"kept", "B", "A", "C"}));
-    EXPECT_EQ(GetSectionKeyCount("C", path()), 20);
-    EXPECT_EQ(GetSectionKeyCount("A", path()), 0);
-    EXPECT_FALSE(CheckIfIniSectionExists("A", path()));
-    EXPECT_TRUE(CheckIfIniSectionExists("C", path()));
-    EXPECT_EQ(GetSectionKeyCount("missing", path()), 0);
-}
-
-TEST_F(IniFileTest, KeepsCrlfLatin1CommentsAndUnknownLinesThroughARewrite)
-{
-    const QByteArray original(
-        "; station store\r\n[S]\r\nNAME=Caf\xe9\r\njunk line\r\n\r\n# note\r\nIP=1.2.3.4\r\n");
+    const QByteArray original("[S]\r\nNAME=KEEP ME\r\nIP=10.0.0.5\r\n");
+    // GIVEN a store its user may write but not read
+    giveToUnprivileged(dir.path());
     ASSERT_TRUE(writeFile(path(), original));
-    EXPECT_EQ(ReadFromINI("S", "name", path()), QString::fromLatin1("Caf\xe9"));
-    ASSERT_TRUE(WriteToINI("S", "ip", "5.6.7.8", path()));
-    ASSERT_TRUE(WriteToINI("S", "sn", "7", path()));
-    EXPECT_EQ(
-        readFile(path()),
-        QByteArray(
-            "; station store\r\n[S]\r\nNAME=Caf\xe9\r\njunk line\r\n\r\n# note\r\nIP=5.6.7.8\r\nSN=7\r\n"));
-    // A line without "=" is a line of the section for the corruption count; comments are not.
-    EXPECT_EQ(GetSectionKeyCount("S", path()), 4);
+    giveToUnprivileged(path());
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0200), 0);
+    // WHEN every write is tried and a key read THEN all writes fail and the read gives the default
+    EXPECT_EQ(asUnprivileged([&] { return writesThatSucceeded(path()); }), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(path()).constData(), 0600), 0);
+    EXPECT_EQ(readFile(path()), original);
+
+    // A folder or a pipe in the store's place: never opened, never replaced.
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("folder/nms.ini")));
+    EXPECT_EQ(writesThatSucceeded(dir.filePath("folder/nms.ini")), 0);
+    EXPECT_FALSE(EmptyIniFile(dir.filePath("folder/nms.ini")));
+    const QString fifo = dir.filePath("fifo.ini");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_EQ(writesThatSucceeded(fifo), 0);
+    EXPECT_FALSE(EmptyIniFile(fifo));
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::lstat(QFile::encodeName(fifo).constData(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
-TEST_F(IniFileTest, FirstOccurrenceWinsForDuplicateSectionsAndKeys)
-{
-    ASSERT_TRUE(writeFile(path(), "[s]\nname=first\nNAME=second\n[S]\nname=third\nip=9\n"));
-    EXPECT_EQ(ReadFromINI("S", "name", path()), "first");
-    EXPECT_EQ(ReadFromINI("S", "ip", path(), "none"), "none");
-    QStringList list;
-    LoadIniSectionsLB(list, path());
-    EXPECT_EQ(list, QStringList{"s"});
-    ASSERT_TRUE(WriteToINI("S", "Name", "new", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[s]\nname=new\nNAME=second\n[S]\nname=third\nip=9\n"));
-}
-
-TEST_F(IniFileTest, DeleteAndRenameOperations)
-{
-    ASSERT_TRUE(writeFile(path(), "[A]\nX=1\nY=2\n[B]\nZ=3\n"));
-    ASSERT_TRUE(DeleteIniKey("A", "x", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[A]\nY=2\n[B]\nZ=3\n"));
-    ASSERT_TRUE(RenameIniKey("A", "Y", "W", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[A]\nW=2\n[B]\nZ=3\n"));
-    ASSERT_TRUE(RenameIniSection("B", "C", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[A]\nW=2\n[C]\nZ=3\n"));
-    ASSERT_TRUE(DeleteIniSection("a", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[C]\nZ=3\n"));
-    EXPECT_EQ(LoadIniSectionsArray(path()), QStringList{"C"});
-    QStringList keys;
-    LoadIniSectionKeysLB("C", keys, path());
-    EXPECT_EQ(keys, QStringList{"Z"});
-    EXPECT_EQ(GetLongFromINI("C", "z", path(), 5), 3);
-    EXPECT_EQ(GetLongFromINI("C", "missing", path(), 5), 5);
-}
-
-TEST_F(IniFileTest, OutsideEditsAreSeenAtOnce)
+TEST_F(IniFileTest, OutsideEditsKeepingSizeAndTimeAreSeen)
 {
     ASSERT_TRUE(WriteToINI("S", "name", "A", path()));
     EXPECT_EQ(ReadFromINI("S", "name", path()), "A");
-    // Same size, written in place by another program.
+    struct stat st
+    {
+    };
+    ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
+    // As cp -p or rsync -t --inplace leave it: same inode, size and modification time.
     ASSERT_TRUE(writeFile(path(), "[S]\nNAME=B\n"));
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path()).constData(), times, 0), 0);
     EXPECT_EQ(ReadFromINI("S", "name", path()), "B");
+    ASSERT_TRUE(WriteToINI("S", "ip", "1", path()));
+    EXPECT_EQ(readFile(path()), QByteArray("[S]\nNAME=B\nIP=1\n"));
     QFile::remove(path());
     EXPECT_EQ(ReadFromINI("S", "name", path(), "gone"), "gone");
 }
 
-TEST_F(IniFileTest, AFailedWriteIsReportedAndTheFileKeepsItsContent)
+TEST_F(IniFileTest, ASymlinkedStoreStaysALinkAndAStoreKeepsOwnerAndMode)
 {
-    ASSERT_TRUE(WriteToINI("S", "name", "A", path()));
-    const QByteArray before = readFile(path());
-    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0500), 0);
-    const bool rootCanWriteAnyway = ::geteuid() == 0;
-    const bool written = WriteToINI("S", "name", "B", path());
-    ::chmod(QFile::encodeName(dir.path()).constData(), 0700);
-    if (!rootCanWriteAnyway) {
-        EXPECT_FALSE(written);
-        EXPECT_EQ(readFile(path()), before);
-    }
-    // A folder in place of the file: every write fails, every read gives the default.
-    QTemporaryDir other;
-    const QString folder = other.filePath("nms.ini");
-    ASSERT_TRUE(QDir().mkpath(folder));
-    EXPECT_FALSE(WriteToINI("S", "name", "B", folder));
-    EXPECT_EQ(ReadFromINI("S", "name", folder, "d"), "d");
+    QTemporaryDir elsewhere;
+    const QString target = elsewhere.filePath("real.ini");
+    ASSERT_TRUE(writeFile(target, "[S]\nNAME=A\n"));
+    ASSERT_TRUE(QFile::link(target, path()));
+    // Root writing a user's store: the user keeps it.
+    ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0640), 0);
+    giveToUnprivileged(target);
+    const auto check = [&](const QByteArray& content) {
+        EXPECT_TRUE(QFileInfo(path()).isSymLink());
+        EXPECT_EQ(readFile(target), content);
+        struct stat st
+        {
+        };
+        ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0640u);
+        EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? 65534u : ::geteuid());
+    };
+    ASSERT_TRUE(WriteToINI("S", "ip", "1", path()));
+    check("[S]\nNAME=A\nIP=1\n");
+    ASSERT_TRUE(DeleteIniKey("S", "name", path()));
+    check("[S]\nIP=1\n");
+    ASSERT_TRUE(ElementStore(path()).clear());
+    check("");
+    EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{"real.ini"});
 }
 
-TEST_F(IniFileTest, ValuesCannotBreakTheFileApart)
+TEST_F(IniFileTest, AStoreInAFolderThatRefusesNewFilesIsWrittenInPlace)
 {
-    // A name arriving from the network with line breaks must stay one value.
-    ASSERT_TRUE(WriteToINI("S", "name", QString("A\r\n[X]\nIP=1"), path()));
-    EXPECT_EQ(ReadFromINI("S", "name", path()), "A  [X] IP=1");
-    EXPECT_EQ(LoadIniSectionsArray(path()), QStringList{"S"});
-    EXPECT_FALSE(WriteToINI("", "name", "x", path()));
-    EXPECT_FALSE(WriteToINI("S", "", "x", path()));
-    EXPECT_FALSE(WriteToINI("S", "a=b", "x", path()));
+    ASSERT_TRUE(writeFile(path(), "[S]\nNAME=A\n"));
+    giveToUnprivileged(path());
+    const QByteArray folder = QFile::encodeName(dir.path());
+    ASSERT_EQ(::chmod(folder.constData(), ::geteuid() == 0 ? 0755 : 0555), 0);
+    const int result = asUnprivileged([&] {
+        const bool wrote = WriteToINI("S", "ip", "1", path()) && WriteToINI("T", "k", "2", path()) &&
+                           ReadFromINI("T", "k", path()) == "2";
+        if (!wrote || readFile(path()) != "[S]\nNAME=A\nIP=1\n[T]\nK=2\n")
+            return 1;
+        // Discovery empties it the same way.
+        return ElementStore(path()).clear() && readFile(path()).isEmpty() ? 0 : 2;
+    });
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"nms.ini"});
+    ::chmod(folder.constData(), 0700);
+    EXPECT_EQ(result, 0);
 }
 
 TEST_F(IniFileTest, LongValuesAndLongListsAreNotCut)
@@ -186,11 +301,11 @@ TEST_F(IniFileTest, LongValuesAndLongListsAreNotCut)
     const QString longValue(5000, QChar('x'));
     ASSERT_TRUE(WriteToINI("S", "v", longValue, path()));
     EXPECT_EQ(ReadFromINI("S", "v", path()), longValue);
+    QList<QPair<QString, QList<QPair<QString, QString>>>> sections;
     for (int i = 0; i < 200; ++i)
-        ASSERT_TRUE(WriteToINI(QString("%1").arg(i, 12, 16, QChar('0')).toUpper(), "role", "1", path()));
-    QStringList list;
-    LoadIniSectionsLB(list, path());
-    EXPECT_EQ(list.size(), 201);
+        sections.append({QString("%1").arg(i, 12, 16, QChar('0')).toUpper(), {{"role", "1"}}});
+    ASSERT_TRUE(WriteSectionsToINI(sections, path()));
+    EXPECT_EQ(LoadIniSectionsArray(path()).size(), 201);
 }
 
 TEST_F(IniFileTest, HostileFilesAreReadWithoutHarm)
@@ -202,9 +317,29 @@ TEST_F(IniFileTest, HostileFilesAreReadWithoutHarm)
     EXPECT_EQ(ReadFromINI("S", "k", path()), "V");
     EXPECT_EQ(LoadIniSectionsArray(path()), (QStringList{"", "S"}));
     ASSERT_TRUE(WriteToINI("S", "ip", "1.1.1.1", path()));
-    const QByteArray after = readFile(path());
-    EXPECT_TRUE(after.startsWith(junk.left(40)));
+    EXPECT_TRUE(readFile(path()).startsWith(junk.left(40)));
     EXPECT_EQ(ReadFromINI("S", "ip", path()), "1.1.1.1");
-    ASSERT_TRUE(writeFile(path(), ""));
-    EXPECT_TRUE(LoadIniSectionsArray(path()).isEmpty());
+    ASSERT_TRUE(writeFile(path(), QByteArray("\xFF\xFE[\0S\0]\0\n", 9))); // UTF-16 with an odd last byte
+    EXPECT_EQ(LoadIniSectionsArray(path()), QStringList{"S"});
+    EXPECT_FALSE(WriteToINI("", "name", "x", path()));
+    EXPECT_FALSE(WriteToINI("S", "", "x", path()));
+    EXPECT_FALSE(WriteToINI("S", "a=b", "x", path()));
+}
+
+TEST_F(IniFileTest, DeleteAndRenameOperations)
+{
+    ASSERT_TRUE(writeFile(path(), "[A]\nX=1\nY=2\n[B]\nZ=3\n"));
+    ASSERT_TRUE(DeleteIniKey("A", "x", path()));
+    ASSERT_TRUE(RenameIniKey("A", "Y", "W", path()));
+    ASSERT_TRUE(RenameIniSection("B", "C", path()));
+    EXPECT_EQ(readFile(path()), QByteArray("[A]\nW=2\n[C]\nZ=3\n"));
+    ASSERT_TRUE(DeleteIniSection("a", path()));
+    EXPECT_EQ(readFile(path()), QByteArray("[C]\nZ=3\n"));
+    QStringList keys;
+    LoadIniSectionKeysLB("C", keys, path());
+    EXPECT_EQ(keys, QStringList{"Z"});
+    EXPECT_TRUE(CheckIfIniKeyExists("C", "z", path()));
+    EXPECT_FALSE(CheckIfIniSectionExists("A", path()));
+    EXPECT_EQ(GetLongFromINI("C", "z", path(), 5), 3);
+    EXPECT_EQ(GetLongFromINI("C", "missing", path(), 5), 5);
 }
