@@ -15,12 +15,13 @@
 #include "link/ConfigLink.h"
 #include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
-#include "measure/MeasureLink.h"
+#include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/UserSettings.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -315,33 +316,36 @@ void MainWindow::refreshList()
 }
 
 namespace {
-template <typename Window> void openMeasureWindow(const MeasureContext& ctx, QWidget* parent)
+// The measurement windows are modal: the element selected when one opens stays selected until
+// it closes.
+template <typename Window> void openMeasureWindow(const MeasureServices& services, QWidget* parent)
 {
-    Window window(ctx, parent);
+    Window window(services, parent);
     if (window.openLink())
         window.exec();
 }
 } // namespace
 
-MeasureContext MainWindow::measureContext() const
+MeasureServices MainWindow::measureServices(const SelectedElement& selected) const
 {
-    return MeasureContext{*m_store,
-                          m_services.boxes,
-                          m_services.settings,
-                          *m_fatal,
-                          [this] { return frmProperties->selectedMac(); },
-                          [this] { return frmProperties->elementType(); },
-                          m_services.bindAddress};
+    return MeasureServices{
+        *m_store, selected, m_services.boxes, m_services.settings, *m_fatal, m_services.bindAddress};
 }
 
 void MainWindow::openStatistics()
 {
-    openMeasureWindow<StatisticsWindow>(measureContext(), this);
+    SelectedElement selected(*m_store);
+    selected.select(frmProperties->selectedMac());
+    selected.setRoleCaption(frmProperties->elementType());
+    openMeasureWindow<StatisticsWindow>(measureServices(selected), this);
 }
 
 void MainWindow::openAdjust()
 {
-    openMeasureWindow<AdjustWindow>(measureContext(), this);
+    SelectedElement selected(*m_store);
+    selected.select(frmProperties->selectedMac());
+    selected.setRoleCaption(frmProperties->elementType());
+    openMeasureWindow<AdjustWindow>(measureServices(selected), this);
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)

@@ -35,7 +35,8 @@ class ProgramEnd;
 class PropertiesPanel;
 class UserSettings;
 class ConfigLink;
-struct MeasureContext;
+struct MeasureServices;
+class SelectedElement;
 
 // What the station needs from the machine; the application passes the real services, tests
 // pass fakes.
@@ -104,7 +105,7 @@ private:
     void buildToolbar();
     void buildDiagnostics(QWidget* client);
     void onTreeClicked(QTreeWidgetItem* item);
-    MeasureContext measureContext() const;
+    MeasureServices measureServices(const SelectedElement& selected) const;
 
     Services m_services;
     std::unique_ptr<ElementStore> m_store;
