@@ -25,9 +25,9 @@ public:
     // Writes `dly` and `srv` after a Set (and reminds the operator to save), then releases the port.
     void close() override;
 
-    void refresh();
+    void refresh() override;
     // Asks the operator first; sends nothing on No.
-    void resetCounters();
+    void resetCounters() override;
     // Sends the delay and servo to the element.
     void set();
 

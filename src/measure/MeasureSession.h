@@ -41,6 +41,10 @@ public:
     // then been reported (the program ends) and the port is released.
     virtual bool open() = 0;
     virtual void close();
+    // Asks the element for a record.
+    virtual void refresh() = 0;
+    // Asks the operator, then asks the element to set its counters to zero.
+    virtual void resetCounters() = 0;
 
     bool isOpen() const;
     const MeasureServices& services() const { return m_services; }

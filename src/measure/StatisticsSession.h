@@ -17,9 +17,9 @@ public:
 
     // Binds, names the element and asks for the first record.
     bool open() override;
-    void refresh();
+    void refresh() override;
     // Asks the operator first; sends nothing on No.
-    void resetCounters();
+    void resetCounters() override;
 
     const StatisticsValues& values() const { return m_values; }
 

@@ -250,10 +250,7 @@ TEST_F(MeasureSessionTest, LaterRequestThatCannotLeaveIsReportedAndTheSessionSta
         for (const auto& [ip, problem] : cases) {
             boxes.clear();
             setKey("ip", ip);
-            if (auto* stats = qobject_cast<StatisticsSession*>(s.get()))
-                stats->refresh();
-            else
-                static_cast<AdjustSession*>(s.get())->refresh();
+            s->refresh();
             EXPECT_EQ(boxes.texts(), QStringList{"Cannot send the request to the element.\r" +
                                                  QString::fromLatin1(problem)});
             EXPECT_EQ(boxes.shown.first().icon, MsgIcon::Critical);

@@ -15,6 +15,8 @@
 #include <QStyleOptionSlider>
 #include <QTest>
 
+#include <algorithm>
+
 using namespace vexo;
 
 class MeasureWindowsTest : public MeasureFixture
@@ -54,15 +56,20 @@ protected:
                                                         QStyle::SC_ScrollBarAddLine, scroll);
         QTest::mouseClick(scroll, Qt::LeftButton, Qt::NoModifier, r.center());
     }
-    // Once the layout has settled, every label and button has the room its text needs.
+    // Once the window has grown to its new size (the platform resizes it asynchronously), every
+    // label and button has the room its text needs.
     static void expectNothingClipped(QWidget& window)
     {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        QList<QWidget*> texts;
         for (QWidget* w : window.findChildren<QWidget*>()) {
-            if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) {
-                EXPECT_GE(w->width(), w->sizeHint().width()) << w->objectName().toStdString();
-            }
+            if (qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w))
+                texts << w;
         }
+        auto fits = [](QWidget* w) { return w->width() >= w->sizeHint().width(); };
+        waitUntil([&] { return std::all_of(texts.begin(), texts.end(), fits); });
+        for (QWidget* w : texts)
+            EXPECT_TRUE(fits(w)) << w->objectName().toStdString() << " " << w->width() << " < "
+                                 << w->sizeHint().width();
     }
 };
 
