@@ -9,30 +9,16 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollBar>
-#include <QTimer>
-#include <QUdpSocket>
 #include <QVBoxLayout>
 
 namespace vexo {
 
-namespace {
-
-const QString kOccupied = QStringLiteral("Unable to use UDP port 2978: occupied.");
-const QString kRetrievalError =
-    QStringLiteral("Error 4 while retrieving values. Please reset the device and try again.");
-const QString kUnsaved =
-    QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button.");
-const QString kAutoClearCounters = QStringLiteral("AutoClearCounters");
-
-} // namespace
-
-AdjustWindow::AdjustWindow(MeasureContext ctx, QWidget* parent)
-    : QDialog(parent), m_ctx(std::move(ctx)), udpClient3(new QUdpSocket(this)), m_link(*udpClient3, m_ctx)
+AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
+    : QDialog(parent), m_session(new AdjustSession(services, this))
 {
     setObjectName(QStringLiteral("frmAdjust"));
     setWindowTitle(QStringLiteral("SFN Adjustment"));
     setModal(true);
-    udpClient3->setObjectName(QStringLiteral("udpClient3"));
 
     // Measurements
     Frame1 = new QGroupBox(QStringLiteral("Measurements:"), this);
@@ -120,213 +106,43 @@ AdjustWindow::AdjustWindow(MeasureContext ctx, QWidget* parent)
     main->addWidget(Frame2);
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    Timer1 = new QTimer(this);
-    Timer1->setObjectName(QStringLiteral("Timer1"));
-    Timer1->setInterval(250);
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    Timer2->setInterval(1000);
+    // The controls follow the session (setting a control to the state it has runs nothing), and
+    // every change of a control goes to the session, which acts only on a real change.
+    AdjustSession* session = m_session;
+    connect(cmdRefresh, &QPushButton::clicked, session, &AdjustSession::refresh);
+    connect(cmdResetStats, &QPushButton::clicked, session, &AdjustSession::resetCounters);
+    connect(cmdSet, &QPushButton::clicked, session, &AdjustSession::set);
+    connect(chkAutoUpdate, &QCheckBox::toggled, session, &AdjustSession::setAutoRefresh);
+    connect(chkAutoClear, &QCheckBox::toggled, session, &AdjustSession::setAutoClear);
+    connect(chkAutoServo, &QCheckBox::toggled, session, &AdjustSession::setAutoServo);
+    connect(scrlAdditionalDelay, &QScrollBar::valueChanged, session, &AdjustSession::setDelayPosition);
 
-    // A check box's handler runs on every change of its state, whoever makes it; the scroll bar's
-    // on every change of position, dragging included. Setting the state it already has runs
-    // nothing.
-    connect(cmdRefresh, &QPushButton::clicked, this, [this] { onRefreshClicked(); });
-    connect(cmdResetStats, &QPushButton::clicked, this, [this] { onResetStatsClicked(); });
-    connect(cmdSet, &QPushButton::clicked, this, [this] { onSetClicked(); });
-    connect(chkAutoUpdate, &QCheckBox::toggled, this, [this](bool on) { onAutoUpdateClicked(on); });
-    connect(chkAutoClear, &QCheckBox::toggled, this, [this](bool on) { onAutoClearClicked(on); });
-    connect(chkAutoServo, &QCheckBox::toggled, this, [this](bool) { onAutoServoClicked(); });
-    connect(scrlAdditionalDelay, &QScrollBar::valueChanged, this,
-            [this](int position) { onAdditionalDelayChanged(position); });
-    connect(Timer1, &QTimer::timeout, this, [this] { onClearTimer(); });
-    connect(Timer2, &QTimer::timeout, this, [this] { onRefreshTimer(); });
-    connect(udpClient3, &QUdpSocket::readyRead, this, [this] { onDatagramsArrived(); });
-}
-
-AdjustWindow::~AdjustWindow()
-{
-    Timer1->stop();
-    Timer2->stop();
-    m_link.close();
-}
-
-bool AdjustWindow::openLink()
-{
-    m_pendingSave = false;
-    for (QLabel* label :
-         {lblCurrentDelayMIN, lblCurrentDelayMAX, lblCurrentDelayAVG, lblFixedLatencyMAC,
-          lblFixedLatencyAUDIO, lblDelaySumMIN, lblDelaySumMAX, lblDelaySumAVG, lblAdditionalDelay})
-        label->setText(QStringLiteral("-"));
-    Timer1->stop();
-    Timer2->stop();
-
-    // Stored values outside their range: a delay is clamped to the scroll range (anything that
-    // is not a whole number counts as 0); a flag is on only for "1".
-    chkAutoClear->setChecked(storedFlag(m_ctx.settings.value(kAutoClearCounters, QStringLiteral("0"))));
-    scrlAdditionalDelay->setValue(storedDelayPosition(m_link.read(keys::dly)));
-    chkAutoServo->setChecked(storedFlag(m_link.read(keys::srv)));
-    showAdditionalDelay();
-
-    if (!m_link.bind()) {
-        m_ctx.fatal.fail(kOccupied);
-        return false;
-    }
-    if (!m_link.send(kGetDel)) {
-        m_link.close();
-        m_ctx.fatal.fail(kOccupied);
-        return false;
-    }
-    return true;
+    connect(session, &AdjustSession::autoRefreshChanged, chkAutoUpdate, &QCheckBox::setChecked);
+    connect(session, &AdjustSession::autoClearChanged, chkAutoClear, &QCheckBox::setChecked);
+    connect(session, &AdjustSession::autoServoChanged, chkAutoServo, &QCheckBox::setChecked);
+    connect(session, &AdjustSession::autoServoCaptionChanged, chkAutoServo, &QCheckBox::setText);
+    connect(session, &AdjustSession::delayChanged, this, [this](int position, qint32 delayNs) {
+        scrlAdditionalDelay->setValue(position);
+        lblAdditionalDelay->setText(formatNanoseconds(delayNs));
+    });
+    connect(session, &AdjustSession::latencyReceived, this,
+            [this](const AdjustOutcome& outcome) { showLatencies(outcome); });
 }
 
 void AdjustWindow::done(int result)
 {
-    Timer1->stop();
-    Timer2->stop();
-    if (m_pendingSave) {
-        m_pendingSave = false;
-        const QString mac = m_link.selectedMac();
-        // Without a selected element there is no section to write to (an empty section name
-        // would put the keys where no element is).
-        const bool written =
-            !encodeMac(mac).isEmpty() &&
-            m_ctx.store.write(mac, keys::dly, QString::number(m_additionalDelayNs / kNsPerDelayPosition)) &&
-            m_ctx.store.write(mac, keys::srv,
-                              chkAutoServo->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
-        if (!written)
-            m_ctx.boxes.critical(
-                QString(), QStringLiteral("Cannot save this element info.\rThe delay and auto servo setting "
-                                          "were not stored."));
-        m_ctx.boxes.information(QString(), kUnsaved);
-    }
-    m_link.close();
+    m_session->close();
     QDialog::done(result);
 }
 
-void AdjustWindow::switchAutoRefreshOff()
+void AdjustWindow::showLatencies(const AdjustOutcome& outcome)
 {
-    chkAutoUpdate->setChecked(false);
-    Timer2->stop();
-}
-
-bool AdjustWindow::sendOrReport(const QByteArray& request)
-{
-    QString problem;
-    if (m_link.send(request, &problem))
-        return true;
-    // The window stays open; auto refresh stops so that the message is not repeated every second.
-    switchAutoRefreshOff();
-    m_ctx.boxes.critical(QString(), sendFailureText(problem));
-    return false;
-}
-
-void AdjustWindow::refresh()
-{
-    sendOrReport(kGetDel);
-}
-
-void AdjustWindow::onRefreshClicked()
-{
-    refresh();
-}
-
-void AdjustWindow::onRefreshTimer()
-{
-    if (chkAutoUpdate->isChecked())
-        refresh();
-}
-
-void AdjustWindow::onAutoUpdateClicked(bool checked)
-{
-    if (checked)
-        Timer2->start();
-    else
-        Timer2->stop();
-}
-
-void AdjustWindow::onAutoClearClicked(bool checked)
-{
-    switchAutoRefreshOff();
-    m_ctx.settings.setValue(kAutoClearCounters, checked ? QStringLiteral("1") : QStringLiteral("0"));
-}
-
-void AdjustWindow::onAutoServoClicked()
-{
-    switchAutoRefreshOff();
-}
-
-void AdjustWindow::onAdditionalDelayChanged(int)
-{
-    switchAutoRefreshOff();
-    showAdditionalDelay();
-}
-
-void AdjustWindow::showAdditionalDelay()
-{
-    m_additionalDelayNs = scrlAdditionalDelay->value() * kNsPerDelayPosition;
-    lblAdditionalDelay->setText(formatNanoseconds(m_additionalDelayNs));
-}
-
-void AdjustWindow::onSetClicked()
-{
-    switchAutoRefreshOff();
-    if (!sendOrReport(buildSetDelayRequest(m_additionalDelayNs, chkAutoServo->isChecked())))
-        return; // nothing reached the element: nothing to clear, nothing to remind of
-    if (chkAutoClear->isChecked())
-        Timer1->start();
-    m_pendingSave = true;
-}
-
-void AdjustWindow::onClearTimer()
-{
-    Timer1->stop();
-    sendOrReport(kRstStats);
-}
-
-void AdjustWindow::onResetStatsClicked()
-{
-    switchAutoRefreshOff();
-    if (!confirmCounterReset(m_ctx.boxes))
-        return;
-    sendOrReport(kRstStats);
-}
-
-void AdjustWindow::onDatagramsArrived()
-{
-    m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); });
-}
-
-void AdjustWindow::applyRecord(const QByteArray& datagram)
-{
-    if (!adjustAcceptsLength(datagram.size()))
-        return;
     lblFixedLatencyMAC->setText(formatNanoseconds(FixedLatencyMacNs));
     lblFixedLatencyAUDIO->setText(formatNanoseconds(FixedLatencyAudioNs));
-
-    const MeasurementValues record = decodeMeasurementRecord(datagram);
-    const QString role = m_ctx.roleCaption ? m_ctx.roleCaption() : QString();
-    const AdjustOutcome outcome = adjustArithmetic(record, m_link.read(keys::sfn), role);
-    if (outcome.reachesControls) {
-        m_additionalDelay = outcome.m_additionalDelay;
-        // A changed position or servo state runs its handler, which ends auto refresh.
-        scrlAdditionalDelay->setValue(outcome.scrollPosition);
-        showAdditionalDelay();
-        m_autoServo = outcome.m_autoServo;
-        chkAutoServo->setChecked(outcome.servoChecked);
-        chkAutoServo->setText(outcome.servoCaption);
-        if (outcome.average)
-            m_delayAverage = *outcome.average;
-        if (outcome.minimum)
-            m_delayMinimum = *outcome.minimum;
-        if (outcome.maximum)
-            m_delayMaximum = *outcome.maximum;
-        for (const LabelUpdate& u : outcome.latencyUpdates) {
-            if (auto* label = Frame1->findChild<QLabel*>(u.label))
-                label->setText(u.text);
-        }
+    for (const LabelUpdate& u : outcome.latencyUpdates) {
+        if (auto* label = Frame1->findChild<QLabel*>(u.label))
+            label->setText(u.text);
     }
-    if (outcome.failed)
-        m_ctx.boxes.critical(QString(), kRetrievalError);
 }
 
 } // namespace vexo

@@ -15,12 +15,13 @@
 #include "link/ConfigLink.h"
 #include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
-#include "measure/MeasureLink.h"
+#include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/UserSettings.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -313,33 +314,30 @@ void MainWindow::refreshList()
 }
 
 namespace {
-template <typename Window> void openMeasureWindow(const MeasureContext& ctx, QWidget* parent)
+// The measurement windows are modal: the element selected when one opens stays selected until
+// it closes.
+template <typename Window> void openMeasureWindow(const MeasureServices& services, QWidget* parent)
 {
-    Window window(ctx, parent);
+    Window window(services, parent);
     if (window.openLink())
         window.exec();
 }
 } // namespace
 
-MeasureContext MainWindow::measureContext() const
+MeasureServices MainWindow::measureServices() const
 {
-    return MeasureContext{m_station->store(),
-                          m_services.boxes,
-                          m_services.settings,
-                          m_station->fatal(),
-                          [this] { return m_station->selection().mac(); },
-                          [this] { return m_station->selection().roleCaption(); },
-                          m_services.bindAddress};
+    return MeasureServices{m_station->store(),  m_station->selection(), m_services.boxes,
+                           m_services.settings, m_station->fatal(),     m_services.bindAddress};
 }
 
 void MainWindow::openStatistics()
 {
-    openMeasureWindow<StatisticsWindow>(measureContext(), this);
+    openMeasureWindow<StatisticsWindow>(measureServices(), this);
 }
 
 void MainWindow::openAdjust()
 {
-    openMeasureWindow<AdjustWindow>(measureContext(), this);
+    openMeasureWindow<AdjustWindow>(measureServices(), this);
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)

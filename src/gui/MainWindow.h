@@ -30,7 +30,7 @@ class ProgramEnd;
 class PropertiesPanel;
 class UserSettings;
 class Station;
-struct MeasureContext;
+struct MeasureServices;
 
 // What the station needs from the machine; the application passes the real services, tests
 // pass fakes.
@@ -97,7 +97,7 @@ private:
     void buildDiagnostics(QWidget* client);
     void autoDiscovery();
     void onTreeClicked(QTreeWidgetItem* item);
-    MeasureContext measureContext() const;
+    MeasureServices measureServices() const;
 
     Services m_services;
     std::unique_ptr<Station> m_station;

@@ -7,26 +7,16 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QUdpSocket>
 #include <QVBoxLayout>
 
 namespace vexo {
 
-namespace {
-
-const QString kOccupied = QStringLiteral("Error 2: Unable to use UDP port 2978: occupied.");
-const QString kRetrievalError =
-    QStringLiteral("Error 5 while retrieving values. Please reset the device and try again.");
-
-} // namespace
-
-StatisticsWindow::StatisticsWindow(MeasureContext ctx, QWidget* parent)
-    : QDialog(parent), m_ctx(std::move(ctx)), udpClient2(new QUdpSocket(this)), m_link(*udpClient2, m_ctx)
+StatisticsWindow::StatisticsWindow(const MeasureServices& services, QWidget* parent)
+    : QDialog(parent), m_session(new StatisticsSession(services, this))
 {
     setObjectName(QStringLiteral("frmStatistics"));
     setWindowTitle(QStringLiteral("Statistics"));
     setModal(true);
-    udpClient2->setObjectName(QStringLiteral("udpClient2"));
 
     frmStats = new QGroupBox(QStringLiteral("[DEVICE]"), this);
     frmStats->setObjectName(QStringLiteral("frmStats"));
@@ -91,83 +81,26 @@ StatisticsWindow::StatisticsWindow(MeasureContext ctx, QWidget* parent)
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(cmdResetStats, &QPushButton::clicked, this, [this] { onResetStatsClicked(); });
-    connect(cmdRefreshStats, &QPushButton::clicked, this, [this] { onRefreshStatsClicked(); });
-    connect(udpClient2, &QUdpSocket::readyRead, this, [this] { onDatagramsArrived(); });
-}
-
-StatisticsWindow::~StatisticsWindow()
-{
-    m_link.close();
-}
-
-bool StatisticsWindow::openLink()
-{
-    if (!m_link.bind()) {
-        m_ctx.fatal.fail(kOccupied);
-        return false;
-    }
-    frmStats->setTitle(m_link.read(keys::name) + QLatin1Char(':'));
-    QString problem;
-    if (!m_link.send(kGetStats, &problem)) {
-        m_link.close();
-        m_ctx.fatal.fail(kOccupied);
-        return false;
-    }
-    return true;
+    connect(cmdResetStats, &QPushButton::clicked, m_session, &StatisticsSession::resetCounters);
+    connect(cmdRefreshStats, &QPushButton::clicked, m_session, &StatisticsSession::refresh);
+    connect(m_session, &StatisticsSession::elementNamed, this,
+            [this](const QString& name) { frmStats->setTitle(name + QLatin1Char(':')); });
+    connect(m_session, &StatisticsSession::statisticsReceived, this,
+            [this](const StatisticsValues&, const QList<LabelUpdate>& texts) { showRecord(texts); });
 }
 
 void StatisticsWindow::done(int result)
 {
-    m_link.close();
+    m_session->close();
     QDialog::done(result);
 }
 
-void StatisticsWindow::sendOrReport(const QByteArray& request)
+void StatisticsWindow::showRecord(const QList<LabelUpdate>& texts)
 {
-    // Once the window is open, a request that cannot leave is the operator's to fix (address,
-    // network); the window stays usable.
-    QString problem;
-    if (!m_link.send(request, &problem))
-        m_ctx.boxes.critical(QString(), sendFailureText(problem));
-}
-
-void StatisticsWindow::refresh()
-{
-    sendOrReport(kGetStats);
-}
-
-void StatisticsWindow::onRefreshStatsClicked()
-{
-    refresh();
-}
-
-void StatisticsWindow::onResetStatsClicked()
-{
-    if (!confirmCounterReset(m_ctx.boxes))
-        return;
-    sendOrReport(kRstStats);
-}
-
-void StatisticsWindow::onDatagramsArrived()
-{
-    m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); });
-}
-
-void StatisticsWindow::applyRecord(const QByteArray& datagram)
-{
-    if (!statisticsAcceptsLength(datagram.size()))
-        return;
-    const MeasurementValues record = decodeMeasurementRecord(datagram);
-    const QString sfn = m_link.read(keys::sfn);
-    const QString role = m_ctx.roleCaption ? m_ctx.roleCaption() : QString();
-    const StatisticsOutcome outcome = statisticsArithmetic(record, sfn, role, m_values);
-    for (const LabelUpdate& u : outcome.updates) {
+    for (const LabelUpdate& u : texts) {
         if (auto* label = frmStats->findChild<QLabel*>(u.label))
             label->setText(u.text);
     }
-    if (outcome.failed)
-        m_ctx.boxes.critical(QString(), kRetrievalError);
 }
 
 } // namespace vexo

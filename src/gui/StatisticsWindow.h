@@ -1,7 +1,6 @@
 #pragma once
 
-#include "measure/MeasureArithmetic.h"
-#include "measure/MeasureLink.h"
+#include "measure/StatisticsSession.h"
 
 #include <QDialog>
 #include <QList>
@@ -9,35 +8,30 @@
 class QGroupBox;
 class QLabel;
 class QPushButton;
-class QUdpSocket;
 
 namespace vexo {
 
-// The traffic and PTP counters of the selected element, fetched over the measurement port.
+// Shows the traffic and PTP counters that its statistics session fetches, and hands the
+// operator's Clear and Refresh to it.
 class StatisticsWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit StatisticsWindow(MeasureContext ctx, QWidget* parent = nullptr);
-    ~StatisticsWindow() override;
+    explicit StatisticsWindow(const MeasureServices& services, QWidget* parent = nullptr);
 
-    // Binds the measurement port, names the frame and asks for the first record. False when
-    // that failed: the fatal error has then been reported and the window must not be shown.
-    bool openLink();
+    // Opens the session: binds the measurement port, names the frame and asks for the first
+    // record. False when that failed: the fatal error has then been reported and the window
+    // must not be shown.
+    bool openLink() { return m_session->open(); }
 
-    const StatisticsValues& values() const { return m_values; }
+    StatisticsSession& session() const { return *m_session; }
 
     void done(int result) override;
 
 private:
-    void refresh();
-    void onResetStatsClicked();
-    void onRefreshStatsClicked();
-    void onDatagramsArrived();
-    void applyRecord(const QByteArray& datagram);
-    void sendOrReport(const QByteArray& request);
+    void showRecord(const QList<LabelUpdate>& texts);
 
-    MeasureContext m_ctx;
+    StatisticsSession* m_session;
     QGroupBox* frmStats = nullptr;
     QLabel* lblMACTxOK = nullptr;
     QLabel* lblMACTxErr = nullptr;
@@ -51,11 +45,6 @@ private:
     QLabel* lblPTPLatency = nullptr;
     QPushButton* cmdResetStats = nullptr;
     QPushButton* cmdRefreshStats = nullptr;
-    QUdpSocket* udpClient2 = nullptr;
-    MeasureLink m_link;
-
-    StatisticsValues m_values;
-    // Records are applied one at a time even when a message box lets new ones arrive.
 };
 
 } // namespace vexo

@@ -3,7 +3,8 @@
 #include "platform/Numbers.h"
 
 #include "MeasureCodec.h"
-#include "platform/MessageBoxes.h"
+#include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
@@ -12,7 +13,8 @@
 
 namespace vexo {
 
-MeasureLink::MeasureLink(QUdpSocket& socket, const MeasureContext& ctx) : m_socket(socket), m_ctx(ctx)
+MeasureLink::MeasureLink(QUdpSocket& socket, const SelectedElement& selected, const QHostAddress& bindAddress)
+    : m_socket(socket), m_selected(selected), m_bindAddress(bindAddress)
 {
     // Elements sit on the local network: no proxy applies.
     m_socket.setProxy(QNetworkProxy::NoProxy);
@@ -22,7 +24,7 @@ bool MeasureLink::bind()
 {
     if (m_socket.state() == QAbstractSocket::BoundState)
         return true;
-    return m_socket.bind(m_ctx.bindAddress, kMeasurePort, QAbstractSocket::DontShareAddress);
+    return m_socket.bind(m_bindAddress, kMeasurePort, QAbstractSocket::DontShareAddress);
 }
 
 void MeasureLink::close()
@@ -39,7 +41,7 @@ bool MeasureLink::send(const QByteArray& request, QString* problem)
     };
     if (m_socket.state() != QAbstractSocket::BoundState)
         return failed(QStringLiteral("The measurement port 2978 is not open."));
-    const QString ip = read(keys::ip).trimmed();
+    const QString ip = m_selected.ip().trimmed();
     if (ip.isEmpty())
         return failed(QStringLiteral("No IP address is stored for this element."));
     if (!isValidIp(ip))
@@ -74,17 +76,6 @@ void MeasureLink::applyArrivals(const std::function<void(const QByteArray&)>& ap
     while (!m_pending.isEmpty())
         apply(m_pending.takeFirst());
     m_applying = false;
-}
-
-bool confirmCounterReset(MessageBoxes& boxes)
-{
-    return boxes.askYesNo(QStringLiteral("Reset counters"),
-                          QStringLiteral("You will reset all counters to zero.\rAre you sure?"));
-}
-
-QString sendFailureText(const QString& problem)
-{
-    return QStringLiteral("Cannot send the request to the element.\r") + problem;
 }
 
 } // namespace vexo

@@ -112,40 +112,6 @@ TEST(statisticsArithmetic, ElementNotInSfnModeLeavesThePtpRows)
     }
 }
 
-TEST(statisticsArithmetic, SfnEncoderShowsPtpCountsOnly)
-{
-    MeasurementValues r;
-    r.ptpSyncOk = 120;
-    r.ptpSyncErr = 3;
-    r.ptpSyncValue = -35;
-    StatisticsValues kept;
-    const auto out = statisticsArithmetic(r, "1", "ENCODER", kept);
-    EXPECT_FALSE(out.failed);
-    EXPECT_EQ(textOf(out.updates, "lblPTPRxOK"), "120");
-    EXPECT_EQ(textOf(out.updates, "lblPTPRxErr"), "3"); // a plain count, no ratio
-    EXPECT_EQ(textOf(out.updates, "lblPTPClkAdj"), "<not updated>");
-    EXPECT_EQ(textOf(out.updates, "lblPTPLatency"), "<not updated>");
-}
-
-TEST(statisticsArithmetic, SfnDecoderShowsClockDifferenceAndMeasuredDelay)
-{
-    MeasurementValues r;
-    r.ptpSyncLatency = 150000;
-    r.additionalDelay = 250000;
-    r.ptpSyncValue = -35;
-    StatisticsValues kept;
-    const auto out = statisticsArithmetic(r, "1", "DECODER", kept);
-    EXPECT_FALSE(out.failed);
-    EXPECT_EQ(textOf(out.updates, "lblPTPLatency"), "400000 nS");
-    EXPECT_EQ(textOf(out.updates, "lblPTPClkAdj"), "-35 nS");
-    EXPECT_EQ(kept.ptpSyncLatency, 400000);
-    EXPECT_EQ(kept.additionalLatency, 250000);
-    EXPECT_EQ(
-        labelsOf(out.updates),
-        QStringList({"lblMACTxOK", "lblMACRxOK", "lblMACTxErr", "lblMACRxErr", "lblPTPRxOK", "lblPTPRxErr",
-                     "lblPTPClkAdj", "lblPTPLatency", "lblAudioRxFramesOK", "lblAudioRxFramesErr"}));
-}
-
 TEST(statisticsArithmetic, LargeCountsAreShownExactly)
 {
     MeasurementValues r;

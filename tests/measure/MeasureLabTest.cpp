@@ -6,7 +6,10 @@
 #include "gui/AdjustWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "platform/FatalError.h"
+#include "platform/UserSettings.h"
+#include "store/ElementStore.h"
 #include "store/IniFile.h"
+#include "store/SelectedElement.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
@@ -47,14 +50,11 @@ protected:
             WriteToINI(section, QString::fromLatin1(key), value, store.path());
         return true;
     }
-    MeasureContext context()
+    MeasureServices services()
     {
-        return MeasureContext{store,
-                              boxes,
-                              settings,
-                              fatal,
-                              [this] { return element.mac; },
-                              [] { return QStringLiteral("DECODER"); }};
+        selected.select(element.mac);
+        selected.setRoleCaption(QStringLiteral("DECODER"));
+        return MeasureServices{store, selected, boxes, settings, fatal};
     }
     static QString text(QWidget& w, const char* label)
     {
@@ -65,6 +65,7 @@ protected:
     Lab::Element element;
     QTemporaryDir dir;
     ElementStore store{dir.filePath(QStringLiteral("nms.ini"))};
+    SelectedElement selected{store};
     FakeMessageBoxes boxes;
     FakeSettings settings;
     FakeProgramEnd end;
@@ -77,7 +78,7 @@ TEST_F(MeasureLab, StatisticsShowTheElementsCountersAndResetThem)
 {
     SKIP_WITHOUT_LAB();
     ASSERT_TRUE(startLab());
-    StatisticsWindow w(context());
+    StatisticsWindow w(services());
     ASSERT_TRUE(w.openLink());
     w.show();
     EXPECT_EQ(w.findChild<QGroupBox*>(QStringLiteral("frmStats"))->title(), element.name + ":");
@@ -100,7 +101,7 @@ TEST_F(MeasureLab, SetReachesTheElementWhichReportsTheNewDelay)
     SKIP_WITHOUT_LAB();
     ASSERT_TRUE(startLab());
     settings.values["AutoClearCounters"] = "1";
-    AdjustWindow w(context());
+    AdjustWindow w(services());
     ASSERT_TRUE(w.openLink());
     w.show();
     ASSERT_TRUE(waitUntil([&] { return text(w, "lblDelaySumMAX") != "-"; }));

@@ -7,7 +7,10 @@
 #include "gui/AdjustWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "platform/FatalError.h"
+#include "platform/UserSettings.h"
+#include "store/ElementStore.h"
 #include "store/IniFile.h"
+#include "store/SelectedElement.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -92,13 +95,11 @@ int main(int argc, char** argv)
     settings.values[QStringLiteral("AutoClearCounters")] = QStringLiteral("1");
     NoEnd end;
     vexo::FatalError fatal(boxes, end);
-    vexo::MeasureContext ctx{store,
-                             boxes,
-                             settings,
-                             fatal,
-                             [] { return QStringLiteral("00:50:C2:A1:B2:C3"); },
-                             [] { return QStringLiteral("DECODER"); },
-                             QHostAddress(QStringLiteral("127.0.0.1"))};
+    vexo::SelectedElement selected(store);
+    selected.select(QStringLiteral("00:50:C2:A1:B2:C3"));
+    selected.setRoleCaption(QStringLiteral("DECODER"));
+    const vexo::MeasureServices services{store,    selected, boxes,
+                                         settings, fatal,    QHostAddress(QStringLiteral("127.0.0.1"))};
 
     StandInElement element;
     if (!element.bind()) {
@@ -125,7 +126,7 @@ int main(int argc, char** argv)
 
     int failures = 0;
     {
-        vexo::StatisticsWindow w(ctx);
+        vexo::StatisticsWindow w(services);
         if (!w.openLink())
             return 1;
         w.show();
@@ -136,7 +137,7 @@ int main(int argc, char** argv)
         w.close();
     }
     {
-        vexo::AdjustWindow w(ctx);
+        vexo::AdjustWindow w(services);
         if (!w.openLink())
             return 1;
         w.show();

@@ -1,0 +1,180 @@
+#include "AdjustSession.h"
+
+#include "platform/MessageBoxes.h"
+#include "platform/UserSettings.h"
+#include "store/ElementStore.h"
+#include "store/SelectedElement.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+namespace vexo {
+
+namespace {
+
+const QString kOccupied = QStringLiteral("Unable to use UDP port 2978: occupied.");
+constexpr int kRetrievalError = 4;
+const QString kUnsaved =
+    QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button.");
+const QString kAutoClearCounters = QStringLiteral("AutoClearCounters");
+
+QString flagText(bool on)
+{
+    return on ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+} // namespace
+
+AdjustSession::AdjustSession(const MeasureServices& services, QObject* parent)
+    : MeasureSession(services, QStringLiteral("udpClient3"), parent), m_timer1(new QTimer(this)),
+      m_timer2(new QTimer(this))
+{
+    m_timer1->setObjectName(QStringLiteral("Timer1"));
+    m_timer1->setInterval(250);
+    m_timer2->setObjectName(QStringLiteral("Timer2"));
+    m_timer2->setInterval(1000);
+    connect(m_timer1, &QTimer::timeout, this, [this] { onClearTick(); });
+    connect(m_timer2, &QTimer::timeout, this, [this] { onRefreshTick(); });
+}
+
+bool AdjustSession::open()
+{
+    m_pendingSave = false;
+    m_timer1->stop();
+    m_timer2->stop();
+    // Stored values outside their range: a delay is clamped to the scroll range (anything that
+    // is not a whole number counts as 0); a flag is on only for "1". A stored state that differs
+    // from the initial one acts as a change: it switches auto refresh off (it is off already)
+    // and stores the same setting again.
+    setAutoClear(storedFlag(m_services.settings.value(kAutoClearCounters, QStringLiteral("0"))));
+    setDelayPosition(storedDelayPosition(m_services.selected.read(keys::dly)));
+    setAutoServo(storedFlag(m_services.selected.read(keys::srv)));
+    emit delayChanged(m_position, additionalDelayNs());
+    return openWith(kGetDel, kOccupied);
+}
+
+void AdjustSession::close()
+{
+    m_timer1->stop();
+    m_timer2->stop();
+    if (m_pendingSave) {
+        m_pendingSave = false;
+        const QString mac = m_services.selected.mac();
+        // Without a selected element there is no section to write to (an empty section name
+        // would put the keys where no element is).
+        const bool written = !encodeMac(mac).isEmpty() &&
+                             m_services.store.write(mac, keys::dly, QString::number(m_position)) &&
+                             m_services.store.write(mac, keys::srv, flagText(m_autoServo));
+        if (!written) {
+            emit saveFailed();
+            m_services.boxes.critical(
+                QString(), QStringLiteral("Cannot save this element info.\rThe delay and auto servo setting "
+                                          "were not stored."));
+        }
+        m_services.boxes.information(QString(), kUnsaved);
+    }
+    MeasureSession::close();
+}
+
+void AdjustSession::refresh()
+{
+    sendOrReport(kGetDel);
+}
+
+void AdjustSession::resetCounters()
+{
+    setAutoRefresh(false);
+    if (confirmCounterReset(m_services.boxes))
+        sendOrReport(kRstStats);
+}
+
+void AdjustSession::set()
+{
+    setAutoRefresh(false);
+    if (!sendOrReport(buildSetDelayRequest(additionalDelayNs(), m_autoServo)))
+        return; // nothing reached the element: nothing to clear, nothing to remind of
+    if (m_autoClear)
+        m_timer1->start();
+    m_pendingSave = true;
+}
+
+void AdjustSession::setDelayPosition(int position)
+{
+    position = std::clamp(position, kDelayPositionMin, kDelayPositionMax);
+    if (position == m_position)
+        return;
+    m_position = position;
+    setAutoRefresh(false);
+    emit delayChanged(m_position, additionalDelayNs());
+}
+
+void AdjustSession::setAutoServo(bool on)
+{
+    if (on == m_autoServo)
+        return;
+    m_autoServo = on;
+    setAutoRefresh(false);
+    emit autoServoChanged(on);
+}
+
+void AdjustSession::setAutoRefresh(bool on)
+{
+    // Timer2 runs exactly while auto refresh is on.
+    if (!on)
+        m_timer2->stop();
+    if (on == m_autoRefresh)
+        return;
+    m_autoRefresh = on;
+    if (on)
+        m_timer2->start();
+    emit autoRefreshChanged(on);
+}
+
+void AdjustSession::setAutoClear(bool on)
+{
+    if (on == m_autoClear)
+        return;
+    m_autoClear = on;
+    setAutoRefresh(false);
+    m_services.settings.setValue(kAutoClearCounters, flagText(on));
+    emit autoClearChanged(on);
+}
+
+void AdjustSession::beforeSendFailureShown()
+{
+    // Auto refresh stops so that the message is not repeated every second.
+    setAutoRefresh(false);
+}
+
+void AdjustSession::onRefreshTick()
+{
+    if (m_autoRefresh)
+        refresh();
+}
+
+void AdjustSession::onClearTick()
+{
+    m_timer1->stop();
+    sendOrReport(kRstStats);
+}
+
+void AdjustSession::applyRecord(const QByteArray& datagram)
+{
+    if (!adjustAcceptsLength(datagram.size()))
+        return;
+    const MeasurementValues record = decodeMeasurementRecord(datagram);
+    const AdjustOutcome outcome =
+        adjustArithmetic(record, m_services.selected.read(keys::sfn), m_services.selected.roleCaption());
+    if (outcome.reachesControls) {
+        // A changed position or servo state acts as a change and ends auto refresh.
+        setDelayPosition(outcome.scrollPosition);
+        setAutoServo(outcome.servoChecked);
+        emit autoServoCaptionChanged(outcome.servoCaption);
+    }
+    emit latencyReceived(outcome);
+    if (outcome.failed)
+        reportRecordFailure(kRetrievalError);
+}
+
+} // namespace vexo
