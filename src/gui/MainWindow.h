@@ -103,6 +103,7 @@ protected:
 private:
     void buildToolbar();
     void buildDiagnostics(QWidget* client);
+    void applyTabOrder();
     void onTreeClicked(QTreeWidgetItem* item);
     MeasureContext measureContext() const;
 

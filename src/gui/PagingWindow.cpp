@@ -1,5 +1,6 @@
 #include "PagingWindow.h"
 
+#include "Accessibility.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
@@ -21,6 +22,7 @@ PagingWindow::PagingWindow(DiscoveryContext context, QWidget* parent)
     : QDialog(parent), m_ctx(std::move(context))
 {
     setObjectName(QStringLiteral("frmPaging"));
+    a11y::install();
     setWindowTitle(QStringLiteral("Paging network..."));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -32,6 +34,7 @@ PagingWindow::PagingWindow(DiscoveryContext context, QWidget* parent)
     progress->setRange(0, kWaitMs);
     progress->setValue(0);
     progress->setTextVisible(false);
+    progress->setAccessibleName(QStringLiteral("Paging progress"));
     lblAnswered = new QLabel(QStringLiteral("Elements answered: 0"), this);
     lblAnswered->setObjectName(QStringLiteral("lblAnswered"));
 

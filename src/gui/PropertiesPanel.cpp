@@ -1,5 +1,6 @@
 #include "PropertiesPanel.h"
 
+#include "Accessibility.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
 #include "editor/ValueRules.h"
@@ -15,6 +16,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -110,6 +112,14 @@ void PropertiesPanel::connectRules()
 
     connect(cmbAudioTX, &QComboBox::currentIndexChanged, this, &PropertiesPanel::onTxTypeChanged);
     connect(cmbSilDetMode, &QComboBox::currentIndexChanged, this, [this] { applyAudioRouting(); });
+}
+
+void PropertiesPanel::paintEvent(QPaintEvent* e)
+{
+    QGroupBox::paintEvent(e);
+    QPainter painter(this);
+    for (const QRect& line : std::as_const(m_bracket))
+        painter.fillRect(line, palette().color(QPalette::WindowText));
 }
 
 void PropertiesPanel::applyTabOrder()
@@ -253,10 +263,10 @@ void PropertiesPanel::onTxTypeChanged(int index)
     if (m_loading || elementType() != kEncoder)
         return;
     if (index >= 1) {
-        Label7->setText(kMulticastCaption);
+        a11y::relabel(Label7, txtRemoteIP, kMulticastCaption);
         showStoredText(txtRemoteIP, m_store.read(selectedMac(), keys::multi));
     } else {
-        Label7->setText(kRemoteCaption);
+        a11y::relabel(Label7, txtRemoteIP, kRemoteCaption);
         showStoredText(txtRemoteIP, m_store.read(selectedMac(), keys::remote));
     }
 }
@@ -273,7 +283,8 @@ void PropertiesPanel::applyRoleLayout()
     lblUnicastMulticast->setVisible(!encoder);
     scrlAtten->setVisible(!encoder);
     lblAttenDB->setVisible(!encoder);
-    Label9->setText(encoder ? QStringLiteral("Audio source:") : QStringLiteral("Audio atten:"));
+    a11y::relabel(Label9, encoder ? static_cast<QWidget*>(cmbAudioInput) : scrlAtten,
+                  encoder ? QStringLiteral("Audio source:") : QStringLiteral("Audio atten:"));
     // Unchecking the hidden box stops the level polling.
     if (m_peers.chkGetVolume) {
         m_peers.chkGetVolume->setChecked(false);

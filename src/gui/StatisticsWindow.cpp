@@ -1,5 +1,6 @@
 #include "StatisticsWindow.h"
 
+#include "Accessibility.h"
 #include "MeasureWidgets.h"
 
 #include <QGridLayout>
@@ -24,6 +25,7 @@ StatisticsWindow::StatisticsWindow(MeasureContext ctx, QWidget* parent)
     : QDialog(parent), m_ctx(std::move(ctx)), udpClient2(new QUdpSocket(this)), m_link(*udpClient2, m_ctx)
 {
     setObjectName(QStringLiteral("frmStatistics"));
+    a11y::install();
     setWindowTitle(QStringLiteral("Statistics"));
     setModal(true);
     udpClient2->setObjectName(QStringLiteral("udpClient2"));
@@ -65,9 +67,10 @@ StatisticsWindow::StatisticsWindow(MeasureContext ctx, QWidget* parent)
             ++gridRow;
         }
         const Row& r = rows[i];
-        grid->addWidget(makeCaptionLabel(frmStats, r.captionName, QString::fromLatin1(r.caption)), gridRow,
-                        0);
+        QLabel* caption = makeCaptionLabel(frmStats, r.captionName, QString::fromLatin1(r.caption));
+        grid->addWidget(caption, gridRow, 0);
         *r.value = makeValueLabel(frmStats, r.valueName, r.widest);
+        a11y::labelValue(caption, *r.value);
         grid->addWidget(*r.value, gridRow, 1);
         ++gridRow;
     }
