@@ -87,6 +87,8 @@ QStringList accessibilityFaults(QWidget* window, QStringList* tree = nullptr)
         const QString what = QStringLiteral("%1 (%2)").arg(name, c->object()->objectName());
         if (name.isEmpty() || names[name] > 1 || groupTitles.contains(name))
             faults << QStringLiteral("empty, shared or group name: ") + what;
+        if (c->role() == QAccessible::ComboBox && name == c->text(QAccessible::Value) && !name.isEmpty())
+            faults << QStringLiteral("named by its entry: ") + what;
         // A field labelled by a caption is named after the caption it shows now.
         for (const auto& [label, relation] : c->relations(QAccessible::Label)) {
             auto* caption = qobject_cast<QLabel*>(label->object());
