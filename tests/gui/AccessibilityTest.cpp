@@ -134,6 +134,7 @@ TEST_F(Accessibility, EveryWindowNamesItsControlsAndHidesItsDecoration)
     ASSERT_TRUE(w.startUp());
     w.show();
     std::unique_ptr<QWidget> window;
+    auto shown = [&](QWidget* dialog) { return window.reset(dialog), dialog->show(), dialog; };
     const struct
     {
         const char* window;
@@ -144,7 +145,7 @@ TEST_F(Accessibility, EveryWindowNamesItsControlsAndHidesItsDecoration)
         {"main window, encoder sending multicast",
          [&] { return w.frmProperties->cmbAudioTX->setCurrentIndex(1), &w; }},
         {"main window, decoder", [&] { return select(w, 1), &w; }},
-        {"notice", [&] { return (window = std::make_unique<DisclaimerDialog>(f.settings, &w)).get(); }},
+        {"notice", [&] { return shown(new DisclaimerDialog(f.settings, &w)); }},
         {"paging", // not shown: showing it pages the network
          [&] {
              return (window = std::make_unique<PagingWindow>(
@@ -153,10 +154,8 @@ TEST_F(Accessibility, EveryWindowNamesItsControlsAndHidesItsDecoration)
                          &w))
                  .get();
          }},
-        {"statistics",
-         [&] { return (window = std::make_unique<StatisticsWindow>(measureContext(w), &w)).get(); }},
-        {"SFN adjustment",
-         [&] { return (window = std::make_unique<AdjustWindow>(measureContext(w), &w)).get(); }},
+        {"statistics", [&] { return shown(new StatisticsWindow(measureContext(w), &w)); }},
+        {"SFN adjustment", [&] { return shown(new AdjustWindow(measureContext(w), &w)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.window);
