@@ -103,6 +103,9 @@ AdjustWindow::AdjustWindow(MeasureContext ctx, QWidget* parent)
     scrlAdditionalDelay->setSingleStep(1);
     scrlAdditionalDelay->setPageStep(100);
     scrlAdditionalDelay->setMinimumHeight(18);
+    // A value bar, not a view's scroll bar: it takes the focus and the right arrow key raises it.
+    scrlAdditionalDelay->setFocusPolicy(Qt::WheelFocus);
+    scrlAdditionalDelay->setInvertedControls(false);
     adjust->addWidget(scrlAdditionalDelay, 1, 0, 1, 2);
     chkAutoServo = new QCheckBox(QStringLiteral("Auto &delay compensation"), Frame2);
     chkAutoServo->setObjectName(QStringLiteral("chkAutoServo"));
