@@ -94,6 +94,10 @@ QStringList accessibilityFaults(QWidget* window, QStringList* tree = nullptr)
             faults << QStringLiteral("empty, shared or group name: ") + what;
         if (c->role() == QAccessible::ComboBox && name == c->text(QAccessible::Value) && !name.isEmpty())
             faults << QStringLiteral("named by its entry: ") + what;
+        auto* widget = qobject_cast<QWidget*>(c->object());
+        if (c->role() != QAccessible::ToolBar && !widget->isHidden() &&
+            !(widget->focusPolicy() & Qt::TabFocus))
+            faults << QStringLiteral("not reached with Tab: ") + what;
         // A field labelled by a caption is named after the caption it shows now.
         for (const auto& [label, relation] : c->relations(QAccessible::Label)) {
             auto* caption = qobject_cast<QLabel*>(label->object());
