@@ -1,5 +1,6 @@
 #include "AdjustWindow.h"
 
+#include "Accessibility.h"
 #include "MeasureWidgets.h"
 
 #include <QCheckBox>
@@ -17,6 +18,7 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     : QDialog(parent), m_session(new AdjustSession(services, this))
 {
     setObjectName(QStringLiteral("frmAdjust"));
+    a11y::install();
     setWindowTitle(QStringLiteral("SFN Adjustment"));
     setModal(true);
 
@@ -46,8 +48,10 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     };
     int gridRow = 0;
     for (const Row& r : rows) {
-        grid->addWidget(makeCaptionLabel(Frame1, r.captionName, QString::fromLatin1(r.caption)), gridRow, 0);
+        QLabel* caption = makeCaptionLabel(Frame1, r.captionName, QString::fromLatin1(r.caption));
+        grid->addWidget(caption, gridRow, 0);
         *r.value = makeValueLabel(Frame1, r.valueName, widestTime);
+        a11y::labelValue(caption, *r.value);
         grid->addWidget(*r.value, gridRow, 1);
         ++gridRow;
     }
@@ -75,7 +79,8 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     auto* adjust = new QGridLayout(Frame2);
     adjust->setHorizontalSpacing(12);
     adjust->setColumnStretch(1, 1);
-    adjust->addWidget(makeCaptionLabel(Frame2, "Label9", QStringLiteral("Latency compensation:")), 0, 0);
+    QLabel* compensationCaption = makeCaptionLabel(Frame2, "Label9", QStringLiteral("Latency compensation:"));
+    adjust->addWidget(compensationCaption, 0, 0);
     lblAdditionalDelay = makeValueLabel(Frame2, "lblAdditionalDelay", widestTime);
     adjust->addWidget(lblAdditionalDelay, 0, 1);
     scrlAdditionalDelay = new QScrollBar(Qt::Horizontal, Frame2);
@@ -84,6 +89,9 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     scrlAdditionalDelay->setSingleStep(1);
     scrlAdditionalDelay->setPageStep(100);
     scrlAdditionalDelay->setMinimumHeight(18);
+    // A value bar, not a view's scroll bar: it takes the focus and the right arrow key raises it.
+    scrlAdditionalDelay->setFocusPolicy(Qt::WheelFocus);
+    scrlAdditionalDelay->setInvertedControls(false);
     adjust->addWidget(scrlAdditionalDelay, 1, 0, 1, 2);
     chkAutoServo = new QCheckBox(QStringLiteral("Auto &delay compensation"), Frame2);
     chkAutoServo->setObjectName(QStringLiteral("chkAutoServo"));
@@ -100,6 +108,13 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     chkAutoClear->setObjectName(QStringLiteral("chkAutoClear"));
     chkAutoClear->setToolTip(QStringLiteral("Clear counters after each 'Set' command"));
     adjust->addWidget(chkAutoClear, 3, 0, 1, 2);
+
+    // The bar is read as the caption above it, the delay text beside the caption with it.
+    a11y::label(compensationCaption, scrlAdditionalDelay);
+    a11y::labelValue(compensationCaption, lblAdditionalDelay);
+    cmdRefresh->setAccessibleDescription(QStringLiteral("Fetch the latency measurements"));
+    cmdSet->setAccessibleDescription(
+        QStringLiteral("Send the latency compensation and the auto servo setting"));
 
     auto* main = new QVBoxLayout(this);
     main->addWidget(Frame1);

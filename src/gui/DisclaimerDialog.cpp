@@ -1,5 +1,6 @@
 #include "DisclaimerDialog.h"
 
+#include "Accessibility.h"
 #include "Pictures.h"
 #include "platform/UserSettings.h"
 
@@ -17,6 +18,7 @@ DisclaimerDialog::DisclaimerDialog(UserSettings& settings, QWidget* parent)
     : QDialog(parent), m_settings(settings)
 {
     setObjectName(QStringLiteral("frmDisclaimer"));
+    a11y::install();
     setWindowTitle(QStringLiteral("Vexolink NMS"));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);

@@ -1,5 +1,6 @@
 #include "MainWindow.h"
 
+#include "Accessibility.h"
 #include "DisclaimerDialog.h"
 #include "ElementTree.h"
 #include "LevelMeter.h"
@@ -30,10 +31,12 @@
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 
 namespace vexo {
@@ -64,6 +67,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     : QMainWindow(parent), GpsdoVariant(isGpsdoCommandLine(arguments)), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("frmMain"));
+    a11y::install();
     setWindowTitle(QStringLiteral("Vexolink NMS - Korvanta Broadcast"));
     setWindowIcon(applicationIcon());
     // A fixed single border: no maximize, no resizing.
@@ -91,7 +95,11 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     TreeView1->header()->setStretchLastSection(false);
     TreeView1->setGeometry(6, 20, px(3975) - 12, px(5295) - 26);
+    TreeView1->setAccessibleName(QStringLiteral("Select element"));
     connect(TreeView1, &QTreeWidget::itemClicked, this,
+            [this](QTreeWidgetItem* item) { onTreeClicked(item); });
+    // Enter on the current entry loads it as a click does.
+    connect(TreeView1, &QTreeWidget::itemActivated, this,
             [this](QTreeWidgetItem* item) { onTreeClicked(item); });
 
     buildDiagnostics(client);
@@ -135,6 +143,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     connect(cmdGetStats, &QPushButton::clicked, this, &MainWindow::openStatistics);
     connect(frmProperties->cmdAdjust, &QPushButton::clicked, this, &MainWindow::openAdjust);
     frmProperties->applyTabOrder();
+    applyTabOrder();
 
     setFixedSize(px(10830), px(5910));
 }
@@ -153,19 +162,33 @@ void MainWindow::buildToolbar()
     QFont font = Toolbar1->font();
     font.setPointSizeF(font.pointSizeF() * 0.9);
     Toolbar1->setFont(font);
+    Toolbar1->setAccessibleName(QStringLiteral("Toolbar"));
     struct Button
     {
         const char* text;
         int picture;
+        QKeySequence shortcut;
     };
-    const Button buttons[] = {{"Discover elements", 1},    {"Refresh list", 2}, {nullptr, 0},
-                              {"Save changes", 3},         {nullptr, 0},        {"Start audio monitoring", 4},
-                              {"Stop audio monitoring", 5}};
+    const Button buttons[] = {{"Discover elements", 1, {}},
+                              {"Refresh list", 2, QKeySequence(Qt::Key_F5)},
+                              {nullptr, 0, {}},
+                              {"Save changes", 3, QKeySequence(Qt::CTRL | Qt::Key_S)},
+                              {nullptr, 0, {}},
+                              {"Start audio monitoring", 4, {}},
+                              {"Stop audio monitoring", 5, {}}};
     for (const Button& b : buttons) {
         QAction* action = nullptr;
         if (b.text) {
-            action = Toolbar1->addAction(picture(b.picture), QString::fromLatin1(b.text));
-            action->setToolTip(QString::fromLatin1(b.text));
+            const QString text = QString::fromLatin1(b.text);
+            action = Toolbar1->addAction(picture(b.picture), text);
+            action->setShortcut(b.shortcut);
+            action->setToolTip(b.shortcut.isEmpty()
+                                   ? text
+                                   : text + QStringLiteral(" (") +
+                                         b.shortcut.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+            // Toolbar buttons take no focus by default; here they are the first stops of the tab
+            // order, pressed with Space.
+            Toolbar1->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
         } else {
             action = Toolbar1->addSeparator();
         }
@@ -173,6 +196,9 @@ void MainWindow::buildToolbar()
         const int position = int(m_buttons.size());
         connect(action, &QAction::triggered, this, [this, position] { onToolbarButton(position); });
     }
+    // Shown only when the buttons do not fit.
+    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("More toolbar buttons"));
 }
 
 QAction* MainWindow::toolbarButton(int position) const
@@ -191,20 +217,20 @@ void MainWindow::buildDiagnostics(QWidget* client)
         label->setGeometry(12, y, 90, 20);
         return label;
     };
-    addCaption(QStringLiteral("Ping:"), 18);
+    QLabel* pingCaption = addCaption(QStringLiteral("Ping:"), 18);
     cmdPing = new QPushButton(QStringLiteral("<Click to test>"), frmDiagnostics);
     cmdPing->setObjectName(QStringLiteral("cmdPing"));
     cmdPing->setToolTip(QStringLiteral("Test ping from NMS"));
     cmdPing->setGeometry(100, 17, 150, 18);
 
-    addCaption(QStringLiteral("Statistics:"), 37);
+    QLabel* statisticsCaption = addCaption(QStringLiteral("Statistics:"), 37);
     cmdGetStats = new QPushButton(QStringLiteral("Get..."), frmDiagnostics);
     cmdGetStats->setObjectName(QStringLiteral("cmdGetStats"));
     cmdGetStats->setToolTip(QStringLiteral("Fetch statistical counters"));
     cmdGetStats->setGeometry(100, 36, 150, 18);
     cmdGetStats->setEnabled(false);
 
-    addCaption(QStringLiteral("Audio level:"), 56);
+    QLabel* levelCaption = addCaption(QStringLiteral("Audio level:"), 56);
     Picture2 = new QWidget(frmDiagnostics);
     Picture2->setObjectName(QStringLiteral("Picture2"));
     Picture2->setGeometry(100, 58, LevelMeter::kFullScaleWidth + 2, 14);
@@ -230,6 +256,30 @@ void MainWindow::buildDiagnostics(QWidget* client)
     chkGetVolume->setObjectName(QStringLiteral("chkGetVolume"));
     chkGetVolume->setToolTip(QStringLiteral("Show audio level"));
     chkGetVolume->setVisible(false);
+
+    // The buttons keep their captions as names ("Get..." is described by its tooltip); the row
+    // caption labels them.
+    pingCaption->setBuddy(cmdPing);
+    statisticsCaption->setBuddy(cmdGetStats);
+    a11y::levelBar(Picture2, levelCaption, lblVolume);
+    Slider1->setAccessibleName(QStringLiteral("Level polling interval"));
+    Slider1->setAccessibleDescription(QStringLiteral("How often the audio level is asked for, in ms"));
+    chkGetVolume->setAccessibleName(chkGetVolume->toolTip());
+}
+
+void MainWindow::applyTabOrder()
+{
+    // Toolbar, tree, the panel's fields and the diagnostics buttons, then the polling slider.
+    QList<QWidget*> order;
+    for (QAction* action : std::as_const(m_buttons)) {
+        if (!action->isSeparator())
+            order << Toolbar1->widgetForAction(action);
+    }
+    order << TreeView1 << frmProperties->txtElementName;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+    frmProperties->applyTabOrder();
+    QWidget::setTabOrder(frmProperties->cmdAdjust, Slider1);
 }
 
 bool MainWindow::startUp()

@@ -96,6 +96,7 @@ private:
     void buildToolbar();
     void buildDiagnostics(QWidget* client);
     void autoDiscovery();
+    void applyTabOrder();
     void onTreeClicked(QTreeWidgetItem* item);
     MeasureServices measureServices() const;
 

@@ -1,5 +1,6 @@
 #include "PagingWindow.h"
 
+#include "Accessibility.h"
 #include "discovery/Discovery.h"
 
 #include <QDateTime>
@@ -14,6 +15,7 @@ PagingWindow::PagingWindow(Discovery& discovery, QWidget* parent)
     : QDialog(parent), Timer1(discovery.timer()), m_discovery(discovery)
 {
     setObjectName(QStringLiteral("frmPaging"));
+    a11y::install();
     setWindowTitle(QStringLiteral("Paging network..."));
     setModal(true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -25,6 +27,7 @@ PagingWindow::PagingWindow(Discovery& discovery, QWidget* parent)
     progress->setRange(0, Discovery::kWaitMs);
     progress->setValue(0);
     progress->setTextVisible(false);
+    progress->setAccessibleName(QStringLiteral("Paging progress"));
     lblAnswered = new QLabel(QStringLiteral("Elements answered: 0"), this);
     lblAnswered->setObjectName(QStringLiteral("lblAnswered"));
 

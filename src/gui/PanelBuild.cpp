@@ -1,6 +1,7 @@
 // The panel's controls and where they stand: ten rows of label and field in two columns.
 #include "PropertiesPanel.h"
 
+#include "Accessibility.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
 #include "editor/ValueRules.h"
@@ -105,24 +106,24 @@ void PropertiesPanel::build()
     small.setPointSizeF(6.75);
 
     // Row 1
-    caption(QStringLiteral("System type:"), kLeftLabelX, 1);
+    QLabel* typeCaption = caption(QStringLiteral("System type:"), kLeftLabelX, 1);
     lblElementType = valueLabel("lblElementType", kLeftFieldX, 1, kLeftFieldW);
-    caption(QStringLiteral("MAC address:"), kRightLabelX, 1);
+    QLabel* macCaption = caption(QStringLiteral("MAC address:"), kRightLabelX, 1);
     lblElementMAC = valueLabel("lblElementMAC", kRightFieldX, 1, kRightFieldW);
     // Row 2
-    caption(QStringLiteral("DSP version:"), kLeftLabelX, 2);
+    QLabel* versionCaption = caption(QStringLiteral("DSP version:"), kLeftLabelX, 2);
     lblVersion = valueLabel("lblVersion", kLeftFieldX, 2, kLeftFieldW);
-    caption(QStringLiteral("Serial number:"), kRightLabelX, 2);
+    QLabel* serialCaption = caption(QStringLiteral("Serial number:"), kRightLabelX, 2);
     lblSerialNumber = valueLabel("lblSerialNumber", kRightFieldX, 2, kRightFieldW);
     // Row 3
-    caption(QStringLiteral("System name:"), kLeftLabelX, 3);
+    QLabel* nameCaption = caption(QStringLiteral("System name:"), kLeftLabelX, 3);
     txtElementName = lineEdit("txtElementName", kLeftFieldX, 3, kLeftFieldW, kNameMaxLength);
     txtElementName->setToolTip(QStringLiteral("Max 16 chars"));
-    caption(QStringLiteral("Audio type:"), kRightLabelX, 3);
+    QLabel* audioTypeCaption = caption(QStringLiteral("Audio type:"), kRightLabelX, 3);
     cmbAudioType = list("cmbAudioType", kRightFieldX, 3, kRightFieldW,
                         {QStringLiteral("Left/Right"), QStringLiteral("MPX")});
     // Row 4
-    caption(QStringLiteral("System IP:"), kLeftLabelX, 4);
+    QLabel* ipCaption = caption(QStringLiteral("System IP:"), kLeftLabelX, 4);
     txtElementIP = lineEdit("txtElementIP", kLeftFieldX, 4, kLeftFieldW, kAddressMaxLength);
     Label9 = caption(QStringLiteral("Audio source:"), kRightLabelX, 4);
     named(Label9, "Label9");
@@ -131,30 +132,30 @@ void PropertiesPanel::build()
     scrlAtten = bar("scrlAtten", kRightFieldX, 4, 66, kAttenMin, kAttenMax);
     lblAttenDB = valueLabel("lblAttenDB", kRightFieldX + 70, 4, kRightFieldW - 70);
     // Row 5
-    caption(QStringLiteral("Gateway IP:"), kLeftLabelX, 5);
+    QLabel* gatewayCaption = caption(QStringLiteral("Gateway IP:"), kLeftLabelX, 5);
     txtElementGW = lineEdit("txtElementGW", kLeftFieldX, 5, kLeftFieldW, kAddressMaxLength);
-    caption(QStringLiteral("TX type:"), kRightLabelX, 5);
+    QLabel* txCaption = caption(QStringLiteral("TX type:"), kRightLabelX, 5);
     cmbAudioTX = list("cmbAudioTX", kRightFieldX, 5, kRightFieldW,
                       {QStringLiteral("Unicast"), QStringLiteral("Multicast")});
     lblUnicastMulticast = valueLabel("lblUnicastMulticast", kRightFieldX, 5, kRightFieldW);
     lblUnicastMulticast->setText(QStringLiteral("Unicast / Multicast"));
     // Row 6
-    caption(QStringLiteral("Network mask:"), kLeftLabelX, 6);
+    QLabel* maskCaption = caption(QStringLiteral("Network mask:"), kLeftLabelX, 6);
     txtElementMask = lineEdit("txtElementMask", kLeftFieldX, 6, kLeftFieldW, kAddressMaxLength);
     Label7 = caption(kRemoteCaption, kRightLabelX, 6);
     named(Label7, "Label7");
     txtRemoteIP = lineEdit("txtRemoteIP", kRightFieldX, 6, kRightFieldW, kAddressMaxLength);
-    // Row 7: a QLabel without a buddy shows its text as it stands, so one ampersand is enough.
-    caption(QStringLiteral("VLAN O&M:"), kLeftLabelX, 7);
+    // Row 7: the caption has its field as buddy, so the ampersand is doubled to show as one.
+    QLabel* vlanCaption = caption(QStringLiteral("VLAN O&&M:"), kLeftLabelX, 7);
     txtVLAN_OM = lineEdit("txtVLAN_OM", kLeftFieldX, 7, 36, kVlanMaxLength);
-    caption(QStringLiteral("Audio:"), kLeftFieldX + 38, 7, 36);
+    QLabel* vlanAudioCaption = caption(QStringLiteral("Audio:"), kLeftFieldX + 38, 7, 36);
     txtVLAN_Audio = lineEdit("txtVLAN_Audio", kLeftFieldX + kLeftFieldW - 36, 7, 36, kVlanMaxLength);
     for (QLineEdit* vlan : {txtVLAN_OM, txtVLAN_Audio})
         vlan->setToolTip(QStringLiteral("Range: 1-4095"));
-    caption(QStringLiteral("Bounded to:"), kRightLabelX, 7);
+    QLabel* boundCaption = caption(QStringLiteral("Bounded to:"), kRightLabelX, 7);
     cmbEncoders = list("cmbEncoders", kRightFieldX, 7, kRightFieldW, {QStringLiteral("<None>")});
     // Row 8
-    caption(QStringLiteral("SFN option:"), kLeftLabelX, 8);
+    QLabel* sfnCaption = caption(QStringLiteral("SFN option:"), kLeftLabelX, 8);
     chkSFNEnabled = new QCheckBox(QStringLiteral("On"), this);
     named(chkSFNEnabled, "chkSFNEnabled");
     chkSFNEnabled->setToolTip(QStringLiteral("Enable PTP Sync"));
@@ -168,7 +169,7 @@ void PropertiesPanel::build()
                      m_gpsdoVariant ? kBufferMaxGpsdo : kBufferMax);
     lblLatency = valueLabel("lblLatency", kRightFieldX + kValueBarW + 4, 8, kRightFieldW - kValueBarW - 4);
     // Row 9 and 10: the routing list, joined by a bracket to the two silence-detector rows.
-    caption(QStringLiteral("Audio routing:"), kLeftLabelX, 9);
+    QLabel* routingCaption = caption(QStringLiteral("Audio routing:"), kLeftLabelX, 9);
     cmbSilDetMode = list(
         "cmbSilDetMode", kLeftFieldX, 9, kRoutingW,
         {QStringLiteral("Auto detect"), QStringLiteral("Force internal"), QStringLiteral("Force external")});
@@ -177,19 +178,11 @@ void PropertiesPanel::build()
     const int stubEnd = kRightLabelX - 3;
     const int row9Mid = rowY(9) + kFieldH / 2;
     const int row10Mid = rowY(10) + kFieldH / 2;
-    auto line = [this](const char* name, int x, int y, int w, int h) {
-        auto* frame = new QFrame(this);
-        frame->setObjectName(QLatin1String(name));
-        frame->setFrameShape(QFrame::Box);
-        frame->setFrameShadow(QFrame::Plain);
-        frame->setLineWidth(1);
-        frame->setGeometry(x, y, w, h);
-        return frame;
-    };
-    line("Line1", routingEnd, row9Mid, bracketX - routingEnd, 1);
-    line("Line2", bracketX, row9Mid, 1, row10Mid - row9Mid + 1);
-    line("Line3", bracketX, row9Mid, stubEnd - bracketX, 1);
-    line("Line4", bracketX, row10Mid, stubEnd - bracketX, 1);
+    // The bracket is drawn by the panel itself: decoration, not controls of their own.
+    m_bracket = {QRect(routingEnd, row9Mid, bracketX - routingEnd, 1),
+                 QRect(bracketX, row9Mid, 1, row10Mid - row9Mid + 1),
+                 QRect(bracketX, row9Mid, stubEnd - bracketX, 1),
+                 QRect(bracketX, row10Mid, stubEnd - bracketX, 1)};
     Label24 = caption(QStringLiteral("Threshold:"), kRightLabelX, 9);
     named(Label24, "Label24");
     scrlSilDetLevel = bar("scrlSilDetLevel", kRightFieldX, 9, kValueBarW, kSilDetLevelMin, kSilDetLevelMax);
@@ -202,6 +195,39 @@ void PropertiesPanel::build()
         valueLabel("lblSilDetTime", kRightFieldX + kValueBarW + 4, 10, kRightFieldW - kValueBarW - 4);
     for (QLabel* label : {lblLatency, lblSilDetLevel, lblSilDetTime})
         label->setFont(small);
+
+    // Every field is read by the caption of its row; the value labels with the caption they show.
+    a11y::install();
+    for (auto [caption, value] : {std::pair{typeCaption, lblElementType},
+                                  {macCaption, lblElementMAC},
+                                  {versionCaption, lblVersion},
+                                  {serialCaption, lblSerialNumber},
+                                  {Label9, lblAttenDB},
+                                  {txCaption, lblUnicastMulticast},
+                                  {Label20, lblLatency},
+                                  {Label24, lblSilDetLevel},
+                                  {Label26, lblSilDetTime}})
+        a11y::labelValue(caption, value);
+    for (auto [caption, control] : {std::pair<QLabel*, QWidget*>{nameCaption, txtElementName},
+                                    {audioTypeCaption, cmbAudioType},
+                                    {ipCaption, txtElementIP},
+                                    {Label9, cmbAudioInput},
+                                    {gatewayCaption, txtElementGW},
+                                    {txCaption, cmbAudioTX},
+                                    {maskCaption, txtElementMask},
+                                    {Label7, txtRemoteIP},
+                                    {vlanCaption, txtVLAN_OM},
+                                    {vlanAudioCaption, txtVLAN_Audio},
+                                    {boundCaption, cmbEncoders},
+                                    {sfnCaption, chkSFNEnabled},
+                                    {Label20, scrlBuffer},
+                                    {routingCaption, cmbSilDetMode},
+                                    {Label24, scrlSilDetLevel},
+                                    {Label26, scrlSilDetTime}})
+        a11y::label(caption, control);
+    // Shown in place of the audio source list, under the caption the role layout gives it then.
+    scrlAtten->setAccessibleName(a11y::spokenCaption(QStringLiteral("Audio atten:")));
+    cmdAdjust->setAccessibleDescription(QStringLiteral("Open the SFN adjustment window"));
 }
 
 } // namespace vexo

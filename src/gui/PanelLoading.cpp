@@ -1,6 +1,7 @@
 // Loading the selected element from the store into the panel.
 #include "PropertiesPanel.h"
 
+#include "Accessibility.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
 #include "editor/ValueRules.h"
@@ -151,10 +152,10 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     if (elementType() == kEncoder) {
         enableAction(m_peers.startMonitoring, true);
         const bool multicast = cmbAudioTX->currentIndex() >= 1;
-        Label7->setText(multicast ? kMulticastCaption : kRemoteCaption);
+        a11y::relabel(Label7, txtRemoteIP, multicast ? kMulticastCaption : kRemoteCaption);
         setText(txtRemoteIP, multicast ? keys::multi : keys::remote);
     } else if (elementType() == kDecoder) {
-        Label7->setText(kMulticastCaption);
+        a11y::relabel(Label7, txtRemoteIP, kMulticastCaption);
         setText(txtRemoteIP, keys::multi);
         loadDecoderAttenuation();
         loadPosition(scrlBuffer, keys::buf);

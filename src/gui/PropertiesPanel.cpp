@@ -1,5 +1,6 @@
 #include "PropertiesPanel.h"
 
+#include "Accessibility.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
 #include "editor/ValueRules.h"
@@ -16,6 +17,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
@@ -167,6 +169,14 @@ void PropertiesPanel::showConfirmation(const ElementConfig& shown)
     scrlSilDetTime->setValue(shown.silenceTime);
 }
 
+void PropertiesPanel::paintEvent(QPaintEvent* e)
+{
+    QGroupBox::paintEvent(e);
+    QPainter painter(this);
+    for (const QRect& line : std::as_const(m_bracket))
+        painter.fillRect(line, palette().color(QPalette::WindowText));
+}
+
 void PropertiesPanel::applyTabOrder()
 {
     const QList<QWidget*> order = {txtElementName, txtElementIP,    txtElementGW,        txtElementMask,
@@ -300,10 +310,10 @@ void PropertiesPanel::onTxTypeChanged(int index)
     if (m_loading || elementType() != kEncoder)
         return;
     if (index >= 1) {
-        Label7->setText(kMulticastCaption);
+        a11y::relabel(Label7, txtRemoteIP, kMulticastCaption);
         showStoredText(txtRemoteIP, m_store.read(selectedMac(), keys::multi));
     } else {
-        Label7->setText(kRemoteCaption);
+        a11y::relabel(Label7, txtRemoteIP, kRemoteCaption);
         showStoredText(txtRemoteIP, m_store.read(selectedMac(), keys::remote));
     }
 }
@@ -320,7 +330,8 @@ void PropertiesPanel::applyRoleLayout()
     lblUnicastMulticast->setVisible(!encoder);
     scrlAtten->setVisible(!encoder);
     lblAttenDB->setVisible(!encoder);
-    Label9->setText(encoder ? QStringLiteral("Audio source:") : QStringLiteral("Audio atten:"));
+    a11y::relabel(Label9, encoder ? static_cast<QWidget*>(cmbAudioInput) : scrlAtten,
+                  encoder ? QStringLiteral("Audio source:") : QStringLiteral("Audio atten:"));
     // Unchecking the hidden box stops the level polling.
     if (m_peers.chkGetVolume) {
         m_peers.chkGetVolume->setChecked(false);

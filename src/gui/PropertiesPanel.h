@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QGroupBox>
+#include <QList>
+#include <QRect>
 #include <QString>
 
 #include <functional>
@@ -118,6 +120,7 @@ public:
 protected:
     bool event(QEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
 private:
     void build();
@@ -152,6 +155,7 @@ private:
     bool m_loading = false;      // the TX type switch takes no part in loading
     bool m_operatorStep = false; // an operator action on scrlAtten is about to change the value
     int m_dragStart = -1;        // scrlAtten position when the thumb was taken
+    QList<QRect> m_bracket;      // lines joining "Audio routing:" to the silence-detector rows
 };
 
 } // namespace vexo

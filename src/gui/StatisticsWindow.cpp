@@ -1,5 +1,6 @@
 #include "StatisticsWindow.h"
 
+#include "Accessibility.h"
 #include "MeasureWidgets.h"
 
 #include <QGridLayout>
@@ -15,6 +16,7 @@ StatisticsWindow::StatisticsWindow(const MeasureServices& services, QWidget* par
     : QDialog(parent), m_session(new StatisticsSession(services, this))
 {
     setObjectName(QStringLiteral("frmStatistics"));
+    a11y::install();
     setWindowTitle(QStringLiteral("Statistics"));
     setModal(true);
 
@@ -55,9 +57,10 @@ StatisticsWindow::StatisticsWindow(const MeasureServices& services, QWidget* par
             ++gridRow;
         }
         const Row& r = rows[i];
-        grid->addWidget(makeCaptionLabel(frmStats, r.captionName, QString::fromLatin1(r.caption)), gridRow,
-                        0);
+        QLabel* caption = makeCaptionLabel(frmStats, r.captionName, QString::fromLatin1(r.caption));
+        grid->addWidget(caption, gridRow, 0);
         *r.value = makeValueLabel(frmStats, r.valueName, r.widest);
+        a11y::labelValue(caption, *r.value);
         grid->addWidget(*r.value, gridRow, 1);
         ++gridRow;
     }

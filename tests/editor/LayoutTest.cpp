@@ -87,8 +87,9 @@ TEST_F(Layout, VlanCaptionShowsOneAmpersand)
             vlan = l;
     }
     ASSERT_NE(vlan, nullptr);
-    EXPECT_EQ(vlan->text(), QStringLiteral("VLAN O&M:"));
-    EXPECT_EQ(vlan->buddy(), nullptr); // without a buddy the text shows as it stands
+    // With its field as buddy the label reads "&&" as one ampersand and marks no access key.
+    EXPECT_EQ(vlan->text(), QStringLiteral("VLAN O&&M:"));
+    EXPECT_EQ(vlan->buddy(), panel->txtVLAN_OM);
 }
 
 TEST_F(Layout, CaptionsOfTheRows)
