@@ -52,7 +52,7 @@ int main(int argc, char** argv)
         // The question is answered at once; the clock starts with it, a moment before the request.
         f.boxes.onShow = [&](const MessageBoxRequest&) { clock.start(); };
         station.discover();
-        const int stored = LoadIniSectionsArray(f.storePath()).size();
+        const int stored = iniSections(f.storePath()).size();
 
         QElapsedTimer rebuild;
         rebuild.start();

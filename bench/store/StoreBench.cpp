@@ -47,7 +47,7 @@ int main(int argc, char** argv)
         for (const QString& key : keyNames) {
             const QString value =
                 key == QLatin1String("role") ? QString::number(1 + i % 2) : QStringLiteral("value-%1").arg(i);
-            if (!vexo::WriteToINI(macOf(i), key, value, path)) {
+            if (!vexo::writeToIni(macOf(i), key, value, path)) {
                 std::fprintf(stderr, "write failed\n");
                 return 1;
             }
@@ -59,14 +59,14 @@ int main(int argc, char** argv)
     qsizetype chars = 0;
     for (int i = 0; i < elements; ++i) {
         for (const QString& key : keyNames)
-            chars += vexo::ReadFromINI(macOf(i), key, path).size();
+            chars += vexo::readFromIni(macOf(i), key, path).size();
     }
     const double readAll = t.nsecsElapsed() / 1e6;
 
     constexpr int kSingleWrites = 200;
     t.restart();
     for (int i = 0; i < kSingleWrites; ++i)
-        vexo::WriteToINI(macOf(i * 5 % elements), QStringLiteral("att"), QString::number(14 + i % 200), path);
+        vexo::writeToIni(macOf(i * 5 % elements), QStringLiteral("att"), QString::number(14 + i % 200), path);
     const double oneWrite = t.nsecsElapsed() / 1e6 / kSingleWrites;
 
     SilentBoxes boxes;

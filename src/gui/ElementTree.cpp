@@ -78,7 +78,7 @@ void ElementTree::rebuild()
         updateCaption();
         return;
     }
-    LoadIniSectionsLB(m_lstHidden, m_store.path());
+    loadIniSectionsInto(m_lstHidden, m_store.path());
     if (m_lstHidden.isEmpty()) {
         m_boxes.information(
             QStringLiteral("Information"),
@@ -100,8 +100,8 @@ void ElementTree::rebuild()
         if (!macSection.match(section).hasMatch())
             continue;
         const QString key = decodeMac(section);
-        const int role = storedInt(ReadFromINI(section, keys::role, m_store.path()));
-        const QString name = ReadFromINI(section, keys::name, m_store.path());
+        const int role = storedInt(readFromIni(section, keys::role, m_store.path()));
+        const QString name = readFromIni(section, keys::name, m_store.path());
         const QString text = name + QStringLiteral(" [") + key + QLatin1Char(']');
         auto* item = new QTreeWidgetItem(QStringList{text});
         item->setData(0, Qt::UserRole, key);

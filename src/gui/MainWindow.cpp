@@ -64,7 +64,7 @@ bool isGpsdoCommandLine(const QStringList& arguments)
 }
 
 MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget* parent)
-    : QMainWindow(parent), GpsdoVariant(isGpsdoCommandLine(arguments)), m_services(std::move(services))
+    : QMainWindow(parent), m_gpsdoVariant(isGpsdoCommandLine(arguments)), m_services(std::move(services))
 {
     setObjectName(QStringLiteral("frmMain"));
     a11y::install();
@@ -106,7 +106,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
 
     m_station = std::make_unique<Station>(
         StationServices{m_services.boxes, m_services.settings, m_services.programEnd, m_services.arp,
-                        m_services.icmp, m_services.storePath, m_services.bindAddress, GpsdoVariant});
+                        m_services.icmp, m_services.storePath, m_services.bindAddress, m_gpsdoVariant});
     Station& station = *m_station;
 
     PanelPeers peers;
@@ -118,7 +118,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.VUMeter = VUMeter;
     peers.lblVolume = lblVolume;
     frmProperties = new PropertiesPanel(
-        station.store(), station.selection(), m_services.boxes, GpsdoVariant, peers,
+        station.store(), station.selection(), m_services.boxes, m_gpsdoVariant, peers,
         [this](int position) { return m_station->sendAttenuation(position); }, client);
     frmProperties->move(px(4200), px(480));
 
@@ -306,8 +306,8 @@ bool MainWindow::startUp()
         m_station->fatal().fail(QStringLiteral("Unable to use UDP port 2976: occupied."));
         return false;
     }
-    setWindowTitle(stationTitle(GpsdoVariant));
-    frmProperties->setBufferMaximum(GpsdoVariant ? 23 : 22);
+    setWindowTitle(stationTitle(m_gpsdoVariant));
+    frmProperties->setBufferMaximum(m_gpsdoVariant ? 23 : 22);
     return true;
 }
 

@@ -62,7 +62,7 @@ public:
     // port taken).
     bool startUp();
 
-    bool GpsdoVariant = false;
+    bool gpsdoVariant() const { return m_gpsdoVariant; }
 
     // Toolbar button by position, 1 to 7 (3 and 5 are separators).
     void onToolbarButton(int position);
@@ -100,6 +100,7 @@ private:
     void onTreeClicked(QTreeWidgetItem* item);
     MeasureServices measureServices() const;
 
+    bool m_gpsdoVariant;
     Services m_services;
     std::unique_ptr<Station> m_station;
     std::unique_ptr<ElementTree> m_tree;

@@ -43,7 +43,7 @@ void PropertiesPanel::showStoredText(QLineEdit* edit, const QString& value)
 
 QString PropertiesPanel::read(const QString& key) const
 {
-    return ReadFromINI(m_section, key, m_store.path(), storeDefault(key));
+    return readFromIni(m_section, key, m_store.path(), storeDefault(key));
 }
 
 void PropertiesPanel::loadIndex(QComboBox* list, const QString& key)
@@ -88,7 +88,7 @@ void PropertiesPanel::loadDecoderAttenuation()
     // An attenuation below the bar's range (0 when none was stored) is raised to "Mute" in the
     // store as well, so that the store and the bar agree.
     if (ok && position < kAttenMin) {
-        WriteToINI(m_section, keys::att, QString::number(kAttenMin), m_store.path());
+        writeToIni(m_section, keys::att, QString::number(kAttenMin), m_store.path());
         position = storedInt(read(keys::att), &ok);
     }
     // A text that is not a whole number is left in the store as it is and shown as "Mute"; a
@@ -116,7 +116,7 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     }
 
     // 3., 4. A section longer than the station ever writes is damaged.
-    if (GetSectionKeyCount(section, m_store.path()) >= kCorruptedSectionLines) {
+    if (sectionKeyCount(section, m_store.path()) >= kCorruptedSectionLines) {
         m_boxes.critical(kAppTitle, QStringLiteral("The data stored in your computer about this element, is "
                                                    "corrupted (1).\rCannot load this element info."));
         return;

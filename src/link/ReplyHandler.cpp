@@ -153,7 +153,7 @@ void ReplyHandler::flushDiscovered()
     if (m_unstored.isEmpty())
         return;
     const auto batch = std::exchange(m_unstored, {});
-    if (!WriteSectionsToINI(batch, m_store.path())) {
+    if (!writeSectionsToIni(batch, m_store.path())) {
         m_boxes.critical(kAppTitle, storeWriteFailedText());
         return;
     }

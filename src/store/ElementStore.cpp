@@ -80,22 +80,22 @@ bool ElementStore::exists() const
 
 QString ElementStore::read(const QString& macText, const QString& key) const
 {
-    return ReadFromINI(encodeMac(macText), key, m_path, storeDefault(key));
+    return readFromIni(encodeMac(macText), key, m_path, storeDefault(key));
 }
 
 bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
 {
-    return WriteToINI(encodeMac(macText), key, value, m_path);
+    return writeToIni(encodeMac(macText), key, value, m_path);
 }
 
 bool ElementStore::clear() const
 {
-    return EmptyIniFile(m_path);
+    return emptyIniFile(m_path);
 }
 
 int ElementStore::lineCount(const QString& macText) const
 {
-    return GetSectionKeyCount(encodeMac(macText), m_path);
+    return sectionKeyCount(encodeMac(macText), m_path);
 }
 
 } // namespace vexo

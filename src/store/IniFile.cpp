@@ -618,7 +618,7 @@ const Section* findSection(const Document& doc, const QString& section)
 
 } // namespace
 
-QString ReadFromINI(const QString& section, const QString& key, const QString& path,
+QString readFromIni(const QString& section, const QString& key, const QString& path,
                     const QString& defaultValue)
 {
     const DocumentPtr doc = load(path).doc;
@@ -696,14 +696,14 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
 
 } // namespace
 
-bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path)
+bool writeToIni(const QString& section, const QString& key, const QString& value, const QString& path)
 {
     auto edit = loadForWrite(path);
     return edit && applyWrite(edit->doc, section, key, value) &&
            store(path, std::move(edit->doc), edit->original);
 }
 
-bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
+bool writeKeysToIni(const QString& section, const QList<QPair<QString, QString>>& keyValues,
                     const QString& path)
 {
     auto edit = loadForWrite(path);
@@ -716,7 +716,7 @@ bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>
     return store(path, std::move(edit->doc), edit->original);
 }
 
-bool WriteSectionsToINI(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
+bool writeSectionsToIni(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
                         const QString& path)
 {
     auto edit = loadForWrite(path);
@@ -731,7 +731,7 @@ bool WriteSectionsToINI(const QList<QPair<QString, QList<QPair<QString, QString>
     return store(path, std::move(edit->doc), edit->original);
 }
 
-bool EmptyIniFile(const QString& path)
+bool emptyIniFile(const QString& path)
 {
     // The old content is not needed: an unreadable store may be emptied too.
     Document empty;
@@ -750,12 +750,12 @@ bool EmptyIniFile(const QString& path)
     return store(path, std::move(empty), original);
 }
 
-void LoadIniSectionsLB(QStringList& list, const QString& path)
+void loadIniSectionsInto(QStringList& list, const QString& path)
 {
-    list += LoadIniSectionsArray(path);
+    list += iniSections(path);
 }
 
-QStringList LoadIniSectionsArray(const QString& path)
+QStringList iniSections(const QString& path)
 {
     const DocumentPtr doc = load(path).doc;
     QStringList names;
@@ -769,14 +769,14 @@ QStringList LoadIniSectionsArray(const QString& path)
     return names;
 }
 
-int GetSectionKeyCount(const QString& section, const QString& path)
+int sectionKeyCount(const QString& section, const QString& path)
 {
     const DocumentPtr doc = load(path).doc;
     const Section* s = findSection(*doc, section);
     return s ? int(s->entries.size()) : 0;
 }
 
-QStringList ReadIniSection(const QString& section, const QString& path)
+QStringList readIniSection(const QString& section, const QString& path)
 {
     const DocumentPtr doc = load(path).doc;
     QStringList lines;
@@ -788,7 +788,7 @@ QStringList ReadIniSection(const QString& section, const QString& path)
     return lines;
 }
 
-bool DeleteIniSection(const QString& section, const QString& path)
+bool deleteIniSection(const QString& section, const QString& path)
 {
     auto edit = loadForWrite(path);
     if (!edit)
@@ -801,7 +801,7 @@ bool DeleteIniSection(const QString& section, const QString& path)
     return store(path, std::move(edit->doc), edit->original);
 }
 
-bool DeleteIniKey(const QString& section, const QString& key, const QString& path)
+bool deleteIniKey(const QString& section, const QString& key, const QString& path)
 {
     auto edit = loadForWrite(path);
     if (!edit)
@@ -817,20 +817,20 @@ bool DeleteIniKey(const QString& section, const QString& key, const QString& pat
     return store(path, std::move(edit->doc), edit->original);
 }
 
-bool CheckIfIniKeyExists(const QString& section, const QString& key, const QString& path)
+bool iniKeyExists(const QString& section, const QString& key, const QString& path)
 {
-    return ReadFromINI(section, key, path, QStringLiteral("A")) ==
-           ReadFromINI(section, key, path, QStringLiteral("B"));
+    return readFromIni(section, key, path, QStringLiteral("A")) ==
+           readFromIni(section, key, path, QStringLiteral("B"));
 }
 
-bool CheckIfIniSectionExists(const QString& section, const QString& path)
+bool iniSectionExists(const QString& section, const QString& path)
 {
-    return GetSectionKeyCount(section, path) > 0;
+    return sectionKeyCount(section, path) > 0;
 }
 
-qint32 GetLongFromINI(const QString& section, const QString& key, const QString& path, qint32 defaultValue)
+qint32 readLongFromIni(const QString& section, const QString& key, const QString& path, qint32 defaultValue)
 {
-    const QString text = ReadFromINI(section, key, path, QString());
+    const QString text = readFromIni(section, key, path, QString());
     if (text.isEmpty())
         return defaultValue;
     // Like the platform call: the leading digits count, anything else gives 0.
@@ -845,32 +845,32 @@ qint32 GetLongFromINI(const QString& section, const QString& key, const QString&
     return qint32(negative ? -value : value);
 }
 
-bool RenameIniKey(const QString& section, const QString& oldKey, const QString& newKey, const QString& path)
+bool renameIniKey(const QString& section, const QString& oldKey, const QString& newKey, const QString& path)
 {
-    if (!CheckIfIniKeyExists(section, oldKey, path))
+    if (!iniKeyExists(section, oldKey, path))
         return true;
     if (oldKey.compare(newKey, Qt::CaseInsensitive) == 0)
         return false;
-    const QString value = ReadFromINI(section, oldKey, path);
-    return WriteToINI(section, newKey, value, path) && DeleteIniKey(section, oldKey, path);
+    const QString value = readFromIni(section, oldKey, path);
+    return writeToIni(section, newKey, value, path) && deleteIniKey(section, oldKey, path);
 }
 
-bool RenameIniSection(const QString& oldSection, const QString& newSection, const QString& path)
+bool renameIniSection(const QString& oldSection, const QString& newSection, const QString& path)
 {
-    const QStringList lines = ReadIniSection(oldSection, path);
+    const QStringList lines = readIniSection(oldSection, path);
     for (const QString& line : lines) {
         const QStringList parts = line.split(QLatin1Char('='));
         if (parts.size() < 2)
             continue;
-        if (!WriteToINI(newSection, parts[0].trimmed(), parts[1], path))
+        if (!writeToIni(newSection, parts[0].trimmed(), parts[1], path))
             return false;
     }
-    return DeleteIniSection(oldSection, path);
+    return deleteIniSection(oldSection, path);
 }
 
-void LoadIniSectionKeysLB(const QString& section, QStringList& list, const QString& path)
+void loadIniSectionKeysInto(const QString& section, QStringList& list, const QString& path)
 {
-    for (const QString& line : ReadIniSection(section, path))
+    for (const QString& line : readIniSection(section, path))
         list << line.section(QLatin1Char('='), 0, 0);
 }
 

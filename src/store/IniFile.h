@@ -31,38 +31,38 @@ namespace vexo {
 //    files), keeps a symbolic link a link and the file's owner, group and mode, and reports
 //    whether it succeeded.
 
-QString ReadFromINI(const QString& section, const QString& key, const QString& path,
+QString readFromIni(const QString& section, const QString& key, const QString& path,
                     const QString& defaultValue = QString());
 // False when the file could not be written; the file then keeps its previous content.
-bool WriteToINI(const QString& section, const QString& key, const QString& value, const QString& path);
+bool writeToIni(const QString& section, const QString& key, const QString& value, const QString& path);
 // Several keys of one section, in the given order, with a single replacement of the file: the
 // same result as writing them one by one, at the cost of one write.
-bool WriteKeysToINI(const QString& section, const QList<QPair<QString, QString>>& keyValues,
+bool writeKeysToIni(const QString& section, const QList<QPair<QString, QString>>& keyValues,
                     const QString& path);
 // Keys of several sections with a single replacement of the file (sections in the given order).
-bool WriteSectionsToINI(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
+bool writeSectionsToIni(const QList<QPair<QString, QList<QPair<QString, QString>>>>& sections,
                         const QString& path);
 // Appends the section names, in file order, to the list (which is not cleared first).
-void LoadIniSectionsLB(QStringList& list, const QString& path);
+void loadIniSectionsInto(QStringList& list, const QString& path);
 // Number of entries of the section (lines that are neither blank nor comments); 0 if absent.
-int GetSectionKeyCount(const QString& section, const QString& path);
+int sectionKeyCount(const QString& section, const QString& path);
 
-bool DeleteIniSection(const QString& section, const QString& path);
-bool DeleteIniKey(const QString& section, const QString& key, const QString& path);
-bool CheckIfIniKeyExists(const QString& section, const QString& key, const QString& path);
-bool CheckIfIniSectionExists(const QString& section, const QString& path);
-qint32 GetLongFromINI(const QString& section, const QString& key, const QString& path,
-                      qint32 defaultValue = 0);
-bool RenameIniKey(const QString& section, const QString& oldKey, const QString& newKey, const QString& path);
-bool RenameIniSection(const QString& oldSection, const QString& newSection, const QString& path);
-void LoadIniSectionKeysLB(const QString& section, QStringList& list, const QString& path);
-QStringList LoadIniSectionsArray(const QString& path);
+bool deleteIniSection(const QString& section, const QString& path);
+bool deleteIniKey(const QString& section, const QString& key, const QString& path);
+bool iniKeyExists(const QString& section, const QString& key, const QString& path);
+bool iniSectionExists(const QString& section, const QString& path);
+qint32 readLongFromIni(const QString& section, const QString& key, const QString& path,
+                       qint32 defaultValue = 0);
+bool renameIniKey(const QString& section, const QString& oldKey, const QString& newKey, const QString& path);
+bool renameIniSection(const QString& oldSection, const QString& newSection, const QString& path);
+void loadIniSectionKeysInto(const QString& section, QStringList& list, const QString& path);
+QStringList iniSections(const QString& path);
 
 // Replaces the store with an empty file through the same write as every other change.
-bool EmptyIniFile(const QString& path);
+bool emptyIniFile(const QString& path);
 
 // The entries of a section as "key=value" lines, in file order.
-QStringList ReadIniSection(const QString& section, const QString& path);
+QStringList readIniSection(const QString& section, const QString& path);
 
 // The code page of stores without a byte-order mark, as the earlier station wrote them. A
 // character it lacks becomes "?"; U+0080..U+009F go back to the byte of that value.

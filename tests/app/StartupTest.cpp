@@ -56,7 +56,7 @@ TEST(Startup, TitleAndBufferRangeFollowTheGpsSwitch)
         MainWindow& w = f.make(c.args);
         EXPECT_EQ(w.windowTitle(), "Vexolink NMS - Korvanta Broadcast");
         ASSERT_TRUE(w.startUp());
-        EXPECT_EQ(w.GpsdoVariant, c.gpsdo) << c.args.join(' ').toStdString();
+        EXPECT_EQ(w.gpsdoVariant(), c.gpsdo) << c.args.join(' ').toStdString();
         EXPECT_EQ(w.windowTitle(), c.gpsdo ? "Vexolink NMS v.3.4.4 [GPSDO version] - Korvanta Broadcast"
                                            : "Vexolink NMS v.3.4.4 - Korvanta Broadcast");
         EXPECT_EQ(w.frmProperties->scrlBuffer->maximum(), c.gpsdo ? 23 : 22);

@@ -92,14 +92,14 @@ TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
     // THEN both are stored, in the order they came, and the link is as before
     EXPECT_EQ(finished.first().at(0).toInt(), 2);
     EXPECT_EQ(progress.last().at(0).toInt(), 2);
-    EXPECT_EQ(LoadIniSectionsArray(store.path()), (QStringList{"0050C2000005", "0050C2000006"}));
+    EXPECT_EQ(iniSections(store.path()), (QStringList{"0050C2000005", "0050C2000006"}));
     EXPECT_FALSE(link.discoveryAwaiting());
     EXPECT_EQ(link.remoteHost(), "127.0.0.2");
     EXPECT_EQ(link.remotePort(), 2977);
     // A reply after the end is no discovery reply: it is not stored.
     answer(7);
     waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); });
-    EXPECT_EQ(GetSectionKeyCount("0050C2000007", store.path()), 0);
+    EXPECT_EQ(sectionKeyCount("0050C2000007", store.path()), 0);
 }
 
 TEST_F(DiscoveryTest, ThePagingWindowRunsTheDiscoveryFromOpeningToClosing)
@@ -116,5 +116,5 @@ TEST_F(DiscoveryTest, ThePagingWindowRunsTheDiscoveryFromOpeningToClosing)
     EXPECT_FALSE(discovery.isAwaiting());
     EXPECT_FALSE(discovery.isRunning());
     EXPECT_FALSE(paging.isVisible());
-    EXPECT_EQ(LoadIniSectionsArray(store.path()), QStringList{"0050C2000005"});
+    EXPECT_EQ(iniSections(store.path()), QStringList{"0050C2000005"});
 }

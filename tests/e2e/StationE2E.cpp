@@ -131,7 +131,7 @@ TEST_F(StationE2E, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
     EXPECT_EQ(window->station().link().remotePort(), 2977);
 
     const QByteArray file = readFile(f.storePath());
-    EXPECT_EQ(LoadIniSectionsArray(f.storePath()).size(), 3);
+    EXPECT_EQ(iniSections(f.storePath()).size(), 3);
     for (int i = 0; i < 3; ++i) {
         const Lab::Element e = lab.elements()[i];
         const QJsonObject s = lab.stateObject(i);

@@ -140,7 +140,7 @@ TEST_F(LinkFixture, SendBindsPortWhenNotBoundYet)
 
 TEST_F(LinkFixture, StoredIpWithBlanksAroundItsPartsIsUsed)
 {
-    ASSERT_TRUE(WriteToINI(kSelectedSection, keys::ip, QStringLiteral("127. 0 .0.2"), storePath));
+    ASSERT_TRUE(writeToIni(kSelectedSection, keys::ip, QStringLiteral("127. 0 .0.2"), storePath));
     auto element = standIn(2977);
     ASSERT_TRUE(link->sendAttenuation(30));
     const QNetworkDatagram got = receiveOne(*element);
@@ -352,7 +352,7 @@ TEST_F(SendFailure, NoElementSelected)
 
 TEST_F(SendFailure, InvalidStoredIp)
 {
-    ASSERT_TRUE(WriteToINI(kSelectedSection, keys::ip, QStringLiteral("300.1.1.1"), storePath));
+    ASSERT_TRUE(writeToIni(kSelectedSection, keys::ip, QStringLiteral("300.1.1.1"), storePath));
     storeBefore = readFile(storePath);
     EXPECT_FALSE(link->sendToSelected(studioRequest(), 2976));
     expectReportedAndStillRunning(QStringLiteral("Cannot send to the Network Element: "));
@@ -376,7 +376,7 @@ TEST_F(SendFailure, NetworkUnreachable)
     if (!inPrivateLoopbackOnlyNamespace())
         GTEST_SKIP() << "needs a private network namespace with only loopback (scripts/test provides one): "
                         "a datagram to a non-loopback address must not be able to leave the machine";
-    ASSERT_TRUE(WriteToINI(kSelectedSection, keys::ip, QStringLiteral("198.51.100.7"), storePath));
+    ASSERT_TRUE(writeToIni(kSelectedSection, keys::ip, QStringLiteral("198.51.100.7"), storePath));
     storeBefore = readFile(storePath);
     EXPECT_FALSE(link->sendToSelected(studioRequest(), 2976));
     expectReportedAndStillRunning(

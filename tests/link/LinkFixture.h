@@ -52,9 +52,9 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         storePath = m_dir.filePath(QStringLiteral("nms.ini"));
         ASSERT_TRUE(
-            vexo::WriteToINI(kSelectedSection, vexo::keys::name, QStringLiteral("STUDIO 1"), storePath));
+            vexo::writeToIni(kSelectedSection, vexo::keys::name, QStringLiteral("STUDIO 1"), storePath));
         ASSERT_TRUE(
-            vexo::WriteToINI(kSelectedSection, vexo::keys::ip, QStringLiteral("127.0.0.2"), storePath));
+            vexo::writeToIni(kSelectedSection, vexo::keys::ip, QStringLiteral("127.0.0.2"), storePath));
         store = std::make_unique<vexo::ElementStore>(storePath);
         selection = std::make_unique<vexo::SelectedElement>(*store);
         selection->select(kSelectedMac);

@@ -34,11 +34,11 @@ protected:
     void setKey(const char* key, const char* value)
     {
         ASSERT_TRUE(
-            vexo::WriteToINI(section, QString::fromLatin1(key), QString::fromLatin1(value), storePath()));
+            vexo::writeToIni(section, QString::fromLatin1(key), QString::fromLatin1(value), storePath()));
     }
     QString storedKey(const char* key) const
     {
-        return vexo::ReadFromINI(section, QString::fromLatin1(key), storePath(), QStringLiteral("<absent>"));
+        return vexo::readFromIni(section, QString::fromLatin1(key), storePath(), QStringLiteral("<absent>"));
     }
     QString storePath() const { return dir.filePath(QStringLiteral("nms.ini")); }
 

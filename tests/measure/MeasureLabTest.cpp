@@ -47,7 +47,7 @@ protected:
                                          {"ip", element.ip},
                                          {"role", QStringLiteral("2")},
                                          {"sfn", QStringLiteral("1")}})
-            WriteToINI(section, QString::fromLatin1(key), value, store.path());
+            writeToIni(section, QString::fromLatin1(key), value, store.path());
         return true;
     }
     MeasureServices services()
@@ -127,7 +127,7 @@ TEST_F(MeasureLab, SetReachesTheElementWhichReportsTheNewDelay)
     EXPECT_TRUE(boxes.shown.isEmpty());
 
     w.close();
-    EXPECT_EQ(ReadFromINI(encodeMac(element.mac), "dly", store.path()), "2500");
-    EXPECT_EQ(ReadFromINI(encodeMac(element.mac), "srv", store.path()), "1");
+    EXPECT_EQ(readFromIni(encodeMac(element.mac), "dly", store.path()), "2500");
+    EXPECT_EQ(readFromIni(encodeMac(element.mac), "srv", store.path()), "1");
     EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1);
 }

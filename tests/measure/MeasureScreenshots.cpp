@@ -88,7 +88,7 @@ int main(int argc, char** argv)
                                      {"sfn", "1"},
                                      {"dly", "2500"},
                                      {"srv", "1"}})
-        vexo::WriteToINI(section, QString::fromLatin1(key), QString::fromLatin1(value), path);
+        vexo::writeToIni(section, QString::fromLatin1(key), QString::fromLatin1(value), path);
     vexo::ElementStore store(path);
     PrintedBoxes boxes;
     MapSettings settings;

@@ -141,11 +141,11 @@ TEST_F(ReplyHandlerTest, DiscoveredEncoderGetsThirteenKeys)
 TEST_F(ReplyHandlerTest, DiscoveredDecoderStoresItsAddressAsMulticastAndSeventeenKeys)
 {
     handle(buildConfigReply(decoderReply()), true);
-    EXPECT_EQ(GetSectionKeyCount("0050C2A1B2C4", store.path()), 17);
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "multi", store.path()), "239.1.1.1");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "remote", store.path(), "none"), "none");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "att", store.path()), "200");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "sdt", store.path()), "43");
+    EXPECT_EQ(sectionKeyCount("0050C2A1B2C4", store.path()), 17);
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "multi", store.path()), "239.1.1.1");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "remote", store.path(), "none"), "none");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "att", store.path()), "200");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "sdt", store.path()), "43");
     // The same layout as the Windows station left it, apart from its CRLF line ends.
     QByteArray fixture = readFile(fixturePath("nms-windows-station.ini"));
     fixture.replace("\r\n", "\n");
@@ -171,9 +171,9 @@ TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalO
     // WHEN they have been handled THEN each one is stored, in the order they came
     ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
     EXPECT_EQ(handler.discoveredCount(), 200);
-    EXPECT_EQ(LoadIniSectionsArray(store.path()), expected);
-    EXPECT_EQ(ReadFromINI(expected[199], "sn", store.path()), "1199");
-    EXPECT_EQ(GetSectionKeyCount(expected[137], store.path()), 13);
+    EXPECT_EQ(iniSections(store.path()), expected);
+    EXPECT_EQ(readFromIni(expected[199], "sn", store.path()), "1199");
+    EXPECT_EQ(sectionKeyCount(expected[137], store.path()), 13);
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
@@ -286,8 +286,8 @@ TEST_F(ReplyHandlerTest, ConfirmationWritesEveryMatchingFieldAndSaysSo)
     EXPECT_EQ(calls, (QStringList{"sn 40001", "ver 3.2", "att 200", "buf 4", "sdm 0", "sdl 37", "sdt 43"}));
     EXPECT_EQ(rebuilds, 1);
     // Discovery and confirmation agree: the section is as discovered.
-    EXPECT_EQ(GetSectionKeyCount("0050C2A1B2C4", store.path()), 17);
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "name", store.path()), "TX SITE B");
+    EXPECT_EQ(sectionKeyCount("0050C2A1B2C4", store.path()), 17);
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "name", store.path()), "TX SITE B");
 }
 
 TEST_F(ReplyHandlerTest, NameMismatchIsReportedAndTheRestIsStored)
@@ -298,12 +298,12 @@ TEST_F(ReplyHandlerTest, NameMismatchIsReportedAndTheRestIsStored)
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].text, "An error occured while saving 'Element Name':\rFeedback is corrupted.");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "name", store.path(), "none"), "none");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "ip", store.path()), "10.0.0.5");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "remote", store.path()), "10.0.0.9");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "name", store.path(), "none"), "none");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "ip", store.path()), "10.0.0.5");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "remote", store.path()), "10.0.0.9");
     // No decoder reply came before: the record's time-out 0 is raised to the bar's minimum.
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "sdt", store.path()), "1");
-    EXPECT_EQ(GetSectionKeyCount("0050C2A1B2C3", store.path()), 16); // all but the name
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "sdt", store.path()), "1");
+    EXPECT_EQ(sectionKeyCount("0050C2A1B2C3", store.path()), 16); // all but the name
     EXPECT_EQ(rebuilds, 1);
 }
 
@@ -316,7 +316,7 @@ TEST_F(ReplyHandlerTest, NamesCompareWithoutBlanksAndCase)
     handle(buildConfigReply(r), false);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].caption, "Configuration changed");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "name", store.path()), "STUDIO 1");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "name", store.path()), "STUDIO 1");
 }
 
 TEST_F(ReplyHandlerTest, EveryMismatchHasItsMessage)
@@ -346,7 +346,7 @@ TEST_F(ReplyHandlerTest, UnknownRoleIsWrittenShownAndNotASuccess)
     handle(buildConfigReply(r), false);
     EXPECT_TRUE(boxes.shown.isEmpty()) << boxes.texts().join("|").toStdString();
     EXPECT_EQ(selection.roleCaption(), "UNKNOWN");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "role", store.path()), "0");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "role", store.path()), "0");
 }
 
 TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
@@ -361,10 +361,10 @@ TEST_F(ReplyHandlerTest, OutOfRangeValuesAreBroughtIntoTheControlsRanges)
     selectAs(r);
     handle(buildConfigReply(r), false);
     EXPECT_EQ(calls, (QStringList{"sn 40001", "ver 3.2", "att 14", "buf 22", "sdl 1", "sdt 220"}));
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "buf", store.path()), "22");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "att", store.path()), "14");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "sfn", store.path()), "0");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C4", "sdm", store.path()), "9");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "buf", store.path()), "22");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "att", store.path()), "14");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "sfn", store.path()), "0");
+    EXPECT_EQ(readFromIni("0050C2A1B2C4", "sdm", store.path()), "9");
 }
 
 TEST_F(ReplyHandlerTest, EncoderReplyKeepsTheDecoderFieldsOfTheLastReply)
@@ -373,8 +373,8 @@ TEST_F(ReplyHandlerTest, EncoderReplyKeepsTheDecoderFieldsOfTheLastReply)
     ElementConfig r = encoderReply();
     selectAs(r);
     handle(buildConfigReply(r), false);
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "att", store.path()), "200");
-    EXPECT_EQ(ReadFromINI("0050C2A1B2C3", "sdl", store.path()), "37");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "att", store.path()), "200");
+    EXPECT_EQ(readFromIni("0050C2A1B2C3", "sdl", store.path()), "37");
 }
 
 TEST_F(ReplyHandlerTest, ReplyOfAnotherElementIsRefused)
@@ -392,7 +392,7 @@ TEST_F(ReplyHandlerTest, ReplyOfAnotherElementIsRefused)
 TEST_F(ReplyHandlerTest, CorruptedSectionIsRefused)
 {
     for (int i = 0; i < 21; ++i)
-        ASSERT_TRUE(WriteToINI("0050C2A1B2C3", QString("k%1").arg(i), "1", store.path()));
+        ASSERT_TRUE(writeToIni("0050C2A1B2C3", QString("k%1").arg(i), "1", store.path()));
     const QByteArray before = readFile(store.path());
     ElementConfig r = encoderReply();
     selectAs(r);

@@ -108,7 +108,7 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
         ASSERT_TRUE(writeFile(path, form(fixture)));
         ElementStore store(path);
         // THEN every element and key reads as written
-        EXPECT_EQ(LoadIniSectionsArray(path), (QStringList{"0050C2A1B2C3", "0050C2A1B2C4"}));
+        EXPECT_EQ(iniSections(path), (QStringList{"0050C2A1B2C3", "0050C2A1B2C4"}));
         EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::name), "STUDIO A");
         EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::remote), "10.0.0.9");
         EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::sn), "32769");
@@ -123,6 +123,6 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
         expected.replace("ATT=200\r\n", "ATT=14\r\n");
         expected.replace("BUF=6\r\n", "BUF=6\r\nDLY=2500\r\n");
         EXPECT_EQ(readFile(path), form(expected));
-        EXPECT_EQ(LoadIniSectionsArray(path).size(), 2);
+        EXPECT_EQ(iniSections(path).size(), 2);
     }
 }

@@ -32,7 +32,7 @@ QByteArray utf16(const QString& text, bool littleEndian)
 enum class Op
 {
     Read,     // section, key, default -> value
-    Count,    // section -> GetSectionKeyCount
+    Count,    // section -> sectionKeyCount
     Sections, // -> names joined by "|"
     Write,    // section, key, value -> the whole file afterwards
 };
@@ -151,20 +151,20 @@ int writesThatSucceeded(const QString& path)
 {
     int succeeded = 0;
     const QList<std::function<bool()>> writes = {
-        [&] { return WriteToINI("S", "att", "14", path); },
+        [&] { return writeToIni("S", "att", "14", path); },
         [&] {
-            return WriteKeysToINI("S", {{"att", "14"}}, path);
+            return writeKeysToIni("S", {{"att", "14"}}, path);
         },
         [&] {
-            return WriteSectionsToINI({{"T", {{"att", "14"}}}}, path);
+            return writeSectionsToIni({{"T", {{"att", "14"}}}}, path);
         },
-        [&] { return DeleteIniKey("S", "name", path); },
-        [&] { return DeleteIniSection("S", path); },
-        [&] { return RenameIniSection("S", "T", path); },
+        [&] { return deleteIniKey("S", "name", path); },
+        [&] { return deleteIniSection("S", path); },
+        [&] { return renameIniSection("S", "T", path); },
     };
     for (int i = 0; i < writes.size(); ++i)
         succeeded |= writes[i]() ? 1 << i : 0;
-    if (ReadFromINI("S", "name", path, "dflt") != "dflt")
+    if (readFromIni("S", "name", path, "dflt") != "dflt")
         succeeded |= 1 << 7;
     return succeeded;
 }
@@ -182,18 +182,18 @@ TEST_F(IniFileTest, BehavesAsTheWindowsCallsOnTheSameFile)
         }
         switch (row.op) {
         case Op::Read:
-            EXPECT_EQ(ReadFromINI(row.section, row.key, p, row.value), QString::fromUtf8(row.expected));
+            EXPECT_EQ(readFromIni(row.section, row.key, p, row.value), QString::fromUtf8(row.expected));
             break;
         case Op::Count:
-            EXPECT_EQ(GetSectionKeyCount(row.section, p), row.expected.toInt());
+            EXPECT_EQ(sectionKeyCount(row.section, p), row.expected.toInt());
             break;
         case Op::Sections:
-            EXPECT_EQ(LoadIniSectionsArray(p).join('|'), QString::fromUtf8(row.expected));
+            EXPECT_EQ(iniSections(p).join('|'), QString::fromUtf8(row.expected));
             break;
         case Op::Write:
-            EXPECT_TRUE(WriteToINI(row.section, row.key, row.value, p));
+            EXPECT_TRUE(writeToIni(row.section, row.key, row.value, p));
             EXPECT_EQ(readFile(p), row.expected);
-            EXPECT_EQ(ReadFromINI(row.section, row.key, p),
+            EXPECT_EQ(readFromIni(row.section, row.key, p),
                       QString(row.value).replace('\r', ' ').replace('\n', ' ').replace(u'\u0394', '?'));
             break;
         }
@@ -217,11 +217,11 @@ TEST_F(IniFileTest, AStoreThatCannotBeReadIsNeverReplaced)
     // A folder or a pipe in the store's place: never opened, never replaced.
     ASSERT_TRUE(QDir().mkpath(dir.filePath("folder/nms.ini")));
     EXPECT_EQ(writesThatSucceeded(dir.filePath("folder/nms.ini")), 0);
-    EXPECT_FALSE(EmptyIniFile(dir.filePath("folder/nms.ini")));
+    EXPECT_FALSE(emptyIniFile(dir.filePath("folder/nms.ini")));
     const QString fifo = dir.filePath("fifo.ini");
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_EQ(writesThatSucceeded(fifo), 0);
-    EXPECT_FALSE(EmptyIniFile(fifo));
+    EXPECT_FALSE(emptyIniFile(fifo));
     struct stat st
     {
     };
@@ -231,8 +231,8 @@ TEST_F(IniFileTest, AStoreThatCannotBeReadIsNeverReplaced)
 
 TEST_F(IniFileTest, OutsideEditsKeepingSizeAndTimeAreSeen)
 {
-    ASSERT_TRUE(WriteToINI("S", "name", "A", path()));
-    EXPECT_EQ(ReadFromINI("S", "name", path()), "A");
+    ASSERT_TRUE(writeToIni("S", "name", "A", path()));
+    EXPECT_EQ(readFromIni("S", "name", path()), "A");
     struct stat st
     {
     };
@@ -241,11 +241,11 @@ TEST_F(IniFileTest, OutsideEditsKeepingSizeAndTimeAreSeen)
     ASSERT_TRUE(writeFile(path(), "[S]\nNAME=B\n"));
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path()).constData(), times, 0), 0);
-    EXPECT_EQ(ReadFromINI("S", "name", path()), "B");
-    ASSERT_TRUE(WriteToINI("S", "ip", "1", path()));
+    EXPECT_EQ(readFromIni("S", "name", path()), "B");
+    ASSERT_TRUE(writeToIni("S", "ip", "1", path()));
     EXPECT_EQ(readFile(path()), QByteArray("[S]\nNAME=B\nIP=1\n"));
     QFile::remove(path());
-    EXPECT_EQ(ReadFromINI("S", "name", path(), "gone"), "gone");
+    EXPECT_EQ(readFromIni("S", "name", path(), "gone"), "gone");
 }
 
 TEST_F(IniFileTest, ASymlinkedStoreStaysALinkAndAStoreKeepsOwnerAndMode)
@@ -267,9 +267,9 @@ TEST_F(IniFileTest, ASymlinkedStoreStaysALinkAndAStoreKeepsOwnerAndMode)
         EXPECT_EQ(st.st_mode & 07777, 0640u);
         EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? 65534u : ::geteuid());
     };
-    ASSERT_TRUE(WriteToINI("S", "ip", "1", path()));
+    ASSERT_TRUE(writeToIni("S", "ip", "1", path()));
     check("[S]\nNAME=A\nIP=1\n");
-    ASSERT_TRUE(DeleteIniKey("S", "name", path()));
+    ASSERT_TRUE(deleteIniKey("S", "name", path()));
     check("[S]\nIP=1\n");
     ASSERT_TRUE(ElementStore(path()).clear());
     check("");
@@ -284,8 +284,8 @@ TEST_F(IniFileTest, AStoreInAFolderThatRefusesNewFilesIsWrittenInPlace)
     const QByteArray folder = QFile::encodeName(dir.path());
     ASSERT_EQ(::chmod(folder.constData(), ::geteuid() == 0 ? 0755 : 0555), 0);
     const int result = asUnprivileged([&] {
-        const bool wrote = WriteToINI("S", "ip", "1", path()) && WriteToINI("T", "k", "2", path()) &&
-                           ReadFromINI("T", "k", path()) == "2";
+        const bool wrote = writeToIni("S", "ip", "1", path()) && writeToIni("T", "k", "2", path()) &&
+                           readFromIni("T", "k", path()) == "2";
         if (!wrote || readFile(path()) != "[S]\nNAME=A\nIP=1\n[T]\nK=2\n")
             return 1;
         // Discovery empties it the same way.
@@ -299,13 +299,13 @@ TEST_F(IniFileTest, AStoreInAFolderThatRefusesNewFilesIsWrittenInPlace)
 TEST_F(IniFileTest, LongValuesAndLongListsAreNotCut)
 {
     const QString longValue(5000, QChar('x'));
-    ASSERT_TRUE(WriteToINI("S", "v", longValue, path()));
-    EXPECT_EQ(ReadFromINI("S", "v", path()), longValue);
+    ASSERT_TRUE(writeToIni("S", "v", longValue, path()));
+    EXPECT_EQ(readFromIni("S", "v", path()), longValue);
     QList<QPair<QString, QList<QPair<QString, QString>>>> sections;
     for (int i = 0; i < 200; ++i)
         sections.append({QString("%1").arg(i, 12, 16, QChar('0')).toUpper(), {{"role", "1"}}});
-    ASSERT_TRUE(WriteSectionsToINI(sections, path()));
-    EXPECT_EQ(LoadIniSectionsArray(path()).size(), 201);
+    ASSERT_TRUE(writeSectionsToIni(sections, path()));
+    EXPECT_EQ(iniSections(path()).size(), 201);
 }
 
 TEST_F(IniFileTest, HostileFilesAreReadWithoutHarm)
@@ -314,32 +314,32 @@ TEST_F(IniFileTest, HostileFilesAreReadWithoutHarm)
                       QByteArray("\0\xff\xfe=\x01\n", 6) + QByteArray("K=V\n");
     junk += QByteArray(10 * 1024 * 1024, 'A'); // a 10 MB line without a line end
     ASSERT_TRUE(writeFile(path(), junk));
-    EXPECT_EQ(ReadFromINI("S", "k", path()), "V");
-    EXPECT_EQ(LoadIniSectionsArray(path()), (QStringList{"", "S"}));
-    ASSERT_TRUE(WriteToINI("S", "ip", "1.1.1.1", path()));
+    EXPECT_EQ(readFromIni("S", "k", path()), "V");
+    EXPECT_EQ(iniSections(path()), (QStringList{"", "S"}));
+    ASSERT_TRUE(writeToIni("S", "ip", "1.1.1.1", path()));
     EXPECT_TRUE(readFile(path()).startsWith(junk.left(40)));
-    EXPECT_EQ(ReadFromINI("S", "ip", path()), "1.1.1.1");
+    EXPECT_EQ(readFromIni("S", "ip", path()), "1.1.1.1");
     ASSERT_TRUE(writeFile(path(), QByteArray("\xFF\xFE[\0S\0]\0\n", 9))); // UTF-16 with an odd last byte
-    EXPECT_EQ(LoadIniSectionsArray(path()), QStringList{"S"});
-    EXPECT_FALSE(WriteToINI("", "name", "x", path()));
-    EXPECT_FALSE(WriteToINI("S", "", "x", path()));
-    EXPECT_FALSE(WriteToINI("S", "a=b", "x", path()));
+    EXPECT_EQ(iniSections(path()), QStringList{"S"});
+    EXPECT_FALSE(writeToIni("", "name", "x", path()));
+    EXPECT_FALSE(writeToIni("S", "", "x", path()));
+    EXPECT_FALSE(writeToIni("S", "a=b", "x", path()));
 }
 
 TEST_F(IniFileTest, DeleteAndRenameOperations)
 {
     ASSERT_TRUE(writeFile(path(), "[A]\nX=1\nY=2\n[B]\nZ=3\n"));
-    ASSERT_TRUE(DeleteIniKey("A", "x", path()));
-    ASSERT_TRUE(RenameIniKey("A", "Y", "W", path()));
-    ASSERT_TRUE(RenameIniSection("B", "C", path()));
+    ASSERT_TRUE(deleteIniKey("A", "x", path()));
+    ASSERT_TRUE(renameIniKey("A", "Y", "W", path()));
+    ASSERT_TRUE(renameIniSection("B", "C", path()));
     EXPECT_EQ(readFile(path()), QByteArray("[A]\nW=2\n[C]\nZ=3\n"));
-    ASSERT_TRUE(DeleteIniSection("a", path()));
+    ASSERT_TRUE(deleteIniSection("a", path()));
     EXPECT_EQ(readFile(path()), QByteArray("[C]\nZ=3\n"));
     QStringList keys;
-    LoadIniSectionKeysLB("C", keys, path());
+    loadIniSectionKeysInto("C", keys, path());
     EXPECT_EQ(keys, QStringList{"Z"});
-    EXPECT_TRUE(CheckIfIniKeyExists("C", "z", path()));
-    EXPECT_FALSE(CheckIfIniSectionExists("A", path()));
-    EXPECT_EQ(GetLongFromINI("C", "z", path(), 5), 3);
-    EXPECT_EQ(GetLongFromINI("C", "missing", path(), 5), 5);
+    EXPECT_TRUE(iniKeyExists("C", "z", path()));
+    EXPECT_FALSE(iniSectionExists("A", path()));
+    EXPECT_EQ(readLongFromIni("C", "z", path(), 5), 3);
+    EXPECT_EQ(readLongFromIni("C", "missing", path(), 5), 5);
 }
