@@ -1,6 +1,7 @@
 #include "ConfigCodec.h"
 
 #include "platform/Numbers.h"
+#include "store/IniFile.h"
 
 namespace vexo {
 
@@ -11,15 +12,17 @@ quint8 byteAt(const QByteArray& d, int offset)
     return quint8(d[offset]);
 }
 
-QString latin1Text(const QByteArray& d, int offset, int length)
+// Names travel as the Windows station sent them: one Windows-1252 byte per character.
+QString nameText(const QByteArray& d, int offset, int length)
 {
-    return QString::fromLatin1(d.constData() + offset, length);
+    return fromWindows1252(QByteArrayView(d.constData() + offset, length));
 }
 
-void putText(QByteArray& d, int offset, const QString& text, int length)
+void putName(QByteArray& d, int offset, const QString& text, int length)
 {
+    const QByteArray bytes = toWindows1252(text);
     for (int i = 0; i < length; ++i)
-        d[offset + i] = char(i < text.size() ? text[i].unicode() & 0xFF : ' ');
+        d[offset + i] = i < bytes.size() ? bytes[i] : ' ';
 }
 
 } // namespace
@@ -78,7 +81,7 @@ QByteArray buildConfigRequest(const ElementConfig& f, const QString& roleCaption
     d[17] = char(f.audioType);
     d[18] = char(f.txType);
     d[19] = char(f.sfn);
-    putText(d, 20, formatElementName(f.name), 16);
+    putName(d, 20, formatElementName(f.name), 16);
     if (decoder) {
         d[36] = char(f.buffer);
         d[37] = char(f.silenceMode);
@@ -100,7 +103,7 @@ bool parseConfigRequest(const QByteArray& d, ElementConfig& f)
     f.audioType = byteAt(d, 17);
     f.txType = byteAt(d, 18);
     f.sfn = byteAt(d, 19);
-    f.name = latin1Text(d, 20, 16);
+    f.name = nameText(d, 20, 16);
     if (d.size() == 40) {
         f.buffer = byteAt(d, 36);
         f.silenceMode = byteAt(d, 37);
@@ -129,7 +132,7 @@ bool decodeConfigReply(const QByteArray& d, ElementConfig& r)
     r.audioSource = byteAt(d, 16);
     r.audioType = byteAt(d, 17);
     r.txType = byteAt(d, 18);
-    r.name = latin1Text(d, 19, 16);
+    r.name = nameText(d, 19, 16);
     r.role = byteAt(d, 35);
     r.serial = qint32((quint32(byteAt(d, 36)) << 24) | (quint32(byteAt(d, 37)) << 16) |
                       (quint32(byteAt(d, 38)) << 8) | quint32(byteAt(d, 39)));
@@ -170,7 +173,7 @@ QByteArray buildConfigReply(const ElementConfig& r)
     d[16] = char(r.audioSource);
     d[17] = char(r.audioType);
     d[18] = char(r.txType);
-    putText(d, 19, r.name, 16);
+    putName(d, 19, r.name, 16);
     d[35] = char(r.role);
     const quint32 sn = quint32(r.serial);
     d[36] = char(sn >> 24);

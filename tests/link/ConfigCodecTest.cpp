@@ -79,12 +79,13 @@ TEST(ConfigRequest, EmptyNameIsSixteenBlanksAndZeroAddressesAreZeroBytes)
     EXPECT_EQ(d, QByteArray(20, '\0') + QByteArray(16, ' '));
 }
 
-TEST(ConfigRequest, NameCharactersAreSentAsTheirLowEightBits)
+TEST(ConfigRequest, NameCharactersAreSentAsWindows1252)
 {
     ElementConfig f = studioEditor();
-    f.name = QString::fromUtf8("\xC3\xA9t\xC3\xA9 \xCE\xA9"); // "été Ω": é -> C9, Ω (U+03A9) -> A9
+    // "été Ω €’“–": é -> C9, Ω has no Windows-1252 byte -> '?', € ’ “ – -> 80 92 93 96
+    f.name = QString::fromUtf8("\xC3\xA9t\xC3\xA9 \xCE\xA9 \xE2\x82\xAC\xE2\x80\x99\xE2\x80\x9C\xE2\x80\x93");
     const QByteArray d = buildConfigRequest(f, QStringLiteral("ENCODER"));
-    EXPECT_EQ(d.mid(20, 6), hex("C9 54 C9 20 A9 20"));
+    EXPECT_EQ(d.mid(20, 11), hex("C9 54 C9 20 3F 20 80 92 93 96 20"));
 }
 
 TEST(formatElementName, PadsCutsAndUpperCases)
@@ -288,12 +289,13 @@ TEST(ConfigReply, NameBytesAreSingleByteCharacters)
 {
     ElementConfig r;
     QByteArray d = replyHead("01");
-    d.replace(19, 16, hex("C9 00 41 FF 20 20 20 20 20 20 20 20 20 20 20 7E"));
+    d.replace(19, 16, hex("C9 00 41 FF 80 92 20 20 20 20 20 20 20 20 20 7E"));
     ASSERT_TRUE(decodeConfigReply(d, r));
     EXPECT_EQ(r.name.size(), 16);
     EXPECT_EQ(r.name.at(0), QChar(0xC9));
     EXPECT_EQ(r.name.at(1), QChar(0));
     EXPECT_EQ(r.name.at(3), QChar(0xFF));
+    EXPECT_EQ(r.name.mid(4, 2), QString::fromUtf8("\xE2\x82\xAC\xE2\x80\x99")); // € ’
     EXPECT_EQ(r.name.at(15), QLatin1Char('~'));
 }
 
