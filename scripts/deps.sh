@@ -1,9 +1,14 @@
 # Installs the Debian packages the station needs, only when something is missing.
 # Sourced by scripts/run, scripts/test and scripts/lab.
 
+# What building and running the station needs.
 vexo_packages_build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    libgtest-dev googletest qt6-qpa-plugins libqt6test6 fonts-dejavu-core dpkg-dev file desktop-file-utils)
-vexo_packages_run=(xvfb xauth imagemagick iproute2 iputils-ping x11-utils xdotool)
+    qt6-qpa-plugins fonts-dejavu-core)
+vexo_packages_run=(iproute2 iputils-ping)
+# Pictures of the station on a private virtual display.
+vexo_packages_screenshot=(xvfb xauth imagemagick x11-utils xdotool)
+# The tests and the benchmarks on top of that.
+vexo_packages_test=(libgtest-dev googletest libqt6test6 util-linux "${vexo_packages_screenshot[@]}")
 
 vexo_install_missing() {
     local missing=()
