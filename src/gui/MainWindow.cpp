@@ -130,6 +130,9 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     ReplyHandler& replies = station.replies();
     connect(&replies, &ReplyHandler::confirmationApplied, frmProperties, &PropertiesPanel::showConfirmation);
     connect(&replies, &ReplyHandler::storeChanged, this, [this] { m_tree->loadConfig(); });
+    // A discovery ends once the replies that came in time are stored, which may be after its
+    // window has been closed.
+    connect(&station.discovery(), &Discovery::finished, this, [this] { m_tree->loadConfig(); });
 
     m_ping = new PingTest(
         m_services.icmp, m_services.boxes, cmdPing, frmProperties->txtElementIP,
@@ -353,7 +356,6 @@ void MainWindow::autoDiscovery()
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
     paging.exec();
-    m_tree->loadConfig();
 }
 
 void MainWindow::refreshList()
