@@ -11,6 +11,7 @@
 #include <QNetworkInterface>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -132,6 +133,39 @@ TEST(SimLab, PagingThreeElementsGivesThreeRepliesAndTheirMacAddresses)
     }
     EXPECT_EQ(lab.stateObject(2).value(QStringLiteral("sfn")).toInt(), 1);
     EXPECT_EQ(lab.stateObject(2).value(QStringLiteral("mac")).toString(), elements[2].mac);
+}
+
+TEST(SimLab, ElementsOnTheirOwnAddressesAnswerThePagingBroadcast)
+{
+    SKIP_WITHOUT_LAB();
+    // GIVEN a fleet whose elements bind their own addresses and, in the same namespace, a second
+    // simulator with one element on its defaults, its address on the first element's interface
+    Lab lab;
+    QString error;
+    ASSERT_TRUE(lab.up(1, 1, 0, &error, {}, {"--bind", "own"})) << error.toStdString();
+    const QString interface = lab.stateObject(0).value(QStringLiteral("interface")).toString();
+    ASSERT_EQ(QProcess::execute(
+                  "ip", {"-n", lab.netnsName(), "address", "add", "10.77.1.200/16", "dev", interface}),
+              0);
+    QTemporaryDir dir;
+    QProcess single;
+    single.start("ip", {"netns", "exec", lab.netnsName(), Lab::elementBinary(), "--ip", "10.77.1.200",
+                        "--state-file", dir.filePath("state.json")});
+    ASSERT_TRUE(waitUntil([&] { return QFile::exists(dir.filePath("state.json")); }))
+        << single.readAllStandardError().toStdString();
+    StationSocket station;
+    ASSERT_TRUE(station.bind());
+
+    // WHEN the paging request is broadcast
+    station.send(kPaging, QStringLiteral("255.255.255.255"), kPagingPort);
+    QStringList senders;
+    for (const QNetworkDatagram& d : station.collect(3, 3000))
+        senders << d.senderAddress().toString();
+
+    // THEN every element answers once, from its own address
+    senders.sort();
+    EXPECT_EQ(senders, (QStringList{"10.77.1.1", "10.77.1.200", "10.77.101.1"}))
+        << lab.fleetLog().toStdString();
 }
 
 TEST(SimLab, ConfigurationIsTakenOnConfirmedAndTheElementMoves)

@@ -137,6 +137,10 @@ bool Fleet::start(QString* error)
         for (int i = 0; i < size(); ++i)
             if (!bindOwn(i, m_members[size_t(i)].listenIp, error))
                 return false;
+        m_broadcast = new UdpEndpoint(this);
+        m_broadcast->setHandler([this](const Datagram& d) { receiveBroadcast(d); });
+        if (!m_broadcast->open(0, portNumber(Port::Paging), kOwnBuffer, error, true))
+            return false;
     }
     log(QStringLiteral("%1 element(s) ready (%2)")
             .arg(size())
@@ -154,7 +158,7 @@ bool Fleet::bindOwn(int index, quint32 address, QString* error)
         auto* e = new UdpEndpoint(this);
         e->setHandler([this, port, index, e](const Datagram& d) { receive(port, index, e, d); });
         fresh[p] = e;
-        if (!e->open(address, portNumber(port), kOwnBuffer, error)) {
+        if (!e->open(address, portNumber(port), kOwnBuffer, error, port == Port::Paging)) {
             for (UdpEndpoint* f : fresh)
                 delete f;
             return false;
@@ -178,13 +182,7 @@ void Fleet::receive(Port port, int ownIndex, UdpEndpoint* via, const Datagram& d
         return;
     }
     if (port == Port::Paging) {
-        // A broadcast: every element on the interface it came in on hears it. Without any
-        // element on an interface of its own (all on loopback), every element hears it.
-        QList<int> hearers = m_byInterface.value(d.interfaceIndex);
-        if (hearers.isEmpty() && !m_anyOnInterface)
-            for (int i = 0; i < size(); ++i)
-                hearers.append(i);
-        for (int i : hearers)
+        for (int i : hearersOf(d))
             handleFor(i, port, via, d);
         return;
     }
@@ -195,6 +193,27 @@ void Fleet::receive(Port port, int ownIndex, UdpEndpoint* via, const Datagram& d
                 .arg(ipv4Text(d.destination))
                 .arg(portNumber(port))
                 .arg(d.data.size()));
+}
+
+QList<int> Fleet::hearersOf(const Datagram& d) const
+{
+    QList<int> hearers = m_byInterface.value(d.interfaceIndex);
+    if (hearers.isEmpty() && !m_anyOnInterface)
+        for (int i = 0; i < size(); ++i)
+            hearers.append(i);
+    return hearers;
+}
+
+void Fleet::receiveBroadcast(const Datagram& d)
+{
+    // A unicast reaches the element's own socket; here only the broadcasts count (the limited
+    // one, or the directed one of the element's subnet), not datagrams for other local addresses.
+    for (int i : hearersOf(d)) {
+        const quint32 hostBits =
+            m_members[size_t(i)].prefix >= 32 ? 0 : 0xFFFFFFFFu >> m_members[size_t(i)].prefix;
+        if (d.destination == 0xFFFFFFFFu || (hostBits != 0 && (d.destination & hostBits) == hostBits))
+            handleFor(i, Port::Paging, m_broadcast, d);
+    }
 }
 
 void Fleet::handleFor(int index, Port port, UdpEndpoint* via, const Datagram& d)

@@ -19,8 +19,9 @@ struct FleetOptions
 {
     // true: one socket per port on 0.0.0.0 serves every element (datagrams are told apart by
     // their destination address, broadcasts by the interface they came in on). false: each
-    // element binds its own address on every port (a broadcast then reaches nobody; used over
-    // loopback, where 127.x addresses need no interface).
+    // element binds its own address on every port (used over loopback, where 127.x addresses
+    // need no interface); a socket bound to a unicast address never sees a broadcast, so one
+    // more socket on 0.0.0.0, port 1901, hears the paging broadcast for the process's elements.
     bool bindAny = false;
     QString stateFile;    // rewritten (atomically) at start and after every change
     bool verbose = false; // one log line per datagram on stderr
@@ -69,6 +70,10 @@ private:
     };
 
     void receive(Port port, int ownIndex, UdpEndpoint* via, const Datagram& d);
+    void receiveBroadcast(const Datagram& d);
+    // The elements that hear a broadcast: those on the interface it came in on, or all of them
+    // when none has an interface of its own.
+    QList<int> hearersOf(const Datagram& d) const;
     void handleFor(int index, Port port, UdpEndpoint* via, const Datagram& d);
     void send(int index, UdpEndpoint* via, const QByteArray& reply, const Datagram& to, quint32 from);
     void moveElement(int index, const QString& oldIp);
@@ -83,6 +88,7 @@ private:
     QHash<int, QList<int>> m_byInterface;
     bool m_anyOnInterface = false;
     std::array<UdpEndpoint*, 4> m_shared{};
+    UdpEndpoint* m_broadcast = nullptr; // own addresses: the paging broadcast
     QElapsedTimer m_clock;
 };
 

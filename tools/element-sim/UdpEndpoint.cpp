@@ -39,7 +39,7 @@ UdpEndpoint::~UdpEndpoint()
     close();
 }
 
-bool UdpEndpoint::open(quint32 bindAddress, quint16 port, int receiveBuffer, QString* error)
+bool UdpEndpoint::open(quint32 bindAddress, quint16 port, int receiveBuffer, QString* error, bool shared)
 {
     close();
     auto fail = [&](const char* what) {
@@ -56,6 +56,8 @@ bool UdpEndpoint::open(quint32 bindAddress, quint16 port, int receiveBuffer, QSt
         return fail("socket");
     const int on = 1;
     ::setsockopt(m_fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
+    if (shared && ::setsockopt(m_fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        return fail("SO_REUSEADDR");
     if (receiveBuffer > 0) {
         // A thousand elements see each paging broadcast a thousand times: the buffer must hold
         // the whole burst. FORCE passes the system limit when we are allowed to.

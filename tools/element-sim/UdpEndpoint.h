@@ -38,7 +38,9 @@ public:
     ~UdpEndpoint() override;
 
     // receiveBuffer > 0 asks for that many bytes (beyond the system limit when permitted).
-    bool open(quint32 bindAddress, quint16 port, int receiveBuffer, QString* error);
+    // shared: SO_REUSEADDR, so that sockets on 0.0.0.0 and on an element's own address (in this
+    // process or another one) can hold the same port; a broadcast reaches every one on 0.0.0.0.
+    bool open(quint32 bindAddress, quint16 port, int receiveBuffer, QString* error, bool shared = false);
     void close();
     bool isOpen() const { return m_fd >= 0; }
 
