@@ -3,6 +3,7 @@
 // end.
 #include "LabStation.h"
 #include "diagnostics/LevelMonitor.h"
+#include "link/ConfigLink.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -64,6 +65,12 @@ int main(int argc, char** argv)
     if (!station.select(0))
         return 1;
 
+    LevelMonitor& m = window.levelMonitor();
+    int requests = 0;
+    int replies = 0;
+    QObject::connect(m.timer(), &QTimer::timeout, [&] { ++requests; });
+    QObject::connect(&window.link(), &ConfigLink::levelReply, [&] { ++replies; });
+
     const long rssStart = residentKb();
     const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
@@ -77,9 +84,8 @@ int main(int argc, char** argv)
     const double wall = clock.elapsed() / 1000.0;
     const double cpu = cpuSeconds() - cpuStart;
     const long rssEnd = residentKb();
-    LevelMonitor& m = window.levelMonitor();
-    std::printf("monitoring %.1f s at %d ms: %d requests sent, %d replies applied\n", wall,
-                m.timer()->interval(), m.requestsSent(), m.repliesApplied());
+    std::printf("monitoring %.1f s at %d ms: %d requests sent, %d replies applied\n", wall, m.intervalMs(),
+                requests, replies);
     std::printf("station CPU: %.2f s = %.2f %% of one core (goal < 2 %%)\n", cpu, 100.0 * cpu / wall);
     std::printf("resident memory: %ld kB at start, %ld kB at end\n", rssStart, rssEnd);
     return 0;

@@ -4,11 +4,7 @@
 #include "link/ConfigLink.h"
 #include "platform/Numbers.h"
 
-#include <QCheckBox>
-#include <QLabel>
-#include <QSlider>
 #include <QTimer>
-#include <QWidget>
 
 #include <cmath>
 
@@ -43,65 +39,62 @@ QString levelText(qint32 peak, const QLocale& locale)
     return formatShortest(roundHalfEven(20.0 * log10Of(r), 1), locale) + QStringLiteral("dBFS");
 }
 
-LevelMonitor::LevelMonitor(ConfigLink& link, QCheckBox* chkGetVolume, QWidget* VUMeter, QLabel* lblVolume,
-                           QSlider* Slider1, QObject* parent)
-    : QObject(parent), m_link(link), m_check(chkGetVolume), m_meter(VUMeter), m_label(lblVolume),
-      m_slider(Slider1)
+LevelMonitor::LevelMonitor(ConfigLink& link, QObject* parent) : QObject(parent), m_link(link)
 {
-    tmrVolume = new QTimer(this);
-    tmrVolume->setObjectName(QStringLiteral("tmrVolume"));
-    tmrVolume->setInterval(kDefaultIntervalMs);
-    connect(tmrVolume, &QTimer::timeout, this, &LevelMonitor::onTick);
-    connect(m_check, &QCheckBox::toggled, this, &LevelMonitor::onCheckChanged);
+    m_tmrVolume = new QTimer(this);
+    m_tmrVolume->setObjectName(QStringLiteral("tmrVolume"));
+    m_tmrVolume->setInterval(kDefaultIntervalMs);
+    connect(m_tmrVolume, &QTimer::timeout, this, &LevelMonitor::onTick);
     connect(&m_link, &ConfigLink::levelReply, this, &LevelMonitor::applyLevelReply);
-    if (m_slider) {
-        m_slider->setValue(kDefaultIntervalMs);
-        connect(m_slider, &QSlider::valueChanged, this, [this](int ms) {
-            tmrVolume->setInterval(std::max(1, ms)); // a running timer goes on at the new interval
-            m_slider->setToolTip(QStringLiteral("Polling interval: %1 ms").arg(ms));
-        });
-        m_slider->setToolTip(QStringLiteral("Polling interval: %1 ms").arg(kDefaultIntervalMs));
-    }
 }
 
-void LevelMonitor::blank()
+void LevelMonitor::start()
 {
-    m_label->setText(QStringLiteral("-oodBFS"));
-    m_meter->resize(0, m_meter->height());
+    if (isRunning())
+        return;
+    m_tmrVolume->start();
+    emit runningChanged(true);
 }
 
-void LevelMonitor::onCheckChanged(bool checked)
+void LevelMonitor::stop()
 {
-    if (checked) {
-        tmrVolume->start();
-    } else {
-        tmrVolume->stop();
-        blank();
-    }
+    if (!isRunning())
+        return;
+    m_tmrVolume->stop();
+    emit runningChanged(false);
+    emit levelChanged(0);
+}
+
+bool LevelMonitor::isRunning() const
+{
+    return m_tmrVolume->isActive();
+}
+
+void LevelMonitor::setIntervalMs(int ms)
+{
+    m_tmrVolume->setInterval(std::max(1, ms)); // a running timer goes on at the new interval
+}
+
+int LevelMonitor::intervalMs() const
+{
+    return m_tmrVolume->interval();
 }
 
 void LevelMonitor::onTick()
 {
-    ++m_requests;
     if (!m_link.sendToSelected(kLevelRequest, kCommandPort)) {
         // The link has told the operator why; polling on would repeat the message 20 times a
         // second.
-        m_check->setChecked(false);
+        stop();
         emit stoppedOnFailure();
     }
 }
 
 void LevelMonitor::applyLevelReply(const QByteArray& reply)
 {
-    PeakLevel = peakLevelOf(reply);
-    ++m_replies;
-    if (!tmrVolume->isActive() || PeakLevel == 0) {
-        blank();
-        return;
-    }
-    const int twips = meterWidthTwips(PeakLevel);
-    m_meter->resize(int(std::lround(twips / 15.0)), m_meter->height());
-    m_label->setText(levelText(PeakLevel));
+    m_peakLevel = peakLevelOf(reply);
+    // A reply that arrives after the monitor stopped leaves the display blank.
+    emit levelChanged(isRunning() ? m_peakLevel : 0);
 }
 
 } // namespace vexo

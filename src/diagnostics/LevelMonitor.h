@@ -5,11 +5,7 @@
 #include <QObject>
 #include <QString>
 
-class QCheckBox;
-class QLabel;
-class QSlider;
 class QTimer;
-class QWidget;
 
 namespace vexo {
 
@@ -28,40 +24,42 @@ int meterWidthTwips(qint32 peak);
 // "-6dBFS", "-138.5dBFS"; "-oodBFS" for a peak of 0.
 QString levelText(qint32 peak, const QLocale& locale = QLocale());
 
-// The audio level monitor: while chkGetVolume is checked, tmrVolume sends a level request to the
-// selected element at the interval of Slider1, and each level reply moves VUMeter and lblVolume.
+// The audio level monitor: while it runs, tmrVolume sends a level request to the selected
+// element's command port at each tick, and each level reply becomes a peak. Whoever shows the
+// level listens to levelChanged(); 0 there means an empty bar and "-oodBFS".
 class LevelMonitor : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kDefaultIntervalMs = 50;
 
-    LevelMonitor(ConfigLink& link, QCheckBox* chkGetVolume, QWidget* VUMeter, QLabel* lblVolume,
-                 QSlider* Slider1, QObject* parent = nullptr);
+    explicit LevelMonitor(ConfigLink& link, QObject* parent = nullptr);
 
+    void start();
+    void stop();
+    bool isRunning() const;
+    // A running monitor goes on at the new interval; below 1 ms counts as 1 ms.
+    void setIntervalMs(int ms);
+    int intervalMs() const;
+    // tmrVolume, so that its owner (and a test) can tick it.
+    QTimer* timer() const { return m_tmrVolume; }
+
+    // The peak of the last level reply (0 before any).
+    qint32 peakLevel() const { return m_peakLevel; }
     void applyLevelReply(const QByteArray& reply);
-    QTimer* timer() const { return tmrVolume; }
-    qint32 PeakLevel = 0;
-    int requestsSent() const { return m_requests; }
-    int repliesApplied() const { return m_replies; }
 
 signals:
-    // Monitoring ended by itself (a request could not be sent).
+    void runningChanged(bool running);
+    void levelChanged(qint32 peak);
+    // Monitoring ended by itself: a request could not be sent.
     void stoppedOnFailure();
 
 private:
-    void onCheckChanged(bool checked);
     void onTick();
-    void blank();
 
     ConfigLink& m_link;
-    QCheckBox* m_check;
-    QWidget* m_meter;
-    QLabel* m_label;
-    QSlider* m_slider;
-    QTimer* tmrVolume;
-    int m_requests = 0;
-    int m_replies = 0;
+    QTimer* m_tmrVolume;
+    qint32 m_peakLevel = 0;
 };
 
 } // namespace vexo

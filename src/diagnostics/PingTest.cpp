@@ -2,11 +2,9 @@
 
 #include "platform/Arp.h"
 #include "platform/MessageBoxes.h"
-#include "platform/WidgetColours.h"
 #include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
-#include <QLineEdit>
-#include <QPushButton>
 #include <QtConcurrent/QtConcurrentRun>
 
 namespace vexo {
@@ -82,12 +80,10 @@ qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply)
     return reply.status;
 }
 
-PingTest::PingTest(Icmp& icmp, MessageBoxes& boxes, QPushButton* cmdPing, QLineEdit* txtElementIP,
-                   std::function<QString()> selectedMac, QObject* parent)
-    : QObject(parent), m_icmp(icmp), m_boxes(boxes), m_cmdPing(cmdPing), m_txtElementIP(txtElementIP),
-      m_selectedMac(std::move(selectedMac))
+PingTest::PingTest(Icmp& icmp, MessageBoxes& boxes, const SelectedElement& selected, QObject* parent)
+    : QObject(parent), m_icmp(icmp), m_boxes(boxes), m_selected(selected)
 {
-    connect(&m_watcher, &QFutureWatcherBase::finished, this, &PingTest::applyOutcome);
+    connect(&m_watcher, &QFutureWatcherBase::finished, this, &PingTest::reportOutcome);
 }
 
 PingTest::~PingTest()
@@ -97,39 +93,25 @@ PingTest::~PingTest()
     m_watcher.waitForFinished();
 }
 
-void PingTest::onClicked()
+void PingTest::ping(const QString& ip)
 {
-    // One test at a time: a click while an echo is awaited is ignored (the caption says
-    // "Trying..." meanwhile). The button is not disabled, so that its enabled state stays the
-    // one the element panel gives it.
-    if (m_busy || !m_cmdPing)
-        return;
-    setButtonColour(m_cmdPing, kUntestedPingColour);
-    m_cmdPing->setText(QStringLiteral("Trying..."));
-    pingElement(m_txtElementIP ? m_txtElementIP->text() : QString());
-}
-
-void PingTest::pingElement(const QString& ip)
-{
+    // One test at a time: a second request while an echo is awaited is ignored.
     if (m_busy)
         return;
+    emit started();
     if (!isValidIp(ip)) {
         emit finished();
         return;
     }
-    m_busy = true;
     if (!socketsStartup(m_icmp)) {
         m_boxes.critical(QStringLiteral("Ping failed"),
                          QStringLiteral("Windows Sockets not responding correctly."));
-        if (m_cmdPing) {
-            setButtonColour(m_cmdPing, kFailedColour);
-            m_cmdPing->setText(QStringLiteral("No sockets!"));
-        }
-        m_busy = false;
+        emit socketsUnavailable();
         emit finished();
         return;
     }
-    m_macAtStart = m_selectedMac ? m_selectedMac() : QString();
+    m_busy = true;
+    m_macAtStart = m_selected.mac();
     Icmp* icmp = &m_icmp;
     m_watcher.setFuture(QtConcurrent::run([icmp, ip] {
         Icmp::Reply reply;
@@ -138,22 +120,18 @@ void PingTest::pingElement(const QString& ip)
     }));
 }
 
-void PingTest::applyOutcome()
+void PingTest::reportOutcome()
 {
     const Icmp::Reply reply = m_watcher.result();
-    const QString macNow = m_selectedMac ? m_selectedMac() : QString();
-    // Another element loaded meanwhile has its own idle button: this outcome is not about it.
-    if (macNow == m_macAtStart && m_cmdPing) {
-        if (icmpStatusText(reply.status) == QLatin1String("Success!")) {
-            setButtonColour(m_cmdPing, kSuccessColour);
-            m_cmdPing->setText(QString::number(reply.roundTripMs) + QStringLiteral(" ms"));
-        } else {
-            setButtonColour(m_cmdPing, kFailedColour);
-            m_cmdPing->setText(QStringLiteral("Failed!"));
-        }
-    }
     socketsCleanup(m_icmp);
     m_busy = false;
+    // Another element selected meanwhile shows its own idle state: this outcome is not about it.
+    if (m_selected.mac() == m_macAtStart) {
+        if (icmpStatusText(reply.status) == QLatin1String("Success!"))
+            emit succeeded(int(reply.roundTripMs));
+        else
+            emit failed();
+    }
     emit finished();
 }
 

@@ -1,23 +1,15 @@
 #pragma once
 
-#include "platform/WidgetColours.h"
-
 #include "platform/Icmp.h"
 
-#include <QColor>
 #include <QFutureWatcher>
 #include <QObject>
-#include <QPointer>
 #include <QString>
-
-#include <functional>
-
-class QLineEdit;
-class QPushButton;
 
 namespace vexo {
 
 class MessageBoxes;
+class SelectedElement;
 
 inline const QByteArray kPingData = QByteArrayLiteral("hello");
 constexpr int kPingTimeoutMs = 3000;
@@ -33,35 +25,37 @@ void socketsCleanup(Icmp& icmp);
 // address, is 0.0.0.0 or the all-ones address, or no ICMP facility could be opened. Blocks.
 qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply);
 
-// The "Ping:" test of the selected element. The echo is awaited on a worker thread, so the window
-// keeps painting and handling datagrams and timers for the up to 3 s an echo may take; the
-// outcome is applied on the GUI thread.
+// The ping test of the selected element. The echo is awaited on a worker thread, so the station
+// keeps handling datagrams and timers for the up to 3 s an echo may take; the outcome is reported
+// on the thread the test lives on, unless another element was selected meanwhile.
 class PingTest : public QObject
 {
     Q_OBJECT
 public:
-    PingTest(Icmp& icmp, MessageBoxes& boxes, QPushButton* cmdPing, QLineEdit* txtElementIP,
-             std::function<QString()> selectedMac, QObject* parent = nullptr);
+    PingTest(Icmp& icmp, MessageBoxes& boxes, const SelectedElement& selected, QObject* parent = nullptr);
     ~PingTest() override;
 
-    // cmdPing click: light yellow "Trying...", then pingElement(text). Ignored while a test runs.
-    void onClicked();
-    void pingElement(const QString& ip);
+    // Tests the address (the selected element's, as the operator sees it). Ignored while a test
+    // runs. An address that is no dotted quad starts nothing after started().
+    void ping(const QString& ip);
     bool busy() const { return m_busy; }
 
 signals:
-    // After a click was dealt with: the outcome applied, dropped (another element was loaded
-    // meanwhile) or not to be had (invalid address: the button keeps "Trying...").
+    void started();
+    void succeeded(int roundTripMs);
+    void failed();
+    // No ICMP facility could be used; the operator has been told.
+    void socketsUnavailable();
+    // The test is over: its outcome was reported, dropped (another element was selected
+    // meanwhile) or not to be had (invalid address).
     void finished();
 
 private:
-    void applyOutcome();
+    void reportOutcome();
 
     Icmp& m_icmp;
     MessageBoxes& m_boxes;
-    QPointer<QPushButton> m_cmdPing;
-    QPointer<QLineEdit> m_txtElementIP;
-    std::function<QString()> m_selectedMac;
+    const SelectedElement& m_selected;
     QFutureWatcher<Icmp::Reply> m_watcher;
     QString m_macAtStart;
     bool m_busy = false;

@@ -1,5 +1,7 @@
 #include "LevelMeter.h"
 
+#include "diagnostics/LevelMonitor.h"
+
 #include <QPainter>
 
 #include <cmath>
@@ -9,6 +11,11 @@ namespace vexo {
 LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("VUMeter"));
+}
+
+void LevelMeter::showPeak(qint32 peak)
+{
+    resize(int(std::lround(meterWidthTwips(peak) / 15.0)), height());
 }
 
 void LevelMeter::paintEvent(QPaintEvent*)

@@ -13,6 +13,9 @@ public:
     static constexpr int kFullScaleWidth = 140;
     explicit LevelMeter(QWidget* parent = nullptr);
 
+    // The bar of a peak (0: empty).
+    void showPeak(qint32 peak);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 };

@@ -5,6 +5,7 @@
 #include "ElementTree.h"
 #include "LevelMeter.h"
 #include "Pictures.h"
+#include "PingButton.h"
 #include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/MacLookup.h"
@@ -134,15 +135,33 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     // window has been closed.
     connect(&station.discovery(), &Discovery::finished, this, [this] { m_tree->loadConfig(); });
 
-    m_ping = new PingTest(
-        m_services.icmp, m_services.boxes, cmdPing, frmProperties->txtElementIP,
-        [this] { return m_station->selection().mac(); }, this);
-    connect(cmdPing, &QPushButton::clicked, m_ping, &PingTest::onClicked);
-    m_levelMonitor = new LevelMonitor(station.link(), chkGetVolume, VUMeter, lblVolume, Slider1, this);
-    connect(m_levelMonitor, &LevelMonitor::stoppedOnFailure, this, [this] {
-        toolbarButton(6)->setEnabled(true);
-        toolbarButton(7)->setEnabled(false);
+    m_ping = new PingTest(m_services.icmp, m_services.boxes, station.selection(), this);
+    showPingOn(*m_ping, cmdPing);
+    connect(cmdPing, &QPushButton::clicked, m_ping,
+            [this] { m_ping->ping(frmProperties->txtElementIP->text()); });
+
+    // chkGetVolume is the monitor's switch; the monitor's state and the selected element decide
+    // the box and the buttons.
+    m_levelMonitor = new LevelMonitor(station.link(), this);
+    connect(chkGetVolume, &QCheckBox::toggled, m_levelMonitor,
+            [this](bool on) { on ? m_levelMonitor->start() : m_levelMonitor->stop(); });
+    connect(&station.selection(), &SelectedElement::selectionChanged, this,
+            &MainWindow::updateMonitorButtons);
+    connect(&station.selection(), &SelectedElement::roleCaptionChanged, this,
+            &MainWindow::updateMonitorButtons);
+    connect(m_levelMonitor, &LevelMonitor::runningChanged, this, [this](bool running) {
+        chkGetVolume->setChecked(running);
+        updateMonitorButtons();
     });
+    connect(m_levelMonitor, &LevelMonitor::levelChanged, VUMeter,
+            [this](qint32 peak) { static_cast<LevelMeter*>(VUMeter)->showPeak(peak); });
+    connect(m_levelMonitor, &LevelMonitor::levelChanged, lblVolume,
+            [this](qint32 peak) { lblVolume->setText(levelText(peak)); });
+    connect(Slider1, &QSlider::valueChanged, m_levelMonitor, [this](int ms) {
+        m_levelMonitor->setIntervalMs(ms);
+        Slider1->setToolTip(QStringLiteral("Polling interval: %1 ms").arg(ms));
+    });
+    Slider1->setValue(LevelMonitor::kDefaultIntervalMs);
     connect(cmdGetStats, &QPushButton::clicked, this, &MainWindow::openStatistics);
     connect(frmProperties->cmdAdjust, &QPushButton::clicked, this, &MainWindow::openAdjust);
     frmProperties->applyTabOrder();
@@ -328,13 +347,9 @@ void MainWindow::onToolbarButton(int position)
         break;
     case 6:
         chkGetVolume->setChecked(true);
-        toolbarButton(6)->setEnabled(false);
-        toolbarButton(7)->setEnabled(true);
         break;
     case 7:
         chkGetVolume->setChecked(false);
-        toolbarButton(6)->setEnabled(true);
-        toolbarButton(7)->setEnabled(false);
         break;
     default:
         break; // separators
@@ -356,6 +371,17 @@ void MainWindow::autoDiscovery()
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
     paging.exec();
+}
+
+void MainWindow::updateMonitorButtons()
+{
+    // Whoever stops the monitor (the toolbar, a discovery, another selection, a failed send),
+    // the buttons follow it.
+    const bool running = m_levelMonitor->isRunning();
+    const SelectedElement& selection = m_station->selection();
+    const bool encoder = selection.isSelected() && selection.roleCaption() == QLatin1String("ENCODER");
+    toolbarButton(6)->setEnabled(encoder && !running);
+    toolbarButton(7)->setEnabled(running);
 }
 
 void MainWindow::refreshList()

@@ -80,7 +80,7 @@ public:
     QPushButton* cmdGetStats;
     QCheckBox* chkGetVolume;
     QWidget* Picture2;
-    QWidget* VUMeter;
+    QWidget* VUMeter; // a LevelMeter
     QLabel* lblVolume;
     QSlider* Slider1;
 
@@ -98,6 +98,7 @@ private:
     void autoDiscovery();
     void applyTabOrder();
     void onTreeClicked(QTreeWidgetItem* item);
+    void updateMonitorButtons();
     MeasureServices measureServices() const;
 
     bool m_gpsdoVariant;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/WidgetColours.h"
+#include "gui/WidgetColours.h"
 
 #include <QColor>
 

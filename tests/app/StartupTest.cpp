@@ -1,4 +1,5 @@
 #include "AppFixture.h"
+#include "diagnostics/LevelMonitor.h"
 #include "gui/DisclaimerDialog.h"
 #include "gui/PropertiesPanel.h"
 #include "link/ConfigLink.h"
@@ -238,21 +239,37 @@ TEST(Startup, ClosingTheWindowClosesTheSocketAndWritesNothing)
     EXPECT_EQ(f.settings.writes, writes);
 }
 
-TEST(Toolbar, MonitoringButtonsAreExclusiveAndSeparatorsDoNothing)
+TEST(Toolbar, MonitoringButtonsFollowTheMonitorWhoeverStopsIt)
 {
+    // GIVEN an encoder selected in the tree
     AppFixture f;
+    ASSERT_TRUE(writeFile(f.storePath(), "[0050C2000001]\nNAME=AAA\nROLE=1\nIP=10.0.0.5\n"));
     MainWindow& w = f.make();
     ASSERT_TRUE(w.startUp());
     f.boxes.clear();
     w.onToolbarButton(3);
     w.onToolbarButton(5);
-    EXPECT_TRUE(f.boxes.shown.isEmpty());
+    EXPECT_TRUE(f.boxes.shown.isEmpty()) << "separators do nothing";
+    QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {},
+                      w.TreeView1->visualItemRect(w.TreeView1->topLevelItem(0)).center());
+    auto buttons = [&] { return QPair(w.toolbarButton(6)->isEnabled(), w.toolbarButton(7)->isEnabled()); };
+    EXPECT_EQ(buttons(), QPair(true, false));
+    // WHEN monitoring starts, THEN the box is checked, only Stop is offered, and levels are shown
     w.onToolbarButton(6);
     EXPECT_TRUE(w.chkGetVolume->isChecked());
-    EXPECT_FALSE(w.toolbarButton(6)->isEnabled());
-    EXPECT_TRUE(w.toolbarButton(7)->isEnabled());
+    EXPECT_EQ(buttons(), QPair(false, true));
+    emit w.levelMonitor().levelChanged(4194304);
+    EXPECT_EQ(w.lblVolume->text(), "-6dBFS");
+    EXPECT_EQ(w.VUMeter->width(), 70);
     w.onToolbarButton(7);
-    EXPECT_FALSE(w.chkGetVolume->isChecked());
-    EXPECT_TRUE(w.toolbarButton(6)->isEnabled());
-    EXPECT_FALSE(w.toolbarButton(7)->isEnabled());
+    EXPECT_EQ(buttons(), QPair(true, false));
+    EXPECT_EQ(w.lblVolume->text(), "-oodBFS");
+    EXPECT_EQ(w.VUMeter->width(), 0);
+    // WHEN a discovery stops a running monitor (it clears the box, then empties the panel)
+    w.onToolbarButton(6);
+    w.chkGetVolume->setChecked(false);
+    w.frmProperties->clearElementProperties();
+    // THEN nothing runs and neither button is offered: no encoder is selected
+    EXPECT_FALSE(w.levelMonitor().isRunning());
+    EXPECT_EQ(buttons(), QPair(false, false));
 }

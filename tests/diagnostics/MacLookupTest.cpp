@@ -14,7 +14,7 @@ using namespace vexo;
 namespace {
 
 // Answers from a table; records every address it was asked for.
-class FakeArp : public Arp
+class RecordingArp : public Arp
 {
 public:
     bool resolve(quint32 ipv4, QByteArray& hw) override
@@ -29,131 +29,71 @@ public:
     QList<quint32> asked;
 };
 
-constexpr quint32 kElement = 0x0A000002; // 10.0.0.2
-
 } // namespace
 
-TEST(makeMacText, SixBytesWithColonGiveTheSeventeenCharacterText)
+TEST(makeMacText, TwoUpperCaseDigitsPerByteJoinedByTheDelimiter)
 {
-    // GIVEN the bytes 00 50 C2 0A 0B 0C
-    // WHEN they are written with ":"
-    // THEN each byte is two upper-case digits, joined by the delimiter
-    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C"), QStringLiteral(":")),
-              QStringLiteral("00:50:C2:0A:0B:0C"));
+    const struct
+    {
+        const char* bytes;
+        const char* delimiter;
+        const char* text;
+    } cases[] = {
+        {"00 50 C2 0A 0B 0C", ":", "00:50:C2:0A:0B:0C"},
+        {"00 50 C2 0A 0B 0C", "-", "00-50-C2-0A-0B-0C"},
+        {"00 50 C2 0A 0B 0C", "", "0050C20A0B0C"},
+        {"01 02 03 04 05 0F", ":", "01:02:03:04:05:0F"},
+        {"AB CD EF FF 9A 10", ":", "AB:CD:EF:FF:9A:10"},
+        {"00 50 C2 0A 0B", ":", ""},
+        {"00 50 C2 0A 0B 0C 0D", ":", ""},
+        {"", ":", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(makeMacText(hex(c.bytes), QString::fromLatin1(c.delimiter)), QString::fromLatin1(c.text))
+            << c.bytes;
 }
 
-TEST(makeMacText, DelimiterIsTheCallersChoice)
+TEST(getRemoteMac, AnswersAndRefusals)
 {
-    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C"), QStringLiteral("-")),
-              QStringLiteral("00-50-C2-0A-0B-0C"));
-    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C"), QString()), QStringLiteral("0050C20A0B0C"));
-}
-
-TEST(makeMacText, ValuesBelowSixteenKeepTheirLeadingZero)
-{
-    EXPECT_EQ(makeMacText(hex("01 02 03 04 05 0F"), QStringLiteral(":")),
-              QStringLiteral("01:02:03:04:05:0F"));
-    EXPECT_EQ(makeMacText(hex("00 00 00 00 00 00"), QStringLiteral(":")),
-              QStringLiteral("00:00:00:00:00:00"));
-}
-
-TEST(makeMacText, HexDigitsAreUpperCase)
-{
-    EXPECT_EQ(makeMacText(hex("AB CD EF FF 9A 10"), QStringLiteral(":")),
-              QStringLiteral("AB:CD:EF:FF:9A:10"));
-}
-
-TEST(makeMacText, AnyLengthButSixGivesTheEmptyText)
-{
-    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B"), QStringLiteral(":")), QString());
-    EXPECT_EQ(makeMacText(hex("00 50 C2 0A 0B 0C 0D"), QStringLiteral(":")), QString());
-    EXPECT_EQ(makeMacText(QByteArray(), QStringLiteral(":")), QString());
-}
-
-TEST(getRemoteMac, KnownHostGivesItsMacText)
-{
-    // GIVEN an ARP service that knows 10.0.0.2
-    FakeArp arp;
-    arp.table[kElement] = hex("00 50 C2 0A 0B 0C");
-    QString mac = QStringLiteral("unchanged");
-    // WHEN the lookup asks for it
-    // THEN it succeeds with the text and asked for the address in host byte order
-    ASSERT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
-    EXPECT_EQ(mac, QStringLiteral("00:50:C2:0A:0B:0C"));
-    EXPECT_EQ(arp.asked, QList<quint32>{kElement});
-    ASSERT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral("-"), mac));
-    EXPECT_EQ(mac, QStringLiteral("00-50-C2-0A-0B-0C"));
-}
-
-TEST(getRemoteMac, AddressZeroIsRefusedWithoutAsking)
-{
-    FakeArp arp;
-    arp.table[0] = hex("00 50 C2 0A 0B 0C");
-    QString mac = QStringLiteral("unchanged");
-    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("0.0.0.0"), QStringLiteral(":"), mac));
-    EXPECT_TRUE(arp.asked.isEmpty());
-    EXPECT_EQ(mac, QStringLiteral("unchanged"));
-}
-
-TEST(getRemoteMac, TextsThatAreNoAddressAreRefusedWithoutAsking)
-{
-    // GIVEN a service that would answer for 10.0.0.0 (what a short form could be taken for)
-    FakeArp arp;
-    arp.table[0x0A000000] = hex("00 50 C2 0A 0B 0C");
-    arp.table[0xFFFFFFFF] = hex("00 50 C2 0A 0B 0C");
-    QString mac = QStringLiteral("unchanged");
-    for (const char* text : {"10.0.0", "10.0.0.0.1", "", "abc", "10.0.0.256", "10.0.x.2", "10..0.2",
-                             "255.255.255.255", "-1.0.0.2"}) {
-        EXPECT_FALSE(getRemoteMac(arp, QString::fromLatin1(text), QStringLiteral(":"), mac)) << text;
+    // The service knows 10.0.0.2 and would answer for 0.0.0.0, 10.0.0.0 (what a short form could
+    // be taken for) and the all-ones address; it is asked in host byte order.
+    const struct
+    {
+        const char* ip;
+        const char* answer; // what the service holds for the address; nullptr: unknown
+        bool found;
+        const char* mac; // "unchanged" when the out-parameter is left alone
+        bool asked;
+    } cases[] = {
+        {"10.0.0.2", "00 50 C2 0A 0B 0C", true, "00:50:C2:0A:0B:0C", true},
+        {" 10. 0.0 .2 ", "00 50 C2 0A 0B 0C", true, "00:50:C2:0A:0B:0C", true},
+        {"10.0.0.2", "00 00 00 01 00 00", true, "00:00:00:01:00:00", true},
+        {"10.0.0.2", "01 02 03 04", true, "", true},
+        {"10.0.0.2", "01 02 03 04 05 06 07 08", true, "", true},
+        {"10.0.0.2", "00 00 00 00 0B 0C", false, "unchanged", true},
+        {"10.0.0.2", "", false, "unchanged", true},
+        {"10.0.0.3", nullptr, false, "unchanged", true},
+        {"0.0.0.0", "00 50 C2 0A 0B 0C", false, "unchanged", false},
+        {"255.255.255.255", "00 50 C2 0A 0B 0C", false, "unchanged", false},
+        {"10.0.0", "00 50 C2 0A 0B 0C", false, "unchanged", false},
+    };
+    for (const auto& c : cases) {
+        RecordingArp arp;
+        quint32 address = 0;
+        const bool converts = parseIPv4(QString::fromLatin1(c.ip), address);
+        if (c.answer)
+            arp.table[converts ? address : 0x0A000000] = hex(c.answer);
+        QString mac = QStringLiteral("unchanged");
+        EXPECT_EQ(getRemoteMac(arp, QString::fromLatin1(c.ip), QStringLiteral(":"), mac), c.found) << c.ip;
+        EXPECT_EQ(mac, QString::fromLatin1(c.mac)) << c.ip;
+        EXPECT_EQ(arp.asked, c.asked ? QList<quint32>{address} : QList<quint32>{}) << c.ip;
     }
-    EXPECT_TRUE(arp.asked.isEmpty());
-    EXPECT_EQ(mac, QStringLiteral("unchanged"));
-}
-
-TEST(getRemoteMac, BlanksAroundPartsAreAcceptedAsTheAddressCheckAcceptsThem)
-{
-    FakeArp arp;
-    arp.table[kElement] = hex("00 50 C2 0A 0B 0C");
-    QString mac;
-    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral(" 10. 0.0 .2 "), QStringLiteral(":"), mac));
-    EXPECT_EQ(mac, QStringLiteral("00:50:C2:0A:0B:0C"));
-}
-
-TEST(getRemoteMac, UnresolvedHostGivesFalseAndLeavesTheTextAlone)
-{
-    FakeArp arp;
-    QString mac = QStringLiteral("unchanged");
-    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
-    EXPECT_EQ(arp.asked, QList<quint32>{0x0A000003});
-    EXPECT_EQ(mac, QStringLiteral("unchanged"));
-}
-
-TEST(getRemoteMac, AddressOfAnotherLengthGivesTrueWithEmptyText)
-{
-    FakeArp arp;
-    arp.table[kElement] = hex("01 02 03 04");
-    arp.table[0x0A000003] = hex("01 02 03 04 05 06 07 08");
-    QString mac = QStringLiteral("unchanged");
-    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
-    EXPECT_EQ(mac, QString());
-    mac = QStringLiteral("unchanged");
-    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
-    EXPECT_EQ(mac, QString());
-}
-
-TEST(getRemoteMac, AnswerWhoseFirstFourBytesAreZeroIsNoAnswer)
-{
-    FakeArp arp;
-    arp.table[kElement] = hex("00 00 00 00 0B 0C");
-    arp.table[0x0A000003] = QByteArray();
-    QString mac = QStringLiteral("unchanged");
-    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
-    EXPECT_FALSE(getRemoteMac(arp, QStringLiteral("10.0.0.3"), QStringLiteral(":"), mac));
-    EXPECT_EQ(mac, QStringLiteral("unchanged"));
-    // ...while a zero in the last two bytes is an ordinary address
-    arp.table[kElement] = hex("00 00 00 01 00 00");
-    EXPECT_TRUE(getRemoteMac(arp, QStringLiteral("10.0.0.2"), QStringLiteral(":"), mac));
-    EXPECT_EQ(mac, QStringLiteral("00:00:00:01:00:00"));
+    for (const char* text : {"10.0.0.0.1", "", "abc", "10.0.0.256", "10.0.x.2", "10..0.2", "-1.0.0.2"}) {
+        RecordingArp arp;
+        QString mac;
+        EXPECT_FALSE(getRemoteMac(arp, QString::fromLatin1(text), QStringLiteral(":"), mac)) << text;
+        EXPECT_TRUE(arp.asked.isEmpty()) << text;
+    }
 }
 
 TEST(ParseIPv4, FourDecimalPartsInHostOrder)

@@ -1,18 +1,16 @@
-// The "Ping:" test of the panel driven through its button, against a scripted ICMP facility.
+// The ping test through its signals, against a scripted ICMP facility; cmdPing only for its wiring.
 #include "diagnostics/PingTest.h"
-#include "platform/WidgetColours.h"
+#include "gui/PingButton.h"
+#include "gui/WidgetColours.h"
+#include "store/ElementStore.h"
+#include "store/SelectedElement.h"
 
-#include <QElapsedTimer>
 #include <QImage>
-#include <QLineEdit>
 #include <QMutex>
 #include <QPushButton>
 #include <QSemaphore>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
+#include <QTemporaryDir>
 #include <QVBoxLayout>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -27,7 +25,7 @@ namespace {
 
 // Echo answers as scripted. With holdEcho set, an echo waits (on its worker thread) until the
 // test releases it, so the test can act while the ping is in progress.
-class FakeIcmp : public Icmp
+class ScriptedIcmp : public Icmp
 {
 public:
     bool startup() override
@@ -40,16 +38,16 @@ public:
     {
         {
             QMutexLocker lock(&mutex);
-            sentTo << ipv4;
-            sentData << data;
-            timeouts << timeoutMs;
+            sent << QStringLiteral("%1 %2 %3")
+                        .arg(ipv4, 8, 16, QLatin1Char('0'))
+                        .arg(QString::fromLatin1(data))
+                        .arg(timeoutMs);
         }
         ++echoes;
         if (holdEcho)
             gate.acquire();
         return reply;
     }
-    void release() { gate.release(); }
 
     bool startupOk = true;
     bool holdEcho = false;
@@ -58,287 +56,162 @@ public:
     std::atomic<int> cleanups{0};
     std::atomic<int> echoes{0};
     QMutex mutex;
-    QList<quint32> sentTo;
-    QList<QByteArray> sentData;
-    QList<int> timeouts;
+    QStringList sent;
     QSemaphore gate;
 };
-
-const QColor kYellow(255, 255, 192);
-const QColor kGreen(0, 255, 0);
-const QColor kLightRed(255, 128, 128);
 
 class PingTestFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override
+    PingTestFixture()
     {
-        window = new QWidget;
-        auto* layout = new QVBoxLayout(window);
-        txtElementIP = new QLineEdit(window);
-        txtElementIP->setObjectName(QStringLiteral("txtElementIP"));
-        cmdPing = new QPushButton(QStringLiteral("<Click to test>"), window);
-        cmdPing->setObjectName(QStringLiteral("cmdPing"));
-        setButtonColour(cmdPing, kYellow);
-        layout->addWidget(txtElementIP);
-        layout->addWidget(cmdPing);
-        test = new PingTest(
-            icmp, boxes, cmdPing, txtElementIP, [this] { return selectedMac; }, window);
-        QObject::connect(cmdPing, &QPushButton::clicked, test, &PingTest::onClicked);
-        window->show();
+        selected.select(kMac);
+        for (auto signal :
+             {&PingTest::started, &PingTest::failed, &PingTest::socketsUnavailable, &PingTest::finished})
+            QObject::connect(&test, signal, [this, signal] { events << name(signal); });
+        QObject::connect(&test, &PingTest::succeeded,
+                         [this](int ms) { events << QStringLiteral("%1 ms").arg(ms); });
     }
-    void TearDown() override
+    ~PingTestFixture() override { icmp.gate.release(2); } // never leave a worker waiting
+
+    static QString name(void (PingTest::*signal)())
     {
-        // Never leave a worker waiting on the gate.
-        icmp.release();
-        icmp.release();
-        delete window;
+        return signal == &PingTest::started    ? "started"
+               : signal == &PingTest::failed   ? "failed"
+               : signal == &PingTest::finished ? "finished"
+                                               : "no sockets";
+    }
+    // Starts a test and runs the event loop until it is over.
+    bool ping(const QString& ip)
+    {
+        const int before = int(events.count("finished"));
+        test.ping(ip);
+        return waitUntil([&] { return events.count("finished") > before; });
     }
 
-    // Clicks cmdPing and waits until the click was dealt with.
-    bool clickAndWait(int timeoutMs = 3000)
-    {
-        QSignalSpy spy(test, &PingTest::finished);
-        QTest::mouseClick(cmdPing, Qt::LeftButton);
-        return waitUntil([&] { return spy.count() > 0; }, timeoutMs);
-    }
-
-    FakeIcmp icmp;
+    static inline const QString kMac = QStringLiteral("00:50:C2:0A:0B:0C");
+    ScriptedIcmp icmp;
     FakeMessageBoxes boxes;
-    QString selectedMac = QStringLiteral("00:50:C2:0A:0B:0C");
-    QWidget* window = nullptr;
-    QLineEdit* txtElementIP = nullptr;
-    QPushButton* cmdPing = nullptr;
-    PingTest* test = nullptr;
+    QTemporaryDir dir;
+    ElementStore store{dir.filePath("nms.ini")};
+    SelectedElement selected{store};
+    PingTest test{icmp, boxes, selected};
+    QStringList events;
 };
 
 } // namespace
 
-TEST(icmpStatusText, WholeTable)
+TEST_F(PingTestFixture, OutcomesOfAddressesAndAnswers)
 {
-    const QList<QPair<qint32, const char*>> table = {
-        {0, "Success!"},
-        {11001, "Buffer Too Small"},
-        {11002, "Destination Net Unreachable"},
-        {11003, "Destination Host Unreachable"},
-        {11004, "Destination Protocol Unreachable"},
-        {11005, "Destination Port Unreachable"},
-        {11006, "No Resources"},
-        {11007, "Bad Option"},
-        {11008, "Hardware Error"},
-        {11009, "Packet Too Big"},
-        {11010, "Request Timed Out"},
-        {11011, "Bad Request"},
-        {11012, "Bad Route"},
-        {11013, "TimeToLive Expired Transit"},
-        {11014, "TimeToLive Expired Reassembly"},
-        {11015, "Parameter Problem"},
-        {11016, "Source Quench"},
-        {11017, "Option Too Big"},
-        {11018, "Bad Destination"},
-        {11032, "Negotiating IPSEC"},
-        {11050, "General Failure"},
+    struct Case
+    {
+        QString ip;
+        Icmp::Reply reply;
+        QStringList events;
+        QString sent; // the echo: address, data, time-out
     };
-    for (const auto& [status, text] : table)
-        EXPECT_EQ(icmpStatusText(status), QString::fromLatin1(text)) << status;
-}
-
-TEST(icmpStatusText, AnythingElseIsUnknownResponse)
-{
-    for (qint32 status : {-1, 1, 11000, 11019, 11031, 11033, 11049, 11051, 0x7FFFFFFF})
-        EXPECT_EQ(icmpStatusText(status), QStringLiteral("Unknown Response")) << status;
-}
-
-TEST_F(PingTestFixture, AnswerInTwoMillisecondsTurnsTheButtonGreenWithTheTime)
-{
-    // GIVEN an element at 10.0.0.2 that answers in 2 ms
-    txtElementIP->setText(QStringLiteral("10.0.0.2"));
-    icmp.reply = {0, 2};
-    // WHEN the operator clicks cmdPing
-    ASSERT_TRUE(clickAndWait());
-    // THEN one echo with "hello" and a 3000 ms time-out went to 10.0.0.2, and the button is green
-    EXPECT_EQ(icmp.sentTo, QList<quint32>{0x0A000002});
-    EXPECT_EQ(icmp.sentData, QList<QByteArray>{QByteArray("hello")});
-    EXPECT_EQ(icmp.timeouts, QList<int>{3000});
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("2 ms"));
-    EXPECT_EQ(buttonColour(cmdPing), kGreen);
-    EXPECT_EQ(icmp.startups, 1);
-    EXPECT_EQ(icmp.cleanups, 1);
-    EXPECT_TRUE(boxes.shown.isEmpty());
-    EXPECT_FALSE(test->busy());
-}
-
-TEST_F(PingTestFixture, TimeOutGivesFailedOnLightRed)
-{
-    txtElementIP->setText(QStringLiteral("10.0.0.3"));
-    icmp.reply = {11010, 0};
-    ASSERT_TRUE(clickAndWait());
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Failed!"));
-    EXPECT_EQ(buttonColour(cmdPing), kLightRed);
-    EXPECT_EQ(icmp.cleanups, 1);
-}
-
-TEST_F(PingTestFixture, EveryOtherStatusFailsToo)
-{
-    txtElementIP->setText(QStringLiteral("10.0.0.3"));
-    for (qint32 status : {11003, 11050, -1, 12345}) {
-        icmp.reply = {status, 5};
-        ASSERT_TRUE(clickAndWait());
-        EXPECT_EQ(cmdPing->text(), QStringLiteral("Failed!")) << status;
-        EXPECT_EQ(buttonColour(cmdPing), kLightRed) << status;
+    const Case cases[] = {
+        {"10.0.0.2", {0, 2}, {"started", "2 ms", "finished"}, "0a000002 hello 3000"},
+        {" 10.0.0.3", {11010, 0}, {"started", "failed", "finished"}, "0a000003 hello 3000"},
+        {"10.0.0.3", {11003, 5}, {"started", "failed", "finished"}, "0a000003 hello 3000"},
+        {"10.0.0.3", {-1, 5}, {"started", "failed", "finished"}, "0a000003 hello 3000"},
+        {"10.0.0.3", {12345, 5}, {"started", "failed", "finished"}, "0a000003 hello 3000"},
+        // No echo for an address that does not convert; nothing at all for one that is no address.
+        {"0.0.0.0", {0, 2}, {"started", "failed", "finished"}, ""},
+        {"255.255.255.255", {0, 2}, {"started", "failed", "finished"}, ""},
+        {"10.0.0", {0, 2}, {"started", "finished"}, ""},
+    };
+    for (const Case& c : cases) {
+        events.clear();
+        icmp.sent.clear();
+        icmp.reply = c.reply;
+        const int startups = icmp.startups;
+        ASSERT_TRUE(ping(c.ip)) << c.ip.toStdString();
+        EXPECT_EQ(events, c.events) << c.ip.toStdString();
+        EXPECT_EQ(icmp.sent.join(""), c.sent) << c.ip.toStdString();
+        EXPECT_EQ(icmp.cleanups, icmp.startups.load()) << "the facility is stopped after each test";
+        EXPECT_EQ(icmp.startups - startups, c.events.size() > 2 ? 1 : 0) << c.ip.toStdString();
     }
+    EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(PingTestFixture, NoIcmpFacilityGivesTheMessageBoxAndNoSockets)
+TEST_F(PingTestFixture, NoIcmpFacilityTellsTheOperator)
 {
-    // GIVEN a machine where no ICMP facility can be used
     icmp.startupOk = false;
-    txtElementIP->setText(QStringLiteral("10.0.0.2"));
-    // WHEN the operator clicks cmdPing
-    ASSERT_TRUE(clickAndWait());
-    // THEN the critical "Ping failed" box, "No sockets!" on light red, nothing sent, nothing stopped
+    ASSERT_TRUE(ping("10.0.0.2"));
+    EXPECT_EQ(events, (QStringList{"started", "no sockets", "finished"}));
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Ping failed"));
     EXPECT_EQ(boxes.shown[0].text, QStringLiteral("Windows Sockets not responding correctly."));
     EXPECT_EQ(boxes.shown[0].buttons, MsgButtons::Ok);
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("No sockets!"));
-    EXPECT_EQ(buttonColour(cmdPing), kLightRed);
     EXPECT_EQ(icmp.echoes, 0);
-    EXPECT_EQ(icmp.cleanups, 0);
-    EXPECT_FALSE(test->busy());
+    EXPECT_EQ(icmp.cleanups, 0); // it was not started
 }
 
-TEST_F(PingTestFixture, ThreePartAddressStaysTryingAndSendsNothing)
+TEST_F(PingTestFixture, OneTestAtATimeAndTheOutcomeBelongsToItsElement)
 {
-    // GIVEN the IP field holding 10.0.0 and a button showing an earlier success
-    txtElementIP->setText(QStringLiteral("10.0.0"));
-    setButtonColour(cmdPing, kGreen);
-    cmdPing->setText(QStringLiteral("2 ms"));
-    // WHEN the operator clicks cmdPing
-    ASSERT_TRUE(clickAndWait());
-    // THEN "Trying..." on light yellow, and the facility was not even started
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Trying..."));
-    EXPECT_EQ(buttonColour(cmdPing), kYellow);
-    EXPECT_EQ(icmp.startups, 0);
-    EXPECT_EQ(icmp.echoes, 0);
-    EXPECT_TRUE(boxes.shown.isEmpty());
-    EXPECT_FALSE(test->busy());
-}
-
-TEST_F(PingTestFixture, AddressZeroFailsAtOnceWithoutAnEcho)
-{
-    txtElementIP->setText(QStringLiteral("0.0.0.0"));
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(clickAndWait());
-    EXPECT_LT(clock.elapsed(), 1000);
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Failed!"));
-    EXPECT_EQ(buttonColour(cmdPing), kLightRed);
-    EXPECT_EQ(icmp.echoes, 0);
-    EXPECT_EQ(icmp.cleanups, icmp.startups.load());
-}
-
-TEST_F(PingTestFixture, AllOnesAddressFailsWithoutAnEcho)
-{
-    txtElementIP->setText(QStringLiteral("255.255.255.255"));
-    ASSERT_TRUE(clickAndWait());
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Failed!"));
-    EXPECT_EQ(icmp.echoes, 0);
-}
-
-TEST_F(PingTestFixture, WindowStaysResponsiveAndASecondClickStartsNothing)
-{
-    // GIVEN an echo that is still awaited
+    // Selections while the echo is awaited -> whether the outcome is reported.
+    const QList<QPair<QStringList, bool>> cases = {
+        {{}, true},
+        {{"00:50:C2:0A:0B:0D"}, false},
+        {{"00:50:C2:0A:0B:0D", kMac}, true},
+    };
     icmp.holdEcho = true;
-    txtElementIP->setText(QStringLiteral("10.0.0.2"));
-    QSignalSpy finished(test, &PingTest::finished);
-    QTest::mouseClick(cmdPing, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return icmp.echoes == 1; }));
-    EXPECT_TRUE(test->busy());
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Trying..."));
-    // THEN timers keep firing on the GUI thread meanwhile
-    int ticks = 0;
-    QTimer timer;
-    QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
-    timer.start(10);
-    EXPECT_TRUE(waitUntil([&] { return ticks >= 3; }, 2000));
-    // WHEN the operator clicks again
-    QTest::mouseClick(cmdPing, Qt::LeftButton);
-    QCoreApplication::processEvents();
-    // THEN nothing new starts and the caption stays
-    EXPECT_EQ(icmp.echoes, 1);
-    EXPECT_EQ(icmp.startups, 1);
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Trying..."));
-    EXPECT_EQ(finished.count(), 0);
-    // WHEN the answer arrives
-    icmp.release();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("2 ms"));
-    EXPECT_EQ(icmp.echoes, 1);
-    // THEN the next click is a new test
-    icmp.holdEcho = false;
-    ASSERT_TRUE(clickAndWait());
-    EXPECT_EQ(icmp.echoes, 2);
+    for (const auto& [selections, reported] : cases) {
+        events.clear();
+        test.ping("10.0.0.2");
+        ASSERT_TRUE(waitUntil([&] { return icmp.echoes > icmp.cleanups; }));
+        // The thread goes on meanwhile, and a second request starts nothing.
+        EXPECT_TRUE(test.busy());
+        test.ping("10.0.0.2");
+        EXPECT_EQ(icmp.startups, icmp.cleanups + 1);
+        for (const QString& mac : selections)
+            selected.select(mac);
+        icmp.gate.release();
+        ASSERT_TRUE(waitUntil([&] { return events.contains("finished"); }));
+        EXPECT_EQ(events, reported ? QStringList({"started", "2 ms", "finished"})
+                                   : QStringList({"started", "finished"}));
+        EXPECT_FALSE(test.busy());
+        EXPECT_EQ(icmp.cleanups, icmp.startups.load());
+        selected.select(kMac);
+    }
 }
 
-TEST_F(PingTestFixture, OutcomeIsDroppedWhenAnotherElementWasLoadedMeanwhile)
+TEST(PingButton, ShowsEachOutcomeInItsColourOnEveryStyle)
 {
-    // GIVEN a test in progress for the element 00:50:C2:0A:0B:0C
-    icmp.holdEcho = true;
-    txtElementIP->setText(QStringLiteral("10.0.0.2"));
-    QSignalSpy finished(test, &PingTest::finished);
-    QTest::mouseClick(cmdPing, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return icmp.echoes == 1; }));
-    // WHEN another element is loaded (the panel resets the button to idle) and the answer comes
-    selectedMac = QStringLiteral("00:50:C2:0A:0B:0D");
-    txtElementIP->setText(QStringLiteral("10.0.0.9"));
-    setButtonColour(cmdPing, kYellow);
-    cmdPing->setText(QStringLiteral("<Click to test>"));
-    icmp.release();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
-    // THEN the new element's button keeps its idle state, and the facility was stopped
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("<Click to test>"));
-    EXPECT_EQ(buttonColour(cmdPing), kYellow);
-    EXPECT_EQ(icmp.cleanups, 1);
-    EXPECT_FALSE(test->busy());
-}
-
-TEST_F(PingTestFixture, SameElementStillLoadedShowsItsOutcome)
-{
-    icmp.holdEcho = true;
-    icmp.reply = {11010, 0};
-    txtElementIP->setText(QStringLiteral("10.0.0.2"));
-    QSignalSpy finished(test, &PingTest::finished);
-    QTest::mouseClick(cmdPing, Qt::LeftButton);
-    ASSERT_TRUE(waitUntil([&] { return icmp.echoes == 1; }));
-    // another element shown and then the first one again: the outcome is still about it
-    selectedMac = QStringLiteral("00:50:C2:0A:0B:0D");
-    selectedMac = QStringLiteral("00:50:C2:0A:0B:0C");
-    icmp.release();
-    ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }));
-    EXPECT_EQ(cmdPing->text(), QStringLiteral("Failed!"));
-}
-
-TEST(ButtonColour, IsPaintedByFusionAndReadBack)
-{
-    // GIVEN a shown button on the Fusion style
+    QTemporaryDir dir;
+    ElementStore store(dir.filePath("nms.ini"));
+    SelectedElement selected(store);
+    ScriptedIcmp icmp;
+    FakeMessageBoxes boxes;
+    PingTest test(icmp, boxes, selected);
     QWidget window;
     auto* layout = new QVBoxLayout(&window);
-    auto* button = new QPushButton(QStringLiteral("x"), &window);
-    button->setMinimumSize(80, 30);
-    layout->addWidget(button);
+    auto* cmdPing = new QPushButton(QStringLiteral("<Click to test>"), &window);
+    cmdPing->setMinimumSize(80, 30);
+    layout->addWidget(cmdPing);
+    showPingOn(test, cmdPing);
     window.show();
-    EXPECT_FALSE(buttonColour(button).isValid());
-    for (const QColor& colour : {kGreen, kLightRed, kYellow}) {
-        // WHEN its colour is set
-        setButtonColour(button, colour);
-        // THEN it reads back and the painted button shows it
-        EXPECT_EQ(buttonColour(button), colour);
-        EXPECT_EQ(button->palette().color(QPalette::Button), colour);
-        const QImage image = button->grab().toImage();
-        ASSERT_FALSE(image.isNull());
-        EXPECT_EQ(QColor(image.pixel(image.width() / 4, image.height() / 2)), colour)
-            << colour.name().toStdString();
+    EXPECT_FALSE(buttonColour(cmdPing).isValid());
+    const struct
+    {
+        std::function<void()> emitIt;
+        QString caption;
+        QColor colour;
+    } cases[] = {
+        {[&] { emit test.started(); }, "Trying...", QColor(255, 255, 192)},
+        {[&] { emit test.succeeded(2); }, "2 ms", QColor(0, 255, 0)},
+        {[&] { emit test.failed(); }, "Failed!", QColor(255, 128, 128)},
+        {[&] { emit test.socketsUnavailable(); }, "No sockets!", QColor(255, 128, 128)},
+    };
+    for (const auto& c : cases) {
+        c.emitIt();
+        EXPECT_EQ(cmdPing->text(), c.caption);
+        EXPECT_EQ(buttonColour(cmdPing), c.colour);
+        // The painted button shows the colour beside its caption (Fusion ignores a palette-only
+        // button colour).
+        const QImage image = cmdPing->grab().toImage();
+        EXPECT_EQ(QColor(image.pixel(3, image.height() / 2)), c.colour) << c.caption.toStdString();
     }
 }

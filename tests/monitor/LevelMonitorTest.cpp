@@ -6,12 +6,9 @@
 #include "store/ElementStore.h"
 #include "store/SelectedElement.h"
 
-#include <QCheckBox>
-#include <QElapsedTimer>
-#include <QLabel>
+#include <QMetaMethod>
 #include <QNetworkDatagram>
 #include <QSignalSpy>
-#include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
@@ -68,31 +65,29 @@ TEST(LevelArithmetic, PeakWidthAndTextVectors)
 
 namespace {
 
+// The monitor on the station's socket (127.0.0.1:2976) and a stand-in element at 127.0.0.2:2977
+// that answers every "VOL" with a -6 dBFS tone. tmrVolume is ticked by the test.
 class LevelMonitorTest : public ::testing::Test
 {
 protected:
     LevelMonitorTest()
         : fatal(boxes, programEnd), store(dir.filePath("nms.ini")), selection(store),
-          link(boxes, fatal, selection, QHostAddress("127.0.0.1"))
+          link(boxes, fatal, selection, QHostAddress("127.0.0.1")), monitor(link)
     {
         selection.select("00:50:C2:00:00:01");
         store.write("00:50:C2:00:00:01", keys::ip, "127.0.0.2");
-        meter.resize(0, 12);
-        slider.setRange(10, 1000);
-        monitor = std::make_unique<LevelMonitor>(link, &check, &meter, &label, &slider);
         EXPECT_TRUE(link.bindConfigPort());
         EXPECT_TRUE(element.bind(QHostAddress("127.0.0.2"), 2977));
-        // The stand-in answers every "VOL" with a -6 dBFS tone.
         QObject::connect(&element, &QUdpSocket::readyRead, [this] {
             while (element.hasPendingDatagrams()) {
                 const QNetworkDatagram d = element.receiveDatagram();
                 requests << d;
-                if (answer)
-                    element.writeDatagram(levelReply(hex("00 00 00"), {{0, hex("40 00 00")}}),
-                                          d.senderAddress(), quint16(d.senderPort()));
+                element.writeDatagram(levelReply(hex("00 00 00"), {{0, hex("40 00 00")}}), d.senderAddress(),
+                                      quint16(d.senderPort()));
             }
         });
     }
+    void tick() { QMetaMethod::fromSignal(&QTimer::timeout).invoke(monitor.timer(), Qt::DirectConnection); }
 
     QTemporaryDir dir;
     FakeMessageBoxes boxes;
@@ -101,62 +96,50 @@ protected:
     ElementStore store;
     SelectedElement selection;
     ConfigLink link;
-    QCheckBox check;
-    QWidget meter;
-    QLabel label{"-oodBFS"};
-    QSlider slider;
-    std::unique_ptr<LevelMonitor> monitor;
+    LevelMonitor monitor;
+    QSignalSpy running{&monitor, &LevelMonitor::runningChanged};
+    QSignalSpy levels{&monitor, &LevelMonitor::levelChanged};
     QUdpSocket element;
     QList<QNetworkDatagram> requests;
-    bool answer = true;
 };
 
 } // namespace
 
-TEST_F(LevelMonitorTest, PollsTheElementAndShowsItsLevel)
+TEST_F(LevelMonitorTest, PollsTheElementAndReportsItsLevelUntilStopped)
 {
-    check.setChecked(true);
-    ASSERT_TRUE(waitUntil([this] { return label.text() == "-6dBFS"; }));
-    EXPECT_EQ(meter.width(), 70); // 1050 twips
-    ASSERT_FALSE(requests.isEmpty());
-    EXPECT_EQ(requests[0].data(), QByteArray("VOL"));
-    EXPECT_EQ(requests[0].senderPort(), 2976);
-    // Stopping blanks the display; a reply still under way changes nothing.
-    check.setChecked(false);
-    EXPECT_EQ(label.text(), "-oodBFS");
-    EXPECT_EQ(meter.width(), 0);
-    monitor->applyLevelReply(levelReply(hex("00 00 00"), {{0, hex("40 00 00")}}));
-    EXPECT_EQ(label.text(), "-oodBFS");
-    EXPECT_EQ(meter.width(), 0);
-}
-
-TEST_F(LevelMonitorTest, TheSliderSetsThePollingRate)
-{
-    answer = false;
-    slider.setValue(200);
-    EXPECT_EQ(monitor->timer()->interval(), 200);
-    check.setChecked(true);
-    QElapsedTimer clock;
-    clock.start();
-    ASSERT_TRUE(waitUntil([this] { return requests.size() >= 5; }, 3000));
-    const qint64 slow = clock.elapsed();
-    EXPECT_GE(slow, 4 * 200 - 50);
-    slider.setValue(20);
-    EXPECT_TRUE(monitor->timer()->isActive());
-    requests.clear();
-    clock.restart();
-    ASSERT_TRUE(waitUntil([this] { return requests.size() >= 5; }, 3000));
-    EXPECT_LT(clock.elapsed(), slow);
+    // GIVEN a running monitor at a slower interval
+    monitor.start();
+    monitor.setIntervalMs(200);
+    EXPECT_TRUE(monitor.isRunning());
+    EXPECT_EQ(monitor.intervalMs(), 200);
+    // WHEN tmrVolume ticks
+    tick();
+    // THEN "VOL" went from port 2976 to the element, and its reply is reported as a peak
+    ASSERT_TRUE(waitUntil([this] { return !levels.isEmpty(); }));
+    EXPECT_EQ(requests.value(0).data(), QByteArray("VOL"));
+    EXPECT_EQ(requests.value(0).senderPort(), 2976);
+    EXPECT_EQ(levels.takeFirst().at(0).toInt(), 4194304);
+    EXPECT_EQ(monitor.peakLevel(), 4194304);
+    // WHEN it stops, THEN the display is blanked, and so it stays for a reply still under way
+    monitor.stop();
+    monitor.stop();
+    monitor.applyLevelReply(levelReply(hex("00 00 00"), {{0, hex("40 00 00")}}));
+    EXPECT_EQ(running.size(), 2);
+    EXPECT_FALSE(running.value(1).value(0).toBool());
+    ASSERT_EQ(levels.size(), 2);
+    EXPECT_EQ(levels[0].at(0).toInt(), 0);
+    EXPECT_EQ(levels[1].at(0).toInt(), 0);
 }
 
 TEST_F(LevelMonitorTest, ARequestThatCannotLeaveStopsMonitoringWithOneMessage)
 {
     store.write("00:50:C2:00:00:01", keys::ip, "");
-    QSignalSpy stopped(monitor.get(), &LevelMonitor::stoppedOnFailure);
-    check.setChecked(true);
-    ASSERT_TRUE(waitUntil([&] { return stopped.count() == 1; }));
-    EXPECT_FALSE(check.isChecked());
-    EXPECT_FALSE(monitor->timer()->isActive());
+    QSignalSpy stopped(&monitor, &LevelMonitor::stoppedOnFailure);
+    monitor.start();
+    tick();
+    EXPECT_EQ(stopped.size(), 1);
+    EXPECT_FALSE(monitor.isRunning());
+    EXPECT_EQ(running.size(), 2);
     ASSERT_EQ(boxes.shown.size(), 1);
     EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
     EXPECT_TRUE(programEnd.codes.isEmpty());

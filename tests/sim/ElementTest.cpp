@@ -4,6 +4,7 @@
 #include "ElementConfig.h"
 #include "FleetFile.h"
 #include "TestUtil.h"
+#include "diagnostics/LevelMonitor.h"
 #include "link/ConfigCodec.h"
 #include "measure/MeasureCodec.h"
 
@@ -56,19 +57,6 @@ sim::ElementConfig decoderConfig()
 // 0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01, source/type/tx 01 01 01, "STUDIO 1" + 8 blanks.
 const char* kCommonHead = "0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 01 01 "
                           "53 54 55 44 49 4F 20 31 20 20 20 20 20 20 20 20";
-
-qint32 peakOf(const QByteArray& levelReply)
-{
-    // The monitor's peak search: samples at 0, 3, ... 1434, positive ones only.
-    qint32 peak = 0;
-    for (int i = 0; i <= 1434; i += 3) {
-        const quint8 b0 = quint8(levelReply[i]);
-        if (b0 < 0x80)
-            peak = std::max(peak,
-                            qint32(b0 * 65536 + quint8(levelReply[i + 1]) * 256 + quint8(levelReply[i + 2])));
-    }
-    return peak;
-}
 
 } // namespace
 
@@ -219,7 +207,7 @@ TEST(ElementLevel, LevelReplyIsAToneWithExactlyThatPeak)
     EXPECT_EQ(d.mid(3, 3).toHex(), QByteArray("04325b")); // round(2107123 * sin(2 pi / 48)) = 275035
     EXPECT_EQ(d.mid(1437, 3).toHex(), QByteArray("000000"));
     // AND the monitor's peak search finds the configured peak
-    EXPECT_EQ(peakOf(d), 2107123);
+    EXPECT_EQ(peakLevelOf(d), 2107123);
 }
 
 TEST(ElementLevel, SilenceGivesNoPositiveSample)
@@ -240,7 +228,7 @@ TEST(ElementLevel, MovingLevelLivesBelowThePeak)
     Element e(c, 7);
     QSet<qint32> seen;
     for (int t = 0; t < 5000; t += 50) {
-        const qint32 p = peakOf(*e.handle(Port::Command, QByteArray("VOL"), t).reply);
+        const qint32 p = peakLevelOf(*e.handle(Port::Command, QByteArray("VOL"), t).reply);
         EXPECT_LE(p, peakForDbfs(-3.0));
         EXPECT_GT(p, peakForDbfs(-30.0));
         seen.insert(p);
