@@ -2,6 +2,7 @@
 // requests sent, replies applied, the station's CPU share and its resident memory at start and
 // end.
 #include "LabStation.h"
+#include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
 #include "link/ConfigLink.h"
 
@@ -69,7 +70,7 @@ int main(int argc, char** argv)
     int requests = 0;
     int replies = 0;
     QObject::connect(m.timer(), &QTimer::timeout, [&] { ++requests; });
-    QObject::connect(&window.link(), &ConfigLink::levelReply, [&] { ++replies; });
+    QObject::connect(&window.station().link(), &ConfigLink::levelReply, [&] { ++replies; });
 
     const long rssStart = residentKb();
     const double cpuStart = cpuSeconds();

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QLocale>
 #include <QString>
 
@@ -48,7 +47,6 @@ enum class AddressLook
     Invalid
 };
 AddressLook addressLook(const QString& text);
-inline const QColor kInvalidAddressColour(255, 128, 128);
 
 // "Get..." can fetch counters only from an address that can be reached.
 bool statisticsAvailable(const QString& elementIp);

@@ -254,7 +254,7 @@ void PropertiesPanel::setElementType(const QString& caption)
 void PropertiesPanel::onAddressEdited(QLineEdit* edit)
 {
     const QString text = edit->text();
-    setTextBackground(edit, addressLook(text) == AddressLook::Invalid ? kInvalidAddressColour : QColor());
+    setTextBackground(edit, addressLook(text) == AddressLook::Invalid ? kFailedColour : QColor());
     if (edit == txtElementIP && m_peers.cmdGetStats)
         m_peers.cmdGetStats->setEnabled(statisticsAvailable(text));
 }

@@ -88,7 +88,6 @@ TEST(AddressRules, EmptyAndValidAreNormalOthersInvalid)
     EXPECT_EQ(addressLook(QStringLiteral("10.0.0")), AddressLook::Invalid);
     EXPECT_EQ(addressLook(QStringLiteral("10.0.0.1.5")), AddressLook::Invalid);
     EXPECT_EQ(addressLook(QStringLiteral("a.b.c.d")), AddressLook::Invalid);
-    EXPECT_EQ(kInvalidAddressColour, QColor(255, 128, 128));
 }
 
 TEST(AddressRules, StatisticsNeedAValidAddress)
