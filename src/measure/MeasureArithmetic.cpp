@@ -180,6 +180,8 @@ AdjustOutcome adjustArithmetic(const MeasurementValues& r, const QString& sfn, c
     out.m_autoServo = r.autoServo;
     out.servoChecked = r.autoServo == 1;
     const qint32 v = out.servoChecked ? r.autoServoValue : 0;
+    out.additionalDelayNs = a;
+    out.servoValueNs = v;
     out.servoCaption = autoServoCaption(out.servoChecked, v);
 
     struct Row

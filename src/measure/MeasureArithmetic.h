@@ -95,6 +95,9 @@ struct AdjustOutcome
     int scrollPosition = 0;
     quint8 m_autoServo = 0;
     bool servoChecked = false;
+    // The record's additional delay and the servo's correction (0 while the servo is off), in ns.
+    qint32 additionalDelayNs = 0;
+    qint32 servoValueNs = 0;
     QString servoCaption;
     // lblCurrentDelayAVG, lblDelaySumAVG, then MIN, then MAX, up to a failure.
     QList<LabelUpdate> latencyUpdates;

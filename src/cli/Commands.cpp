@@ -1,0 +1,837 @@
+#include "Commands.h"
+
+#include "CliSupport.h"
+#include "Exporter.h"
+
+#include "core/Station.h"
+#include "diagnostics/LevelMonitor.h"
+#include "diagnostics/MacLookup.h"
+#include "diagnostics/PingTest.h"
+#include "editor/ValueRules.h"
+#include "link/ConfigCodec.h"
+#include "measure/AdjustSession.h"
+#include "measure/StatisticsSession.h"
+#include "store/IniFile.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QLocale>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QTimer>
+
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace vexo::cli {
+
+namespace {
+
+constexpr int kMeasureAnswerMs = 2000;
+constexpr int kLevelAnswerMs = 1000;
+
+enum class Format
+{
+    Table,
+    Json,
+    Csv
+};
+
+struct CommandInfo
+{
+    QString name;
+    QString synopsis;
+    QString description;
+    QString jsonKeys; // documented --json keys
+};
+
+const QList<CommandInfo>& commands()
+{
+    static const QList<CommandInfo> list = {
+        {"discover", "discover [--timeout SECONDS] [--save]",
+         "Pages the network and lists the elements that answered. Only --save replaces the store\n"
+         "with them, as the window's discovery does.",
+         "array of objects as for list"},
+        {"list", "list [--csv]", "Lists the stored elements.",
+         "array of {mac, name, ip, role, serial, version, sfn}"},
+        {"show", "show ELEMENT", "The stored configuration of an element.",
+         "{mac, role_name, and every stored key under its own name: name, ip, mask, gw, input, type,\n"
+         "  tx, remote or multi, role, sn, ver, sfn, buf, att, sdm, sdl, sdt, bound, dly, srv} (texts as "
+         "stored)"},
+        {"ping", "ping ELEMENT", "One ICMP echo to the element's stored address.",
+         "{mac, ip, success, status, round_trip_ns}"},
+        {"mac", "mac IP [--timeout SECONDS]", "The MAC address of an IPv4 address on the local network.",
+         "{ip, mac}"},
+        {"stats", "stats ELEMENT [--clear]",
+         "The traffic and PTP counters as the statistics window shows them; --clear resets them\n"
+         "first. Rows the element does not report (PTP without SFN, ...) are null.",
+         "{mac, name, good_tx_frames, bad_tx_frames, bad_tx_frames_percent, good_rx_frames,\n"
+         "  bad_rx_frames, bad_rx_frames_percent, ok_audio_frames, bad_audio_frames,\n"
+         "  bad_audio_frames_percent, good_ptp_sync, bad_ptp_sync, clock_difference_ns, measured_delay_ns}"},
+        {"latency", "latency ELEMENT", "The SFN latency figures of an SFN decoder and its compensation.",
+         "{mac, name, network_latency_min_ns, network_latency_max_ns, network_latency_avg_ns,\n"
+         "  mac_interface_latency_ns, audio_interface_latency_ns, latency_summary_min_ns,\n"
+         "  latency_summary_max_ns, latency_summary_avg_ns, additional_delay_ns, auto_servo,\n"
+         "  servo_correction_ns}"},
+        {"set-delay", "set-delay ELEMENT NANOSECONDS [--servo on|off]",
+         "Sets an SFN decoder's additional delay (0 to 2500000 ns in steps of 100) and its auto servo\n"
+         "(unchanged when not given), reads the element's figures back and stores dly and srv.",
+         "as for latency"},
+        {"attenuation", "attenuation ELEMENT LEVEL|mute",
+         "Sets a decoder's output attenuation: LEVEL in dB below full level, 0 to -120.5 in steps of\n"
+         "0.5 (20 and -20 both mean -20 dB); mute is the bar's minimum. No answer is awaited.",
+         "{mac, position, level_db (null for mute), mute}"},
+        {"level", "level ELEMENT [--watch] [--interval MS] [--count N]",
+         "The audio level of an encoder in dBFS; --watch repeats it (one line or JSON object each).",
+         "{mac, peak, level_dbfs (null for silence), level_text}"},
+        {"configure", "configure ELEMENT key=value... [--gps]",
+         "Sends the stored configuration with the changes, waits for the element's answer, compares\n"
+         "it field by field and stores what matched. Keys: name, ip, mask, gw, remote, multi (both\n"
+         "set the remote or multicast address), input, type, tx, sfn, and for a decoder buf, sdm, sdl,\n"
+         "sdt. --gps allows the GPSDO variant's longer buffer (23).",
+         "{mac, confirmed, mismatched_fields, stored: {as for show}}"},
+        {"exporter", "exporter --listen ADDRESS:PORT [--interval SECONDS] [--level]",
+         "Polls every stored element at the interval and serves Prometheus metrics on\n"
+         "http://ADDRESS:PORT/metrics; --level adds the encoders' audio peak level.",
+         ""},
+    };
+    return list;
+}
+
+QString mainHelp()
+{
+    QString help = QStringLiteral("Usage: vexolink-cli COMMAND [ARGUMENTS] [--json]\n\n"
+                                  "Scripts the Vexolink NMS station: the same store as vexolink-nms "
+                                  "(VEXOLINK_NMS_STORE overrides its path).\n\nCommands:\n");
+    for (const CommandInfo& c : commands())
+        help += QStringLiteral("  %1\n").arg(c.synopsis);
+    help +=
+        QStringLiteral("\nELEMENT is a MAC address (with or without colons, any case), a stored name or a "
+                       "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n");
+    return help + exitCodesHelp();
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.hasExpired(timeoutMs))
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(5, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+QJsonValue optionalInt(const std::optional<qint64>& v)
+{
+    return v ? QJsonValue(double(*v)) : QJsonValue(QJsonValue::Null);
+}
+
+class Runner
+{
+public:
+    Runner(const CommandInfo& info, QCommandLineParser& parser, CliEnvironment& env)
+        : m_info(info), m_parser(parser), m_env(env), m_boxes(env.err)
+    {
+    }
+
+    int run();
+
+private:
+    StationServices services(const QString& storePath)
+    {
+        return StationServices{m_boxes,   m_env.settings,   m_end, m_env.arp, m_env.icmp,
+                               storePath, m_env.bindAddress};
+    }
+    QString positional(int index, const QString& what) const
+    {
+        const QStringList p = m_parser.positionalArguments();
+        if (index >= p.size())
+            throw CliError(UsageError, QStringLiteral("%1: %2 missing").arg(m_info.name, what));
+        return p[index];
+    }
+    void expectPositionals(int count) const
+    {
+        if (m_parser.positionalArguments().size() > count)
+            throw CliError(UsageError, QStringLiteral("%1: unexpected argument '%2'")
+                                           .arg(m_info.name, m_parser.positionalArguments().value(count)));
+    }
+    void print(const QString& text) { m_env.out << text << Qt::flush; }
+    void bindConfigPort(Station& station)
+    {
+        if (!station.bindConfigPort())
+            throw CliError(PortBusy,
+                           QStringLiteral("UDP port 2976 is in use on this host: vexolink-nms (or another "
+                                          "station) holds it; close it and try again"));
+    }
+    void openSession(MeasureSession& session)
+    {
+        if (!session.open())
+            throw CliError(PortBusy,
+                           QStringLiteral("UDP port 2978 is in use on this host: vexolink-nms (its "
+                                          "statistics or SFN window) holds it; close it and try again"));
+    }
+    // The station with the element selected as the window would have it.
+    void select(Station& station, const QString& mac)
+    {
+        station.selection().select(mac);
+        station.selection().setRoleCaption(roleCaption(storedInt(station.store().read(mac, keys::role))));
+    }
+    QString sendFailure() const
+    {
+        return m_boxes.errors().isEmpty() ? QStringLiteral("the request could not be sent")
+                                          : m_boxes.errors().join(QStringLiteral("; "));
+    }
+
+    void listElements(const ElementStore& store);
+    QJsonObject storedRecord(const ElementStore& store, const QString& mac);
+    int discover();
+    int list();
+    int show();
+    int ping();
+    int mac();
+    int stats();
+    int latency(bool setDelay);
+    int attenuation();
+    int level();
+    int configure();
+
+    const CommandInfo& m_info;
+    QCommandLineParser& m_parser;
+    CliEnvironment& m_env;
+    ConsoleBoxes m_boxes;
+    CommandEnd m_end;
+    Format m_format = Format::Table;
+};
+
+int Runner::run()
+{
+    m_boxes.setQuiet(m_parser.isSet(QStringLiteral("quiet")));
+    if (m_parser.isSet(QStringLiteral("json")))
+        m_format = Format::Json;
+    else if (m_info.name == QLatin1String("list") && m_parser.isSet(QStringLiteral("csv")))
+        m_format = Format::Csv;
+    static const std::map<QString, std::function<int(Runner&)>> table = {
+        {"discover", &Runner::discover},
+        {"list", &Runner::list},
+        {"show", &Runner::show},
+        {"ping", &Runner::ping},
+        {"mac", &Runner::mac},
+        {"stats", &Runner::stats},
+        {"latency", [](Runner& r) { return r.latency(false); }},
+        {"set-delay", [](Runner& r) { return r.latency(true); }},
+        {"attenuation", &Runner::attenuation},
+        {"level", &Runner::level},
+        {"configure", &Runner::configure},
+    };
+    return table.at(m_info.name)(*this);
+}
+
+void Runner::listElements(const ElementStore& store)
+{
+    const QStringList header = {"MAC", "NAME", "IP", "ROLE", "SERIAL", "VERSION", "SFN"};
+    QList<QStringList> rows;
+    QJsonArray array;
+    for (const QString& mac : storedElements(store)) {
+        const QString name = store.read(mac, keys::name).trimmed();
+        const int role = storedInt(store.read(mac, keys::role));
+        const QString ip = store.read(mac, keys::ip);
+        const QString serial = store.read(mac, keys::sn);
+        const QString version = store.read(mac, keys::ver);
+        const QString sfn = store.read(mac, keys::sfn);
+        rows.append({mac, name, ip, roleCaption(role), serial, version, sfn});
+        array.append(QJsonObject{{"mac", mac},
+                                 {"name", name},
+                                 {"ip", ip},
+                                 {"role", roleCaption(role).toLower()},
+                                 {"serial", storedInt(serial)},
+                                 {"version", version},
+                                 {"sfn", storedInt(sfn) == 1}});
+    }
+    if (m_format == Format::Json)
+        print(renderJson(array));
+    else if (m_format == Format::Csv)
+        print(renderCsv(header, rows));
+    else
+        print(renderTable(header, rows));
+}
+
+int Runner::discover()
+{
+    expectPositionals(0);
+    bool ok = false;
+    const double seconds = m_parser.value(QStringLiteral("timeout")).toDouble(&ok);
+    if (!ok || seconds < 0.5 || seconds > 60)
+        throw CliError(UsageError, QStringLiteral("discover: --timeout must be 0.5 to 60 seconds"));
+    const bool save = m_parser.isSet(QStringLiteral("save"));
+    // Without --save the replies are gathered in a scratch store: the station's own stays as it is.
+    QTemporaryDir scratch;
+    const QString path = save ? m_env.storePath : scratch.filePath(QStringLiteral("nms.ini"));
+    Station station(services(path));
+    bindConfigPort(station);
+    bool finished = false;
+    QObject::connect(&station.discovery(), &Discovery::finished, [&] { finished = true; });
+    station.discovery().start(int(seconds * 1000));
+    // Identifying an element may take up to 20 s after the wait when its address is new.
+    if (!waitUntil([&] { return finished; }, int(seconds * 1000) + 30000))
+        throw CliError(Failure, QStringLiteral("discovery did not finish"));
+    if (save && !m_boxes.errors().isEmpty())
+        throw CliError(Failure, m_boxes.errors().join(QStringLiteral("; ")));
+    listElements(station.store());
+    return Success;
+}
+
+int Runner::list()
+{
+    expectPositionals(0);
+    listElements(ElementStore(m_env.storePath));
+    return Success;
+}
+
+QJsonObject Runner::storedRecord(const ElementStore& store, const QString& mac)
+{
+    QJsonObject o{{"mac", mac}};
+    for (const QString& line : readIniSection(encodeMac(mac), store.path())) {
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        o.insert(line.left(eq).trimmed().toLower(), line.mid(eq + 1));
+    }
+    o.insert(QStringLiteral("role_name"), roleCaption(storedInt(store.read(mac, keys::role))));
+    return o;
+}
+
+int Runner::show()
+{
+    const ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    expectPositionals(1);
+    const QJsonObject o = storedRecord(store, mac);
+    if (m_format == Format::Json) {
+        print(renderJson(o));
+    } else {
+        QList<QStringList> rows;
+        for (const QString& line : readIniSection(encodeMac(mac), store.path())) {
+            const qsizetype eq = line.indexOf(QLatin1Char('='));
+            rows.append({line.left(eq), line.mid(eq + 1)});
+        }
+        print(QStringLiteral("%1 (%2)\n").arg(mac, o.value(QStringLiteral("role_name")).toString()) +
+              renderTable({"KEY", "VALUE"}, rows));
+    }
+    return Success;
+}
+
+int Runner::ping()
+{
+    const ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    expectPositionals(1);
+    const QString ip = store.read(mac, keys::ip);
+    Icmp::Reply reply;
+    const qint32 status = pingHost(m_env.icmp, ip, reply);
+    const bool success = status == ipstatus::Success;
+    if (m_format == Format::Json) {
+        print(renderJson(QJsonObject{{"mac", mac},
+                                     {"ip", ip},
+                                     {"success", success},
+                                     {"status", status},
+                                     {"round_trip_ns", success ? QJsonValue(double(reply.roundTripMs) * 1e6)
+                                                               : QJsonValue(QJsonValue::Null)}}));
+    } else {
+        print(success ? QStringLiteral("%1 (%2): reply in %3 ms\n").arg(mac, ip).arg(reply.roundTripMs)
+                      : QStringLiteral("%1 (%2): no reply (%3)\n").arg(mac, ip, icmpStatusText(status)));
+    }
+    return success ? Success : NoAnswer;
+}
+
+int Runner::mac()
+{
+    const QString ip = positional(0, QStringLiteral("IP")).trimmed();
+    expectPositionals(1);
+    if (!isValidIp(ip))
+        throw CliError(UsageError, QStringLiteral("malformed IP address '%1'").arg(ip));
+    bool ok = false;
+    const double seconds = m_parser.value(QStringLiteral("timeout")).toDouble(&ok);
+    if (!ok || seconds <= 0 || seconds > 60)
+        throw CliError(UsageError, QStringLiteral("mac: --timeout must be above 0 and at most 60 seconds"));
+    QString mac;
+    const bool found =
+        waitUntil([&] { return getRemoteMac(m_env.arp, ip, QStringLiteral(":"), mac); }, int(seconds * 1000));
+    if (!found)
+        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the ARP request").arg(ip));
+    print(m_format == Format::Json ? renderJson(QJsonObject{{"ip", ip}, {"mac", mac}})
+                                   : mac + QLatin1Char('\n'));
+    return Success;
+}
+
+int Runner::stats()
+{
+    ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    expectPositionals(1);
+    Station station(services(m_env.storePath));
+    select(station, mac);
+    StatisticsSession session(MeasureServices{station.store(), station.selection(), m_boxes, m_env.settings,
+                                              station.fatal(), m_env.bindAddress});
+    StatisticsValues values;
+    QList<LabelUpdate> texts;
+    bool received = false;
+    bool failed = false;
+    QObject::connect(&session, &StatisticsSession::statisticsReceived,
+                     [&](const StatisticsValues& v, const QList<LabelUpdate>& t) {
+                         values = v;
+                         texts = t;
+                         received = true;
+                     });
+    QObject::connect(&session, &MeasureSession::recordFailed, [&] { failed = true; });
+    QObject::connect(&session, &MeasureSession::sendFailed, [&] { failed = true; });
+    openSession(session);
+    if (m_parser.isSet(QStringLiteral("clear"))) {
+        // The first answer is of the counters before the reset: wait for it, then reset and ask again.
+        waitUntil([&] { return received || failed; }, kMeasureAnswerMs);
+        m_boxes.setAnswerYes(true);
+        session.resetCounters();
+        received = false;
+        session.refresh();
+    }
+    if (!waitUntil([&] { return received || failed; }, kMeasureAnswerMs))
+        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the statistics request").arg(mac));
+    session.close();
+    if (failed)
+        throw CliError(Failure, sendFailure());
+
+    struct Row
+    {
+        const char* label;
+        const char* caption;
+        const char* key;
+        qint64 value;
+        std::optional<float> ratio;
+    };
+    const Row rows[] = {
+        {"lblMACTxOK", "Good TX Frames:", "good_tx_frames", values.txFramesOk, {}},
+        {"lblMACTxErr", "Bad TX Frames:", "bad_tx_frames", values.txFramesErr, values.txFramesErrRatio},
+        {"lblMACRxOK", "Good RX Frames:", "good_rx_frames", values.rxFramesOk, {}},
+        {"lblMACRxErr", "Bad RX Frames:", "bad_rx_frames", values.rxFramesErr, values.rxFramesErrRatio},
+        {"lblAudioRxFramesOK", "OK Audio Frames:", "ok_audio_frames", values.rxAudioFramesOk, {}},
+        {"lblAudioRxFramesErr", "Bad Audio Frames:", "bad_audio_frames", values.rxAudioFramesErr,
+         values.rxAudioFramesErrRatio},
+        {"lblPTPRxOK", "Good PTP Sync:", "good_ptp_sync", values.ptpSyncOk, {}},
+        {"lblPTPRxErr", "Bad PTP Sync:", "bad_ptp_sync", values.ptpSyncErr, {}},
+        {"lblPTPClkAdj", "Clock Difference:", "clock_difference_ns", values.ptpSyncValue, {}},
+        {"lblPTPLatency", "Measured delay:", "measured_delay_ns", values.ptpSyncLatency, {}},
+    };
+    QJsonObject o{{"mac", mac}, {"name", store.read(mac, keys::name).trimmed()}};
+    QList<QStringList> table;
+    for (const Row& row : rows) {
+        const auto shown = std::find_if(texts.begin(), texts.end(), [&](const LabelUpdate& u) {
+            return u.label == QLatin1String(row.label);
+        });
+        const bool reached = shown != texts.end();
+        o.insert(QLatin1String(row.key),
+                 reached ? QJsonValue(double(row.value)) : QJsonValue(QJsonValue::Null));
+        if (row.ratio)
+            o.insert(QLatin1String(row.key) + QStringLiteral("_percent"),
+                     reached ? QJsonValue(double(*row.ratio)) : QJsonValue(QJsonValue::Null));
+        table.append({QString::fromLatin1(row.caption), reached ? shown->text : QStringLiteral("-")});
+    }
+    print(m_format == Format::Json ? renderJson(o)
+                                   : QStringLiteral("%1:\n").arg(o.value(QStringLiteral("name")).toString()) +
+                                         renderTable({"COUNTER", "VALUE"}, table));
+    return failed ? Failure : Success;
+}
+
+int Runner::latency(bool setDelay)
+{
+    ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    std::optional<qint32> delayNs;
+    std::optional<bool> servo;
+    if (setDelay) {
+        bool ok = false;
+        const qint64 ns = positional(1, QStringLiteral("NANOSECONDS")).toLongLong(&ok);
+        if (!ok || ns < 0 || ns > qint64(kDelayPositionMax) * kNsPerDelayPosition || ns % kNsPerDelayPosition)
+            throw CliError(UsageError,
+                           QStringLiteral("delay '%1' out of range: 0 to 2500000 ns in steps of 100")
+                               .arg(positional(1, {})));
+        delayNs = qint32(ns);
+        if (m_parser.isSet(QStringLiteral("servo"))) {
+            const QString s = m_parser.value(QStringLiteral("servo")).toLower();
+            if (s != QLatin1String("on") && s != QLatin1String("off"))
+                throw CliError(UsageError, QStringLiteral("--servo takes on or off, not '%1'").arg(s));
+            servo = s == QLatin1String("on");
+        }
+    }
+    expectPositionals(setDelay ? 2 : 1);
+    if (storedInt(store.read(mac, keys::role)) != int(Role::Decoder) ||
+        sfnNumericValue(store.read(mac, keys::sfn)) != 1.0)
+        throw CliError(UsageError,
+                       QStringLiteral("%1 is no SFN decoder: only SFN decoders measure latency").arg(mac));
+
+    Station station(services(m_env.storePath));
+    select(station, mac);
+    AdjustSession session(MeasureServices{station.store(), station.selection(), m_boxes, m_env.settings,
+                                          station.fatal(), m_env.bindAddress});
+    std::optional<AdjustOutcome> outcome;
+    bool failed = false;
+    QObject::connect(&session, &AdjustSession::latencyReceived, [&](const AdjustOutcome& o) { outcome = o; });
+    QObject::connect(&session, &MeasureSession::sendFailed, [&] { failed = true; });
+    openSession(session);
+    auto answer = [&] {
+        if (!waitUntil([&] { return outcome || failed; }, kMeasureAnswerMs))
+            throw CliError(NoAnswer, QStringLiteral("%1 did not answer the latency request").arg(mac));
+        if (failed)
+            throw CliError(Failure, sendFailure());
+    };
+    answer();
+    if (setDelay) {
+        session.setDelayPosition(*delayNs / kNsPerDelayPosition);
+        if (servo)
+            session.setAutoServo(*servo);
+        const bool servoWanted = session.autoServo();
+        session.set();
+        // The automatic clear the operator chose for the window follows a Set by 250 ms.
+        waitUntil([&] { return !session.clearTimer()->isActive(); }, 2000);
+        outcome.reset();
+        session.refresh();
+        answer();
+        session.close();
+        if (outcome->additionalDelayNs != *delayNs || outcome->servoChecked != servoWanted)
+            throw CliError(Mismatch, QStringLiteral("%1 reports a delay of %2 ns with auto servo %3")
+                                         .arg(mac)
+                                         .arg(outcome->additionalDelayNs)
+                                         .arg(outcome->servoChecked ? "on" : "off"));
+    }
+    session.close();
+    if (outcome->failed)
+        throw CliError(Failure, retrievalErrorText(5));
+
+    auto summary = [](const std::optional<qint32>& v) -> std::optional<qint64> {
+        if (!v)
+            return {};
+        const auto s = latencySummary(*v);
+        return s ? std::optional<qint64>(*s) : std::nullopt;
+    };
+    auto widen = [](const std::optional<qint32>& v) { return v ? std::optional<qint64>(*v) : std::nullopt; };
+    const QJsonObject o{{"mac", mac},
+                        {"name", store.read(mac, keys::name).trimmed()},
+                        {"network_latency_min_ns", optionalInt(widen(outcome->minimum))},
+                        {"network_latency_max_ns", optionalInt(widen(outcome->maximum))},
+                        {"network_latency_avg_ns", optionalInt(widen(outcome->average))},
+                        {"mac_interface_latency_ns", FixedLatencyMacNs},
+                        {"audio_interface_latency_ns", FixedLatencyAudioNs},
+                        {"latency_summary_min_ns", optionalInt(summary(outcome->minimum))},
+                        {"latency_summary_max_ns", optionalInt(summary(outcome->maximum))},
+                        {"latency_summary_avg_ns", optionalInt(summary(outcome->average))},
+                        {"additional_delay_ns", outcome->additionalDelayNs},
+                        {"auto_servo", outcome->servoChecked},
+                        {"servo_correction_ns", outcome->servoValueNs}};
+    if (m_format == Format::Json) {
+        print(renderJson(o));
+        return Success;
+    }
+    auto time = [&](const char* key) {
+        const QJsonValue v = o.value(QLatin1String(key));
+        return v.isNull() ? QStringLiteral("-") : formatNanoseconds(qint32(v.toDouble()));
+    };
+    const QList<QStringList> rows = {
+        {"Network latency (MIN):", time("network_latency_min_ns")},
+        {"Network latency (MAX):", time("network_latency_max_ns")},
+        {"Network latency (AVG):", time("network_latency_avg_ns")},
+        {"MAC interface latency:", time("mac_interface_latency_ns")},
+        {"Audio interface latency:", time("audio_interface_latency_ns")},
+        {"Latency summary (MIN):", time("latency_summary_min_ns")},
+        {"Latency summary (MAX):", time("latency_summary_max_ns")},
+        {"Latency summary (AVG):", time("latency_summary_avg_ns")},
+        {"Latency compensation:", time("additional_delay_ns")},
+        {"Auto servo:", outcome->servoCaption},
+    };
+    print(QStringLiteral("%1:\n").arg(o.value(QStringLiteral("name")).toString()) +
+          renderTable({"FIGURE", "VALUE"}, rows));
+    return Success;
+}
+
+int Runner::attenuation()
+{
+    ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    const int position = attenuationPosition(positional(1, QStringLiteral("LEVEL")));
+    expectPositionals(2);
+    if (storedInt(store.read(mac, keys::role)) != int(Role::Decoder))
+        throw CliError(UsageError,
+                       QStringLiteral("%1 is no decoder: only decoders have an attenuation").arg(mac));
+    Station station(services(m_env.storePath));
+    bindConfigPort(station);
+    select(station, mac);
+    if (!station.sendAttenuation(position))
+        throw CliError(Failure, sendFailure());
+    const bool mute = position == kAttenMin;
+    const QString text = attenuationText(position, QLocale::c());
+    if (m_format == Format::Json)
+        print(renderJson(QJsonObject{
+            {"mac", mac},
+            {"position", position},
+            {"level_db", mute ? QJsonValue(QJsonValue::Null) : QJsonValue((position - 255) * 0.5)},
+            {"mute", mute}}));
+    else
+        print(QStringLiteral("%1: attenuation %2 (position %3)\n").arg(mac, text).arg(position));
+    return Success;
+}
+
+int Runner::level()
+{
+    ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    expectPositionals(1);
+    bool ok = false;
+    const int interval = m_parser.value(QStringLiteral("interval")).toInt(&ok);
+    if (!ok || interval < 50 || interval > 60000)
+        throw CliError(UsageError, QStringLiteral("level: --interval must be 50 to 60000 ms"));
+    const bool watch = m_parser.isSet(QStringLiteral("watch"));
+    int count = watch ? -1 : 1;
+    if (m_parser.isSet(QStringLiteral("count"))) {
+        count = m_parser.value(QStringLiteral("count")).toInt(&ok);
+        if (!ok || count < 1)
+            throw CliError(UsageError, QStringLiteral("level: --count must be a positive number"));
+    }
+    if (storedInt(store.read(mac, keys::role)) != int(Role::Encoder))
+        throw CliError(UsageError,
+                       QStringLiteral("%1 is no encoder: the level is read from encoders").arg(mac));
+    Station station(services(m_env.storePath));
+    bindConfigPort(station);
+    select(station, mac);
+    std::optional<QByteArray> reply;
+    QObject::connect(&station.link(), &ConfigLink::levelReply, [&](const QByteArray& d) { reply = d; });
+    for (int n = 0; count < 0 || n < count; ++n) {
+        if (n > 0) {
+            QEventLoop pause;
+            QTimer::singleShot(interval, &pause, &QEventLoop::quit);
+            pause.exec();
+        }
+        reply.reset();
+        if (!station.link().sendToSelected(kLevelRequest, kCommandPort))
+            throw CliError(Failure, sendFailure());
+        if (!waitUntil([&] { return reply.has_value(); }, kLevelAnswerMs))
+            throw CliError(NoAnswer, QStringLiteral("%1 did not answer the level request").arg(mac));
+        const qint32 peak = peakLevelOf(*reply);
+        const QString text = levelText(peak, QLocale::c());
+        if (m_format == Format::Json)
+            print(renderJson(
+                QJsonObject{{"mac", mac},
+                            {"peak", peak},
+                            {"level_dbfs", peak > 0 ? QJsonValue(20 * std::log10(double(peak) / kFullScale))
+                                                    : QJsonValue(QJsonValue::Null)},
+                            {"level_text", text}}));
+        else
+            print(QStringLiteral("%1  %2\n").arg(mac, text));
+    }
+    return Success;
+}
+
+int Runner::configure()
+{
+    ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    const QStringList changes = m_parser.positionalArguments().mid(1);
+    if (changes.isEmpty())
+        throw CliError(UsageError, QStringLiteral("configure: no key=value given"));
+    ElementConfig draft = storedConfig(store, mac);
+    const bool decoder = draft.isDecoder();
+    const int bufferMax = m_parser.isSet(QStringLiteral("gps")) ? kBufferMaxGpsdo : kBufferMax;
+    struct Range
+    {
+        int* field;
+        int min, max;
+        bool decoderOnly;
+    };
+    const std::map<QString, Range> numbers = {
+        {keys::input, {&draft.audioSource, 0, 1, false}},
+        {keys::type, {&draft.audioType, 0, 1, false}},
+        {keys::tx, {&draft.txType, 0, 1, false}},
+        {keys::sfn, {&draft.sfn, 0, 1, false}},
+        {keys::buf, {&draft.buffer, kBufferMin, bufferMax, true}},
+        {keys::sdm, {&draft.silenceMode, 0, 2, true}},
+        {keys::sdl, {&draft.silenceLevel, kSilDetLevelMin, kSilDetLevelMax, true}},
+        {keys::sdt, {&draft.silenceTime, kSilDetTimeMin, kSilDetTimeMax, true}},
+    };
+    const std::map<QString, QString*> addresses = {{keys::ip, &draft.ip},
+                                                   {keys::mask, &draft.mask},
+                                                   {keys::gw, &draft.gateway},
+                                                   {keys::remote, &draft.remote},
+                                                   {keys::multi, &draft.remote}};
+    for (const QString& change : changes) {
+        const qsizetype eq = change.indexOf(QLatin1Char('='));
+        const QString key = change.left(eq).trimmed().toLower();
+        const QString value = change.mid(eq + 1).trimmed();
+        if (eq < 0)
+            throw CliError(UsageError, QStringLiteral("configure: '%1' is no key=value").arg(change));
+        if (key == keys::name) {
+            if (value.isEmpty() || value.size() > kNameMaxLength)
+                throw CliError(UsageError, QStringLiteral("name must be 1 to 16 characters"));
+            draft.name = formatElementName(value);
+        } else if (const auto a = addresses.find(key); a != addresses.end()) {
+            if (!isValidIp(value))
+                throw CliError(UsageError, QStringLiteral("%1: malformed IP address '%2'").arg(key, value));
+            *a->second = value;
+        } else if (const auto n = numbers.find(key); n != numbers.end()) {
+            bool ok = false;
+            const int v = value.toInt(&ok);
+            if (n->second.decoderOnly && !decoder)
+                throw CliError(UsageError, QStringLiteral("%1 is for decoders only").arg(key));
+            if (!ok || v < n->second.min || v > n->second.max)
+                throw CliError(UsageError, QStringLiteral("%1 '%2' out of range: %3 to %4")
+                                               .arg(key, value)
+                                               .arg(n->second.min)
+                                               .arg(n->second.max));
+            *n->second.field = v;
+        } else if (key == keys::att) {
+            throw CliError(UsageError, QStringLiteral("att is set with 'vexolink-cli attenuation'"));
+        } else {
+            throw CliError(
+                UsageError,
+                QStringLiteral("unknown key '%1' (keys: name, ip, mask, gw, remote, multi, input, type, "
+                               "tx, sfn, buf, sdm, sdl, sdt)")
+                    .arg(key));
+        }
+    }
+
+    Station station(services(m_env.storePath));
+    bindConfigPort(station);
+    select(station, mac);
+    station.selection().setDraft(draft);
+    QStringList mismatched;
+    bool confirmed = false;
+    bool timedOut = false;
+    bool done = false;
+    QObject::connect(&station.replies(), &ReplyHandler::fieldMismatch,
+                     [&](const QString& f) { mismatched << f; });
+    QObject::connect(&station.replies(), &ReplyHandler::configurationConfirmed, [&] { confirmed = true; });
+    QObject::connect(&station.replies(), &ReplyHandler::storeChanged, [&] { done = true; });
+    QObject::connect(&station.link(), &ConfigLink::configReplyTimedOut, [&] { timedOut = done = true; });
+    m_boxes.setAnswerYes(true);
+    station.sender().saveChanges();
+    if (!station.link().timerRemoteSent()->isActive())
+        throw CliError(Failure, sendFailure());
+    // The reply time-out is 3 s; identifying the element may take up to 20 s more.
+    waitUntil([&] { return done; }, 30000);
+    if (timedOut || !done)
+        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the configuration").arg(mac));
+    if (!confirmed && mismatched.isEmpty())
+        throw CliError(m_boxes.errors().isEmpty() ? Mismatch : Failure,
+                       m_boxes.errors().isEmpty()
+                           ? QStringLiteral("%1 answered without saying what it is").arg(mac)
+                           : m_boxes.errors().join(QStringLiteral("; ")));
+    const QString stored = resolveElement(store, mac); // the section stays under the MAC
+    if (m_format == Format::Json)
+        print(renderJson(QJsonObject{{"mac", mac},
+                                     {"confirmed", confirmed},
+                                     {"mismatched_fields", QJsonArray::fromStringList(mismatched)},
+                                     {"stored", storedRecord(store, stored)}}));
+    else
+        print(confirmed
+                  ? QStringLiteral("%1: configuration confirmed and stored\n").arg(mac)
+                  : QStringLiteral("%1: mismatch in %2\n").arg(mac, mismatched.join(QStringLiteral(", "))));
+    if (!mismatched.isEmpty())
+        throw CliError(
+            Mismatch,
+            QStringLiteral("%1 did not take on: %2").arg(mac, mismatched.join(QStringLiteral(", "))));
+    return Success;
+}
+
+void addOptions(const QString& command, QCommandLineParser& parser)
+{
+    parser.addHelpOption();
+    parser.addOption({"json", "Machine-readable output (one JSON document; keys below)."});
+    parser.addOption({"quiet", "No notices on stderr (errors are still printed)."});
+    if (command == QLatin1String("list"))
+        parser.addOption({"csv", "Comma-separated values with a header row."});
+    if (command == QLatin1String("discover")) {
+        parser.addOption({"timeout", "Seconds to wait for answers (default 3).", "SECONDS", "3"});
+        parser.addOption({"save", "Replace the store with the elements that answered."});
+    }
+    if (command == QLatin1String("mac"))
+        parser.addOption({"timeout", "Seconds to wait for the answer (default 3).", "SECONDS", "3"});
+    if (command == QLatin1String("stats"))
+        parser.addOption({"clear", "Reset the counters to zero first."});
+    if (command == QLatin1String("set-delay"))
+        parser.addOption({"servo", "Auto servo on or off.", "on|off"});
+    if (command == QLatin1String("level")) {
+        parser.addOption({"watch", "Repeat until interrupted."});
+        parser.addOption({"interval", "Milliseconds between readings (default 500).", "MS", "500"});
+        parser.addOption({"count", "Stop after N readings.", "N"});
+    }
+    if (command == QLatin1String("configure"))
+        parser.addOption({"gps", "The GPSDO variant's buffer range (0 to 23)."});
+    if (command == QLatin1String("exporter")) {
+        parser.addOption({"listen", "Address and port to serve /metrics on.", "ADDRESS:PORT"});
+        parser.addOption({"interval", "Seconds between polls (default 10).", "SECONDS", "10"});
+        parser.addOption({"level", "Also poll the encoders' audio peak level."});
+    }
+}
+
+// A negative figure ("-20" dB) is an argument, not an option.
+QStringList protectNegativeNumbers(const QStringList& args)
+{
+    static const QRegularExpression negative(QStringLiteral("^-[0-9][0-9.]*$"));
+    QStringList options, numbers;
+    for (const QString& a : args)
+        (negative.match(a).hasMatch() ? numbers : options).append(a);
+    if (numbers.isEmpty())
+        return args;
+    return options + QStringList{QStringLiteral("--")} + numbers;
+}
+
+} // namespace
+
+int runCli(const QStringList& arguments, CliEnvironment& env)
+{
+    const QString name = arguments.value(0);
+    if (name.isEmpty() || name == QLatin1String("--help") || name == QLatin1String("-h") ||
+        name == QLatin1String("help")) {
+        (name.isEmpty() ? env.err : env.out) << mainHelp() << Qt::flush;
+        return name.isEmpty() ? UsageError : Success;
+    }
+    const auto info = std::find_if(commands().begin(), commands().end(),
+                                   [&](const CommandInfo& c) { return c.name == name; });
+    if (info == commands().end()) {
+        env.err << "vexolink-cli: unknown command '" << name << "' (see vexolink-cli --help)" << Qt::endl;
+        return UsageError;
+    }
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    addOptions(name, parser);
+    const QStringList args =
+        QStringList{QStringLiteral("vexolink-cli")} + protectNegativeNumbers(arguments.mid(1));
+    if (!parser.parse(args)) {
+        env.err << "vexolink-cli " << name << ": " << parser.errorText() << Qt::endl;
+        return UsageError;
+    }
+    if (parser.isSet(QStringLiteral("help"))) {
+        QString help = parser.helpText();
+        help.replace(QRegularExpression(QStringLiteral("^Usage: [^\n]*")),
+                     QStringLiteral("Usage: vexolink-cli %1\n\n%2").arg(info->synopsis, info->description));
+        if (!info->jsonKeys.isEmpty())
+            help += QStringLiteral("\nJSON keys (snake_case; times in ns as integers):\n  %1\n")
+                        .arg(info->jsonKeys);
+        env.out << help << "\n" << exitCodesHelp() << Qt::flush;
+        return Success;
+    }
+    try {
+        if (name == QLatin1String("exporter"))
+            return runExporter(parser, env);
+        Runner runner(*info, parser, env);
+        return runner.run();
+    } catch (const CliError& e) {
+        env.err << "vexolink-cli " << name << ": " << e.message() << Qt::endl;
+        return e.code();
+    }
+}
+
+} // namespace vexo::cli

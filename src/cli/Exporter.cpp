@@ -1,0 +1,421 @@
+#include "Exporter.h"
+
+#include "CliSupport.h"
+#include "Commands.h"
+
+#include "diagnostics/LevelMonitor.h"
+#include "diagnostics/PingTest.h"
+#include "link/ConfigCodec.h"
+#include "link/ConfigLink.h"
+#include "measure/MeasureArithmetic.h"
+#include "store/IniFile.h"
+
+#include <prometheus/exposer.h>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QNetworkDatagram>
+#include <QTextStream>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtConcurrent>
+
+#include <cmath>
+#include <map>
+
+namespace vexo::cli {
+
+using prometheus::ClientMetric;
+using prometheus::MetricFamily;
+using prometheus::MetricType;
+
+std::vector<MetricFamily> MetricsSnapshot::Collect() const
+{
+    std::shared_ptr<const std::vector<MetricFamily>> families;
+    {
+        std::lock_guard lock(m_mutex);
+        families = m_families;
+    }
+    return *families;
+}
+
+void MetricsSnapshot::replace(std::vector<MetricFamily> families)
+{
+    auto next = std::make_shared<const std::vector<MetricFamily>>(std::move(families));
+    std::lock_guard lock(m_mutex);
+    m_families = std::move(next);
+}
+
+namespace {
+
+constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
+
+quint32 ipv4Of(const QString& dotted)
+{
+    bool ok = false;
+    const quint32 v = QHostAddress(dotted.trimmed()).toIPv4Address(&ok);
+    return ok ? v : 0;
+}
+
+// The families in the order they are served, with their help texts.
+struct FamilySpec
+{
+    const char* name;
+    const char* help;
+    MetricType type;
+};
+
+enum Metric
+{
+    Up,
+    TxFrames,
+    TxFrameErrors,
+    RxFrames,
+    RxFrameErrors,
+    AudioFrames,
+    AudioFrameErrors,
+    PtpSyncs,
+    PtpSyncErrors,
+    PtpClockDifference,
+    PtpMeasuredDelay,
+    SfnLatencyAverage,
+    SfnLatencyMinimum,
+    SfnLatencyMaximum,
+    SfnAdditionalDelay,
+    SfnAutoServo,
+    SfnServoCorrection,
+    PingSuccess,
+    PingRtt,
+    AudioPeak,
+    MetricCount
+};
+
+const FamilySpec kFamilies[MetricCount] = {
+    {"vexolink_element_up", "Whether the element answered the last poll (1) or not (0).", MetricType::Gauge},
+    {"vexolink_tx_frames_total", "Good frames the element sent (Good TX Frames).", MetricType::Counter},
+    {"vexolink_tx_frame_errors_total", "Bad frames the element sent (Bad TX Frames).", MetricType::Counter},
+    {"vexolink_rx_frames_total", "Good frames the element received (Good RX Frames).", MetricType::Counter},
+    {"vexolink_rx_frame_errors_total", "Bad frames the element received (Bad RX Frames).",
+     MetricType::Counter},
+    {"vexolink_audio_frames_total", "Good audio frames (OK Audio Frames).", MetricType::Counter},
+    {"vexolink_audio_frame_errors_total", "Bad audio frames (Bad Audio Frames).", MetricType::Counter},
+    {"vexolink_ptp_syncs_total", "Good PTP sync messages of an SFN element (Good PTP Sync).",
+     MetricType::Counter},
+    {"vexolink_ptp_sync_errors_total", "Bad PTP sync messages of an SFN element (Bad PTP Sync).",
+     MetricType::Counter},
+    {"vexolink_ptp_clock_difference_seconds", "Clock difference of an SFN decoder.", MetricType::Gauge},
+    {"vexolink_ptp_measured_delay_seconds",
+     "Measured delay of an SFN decoder (path delay plus compensation).", MetricType::Gauge},
+    {"vexolink_sfn_network_latency_average_seconds", "Average network latency of an SFN decoder.",
+     MetricType::Gauge},
+    {"vexolink_sfn_network_latency_minimum_seconds", "Minimum network latency of an SFN decoder.",
+     MetricType::Gauge},
+    {"vexolink_sfn_network_latency_maximum_seconds", "Maximum network latency of an SFN decoder.",
+     MetricType::Gauge},
+    {"vexolink_sfn_additional_delay_seconds", "Latency compensation (additional delay) of an SFN decoder.",
+     MetricType::Gauge},
+    {"vexolink_sfn_auto_servo", "Whether the auto servo of an SFN decoder is on (1) or off (0).",
+     MetricType::Gauge},
+    {"vexolink_sfn_servo_correction_seconds", "Correction the auto servo applies (0 while off).",
+     MetricType::Gauge},
+    {"vexolink_ping_success", "Whether the element answered the last ICMP echo (1) or not (0).",
+     MetricType::Gauge},
+    {"vexolink_ping_rtt_seconds", "Round-trip time of the last answered ICMP echo.", MetricType::Gauge},
+    {"vexolink_audio_peak_ratio", "Audio peak of an encoder as a fraction of full scale (dBFS = 20*log10).",
+     MetricType::Gauge},
+};
+
+} // namespace
+
+Exporter::Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent)
+    : QObject(parent), m_storePath(std::move(storePath)), m_store(m_storePath), m_icmp(icmp),
+      m_bindAddress(std::move(bindAddress)), m_level(level), m_measure(new QUdpSocket(this)),
+      m_deadline(new QTimer(this))
+{
+    m_pingPool.setMaxThreadCount(kPingThreads);
+    m_deadline->setSingleShot(true);
+    m_deadline->setInterval(kAnswerMs);
+    connect(m_deadline, &QTimer::timeout, this, [this] {
+        m_answersDone = true;
+        maybeFinish();
+    });
+    connect(m_measure, &QUdpSocket::readyRead, this, &Exporter::readMeasurements);
+    connect(&m_pings, &QFutureWatcherBase::finished, this, &Exporter::maybeFinish);
+    if (m_level) {
+        m_config = new QUdpSocket(this);
+        connect(m_config, &QUdpSocket::readyRead, this, &Exporter::readLevels);
+    }
+}
+
+Exporter::~Exporter()
+{
+    m_pings.waitForFinished();
+}
+
+bool Exporter::bind(QString* error)
+{
+    if (!m_measure->bind(m_bindAddress, kMeasurePort, QAbstractSocket::DontShareAddress)) {
+        *error = QStringLiteral(
+            "UDP port 2978 is in use on this host (vexolink-nms or another exporter holds it)");
+        return false;
+    }
+    m_measure->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
+    if (m_config && !m_config->bind(m_bindAddress, kConfigPort, QAbstractSocket::DontShareAddress)) {
+        *error = QStringLiteral(
+            "UDP port 2976 is in use on this host (vexolink-nms holds it); the level needs it");
+        return false;
+    }
+    if (m_config)
+        m_config->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
+    return true;
+}
+
+void Exporter::loadTargets()
+{
+    // The store may have changed since the last poll (the window or a discovery rewrote it).
+    QList<Target> targets;
+    if (m_store.exists()) {
+        for (const QString& section : iniSections(m_storePath)) {
+            const QString mac = decodeMac(section);
+            if (mac.isEmpty() || m_store.lineCount(mac) >= kCorruptedSectionLines)
+                continue;
+            Target t;
+            t.mac = mac;
+            t.name = m_store.read(mac, keys::name).trimmed();
+            t.ip = m_store.read(mac, keys::ip).trimmed();
+            t.role = storedInt(m_store.read(mac, keys::role));
+            t.sfn = m_store.read(mac, keys::sfn);
+            targets.append(t);
+        }
+    }
+    m_targets = targets;
+    m_byAddress.clear();
+    for (int i = 0; i < m_targets.size(); ++i)
+        m_byAddress[ipv4Of(m_targets[i].ip)].append(i);
+}
+
+void Exporter::poll()
+{
+    if (m_polling)
+        return;
+    m_polling = true;
+    m_answersDone = false;
+    m_answered = m_levelsAnswered = m_levelsExpected = 0;
+    m_clock.start();
+    loadTargets();
+
+    // Answers of an earlier poll that came late are not this poll's.
+    while (m_measure->hasPendingDatagrams())
+        m_measure->receiveDatagram(0);
+    for (Target& t : m_targets) {
+        const QHostAddress address(t.ip);
+        if (ipv4Of(t.ip) != 0)
+            m_measure->writeDatagram(kGetStats, address, kMeasurePort);
+        if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0) {
+            m_config->writeDatagram(kLevelRequest, address, kCommandPort);
+            ++m_levelsExpected;
+        }
+    }
+    QList<int> indices;
+    for (int i = 0; i < m_targets.size(); ++i)
+        indices.append(i);
+    QList<QString> ips;
+    for (const Target& t : m_targets)
+        ips.append(t.ip);
+    auto replies = std::make_shared<QList<Icmp::Reply>>(ips.size());
+    Icmp& icmp = m_icmp;
+    m_pings.setFuture(QtConcurrent::map(&m_pingPool, indices, [replies, ips, &icmp](int i) {
+        Icmp::Reply r;
+        pingHost(icmp, ips[i], r);
+        (*replies)[i] = r;
+    }));
+    connect(
+        &m_pings, &QFutureWatcherBase::finished, this,
+        [this, replies] {
+            for (int i = 0; i < replies->size() && i < m_targets.size(); ++i)
+                m_targets[i].ping = (*replies)[i];
+        },
+        Qt::SingleShotConnection);
+    m_deadline->start();
+    maybeFinish();
+}
+
+void Exporter::readMeasurements()
+{
+    while (m_measure->hasPendingDatagrams()) {
+        const QNetworkDatagram d = m_measure->receiveDatagram(kMeasurementRecordSize + 1);
+        if (!m_polling || !statisticsAcceptsLength(d.data().size()))
+            continue;
+        for (int i : m_byAddress.value(d.senderAddress().toIPv4Address())) {
+            if (!m_targets[i].record) {
+                m_targets[i].record = decodeMeasurementRecord(d.data());
+                ++m_answered;
+            }
+        }
+    }
+    if (m_polling && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
+        m_answersDone = true;
+        maybeFinish();
+    }
+}
+
+void Exporter::readLevels()
+{
+    while (m_config->hasPendingDatagrams()) {
+        const QNetworkDatagram d = m_config->receiveDatagram(kLevelReplySize + 1);
+        if (!m_polling || d.data().size() != kLevelReplySize)
+            continue;
+        for (int i : m_byAddress.value(d.senderAddress().toIPv4Address())) {
+            if (!m_targets[i].peak) {
+                m_targets[i].peak = peakLevelOf(d.data());
+                ++m_levelsAnswered;
+            }
+        }
+    }
+    if (m_polling && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
+        m_answersDone = true;
+        maybeFinish();
+    }
+}
+
+void Exporter::maybeFinish()
+{
+    if (m_polling && m_answersDone && m_pings.isFinished())
+        QTimer::singleShot(0, this, &Exporter::finish); // after the ping results are taken over
+}
+
+void Exporter::finish()
+{
+    if (!m_polling || !m_pings.isFinished())
+        return;
+    m_deadline->stop();
+    m_polling = false;
+    m_lastPollMs = m_clock.elapsed();
+    m_snapshot->replace(buildMetrics());
+    emit pollFinished();
+}
+
+std::vector<MetricFamily> Exporter::buildMetrics() const
+{
+    std::vector<MetricFamily> families(MetricCount);
+    for (int m = 0; m < MetricCount; ++m) {
+        families[m].name = kFamilies[m].name;
+        families[m].help = kFamilies[m].help;
+        families[m].type = kFamilies[m].type;
+    }
+    for (const Target& t : m_targets) {
+        const std::vector<ClientMetric::Label> labels = {
+            {"ip", t.ip.toStdString()},
+            {"mac", t.mac.toStdString()},
+            {"name", t.name.toStdString()},
+            {"role", roleCaption(t.role).toLower().toStdString()}};
+        auto add = [&](Metric m, double value) {
+            ClientMetric c;
+            c.label = labels;
+            if (kFamilies[m].type == MetricType::Counter)
+                c.counter.value = value;
+            else
+                c.gauge.value = value;
+            families[m].metric.push_back(std::move(c));
+        };
+        add(Up, t.record ? 1 : 0);
+        const bool pinged = t.ping.status == ipstatus::Success;
+        add(PingSuccess, pinged ? 1 : 0);
+        if (pinged)
+            add(PingRtt, t.ping.roundTripMs / 1e3);
+        if (t.peak)
+            add(AudioPeak, double(*t.peak) / kFullScale);
+        if (!t.record)
+            continue;
+        // What the statistics window shows of this element, with its rules for the PTP rows.
+        StatisticsValues kept;
+        const StatisticsOutcome shown = statisticsArithmetic(*t.record, t.sfn, roleCaption(t.role), kept);
+        const std::map<QString, std::vector<std::pair<Metric, double>>> rows = {
+            {"lblMACTxOK", {{TxFrames, kept.txFramesOk}}},
+            {"lblMACTxErr", {{TxFrameErrors, kept.txFramesErr}}},
+            {"lblMACRxOK", {{RxFrames, kept.rxFramesOk}}},
+            {"lblMACRxErr", {{RxFrameErrors, kept.rxFramesErr}}},
+            {"lblAudioRxFramesOK", {{AudioFrames, kept.rxAudioFramesOk}}},
+            {"lblAudioRxFramesErr", {{AudioFrameErrors, kept.rxAudioFramesErr}}},
+            {"lblPTPRxOK", {{PtpSyncs, kept.ptpSyncOk}}},
+            {"lblPTPRxErr", {{PtpSyncErrors, kept.ptpSyncErr}}},
+            {"lblPTPClkAdj", {{PtpClockDifference, kept.ptpSyncValue / 1e9}}},
+            {"lblPTPLatency", {{PtpMeasuredDelay, kept.ptpSyncLatency / 1e9}}},
+        };
+        for (const LabelUpdate& u : shown.updates) {
+            for (const auto& [metric, value] : rows.at(u.label))
+                add(metric, value);
+        }
+        const AdjustOutcome sfn = adjustArithmetic(*t.record, t.sfn, roleCaption(t.role));
+        if (sfn.reachesControls && !sfn.failed) {
+            add(SfnLatencyAverage, *sfn.average / 1e9);
+            add(SfnLatencyMinimum, *sfn.minimum / 1e9);
+            add(SfnLatencyMaximum, *sfn.maximum / 1e9);
+            add(SfnAdditionalDelay, sfn.additionalDelayNs / 1e9);
+            add(SfnAutoServo, sfn.servoChecked ? 1 : 0);
+            add(SfnServoCorrection, sfn.servoValueNs / 1e9);
+        }
+    }
+    MetricFamily duration{
+        "vexolink_exporter_poll_duration_seconds", "How long the last poll took.", MetricType::Gauge, {}};
+    ClientMetric d;
+    d.gauge.value = m_clock.elapsed() / 1e3;
+    duration.metric.push_back(d);
+    families.push_back(duration);
+    MetricFamily last{"vexolink_exporter_last_poll_timestamp_seconds",
+                      "When the last poll ended (Unix time).",
+                      MetricType::Gauge,
+                      {}};
+    ClientMetric l;
+    l.gauge.value = QDateTime::currentMSecsSinceEpoch() / 1e3;
+    last.metric.push_back(l);
+    families.push_back(last);
+    // A family without samples is left out rather than served empty.
+    std::erase_if(families, [](const MetricFamily& f) { return f.metric.empty(); });
+    return families;
+}
+
+int runExporter(const QCommandLineParser& parser, CliEnvironment& env)
+{
+    const QString listen = parser.value(QStringLiteral("listen"));
+    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
+    bool portOk = false;
+    const int port = listen.mid(colon + 1).toInt(&portOk);
+    const QString address = listen.left(colon);
+    if (listen.isEmpty())
+        throw CliError(UsageError, QStringLiteral("--listen ADDRESS:PORT is required"));
+    if (colon < 0 || !portOk || port < 1 || port > 65535 || !isValidIp(address))
+        throw CliError(UsageError,
+                       QStringLiteral("malformed listen address '%1' (e.g. 127.0.0.1:9876)").arg(listen));
+    bool ok = false;
+    const double interval = parser.value(QStringLiteral("interval")).toDouble(&ok);
+    if (!ok || interval < 1 || interval > 3600)
+        throw CliError(UsageError, QStringLiteral("--interval must be 1 to 3600 seconds"));
+    storedElements(ElementStore(env.storePath)); // a missing store is refused before anything binds
+
+    Exporter exporter(env.storePath, env.icmp, env.bindAddress, parser.isSet(QStringLiteral("level")));
+    QString error;
+    if (!exporter.bind(&error))
+        throw CliError(PortBusy, error);
+    std::unique_ptr<prometheus::Exposer> exposer;
+    try {
+        exposer = std::make_unique<prometheus::Exposer>(listen.toStdString(), 2);
+    } catch (const std::exception& e) {
+        throw CliError(
+            PortBusy,
+            QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what())));
+    }
+    exposer->RegisterCollectable(exporter.snapshot());
+    env.err << "vexolink-cli exporter: serving http://" << listen << "/metrics, polling every " << interval
+            << " s" << Qt::endl;
+
+    QTimer timer;
+    timer.setInterval(int(interval * 1000));
+    QObject::connect(&timer, &QTimer::timeout, &exporter, &Exporter::poll);
+    timer.start();
+    exporter.poll();
+    return QCoreApplication::exec();
+}
+
+} // namespace vexo::cli

@@ -1,0 +1,116 @@
+#pragma once
+
+#include "measure/MeasureCodec.h"
+#include "platform/Icmp.h"
+#include "store/ElementStore.h"
+
+#include <prometheus/collectable.h>
+#include <prometheus/metric_family.h>
+
+#include <QElapsedTimer>
+#include <QFutureWatcher>
+#include <QHash>
+#include <QHostAddress>
+#include <QObject>
+#include <QThreadPool>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class QCommandLineParser;
+class QUdpSocket;
+class QTimer;
+
+namespace vexo::cli {
+
+struct CliEnvironment;
+
+// The metrics of the last complete poll, handed to the HTTP server's threads. A scrape copies
+// what is there and never waits on the network.
+class MetricsSnapshot : public prometheus::Collectable
+{
+public:
+    std::vector<prometheus::MetricFamily> Collect() const override;
+    void replace(std::vector<prometheus::MetricFamily> families);
+
+private:
+    mutable std::mutex m_mutex;
+    std::shared_ptr<const std::vector<prometheus::MetricFamily>> m_families =
+        std::make_shared<const std::vector<prometheus::MetricFamily>>();
+};
+
+// Polls every stored element: one "GetStats" each on the measurement port (the record holds the
+// traffic, audio and PTP counters and the SFN latency figures alike), an ICMP echo each, and with
+// `level` a level request to each encoder. A poll ends when every element has answered (or the
+// answer time is up) and every echo is back; its metrics then replace the last poll's. An element
+// that did not answer keeps its labels with vexolink_element_up 0.
+class Exporter : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int kAnswerMs = 2000;
+    static constexpr int kPingThreads = 64;
+
+    Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent = nullptr);
+    ~Exporter() override;
+
+    // Binds the measurement port 2978 (and 2976 for the level). False, with the port named in
+    // `error`, when another program holds it.
+    bool bind(QString* error);
+    // Starts a poll unless one is running.
+    void poll();
+    bool isPolling() const { return m_polling; }
+
+    std::shared_ptr<MetricsSnapshot> snapshot() const { return m_snapshot; }
+    qint64 lastPollMs() const { return m_lastPollMs; }
+
+signals:
+    void pollFinished();
+
+private:
+    struct Target
+    {
+        QString mac, name, ip;
+        int role = 0;
+        QString sfn;
+        std::optional<MeasurementValues> record;
+        std::optional<qint32> peak;
+        Icmp::Reply ping;
+    };
+
+    void loadTargets();
+    void readMeasurements();
+    void readLevels();
+    void maybeFinish();
+    void finish();
+    std::vector<prometheus::MetricFamily> buildMetrics() const;
+
+    QString m_storePath;
+    ElementStore m_store;
+    Icmp& m_icmp;
+    QHostAddress m_bindAddress;
+    bool m_level;
+    QUdpSocket* m_measure;
+    QUdpSocket* m_config = nullptr;
+    QTimer* m_deadline;
+    QThreadPool m_pingPool;
+    QFutureWatcher<void> m_pings;
+    std::shared_ptr<MetricsSnapshot> m_snapshot = std::make_shared<MetricsSnapshot>();
+
+    QList<Target> m_targets;
+    QHash<quint32, QList<int>> m_byAddress;
+    int m_answered = 0;
+    int m_levelsExpected = 0;
+    int m_levelsAnswered = 0;
+    bool m_polling = false;
+    bool m_answersDone = false;
+    QElapsedTimer m_clock;
+    qint64 m_lastPollMs = 0;
+};
+
+// `vexolink-cli exporter`: serves the metrics until the process is ended.
+int runExporter(const QCommandLineParser& parser, CliEnvironment& env);
+
+} // namespace vexo::cli
