@@ -217,26 +217,15 @@ void Exporter::poll()
             ++m_levelsExpected;
         }
     }
-    QList<int> indices;
-    for (int i = 0; i < m_targets.size(); ++i)
-        indices.append(i);
-    QList<QString> ips;
+    QStringList ips;
     for (const Target& t : m_targets)
         ips.append(t.ip);
-    auto replies = std::make_shared<QList<Icmp::Reply>>(ips.size());
     Icmp& icmp = m_icmp;
-    m_pings.setFuture(QtConcurrent::map(&m_pingPool, indices, [replies, ips, &icmp](int i) {
+    m_pings.setFuture(QtConcurrent::mapped(&m_pingPool, std::move(ips), [&icmp](const QString& ip) {
         Icmp::Reply r;
-        pingHost(icmp, ips[i], r);
-        (*replies)[i] = r;
+        pingHost(icmp, ip, r);
+        return r;
     }));
-    connect(
-        &m_pings, &QFutureWatcherBase::finished, this,
-        [this, replies] {
-            for (int i = 0; i < replies->size() && i < m_targets.size(); ++i)
-                m_targets[i].ping = (*replies)[i];
-        },
-        Qt::SingleShotConnection);
     m_deadline->start();
     maybeFinish();
 }
@@ -282,13 +271,16 @@ void Exporter::readLevels()
 void Exporter::maybeFinish()
 {
     if (m_polling && m_answersDone && m_pings.isFinished())
-        QTimer::singleShot(0, this, &Exporter::finish); // after the ping results are taken over
+        finish();
 }
 
 void Exporter::finish()
 {
     if (!m_polling || !m_pings.isFinished())
         return;
+    const QList<Icmp::Reply> pings = m_pings.future().results();
+    for (int i = 0; i < pings.size() && i < m_targets.size(); ++i)
+        m_targets[i].ping = pings[i];
     m_deadline->stop();
     m_polling = false;
     m_lastPollMs = m_clock.elapsed();

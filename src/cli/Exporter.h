@@ -96,7 +96,7 @@ private:
     QUdpSocket* m_config = nullptr;
     QTimer* m_deadline;
     QThreadPool m_pingPool;
-    QFutureWatcher<void> m_pings;
+    QFutureWatcher<Icmp::Reply> m_pings;
     std::shared_ptr<MetricsSnapshot> m_snapshot = std::make_shared<MetricsSnapshot>();
 
     QList<Target> m_targets;
