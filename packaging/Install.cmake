@@ -13,7 +13,10 @@ include(GNUInstallDirs)
 set(VEXO_APP_ID "com.korvanta.VexolinkNMS")
 set(VEXO_PACKAGING_DIR "${CMAKE_CURRENT_LIST_DIR}")
 
-install(TARGETS vexolink-nms vexolink-element RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS vexolink-nms vexolink-cli vexolink-element RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Prometheus scrape configuration and alert rules for the exporter of vexolink-cli.
+install(FILES "${VEXO_PACKAGING_DIR}/prometheus/prometheus.yml" "${VEXO_PACKAGING_DIR}/prometheus/vexolink-rules.yml"
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vexolink-nms/prometheus)
 
 install(FILES "${VEXO_PACKAGING_DIR}/${VEXO_APP_ID}.desktop"
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -26,7 +29,7 @@ foreach(size 16 22 24 32 48 64 128 256)
 endforeach()
 install(FILES "${CMAKE_SOURCE_DIR}/README.md" DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/vexolink-nms)
 
-# cpack installs the project before packing it; the package needs only the two programs, and
+# cpack installs the project before packing it; the package needs only the three programs, and
 # building every test and benchmark first would make packing an already built tree slow.
 set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 
@@ -40,7 +43,8 @@ set(CPACK_PACKAGE_DESCRIPTION
  report in a local store, and sends them their configuration; it pings and identifies elements,\
  shows an encoder's live audio level, reads traffic and PTP counters and adjusts the latency of\
  decoders in a single-frequency network. The package also holds vexolink-element, a simulator\
- of one Network Element or a whole fleet.")
+ of one Network Element or a whole fleet, and vexolink-cli, the station's commands for scripts with\
+ a Prometheus exporter.")
 set(CPACK_PACKAGE_CONTACT "Korvanta Broadcast support <support@korvanta.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 # The programs are shipped without their debugging symbols, whatever the build type.

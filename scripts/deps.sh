@@ -3,12 +3,13 @@
 
 # What building and running the station needs.
 vexo_packages_build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins fonts-dejavu-core)
+    qt6-qpa-plugins fonts-dejavu-core prometheus-cpp-dev)
 vexo_packages_run=(iproute2 iputils-ping)
 # Pictures of the station on a private virtual display.
 vexo_packages_screenshot=(xvfb xauth imagemagick x11-utils xdotool)
 # The tests and the benchmarks on top of that.
-vexo_packages_test=(libgtest-dev googletest libqt6test6 util-linux "${vexo_packages_screenshot[@]}")
+# prometheus: the server and promtool, for the exporter's lab test and the shipped rules.
+vexo_packages_test=(libgtest-dev googletest libqt6test6 util-linux prometheus "${vexo_packages_screenshot[@]}")
 
 vexo_install_missing() {
     local missing=()

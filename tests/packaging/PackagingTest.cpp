@@ -30,6 +30,7 @@ namespace {
 const QString kAppId = QStringLiteral("com.korvanta.VexolinkNMS");
 const QString kStation = QStringLiteral("vexolink-nms");
 const QString kSimulator = QStringLiteral("vexolink-element");
+const QString kCli = QStringLiteral("vexolink-cli");
 const int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
 struct RunResult
@@ -310,8 +311,9 @@ TEST_F(Packaging, ThePackageHoldsBothProgramsTheDesktopEntryAndTheIconsWithTheir
     EXPECT_TRUE(fields.output.contains(QStringLiteral("Version: 3.4.4\n"))) << fields.output.toStdString();
     const QRegularExpression depends(QStringLiteral("^Depends: (.*)$"), QRegularExpression::MultilineOption);
     const QString deps = depends.match(fields.output).captured(1);
-    for (const char* dep : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6",
-                            "libqt6network6", "qt6-qpa-plugins"}) {
+    for (const char* dep :
+         {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6",
+          "qt6-qpa-plugins", "libprometheus-cpp-core1.0", "libprometheus-cpp-pull1.0"}) {
         EXPECT_TRUE(deps.contains(QRegularExpression(
             QStringLiteral("(^|, )%1( |,|$)").arg(QRegularExpression::escape(QString::fromLatin1(dep))))))
             << dep << " missing in Depends: " << deps.toStdString();
@@ -320,9 +322,10 @@ TEST_F(Packaging, ThePackageHoldsBothProgramsTheDesktopEntryAndTheIconsWithTheir
     // AND it holds the two programs, and nothing else in the programs folder
     EXPECT_EQ(
         QDir(installed(QStringLiteral("bin"))).entryList(QDir::Files | QDir::NoDotAndDotDot, QDir::Name),
-        (QStringList{kSimulator, kStation}));
+        (QStringList{kCli, kSimulator, kStation}));
     EXPECT_TRUE(QFileInfo(installed(QStringLiteral("bin/vexolink-nms"))).isExecutable());
     EXPECT_TRUE(QFileInfo(installed(QStringLiteral("bin/vexolink-element"))).isExecutable());
+    EXPECT_TRUE(QFileInfo(installed(QStringLiteral("bin/vexolink-cli"))).isExecutable());
     // AND the desktop entry, the scalable icon and every PNG size in the hicolor theme
     EXPECT_TRUE(QFileInfo::exists(desktopEntryPath()));
     EXPECT_TRUE(
@@ -448,7 +451,7 @@ TEST_F(Packaging, AnOrdinaryUsersStoreGoesToTheUsersDataFolderNotToTheProgramFol
     EXPECT_EQ(st.st_uid, user->uid);
     // AND nothing was left in the program folder (neither a store nor a write probe)
     EXPECT_EQ(QDir(bin).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
-              (QStringList{kSimulator, kStation}));
+              (QStringList{kCli, kSimulator, kStation}));
     ::chmod(QFile::encodeName(bin).constData(), 0755);
 }
 
@@ -492,7 +495,7 @@ TEST_F(Packaging, AnOrdinaryUserWhoAcknowledgedTheNoticeGetsTheStoreFromTheDataF
     EXPECT_EQ(readFile(storePath), store);
     EXPECT_FALSE(watch.written().contains(QStringLiteral("nms.ini")));
     EXPECT_EQ(QDir(bin).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
-              (QStringList{kSimulator, kStation}));
+              (QStringList{kCli, kSimulator, kStation}));
     ::chmod(QFile::encodeName(bin).constData(), 0755);
 }
 
