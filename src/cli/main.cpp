@@ -13,7 +13,8 @@
 int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("vexolink-cli"));
+    // The window program's name: its data folder holds the store of an installed station.
+    QCoreApplication::setApplicationName(QStringLiteral("vexolink-nms"));
     QCoreApplication::setOrganizationName(QStringLiteral("Korvanta"));
     QCoreApplication::setApplicationVersion(QStringLiteral("3.4.4"));
 
@@ -22,8 +23,8 @@ int main(int argc, char** argv)
     vexo::QtUserSettings settings;
     vexo::NeighbourTableArp arp;
     vexo::LinuxIcmp icmp;
-    // The store of the window program: the same rules, the folder of vexolink-nms (installed
-    // beside this program), VEXOLINK_NMS_STORE first.
+    // The store of the window program by the same rules: this program lives beside vexolink-nms
+    // (installed and in a build tree alike), VEXOLINK_NMS_STORE first.
     vexo::cli::CliEnvironment env{out, err,  settings,
                                   arp, icmp, vexo::resolveStorePath(QCoreApplication::applicationDirPath())};
     QStringList arguments = QCoreApplication::arguments();

@@ -85,7 +85,7 @@ protected:
     }
     static QString cliProgram()
     {
-        return qEnvironmentVariable("VEXO_BIN") + QStringLiteral("/src/cli/vexolink-cli");
+        return qEnvironmentVariable("VEXO_BIN") + QStringLiteral("/src/app/vexolink-cli");
     }
 
     Lab lab;
