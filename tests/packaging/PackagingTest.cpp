@@ -311,9 +311,8 @@ TEST_F(Packaging, ThePackageHoldsBothProgramsTheDesktopEntryAndTheIconsWithTheir
     EXPECT_TRUE(fields.output.contains(QStringLiteral("Version: 3.4.4\n"))) << fields.output.toStdString();
     const QRegularExpression depends(QStringLiteral("^Depends: (.*)$"), QRegularExpression::MultilineOption);
     const QString deps = depends.match(fields.output).captured(1);
-    for (const char* dep :
-         {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6",
-          "qt6-qpa-plugins", "libprometheus-cpp-core1.0", "libprometheus-cpp-pull1.0"}) {
+    for (const char* dep : {"libc6", "libstdc++6", "libqt6core6", "libqt6gui6", "libqt6widgets6",
+                            "libqt6network6", "qt6-qpa-plugins", "libprometheus-cpp-pull1.0"}) {
         EXPECT_TRUE(deps.contains(QRegularExpression(
             QStringLiteral("(^|, )%1( |,|$)").arg(QRegularExpression::escape(QString::fromLatin1(dep))))))
             << dep << " missing in Depends: " << deps.toStdString();
