@@ -105,8 +105,8 @@ int main(int argc, char** argv)
     wall.start();
     const double cpuAtStart = cpuSeconds(pid);
 
-    std::printf("elements %d, poll every 10 s\n%6s %10s %10s %8s %8s\n", size, "poll", "poll ms", "scrape ms",
-                "up", "RSS MB");
+    std::printf("elements %d, poll every 10 s\n%6s %10s %10s %8s %8s %8s\n", size, "poll", "poll ms",
+                "scrape ms", "up", "pinged", "RSS MB");
     QList<qint64> scrapes;
     double lastStamp = 0;
     for (int n = 0; n < polls;) {
@@ -127,8 +127,15 @@ int main(int argc, char** argv)
                 .match(QString::fromLatin1(body))
                 .captured(1)
                 .toDouble();
-        const int up = int(body.count("vexolink_element_up{") - body.count("} 0\n"));
-        std::printf("%6d %10.0f %10lld %8d %8.1f\n", ++n, pollSeconds * 1000, ms, up, memoryMb(pid, "VmRSS"));
+        auto answered = [&](const char* metric) {
+            return int(QString::fromLatin1(body).count(
+                QRegularExpression(QStringLiteral("^%1\\{[^}]*\\} 1$").arg(QLatin1String(metric)),
+                                   QRegularExpression::MultilineOption)));
+        };
+        const int up = answered("vexolink_element_up");
+        const int pinged = answered("vexolink_ping_success");
+        std::printf("%6d %10.0f %10lld %8d %8d %8.1f\n", ++n, pollSeconds * 1000, ms, up, pinged,
+                    memoryMb(pid, "VmRSS"));
         std::fflush(stdout);
         for (int i = 0; i < 4; ++i) { // more scrapes within the poll interval
             get(net, QStringLiteral("http://127.0.0.1:9876/metrics"), &ms);

@@ -131,8 +131,10 @@ const FamilySpec kFamilies[MetricCount] = {
 Exporter::Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent)
     : QObject(parent), m_storePath(std::move(storePath)), m_store(m_storePath), m_icmp(icmp),
       m_bindAddress(std::move(bindAddress)), m_level(level), m_measure(new QUdpSocket(this)),
-      m_deadline(new QTimer(this))
+      m_deadline(new QTimer(this)), m_retry(new QTimer(this))
 {
+    m_retry->setInterval(kRetryMs);
+    connect(m_retry, &QTimer::timeout, this, &Exporter::sendRequests);
     m_pingPool.setMaxThreadCount(kPingThreads);
     m_deadline->setSingleShot(true);
     m_deadline->setInterval(kAnswerMs);
@@ -208,15 +210,11 @@ void Exporter::poll()
     // Answers of an earlier poll that came late are not this poll's.
     while (m_measure->hasPendingDatagrams())
         m_measure->receiveDatagram(0);
-    for (Target& t : m_targets) {
-        const QHostAddress address(t.ip);
-        if (ipv4Of(t.ip) != 0)
-            m_measure->writeDatagram(kGetStats, address, kMeasurePort);
-        if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0) {
-            m_config->writeDatagram(kLevelRequest, address, kCommandPort);
+    for (const Target& t : m_targets) {
+        if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0)
             ++m_levelsExpected;
-        }
     }
+    sendRequests();
     QStringList ips;
     for (const Target& t : m_targets)
         ips.append(t.ip);
@@ -227,7 +225,21 @@ void Exporter::poll()
         return r;
     }));
     m_deadline->start();
+    m_retry->start();
     maybeFinish();
+}
+
+void Exporter::sendRequests()
+{
+    for (const Target& t : m_targets) {
+        if (ipv4Of(t.ip) == 0)
+            continue;
+        const QHostAddress address(t.ip);
+        if (!t.record)
+            m_measure->writeDatagram(kGetStats, address, kMeasurePort);
+        if (m_config && t.role == int(Role::Encoder) && !t.peak)
+            m_config->writeDatagram(kLevelRequest, address, kCommandPort);
+    }
 }
 
 void Exporter::readMeasurements()
@@ -245,6 +257,7 @@ void Exporter::readMeasurements()
     }
     if (m_polling && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
         m_answersDone = true;
+        m_retry->stop();
         maybeFinish();
     }
 }
@@ -264,6 +277,7 @@ void Exporter::readLevels()
     }
     if (m_polling && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
         m_answersDone = true;
+        m_retry->stop();
         maybeFinish();
     }
 }
@@ -282,6 +296,7 @@ void Exporter::finish()
     for (int i = 0; i < pings.size() && i < m_targets.size(); ++i)
         m_targets[i].ping = pings[i];
     m_deadline->stop();
+    m_retry->stop();
     m_polling = false;
     m_lastPollMs = m_clock.elapsed();
     m_snapshot->replace(buildMetrics());

@@ -51,7 +51,10 @@ class Exporter : public QObject
     Q_OBJECT
 public:
     static constexpr int kAnswerMs = 2000;
-    static constexpr int kPingThreads = 64;
+    // Requests that met a full receive buffer (the element's or ours) are lost without a trace:
+    // those not answered yet are asked again at this interval until the answer time is up.
+    static constexpr int kRetryMs = 400;
+    static constexpr int kPingThreads = 16;
 
     Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent = nullptr);
     ~Exporter() override;
@@ -81,6 +84,7 @@ private:
     };
 
     void loadTargets();
+    void sendRequests();
     void readMeasurements();
     void readLevels();
     void maybeFinish();
@@ -95,6 +99,7 @@ private:
     QUdpSocket* m_measure;
     QUdpSocket* m_config = nullptr;
     QTimer* m_deadline;
+    QTimer* m_retry;
     QThreadPool m_pingPool;
     QFutureWatcher<Icmp::Reply> m_pings;
     std::shared_ptr<MetricsSnapshot> m_snapshot = std::make_shared<MetricsSnapshot>();
