@@ -27,6 +27,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <map>
 
 namespace vexo::cli {
@@ -607,20 +608,18 @@ int Runner::level()
     Station station(services(m_env.storePath));
     bindConfigPort(station);
     select(station, mac);
-    std::optional<QByteArray> reply;
-    QObject::connect(&station.link(), &ConfigLink::levelReply, [&](const QByteArray& d) { reply = d; });
-    for (int n = 0; count < 0 || n < count; ++n) {
-        if (n > 0) {
-            QEventLoop pause;
-            QTimer::singleShot(interval, &pause, &QEventLoop::quit);
-            pause.exec();
-        }
-        reply.reset();
-        if (!station.link().sendToSelected(kLevelRequest, kCommandPort))
-            throw CliError(Failure, sendFailure());
-        if (!waitUntil([&] { return reply.has_value(); }, kLevelAnswerMs))
-            throw CliError(NoAnswer, QStringLiteral("%1 did not answer the level request").arg(mac));
-        const qint32 peak = peakLevelOf(*reply);
+    LevelMonitor monitor(station.link());
+    monitor.setIntervalMs(interval);
+    int readings = 0;
+    bool stopped = false;
+    QElapsedTimer sinceReply;
+    sinceReply.start();
+    QObject::connect(&monitor, &LevelMonitor::stoppedOnFailure, [&] { stopped = true; });
+    QObject::connect(&monitor, &LevelMonitor::levelChanged, [&](qint32 peak) {
+        if (!monitor.isRunning())
+            return; // the blank display of a stopped monitor, no reading
+        sinceReply.restart();
+        ++readings;
         const QString text = levelText(peak, QLocale::c());
         if (m_format == Format::Json)
             print(renderJson(
@@ -631,7 +630,19 @@ int Runner::level()
                             {"level_text", text}}));
         else
             print(QStringLiteral("%1  %2\n").arg(mac, text));
-    }
+        if (count > 0 && readings >= count)
+            monitor.stop();
+    });
+    monitor.start();
+    // Until the readings are counted, or for ever with --watch alone; each reading in time.
+    const int answerMs = std::max(kLevelAnswerMs, 2 * interval);
+    waitUntil([&] { return stopped || !monitor.isRunning() || sinceReply.hasExpired(answerMs); },
+              std::numeric_limits<int>::max());
+    monitor.stop();
+    if (stopped)
+        throw CliError(Failure, sendFailure());
+    if (count < 0 || readings < count)
+        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the level request").arg(mac));
     return Success;
 }
 

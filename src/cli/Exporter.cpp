@@ -221,7 +221,7 @@ void Exporter::poll()
     Icmp& icmp = m_icmp;
     m_pings.setFuture(QtConcurrent::mapped(&m_pingPool, std::move(ips), [&icmp](const QString& ip) {
         Icmp::Reply r;
-        pingHost(icmp, ip, r);
+        pingHost(icmp, ip, r, kPingTimeoutMs);
         return r;
     }));
     m_deadline->start();

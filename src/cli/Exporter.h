@@ -55,6 +55,9 @@ public:
     // those not answered yet are asked again at this interval until the answer time is up.
     static constexpr int kRetryMs = 400;
     static constexpr int kPingThreads = 16;
+    // On a LAN an echo takes well under a millisecond: one lost on the way must not hold the
+    // poll for the window's 3 s.
+    static constexpr int kPingTimeoutMs = 1000;
 
     Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent = nullptr);
     ~Exporter() override;

@@ -69,14 +69,14 @@ void socketsCleanup(Icmp& icmp)
     icmp.cleanup();
 }
 
-qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply)
+qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply, int timeoutMs)
 {
     quint32 address = 0;
     if (!parseIPv4(ip, address) || address == 0 || address == 0xFFFFFFFFu) {
         reply = Icmp::Reply{};
         return -1;
     }
-    reply = icmp.echo(address, kPingData, kPingTimeoutMs);
+    reply = icmp.echo(address, kPingData, timeoutMs);
     return reply.status;
 }
 

@@ -23,7 +23,8 @@ void socketsCleanup(Icmp& icmp);
 // One echo with the data "hello" and a 3000 ms time-out to the dotted address. Returns the
 // status of the reply (reply filled in), or -1 when no echo could be sent: the text is no
 // address, is 0.0.0.0 or the all-ones address, or no ICMP facility could be opened. Blocks.
-qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply);
+// The exporter, polling a fleet, waits a shorter time.
+qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply, int timeoutMs = kPingTimeoutMs);
 
 // The ping test of the selected element. The echo is awaited on a worker thread, so the station
 // keeps handling datagrams and timers for the up to 3 s an echo may take; the outcome is reported
