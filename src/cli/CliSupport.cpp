@@ -33,13 +33,14 @@ MsgAnswer ConsoleBoxes::show(const MessageBoxRequest& request)
     QString text = request.text;
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text = text.simplified();
-    if (request.icon == MsgIcon::Critical)
-        m_errors.append(text);
     if (request.buttons == MsgButtons::YesNo)
         return m_yes ? MsgAnswer::Yes : MsgAnswer::No;
-    if (!m_quiet || request.icon == MsgIcon::Critical) {
+    // An error becomes the command's own one-line error (with its exit code); notices go to
+    // stderr as they come.
+    if (request.icon == MsgIcon::Critical)
+        m_errors.append(text);
+    else if (!m_quiet)
         m_err << text << Qt::endl;
-    }
     return MsgAnswer::Ok;
 }
 

@@ -52,8 +52,9 @@ private:
     QString m_message;
 };
 
-// Message boxes on a console: the text goes to stderr as one line, questions get the answer the
-// command line gave (a command that asks, such as `stats --clear`, was asked for it).
+// Message boxes on a console: a notice goes to stderr as one line, an error is kept for the
+// command's one-line error, a question gets the answer the command line gave (a command that
+// asks, such as `stats --clear`, was asked for it).
 class ConsoleBoxes : public MessageBoxes
 {
 public:
