@@ -24,11 +24,15 @@ using namespace vexo;
 
 namespace {
 
-QByteArray get(QNetworkAccessManager& net, const QString& url, qint64* ms)
+// Prometheus asks for gzip; `plain` asks for the text as it is.
+QByteArray get(QNetworkAccessManager& net, const QString& url, qint64* ms, bool plain = false)
 {
     QElapsedTimer clock;
     clock.start();
-    QNetworkReply* reply = net.get(QNetworkRequest(QUrl(url)));
+    QNetworkRequest request{QUrl(url)};
+    if (plain)
+        request.setRawHeader("Accept-Encoding", "identity");
+    QNetworkReply* reply = net.get(request);
     QEventLoop loop;
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     QTimer::singleShot(10000, &loop, &QEventLoop::quit);
@@ -107,7 +111,8 @@ int main(int argc, char** argv)
 
     std::printf("elements %d, poll every 10 s\n%6s %10s %10s %8s %8s %8s\n", size, "poll", "poll ms",
                 "scrape ms", "up", "pinged", "RSS MB");
-    QList<qint64> scrapes;
+    QList<qint64> scrapes, plainScrapes;
+    QList<double> cpuPerScrape;
     double lastStamp = 0;
     for (int n = 0; n < polls;) {
         QEventLoop pause;
@@ -137,15 +142,27 @@ int main(int argc, char** argv)
         std::printf("%6d %10.0f %10lld %8d %8d %8.1f\n", ++n, pollSeconds * 1000, ms, up, pinged,
                     memoryMb(pid, "VmRSS"));
         std::fflush(stdout);
-        for (int i = 0; i < 4; ++i) { // more scrapes within the poll interval
+        // More scrapes within the poll interval, gzip and plain; the exporter's CPU time for them.
+        const double cpuBefore = cpuSeconds(pid);
+        for (int i = 0; i < 4; ++i) {
             get(net, QStringLiteral("http://127.0.0.1:9876/metrics"), &ms);
             scrapes.append(ms);
+        }
+        cpuPerScrape.append((cpuSeconds(pid) - cpuBefore) * 1000 / 4);
+        for (int i = 0; i < 4; ++i) {
+            get(net, QStringLiteral("http://127.0.0.1:9876/metrics"), &ms, true);
+            plainScrapes.append(ms);
         }
     }
     const double cpu = cpuSeconds(pid) - cpuAtStart;
     std::sort(scrapes.begin(), scrapes.end());
-    std::printf("scrapes %lld: median %lld ms, max %lld ms\n", qint64(scrapes.size()),
-                scrapes[scrapes.size() / 2], scrapes.last());
+    std::sort(plainScrapes.begin(), plainScrapes.end());
+    std::sort(cpuPerScrape.begin(), cpuPerScrape.end());
+    std::printf("gzip scrapes %lld: median %lld ms, max %lld ms; exporter CPU per scrape: median %.0f ms\n",
+                qint64(scrapes.size()), scrapes[scrapes.size() / 2], scrapes.last(),
+                cpuPerScrape[cpuPerScrape.size() / 2]);
+    std::printf("plain scrapes %lld: median %lld ms, max %lld ms\n", qint64(plainScrapes.size()),
+                plainScrapes[plainScrapes.size() / 2], plainScrapes.last());
     std::printf("CPU %.2f s over %.1f s (%.1f%% of a core); resident %.1f MB, peak %.1f MB\n", cpu,
                 wall.elapsed() / 1e3, 100 * cpu / (wall.elapsed() / 1e3), memoryMb(pid, "VmRSS"),
                 memoryMb(pid, "VmHWM"));
