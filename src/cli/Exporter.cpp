@@ -22,6 +22,7 @@
 #include <QtConcurrent>
 
 #include <cmath>
+#include <malloc.h>
 #include <map>
 
 namespace vexo::cli {
@@ -400,6 +401,12 @@ int runExporter(const QCommandLineParser& parser, CliEnvironment& env)
     if (!ok || interval < 1 || interval > 3600)
         throw CliError(UsageError, QStringLiteral("--interval must be 1 to 3600 seconds"));
     storedElements(ElementStore(env.storePath)); // a missing store is refused before anything binds
+
+    // Every scrape builds the text of a few MB in a growing buffer. Left to glibc's defaults, such
+    // buffers are mapped fresh and handed back each time, and their page faults cost a third of
+    // a scrape; kept in the heap, they are reused (a few MB more resident).
+    mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
+    mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
 
     Exporter exporter(env.storePath, env.icmp, env.bindAddress, parser.isSet(QStringLiteral("level")));
     QString error;
