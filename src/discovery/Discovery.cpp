@@ -12,7 +12,8 @@ namespace vexo {
 
 Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, MessageBoxes& boxes,
                      QObject* parent)
-    : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_boxes(boxes), m_timer(new QTimer(this))
+    : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_boxes(boxes),
+      m_timer(new QTimer(this))
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setSingleShot(true);
