@@ -1,15 +1,20 @@
 #include "ElementTree.h"
 
 #include "Pictures.h"
+#include "TextWidth.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QRegularExpression>
 #include <QTreeWidget>
+
+#include <algorithm>
 
 namespace vexo {
 
@@ -42,6 +47,32 @@ void ElementTree::clear()
 void ElementTree::updateCaption()
 {
     m_frame->setTitle(QStringLiteral("Select element: (%1 items)").arg(m_tree->topLevelItemCount()));
+}
+
+void ElementTree::fitColumn()
+{
+    // The column fits the widest entry. Laying out every entry's text exactly (as a column that
+    // fits itself to its contents does, on every layout of the tree) costs more than all the rest
+    // of a rebuild; the texts are measured by their characters' advances instead, and the icon
+    // and margins are taken from the view for one entry.
+    if (m_tree->topLevelItemCount() == 0)
+        return;
+    TextWidth textWidth{QFontMetrics(m_tree->font())};
+    int widest = 0;
+    int widestRow = 0;
+    for (int i = 0; i < m_tree->topLevelItemCount(); ++i) {
+        const int width = textWidth(m_tree->topLevelItem(i)->text(0));
+        if (width > widest) {
+            widest = width;
+            widestRow = i;
+        }
+    }
+    // The entry with the widest sum, measured exactly; the other entries are narrower than their
+    // sums, so the column is widened by what this entry's sum exceeds its exact width.
+    QTreeWidgetItem* item = m_tree->topLevelItem(widestRow);
+    const int exact = m_tree->sizeHintForIndex(m_tree->indexFromItem(item)).width();
+    const int overshoot = widest - QFontMetrics(m_tree->font()).horizontalAdvance(item->text(0));
+    m_tree->header()->resizeSection(0, exact + std::max(0, overshoot));
 }
 
 void ElementTree::loadConfig()
@@ -90,10 +121,18 @@ void ElementTree::rebuild()
     const QIcon encoderPicture = picture(6);
     const QIcon otherPicture = picture(7);
     const QStringList sections = m_lstHidden; // our own copy: events run between the entries
+    // The encoder list is filled in one go at the end: one change of the list, not one each.
+    QStringList encoders;
+    // Pending events are let through before the first entry and then once a frame (not once per
+    // entry: each round paints the growing tree, which made a long store take seconds).
+    QElapsedTimer sinceEvents;
     for (const QString& section : sections) {
-        QCoreApplication::processEvents();
-        if (m_again)
-            return; // a newer rebuild was asked for; it starts over from the store
+        if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEventsIntervalMs) {
+            QCoreApplication::processEvents();
+            sinceEvents.start();
+            if (m_again)
+                return; // a newer rebuild was asked for; it starts over from the store
+        }
         // A section that is not a MAC address was not written by the station: it has no
         // element behind it, and an entry without a key could not be loaded.
         static const QRegularExpression macSection(QStringLiteral("^[0-9A-Fa-f]{12}$"));
@@ -108,8 +147,10 @@ void ElementTree::rebuild()
         item->setIcon(0, role == 1 ? encoderPicture : otherPicture);
         m_tree->addTopLevelItem(item);
         if (role == 1)
-            m_encoders->addItem(text);
+            encoders << text;
     }
+    m_encoders->addItems(encoders);
+    fitColumn();
     updateCaption();
 }
 

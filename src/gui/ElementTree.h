@@ -18,6 +18,9 @@ class MessageBoxes;
 class ElementTree
 {
 public:
+    // While the tree fills, pending events are processed at least this often.
+    static constexpr int kEventsIntervalMs = 15;
+
     ElementTree(const ElementStore& store, MessageBoxes& boxes, QGroupBox* frmTreeView,
                 QTreeWidget* TreeView1, QComboBox* cmbEncoders, QWidget* VUMeter);
 
@@ -33,6 +36,7 @@ public:
 
 private:
     void rebuild();
+    void fitColumn();
 
     const ElementStore& m_store;
     MessageBoxes& m_boxes;

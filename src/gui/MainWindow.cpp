@@ -92,8 +92,11 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     TreeView1->setHeaderHidden(true);
     TreeView1->setRootIsDecorated(false);
     TreeView1->setIconSize(QSize(20, 20));
-    // An entry wider than the pane (a name of wide letters) scrolls instead of losing its MAC.
-    TreeView1->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // One line of text and one icon per entry: the first entry's height serves them all.
+    TreeView1->setUniformRowHeights(true);
+    // An entry wider than the pane (a name of wide letters) scrolls instead of losing its MAC: the
+    // column is fitted to the entries once after each rebuild (ElementTree), not on every layout.
+    TreeView1->header()->setSectionResizeMode(QHeaderView::Interactive);
     TreeView1->header()->setStretchLastSection(false);
     TreeView1->setGeometry(6, 20, px(3975) - 12, px(5295) - 26);
     TreeView1->setAccessibleName(QStringLiteral("Select element"));

@@ -3,6 +3,7 @@
 #include "Accessibility.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
+#include "TextWidth.h"
 #include "editor/ValueRules.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
@@ -24,6 +25,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <memory>
 #include <utility>
 
 namespace vexo {
@@ -101,16 +103,25 @@ void PropertiesPanel::connectRules()
     connect(scrlSilDetTime, &QScrollBar::valueChanged, this,
             [this](int p) { lblSilDetTime->setText(timeoutText(p)); });
 
-    // The closed list is narrow; its drop-down shows the encoders' whole texts.
-    auto widenPopup = [this] {
-        const QFontMetrics metrics(cmbEncoders->view()->font());
-        int widest = 0;
-        for (int i = 0; i < cmbEncoders->count(); ++i)
-            widest = std::max(widest, metrics.horizontalAdvance(cmbEncoders->itemText(i)));
-        cmbEncoders->view()->setMinimumWidth(widest + 24);
+    // The closed list is narrow; its drop-down shows the encoders' whole texts. Exact text
+    // measuring (shaping) is costly, so an insertion measures only the new entries, by their
+    // characters' advances, against the widest so far; the whole list is measured again only
+    // when entries go away.
+    auto widest = std::make_shared<int>(0); // widest text so far, in pixels
+    auto widenPopup = [this, widest](int first, int last) {
+        TextWidth textWidth{QFontMetrics(cmbEncoders->view()->font())};
+        for (int i = first; i <= last; ++i)
+            *widest = std::max(*widest, textWidth(cmbEncoders->itemText(i)));
+        cmbEncoders->view()->setMinimumWidth(*widest + 24);
     };
-    connect(cmbEncoders->model(), &QAbstractItemModel::rowsInserted, this, widenPopup);
-    connect(cmbEncoders->model(), &QAbstractItemModel::modelReset, this, widenPopup);
+    auto measureAll = [this, widest, widenPopup] {
+        *widest = 0;
+        widenPopup(0, cmbEncoders->count() - 1);
+    };
+    connect(cmbEncoders->model(), &QAbstractItemModel::rowsInserted, this,
+            [widenPopup](const QModelIndex&, int first, int last) { widenPopup(first, last); });
+    connect(cmbEncoders->model(), &QAbstractItemModel::rowsRemoved, this, measureAll);
+    connect(cmbEncoders->model(), &QAbstractItemModel::modelReset, this, measureAll);
 
     connect(cmbAudioTX, &QComboBox::currentIndexChanged, this, &PropertiesPanel::onTxTypeChanged);
     connect(cmbSilDetMode, &QComboBox::currentIndexChanged, this, [this] { applyAudioRouting(); });
