@@ -108,8 +108,9 @@ int remainingMs(const QElapsedTimer& clock, int budgetMs)
     return std::max(0, budgetMs - static_cast<int>(clock.elapsed()));
 }
 
-// One pass over the IPv4 neighbour table. False when the table could not be read in time.
-bool dumpTable(quint32 ipv4Net, Entry& state, QByteArray& hw, const QElapsedTimer& clock, int budgetMs)
+// One pass over the IPv4 neighbour table, each entry handed to onEntry. False when the table could
+// not be read in time.
+template <typename F> bool dumpTable(F&& onEntry, const QElapsedTimer& clock, int budgetMs)
 {
     Fd fd(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE));
     if (!fd.valid())
@@ -148,11 +149,44 @@ bool dumpTable(quint32 ipv4Net, Entry& state, QByteArray& hw, const QElapsedTime
             if (h->nlmsg_type == NLMSG_DONE || h->nlmsg_type == NLMSG_ERROR)
                 done = true;
             else
-                inspectNeighbour(h, ipv4Net, state, hw);
+                onEntry(h);
         });
         if (done)
             return true;
     }
+}
+
+bool dumpTable(quint32 ipv4Net, Entry& state, QByteArray& hw, const QElapsedTimer& clock, int budgetMs)
+{
+    return dumpTable([&](const nlmsghdr* h) { inspectNeighbour(h, ipv4Net, state, hw); }, clock, budgetMs);
+}
+
+// An IPv4 entry of a RTM_NEWNEIGH or RTM_DELNEIGH message: address (network order), interface,
+// state and hardware address. False for anything else.
+bool neighbourOf(const nlmsghdr* h, quint32& ipv4Net, int& ifindex, NeighbourTableArp::Neighbour& entry)
+{
+    if ((h->nlmsg_type != RTM_NEWNEIGH && h->nlmsg_type != RTM_DELNEIGH) ||
+        h->nlmsg_len < NLMSG_LENGTH(sizeof(ndmsg)))
+        return false;
+    const auto* nd = static_cast<const ndmsg*>(NLMSG_DATA(h));
+    if (nd->ndm_family != AF_INET)
+        return false;
+    int len = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(sizeof(ndmsg)));
+    bool haveDst = false;
+    for (auto* rta =
+             reinterpret_cast<const rtattr*>(reinterpret_cast<const char*>(nd) + NLMSG_ALIGN(sizeof(ndmsg)));
+         RTA_OK(rta, len); rta = RTA_NEXT(rta, len)) {
+        const auto payload = static_cast<int>(RTA_PAYLOAD(rta));
+        if (rta->rta_type == NDA_DST && payload == 4) {
+            std::memcpy(&ipv4Net, RTA_DATA(rta), 4);
+            haveDst = true;
+        } else if (rta->rta_type == NDA_LLADDR) {
+            entry.hw = QByteArray(static_cast<const char*>(RTA_DATA(rta)), payload);
+        }
+    }
+    ifindex = nd->ndm_ifindex;
+    entry.state = nd->ndm_state;
+    return haveDst;
 }
 
 // Addresses that no neighbour entry can stand for: "this network", loopback, multicast and the
@@ -179,10 +213,171 @@ bool provokeResolution(quint32 ipv4)
 
 } // namespace
 
+NeighbourTableArp::NeighbourTableArp(int attemptMs) : m_attemptMs(attemptMs)
+{
+    m_clock.start();
+}
+
+NeighbourTableArp::~NeighbourTableArp()
+{
+    if (m_events >= 0)
+        ::close(m_events);
+}
+
+namespace {
+
+// What the table says about an address: a usable entry on any interface wins.
+Entry lookUp(const QHash<quint32, QHash<int, NeighbourTableArp::Neighbour>>& table, quint32 ipv4Net,
+             QByteArray& hw)
+{
+    const auto it = table.constFind(ipv4Net);
+    if (it == table.constEnd() || it->isEmpty())
+        return Entry::Unknown;
+    Entry state = Entry::Failed;
+    for (const NeighbourTableArp::Neighbour& n : *it) {
+        if ((n.state & kUsableStates) && !n.hw.isEmpty()) {
+            hw = n.hw;
+            return Entry::Known;
+        }
+        if (n.state & NUD_INCOMPLETE)
+            state = Entry::Resolving;
+    }
+    return state;
+}
+
+} // namespace
+
+bool NeighbourTableArp::follow()
+{
+    if (m_events < 0) {
+        m_events = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
+        if (m_events < 0)
+            return false;
+        // Room for the notifications of a thousand addresses resolved at once; an overflow only
+        // costs one more reading of the table.
+        const int bytes = 1 << 20;
+        ::setsockopt(m_events, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+        sockaddr_nl local{};
+        local.nl_family = AF_NETLINK;
+        local.nl_groups = RTMGRP_NEIGH;
+        if (::bind(m_events, reinterpret_cast<sockaddr*>(&local), sizeof(local)) != 0) {
+            ::close(m_events);
+            m_events = -1;
+            return false;
+        }
+        m_tableKnown = false;
+    }
+    // Subscribed before the table is read, so no change falls between the two; changes read
+    // after the dump are newer than it or repeat it.
+    auto apply = [this](const nlmsghdr* h) {
+        quint32 ipv4Net = 0;
+        int ifindex = 0;
+        Neighbour entry;
+        if (!neighbourOf(h, ipv4Net, ifindex, entry))
+            return;
+        if (h->nlmsg_type == RTM_DELNEIGH) {
+            auto it = m_table.find(ipv4Net);
+            if (it != m_table.end() && it->remove(ifindex) && it->isEmpty())
+                m_table.erase(it);
+        } else {
+            m_table[ipv4Net].insert(ifindex, entry);
+        }
+        m_changedAt.insert(ipv4Net, ++m_changes);
+    };
+    alignas(nlmsghdr) char buf[16384];
+    for (;;) {
+        const ssize_t n = ::recv(m_events, buf, sizeof(buf), MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == ENOBUFS) {
+                m_tableKnown = false; // changes were lost: read the table again
+                continue;
+            }
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                break;
+            ::close(m_events);
+            m_events = -1;
+            return false;
+        }
+        forEachMessage(buf, n, apply);
+    }
+    if (!m_tableKnown) {
+        m_table.clear();
+        QElapsedTimer clock;
+        clock.start();
+        if (!dumpTable(apply, clock, m_attemptMs))
+            return false;
+        m_tableKnown = true;
+    }
+    return true;
+}
+
+bool NeighbourTableArp::provoke(quint32 ipv4)
+{
+    // An address provoked less than a second ago is being resolved already.
+    const auto it = m_provokedAt.constFind(ipv4);
+    if (it != m_provokedAt.constEnd() && m_clock.elapsed() - *it < 1000)
+        return true;
+    if (!provokeResolution(ipv4))
+        return false;
+    m_provokedAt.insert(ipv4, m_clock.elapsed());
+    return true;
+}
+
+void NeighbourTableArp::prepare(const QList<quint32>& ipv4s)
+{
+    if (!follow())
+        return;
+    QByteArray hw;
+    for (quint32 ipv4 : ipv4s) {
+        if (!isResolvable(ipv4))
+            continue;
+        const Entry state = lookUp(m_table, htonl(ipv4), hw);
+        if (state == Entry::Unknown || state == Entry::Failed)
+            provoke(ipv4);
+    }
+}
+
 bool NeighbourTableArp::resolve(quint32 ipv4, QByteArray& hw)
 {
     if (!isResolvable(ipv4))
         return false;
+    if (!follow())
+        return resolveOnce(ipv4, hw);
+    QElapsedTimer clock;
+    clock.start();
+    const quint32 ipv4Net = htonl(ipv4);
+    QByteArray found;
+    Entry state = lookUp(m_table, ipv4Net, found);
+    if (state == Entry::Known) {
+        hw = found;
+        return true;
+    }
+    // An entry still INCOMPLETE is being resolved already: asking again would only add traffic.
+    if (state != Entry::Resolving && !provoke(ipv4))
+        return false;
+    const quint64 asked = m_changedAt.value(ipv4Net);
+    while (remainingMs(clock, m_attemptMs) > 0) {
+        pollfd p{m_events, POLLIN, 0};
+        if (::poll(&p, 1, remainingMs(clock, m_attemptMs)) <= 0)
+            break;
+        if (!follow())
+            return false;
+        state = lookUp(m_table, ipv4Net, found);
+        if (state == Entry::Known) {
+            hw = found;
+            return true;
+        }
+        // The kernel has given up on it for now.
+        if (state == Entry::Failed && m_changedAt.value(ipv4Net) != asked)
+            return false;
+    }
+    return false;
+}
+
+bool NeighbourTableArp::resolveOnce(quint32 ipv4, QByteArray& hw)
+{
     QElapsedTimer clock;
     clock.start();
     const quint32 ipv4Net = htonl(ipv4);
@@ -207,14 +402,8 @@ bool NeighbourTableArp::resolve(quint32 ipv4, QByteArray& hw)
     }
     // An entry still INCOMPLETE is being resolved already: asking again would only add traffic.
     if (state != Entry::Resolving) {
-        const bool recently =
-            m_lastProvoked == ipv4 && m_sinceProvoked.isValid() && m_sinceProvoked.elapsed() < 1000;
-        if (!recently) {
-            if (!provokeResolution(ipv4))
-                return false;
-            m_lastProvoked = ipv4;
-            m_sinceProvoked.start();
-        }
+        if (!provoke(ipv4))
+            return false;
     }
 
     alignas(nlmsghdr) char buf[8192];
