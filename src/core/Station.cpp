@@ -3,6 +3,8 @@
 #include "diagnostics/MacLookup.h"
 #include "editor/ValueRules.h"
 #include "link/ConfigCodec.h"
+#include "platform/Arp.h"
+#include "platform/Numbers.h"
 
 #include <algorithm>
 
@@ -35,6 +37,16 @@ Station::Station(StationServices services, QObject* parent)
       m_discovery(m_link, m_store, m_replies, m_services.boxes)
 {
     m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
+    m_replies.setLookAhead([this](const QStringList& ips) {
+        QList<quint32> addresses;
+        addresses.reserve(ips.size());
+        for (const QString& ip : ips) {
+            quint32 address = 0;
+            if (parseIPv4(ip, address))
+                addresses << address;
+        }
+        m_services.arp.prepare(addresses);
+    });
 }
 
 Station::~Station() = default;

@@ -103,6 +103,8 @@ public:
     // Sequence number of the last reply queued.
     quint64 lastSequence() const { return m_sequence; }
     int queuedReplies() const { return int(m_queue.size()); }
+    // The replies waiting for the handler, oldest first.
+    const std::deque<QueuedReply>& queued() const { return m_queue; }
     // Highest queue length seen, and replies refused because the queue was full.
     int peakQueuedReplies() const { return m_peakQueued; }
     quint64 droppedReplies() const { return m_droppedReplies; }

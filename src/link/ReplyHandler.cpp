@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 namespace vexo {
@@ -24,7 +25,7 @@ ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, Selected
                            MessageBoxes& boxes, MacLookup getRemoteMac, ValueRanges ranges, QObject* parent)
     : QObject(parent), m_link(link), m_store(store), m_selection(selection), m_boxes(boxes),
       m_getRemoteMac(std::move(getRemoteMac)), m_ranges(ranges), m_timerGetMAC(new QTimer(this)),
-      m_retry(new QTimer(this))
+      m_retry(new QTimer(this)), m_storeTimer(new QTimer(this))
 {
     m_timerGetMAC->setObjectName(QStringLiteral("timerGetMAC"));
     m_timerGetMAC->setInterval(kGetMacIntervalMs);
@@ -34,6 +35,8 @@ ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, Selected
     // itself waits briefly for the neighbour table to change.
     m_retry->setSingleShot(true);
     m_retry->setInterval(0);
+    m_storeTimer->setSingleShot(true);
+    connect(m_storeTimer, &QTimer::timeout, this, &ReplyHandler::flushDiscovered);
     connect(m_retry, &QTimer::timeout, this, [this] {
         if (m_identifying && tryIdentify())
             identified(true);
@@ -106,11 +109,33 @@ void ReplyHandler::startIdentifying()
 
 bool ReplyHandler::tryIdentify()
 {
+    if (m_lookAhead)
+        lookAhead();
     QString mac;
     if (!m_getRemoteMac(m_working.ip, mac))
         return false;
     m_working.mac = mac;
     return true;
+}
+
+void ReplyHandler::lookAhead()
+{
+    // The reply in hand and every reply queued since the last call; the queue is in arrival order.
+    QStringList ips;
+    if (m_current.sequence > m_lookedAheadUpTo)
+        ips << m_working.ip;
+    const auto& queued = m_link.queued();
+    auto first = queued.end();
+    while (first != queued.begin() && std::prev(first)->sequence > m_lookedAheadUpTo)
+        --first;
+    for (auto it = first; it != queued.end(); ++it) {
+        ElementConfig r;
+        if (decodeConfigReply(it->datagram, r))
+            ips << r.ip;
+    }
+    m_lookedAheadUpTo = std::max(m_current.sequence, m_link.lastSequence());
+    if (!ips.isEmpty())
+        m_lookAhead(ips);
 }
 
 void ReplyHandler::onTimerGetMAC()
@@ -141,17 +166,33 @@ void ReplyHandler::finishReply(bool looked)
     if (!m_current.discovery) {
         if (looked)
             emit storeChanged();
-    } else if (m_link.queuedReplies() == 0 || m_unstored.size() >= kStoreBatch)
+    } else if (m_unstored.size() >= kStoreBatch) {
         flushDiscovered();
+    } else if (m_link.queuedReplies() == 0) {
+        storeSoon();
+    }
     if (m_link.queuedReplies() == 0)
         reportSuppressed();
     m_link.replyHandled();
 }
 
+void ReplyHandler::storeSoon()
+{
+    // The first element of a burst is stored at once, then the store is written at most every
+    // kStoreIntervalMs while more arrive.
+    const qint64 since = m_sinceStored.isValid() ? m_sinceStored.elapsed() : kStoreIntervalMs;
+    if (since >= kStoreIntervalMs)
+        flushDiscovered();
+    else if (!m_storeTimer->isActive())
+        m_storeTimer->start(int(kStoreIntervalMs - since));
+}
+
 void ReplyHandler::flushDiscovered()
 {
+    m_storeTimer->stop();
     if (m_unstored.isEmpty())
         return;
+    m_sinceStored.start();
     const auto batch = std::exchange(m_unstored, {});
     if (!writeSectionsToIni(batch, m_store.path())) {
         m_boxes.critical(kAppTitle, storeWriteFailedText());

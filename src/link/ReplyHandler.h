@@ -3,10 +3,12 @@
 #include "ConfigCodec.h"
 #include "ConfigLink.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPair>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -44,12 +46,18 @@ class ReplyHandler : public QObject
 public:
     // Looks up the MAC text (":"-separated) of an IPv4 address; one attempt, false if unknown.
     using MacLookup = std::function<bool(const QString& ip, QString& mac)>;
+    // Told the addresses of replies about to be identified, so that their lookups can start
+    // together rather than one after another.
+    using MacLookAhead = std::function<void(const QStringList& ips)>;
 
     static constexpr int kGetMacIntervalMs = 500;
     static constexpr int kGetMacTicks = 40;
     // Discovery replies waiting in the queue behind each other are stored together, with one
     // replacement of the file for up to this many of them.
     static constexpr int kStoreBatch = 64;
+    // While replies keep coming, the store is written at most this often: each write replaces
+    // the whole file.
+    static constexpr int kStoreIntervalMs = 25;
 
     ReplyHandler(ConfigLink& link, const ElementStore& store, SelectedElement& selection, MessageBoxes& boxes,
                  MacLookup getRemoteMac, ValueRanges ranges, QObject* parent = nullptr);
@@ -66,6 +74,7 @@ public:
     void flushDiscovered();
 
     void setRanges(const ValueRanges& ranges) { m_ranges = ranges; }
+    void setLookAhead(MacLookAhead lookAhead) { m_lookAhead = std::move(lookAhead); }
     QTimer* timerGetMAC() const { return m_timerGetMAC; }
     bool isIdentifying() const { return m_identifying; }
 
@@ -90,6 +99,8 @@ private:
     bool checkRecord(const ElementConfig& r);
     void startIdentifying();
     bool tryIdentify();
+    void lookAhead();
+    void storeSoon();
     void identified(bool found);
     // `looked`: the reply was decoded, so the store may have changed.
     void finishReply(bool looked = true);
@@ -103,6 +114,8 @@ private:
     SelectedElement& m_selection;
     MessageBoxes& m_boxes;
     MacLookup m_getRemoteMac;
+    MacLookAhead m_lookAhead;
+    quint64 m_lookedAheadUpTo = 0; // sequence of the last reply whose address was told
     ValueRanges m_ranges;
     QTimer* m_timerGetMAC;
     QTimer* m_retry;
@@ -116,6 +129,8 @@ private:
 
     int m_discovered = 0;
     QList<QPair<QString, QList<QPair<QString, QString>>>> m_unstored;
+    QTimer* m_storeTimer;
+    QElapsedTimer m_sinceStored;
 
     // A flood of invalid replies: while one fault's message is on screen, further replies with
     // the same fault that arrive meanwhile are counted, not shown one box each.
