@@ -2,6 +2,7 @@
 #include "AppFixture.h"
 #include "gui/PropertiesPanel.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -99,18 +100,28 @@ TEST(ElementTree, RefreshShowsOutsideEditsAndEmptiesThePanel)
 TEST(ElementTree, AThousandElementsAreAllListed)
 {
     AppFixture f;
+    // One encoder in the middle has the widest name.
     QByteArray text;
     for (int i = 0; i < 1000; ++i)
-        text += QStringLiteral("[0050C2%1]\r\nNAME=E%2\r\nROLE=%3\r\n")
+        text += QStringLiteral("[0050C2%1]\r\nNAME=%2\r\nROLE=%3\r\n")
                     .arg(i, 6, 16, QChar('0'))
-                    .arg(i)
+                    .arg(i == 700 ? QStringLiteral("WMWMWMWMWMWMWMWM") : QStringLiteral("E%1").arg(i))
                     .arg(1 + i % 2)
                     .toUpper()
                     .toLatin1();
     ASSERT_TRUE(writeFile(f.storePath(), text));
     MainWindow& w = f.make();
+    w.show();
     ASSERT_TRUE(w.startUp());
     EXPECT_EQ(w.TreeView1->topLevelItemCount(), 1000);
     EXPECT_EQ(w.frmProperties->cmbEncoders->count(), 501);
     EXPECT_EQ(w.frmTreeView->title(), "Select element: (1000 items)");
+    // The encoders' drop-down and the tree's column are wide enough for the widest entry.
+    const QString widest = "WMWMWMWMWMWMWMWM [00:50:C2:00:02:BC]";
+    EXPECT_EQ(w.frmProperties->cmbEncoders->itemText(351), widest);
+    QAbstractItemView* popup = w.frmProperties->cmbEncoders->view();
+    EXPECT_GE(popup->minimumWidth(), QFontMetrics(popup->font()).horizontalAdvance(widest));
+    // (The view's own measure of every entry, public in the base class.)
+    const QAbstractItemView* view = w.TreeView1;
+    EXPECT_GE(w.TreeView1->columnWidth(0), view->sizeHintForColumn(0));
 }

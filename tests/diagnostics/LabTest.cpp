@@ -296,6 +296,25 @@ TEST_F(DiagnosticsLab, MacLookupOfTheElementGivesItsAddress)
               << " ms" << std::endl;
 }
 
+TEST_F(DiagnosticsLab, AKeptMacLookupFollowsTheTableChangedFromOutside)
+{
+    // GIVEN a lookup, kept as the station keeps it, that has found the element
+    lab->flushNeighbours();
+    NeighbourTableArp arp;
+    QString mac;
+    ASSERT_TRUE(waitUntil([&] { return getRemoteMac(arp, lab->elementIp, QStringLiteral(":"), mac); }));
+    EXPECT_EQ(mac, QStringLiteral("02:78:0A:0B:0C:0D"));
+    // WHEN the entry is replaced from outside THEN the next lookup gives the new address
+    run({"ip", "neigh", "replace", lab->elementIp, "lladdr", "02:00:00:00:00:99", "dev", lab->hostIf, "nud",
+         "permanent"});
+    ASSERT_TRUE(getRemoteMac(arp, lab->elementIp, QStringLiteral(":"), mac));
+    EXPECT_EQ(mac, QStringLiteral("02:00:00:00:00:99"));
+    // WHEN it is deleted THEN the element is resolved again
+    run({"ip", "neigh", "del", lab->elementIp, "dev", lab->hostIf});
+    ASSERT_TRUE(waitUntil([&] { return getRemoteMac(arp, lab->elementIp, QStringLiteral(":"), mac); }));
+    EXPECT_EQ(mac, QStringLiteral("02:78:0A:0B:0C:0D"));
+}
+
 TEST_F(DiagnosticsLab, MacLookupOfAFreeAddressFailsAndEachAttemptIsShort)
 {
     lab->flushNeighbours();

@@ -154,26 +154,43 @@ TEST_F(ReplyHandlerTest, DiscoveredDecoderStoresItsAddressAsMulticastAndSeventee
 
 TEST_F(ReplyHandlerTest, ABurstOfDiscoveryRepliesIsStoredCompletelyAndInArrivalOrder)
 {
-    // GIVEN 200 elements whose replies wait in the queue together
+    // GIVEN 200 elements whose replies wait in the queue together, and a lookup that knows an
+    // address only once it has been told about it ahead (as the neighbour table learns it)
     link.setReplyHandler([this](const QueuedReply& reply) { handler.handleConfigReply(reply); });
+    QHash<QString, QString> unresolved;
+    QStringList told;
+    handler.setLookAhead([&](const QStringList& ips) {
+        told << ips;
+        for (const QString& ip : ips)
+            macs.insert(ip, unresolved.value(ip));
+    });
+    int updates = 0;
+    QObject::connect(&handler, &ReplyHandler::elementsDiscovered, [&] { ++updates; });
     link.setDiscoveryAwaiting(true);
     QStringList expected;
+    QStringList ips;
     for (int i = 0; i < 200; ++i) {
         ElementConfig r = encoderReply();
         r.ip = QString("10.0.1.%1").arg(i);
         r.serial = 1000 + i;
         const QString mac = QString("00:50:C2:00:01:%1").arg(i, 2, 16, QChar('0')).toUpper();
-        macs[r.ip] = mac;
+        unresolved[r.ip] = mac;
         expected << encodeMac(mac);
+        ips << r.ip;
         link.acceptDatagram(buildConfigReply(r));
     }
     link.setDiscoveryAwaiting(false);
-    // WHEN they have been handled THEN each one is stored, in the order they came
+    // WHEN they have been handled THEN each one is stored, in the order they came, every address
+    // was told ahead once and found at the first attempt, and the count grew on the way
     ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
+    handler.flushDiscovered();
     EXPECT_EQ(handler.discoveredCount(), 200);
     EXPECT_EQ(iniSections(store.path()), expected);
     EXPECT_EQ(readFromIni(expected[199], "sn", store.path()), "1199");
     EXPECT_EQ(sectionKeyCount(expected[137], store.path()), 13);
+    EXPECT_EQ(told, ips);
+    EXPECT_EQ(lookups, 200);
+    EXPECT_GE(updates, 200 / ReplyHandler::kStoreBatch);
     EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
