@@ -82,7 +82,7 @@ int LevelMonitor::intervalMs() const
 
 void LevelMonitor::onTick()
 {
-    if (!m_link.sendToSelected(kLevelRequest, kCommandPort)) {
+    if (!m_link.sendLevelRequest(kLevelRequest)) {
         // The link has told the operator why; polling on would repeat the message 20 times a
         // second.
         stop();

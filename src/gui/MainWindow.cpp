@@ -268,6 +268,8 @@ void MainWindow::buildDiagnostics(QWidget* client)
     lblVolume = new QLabel(QStringLiteral("-oodBFS"), frmDiagnostics);
     lblVolume->setObjectName(QStringLiteral("lblVolume"));
     lblVolume->setGeometry(100 + LevelMeter::kFullScaleWidth + 8, 56, 80, 20);
+    // Opaque, so that a new level (20 a second) repaints the label alone, not the frame beneath.
+    lblVolume->setAutoFillBackground(true);
     // How often the level is asked for, in ms.
     Slider1 = new QSlider(Qt::Horizontal, frmDiagnostics);
     Slider1->setObjectName(QStringLiteral("Slider1"));

@@ -140,16 +140,29 @@ void ConfigLink::reportSendFailure(const QString& text)
 
 bool ConfigLink::sendToSelected(const QByteArray& message, quint16 port)
 {
+    return send(message, port, true);
+}
+
+bool ConfigLink::sendLevelRequest(const QByteArray& message)
+{
+    return send(message, kCommandPort, false);
+}
+
+bool ConfigLink::send(const QByteArray& message, quint16 port, bool rebind)
+{
     const bool configRequest = port == kConfigPort;
-    // Closing drops whatever the kernel still holds for the socket: read it first, so that a
-    // reply or level reply that has arrived but not yet been read is not lost by the rebind.
-    if (m_socket->state() == QAbstractSocket::BoundState)
-        readPending(true);
-    if (bindSocket() == BindOutcome::Failed) {
-        if (configRequest)
-            m_timerRemoteSent->stop();
-        m_fatal.fail(kPortOccupied);
-        return false;
+    const bool bound = m_socket->state() == QAbstractSocket::BoundState;
+    if (rebind || !bound) {
+        // Closing drops whatever the kernel still holds for the socket: read it first, so that a
+        // reply or level reply that has arrived but not yet been read is not lost by the rebind.
+        if (bound)
+            readPending(true);
+        if (bindSocket() == BindOutcome::Failed) {
+            if (configRequest)
+                m_timerRemoteSent->stop();
+            m_fatal.fail(kPortOccupied);
+            return false;
+        }
     }
     m_remotePort = port;
     m_remoteHost = m_selection.ip();

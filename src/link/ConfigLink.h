@@ -81,6 +81,10 @@ public:
     bool sendToSelected(const QByteArray& message, quint16 port);
     // The two-byte attenuation command to the selected element's port 2977.
     bool sendAttenuation(quint8 value);
+    // A level request to the selected element's port 2977, as sendToSelected() but on the socket
+    // as it is bound: polled 20 times a second, a rebind would cost more than the rest of the
+    // poll, and while the socket is closed for it an arriving reply would be lost.
+    bool sendLevelRequest(const QByteArray& message);
 
     // The remote endpoint of the socket: where the last send went. Discovery saves it, points it
     // at the broadcast address for the paging request and puts it back.
@@ -138,6 +142,7 @@ private:
         Failed
     };
     BindOutcome bindSocket();
+    bool send(const QByteArray& message, quint16 port, bool rebind);
     void enlargeReceiveBuffer();
     void readPending(bool postLevelReplies = false);
     void enqueue(const QByteArray& datagram);

@@ -112,10 +112,13 @@ TEST_F(LevelMonitorTest, PollsTheElementAndReportsItsLevelUntilStopped)
     monitor.setIntervalMs(200);
     EXPECT_TRUE(monitor.isRunning());
     EXPECT_EQ(monitor.intervalMs(), 200);
+    QSignalSpy socketStates(link.udpClient(), &QUdpSocket::stateChanged);
     // WHEN tmrVolume ticks
     tick();
-    // THEN "VOL" went from port 2976 to the element, and its reply is reported as a peak
+    // THEN "VOL" went from port 2976 to the element, and its reply is reported as a peak; the
+    // socket stayed bound (no reply can arrive while it is closed)
     ASSERT_TRUE(waitUntil([this] { return !levels.isEmpty(); }));
+    EXPECT_TRUE(socketStates.isEmpty());
     EXPECT_EQ(requests.value(0).data(), QByteArray("VOL"));
     EXPECT_EQ(requests.value(0).senderPort(), 2976);
     EXPECT_EQ(levels.takeFirst().at(0).toInt(), 4194304);
