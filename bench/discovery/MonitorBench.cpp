@@ -1,6 +1,7 @@
 // The audio level monitor against a simulated encoder: 60 s at the default 50 ms, printing the
 // requests sent, replies applied, the station's CPU share and its resident memory at start and
-// end.
+// end. Then the same round trip from a bare socket (no window, no store, no station) for as
+// long: the floor that the kernel and the event loop cost on this machine.
 #include "LabStation.h"
 #include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
@@ -11,7 +12,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QTimer>
+#include <QNetworkDatagram>
 #include <QTreeWidget>
+#include <QUdpSocket>
 #include <QtTest/QTest>
 
 #include <sys/resource.h>
@@ -87,7 +90,32 @@ int main(int argc, char** argv)
     const long rssEnd = residentKb();
     std::printf("monitoring %.1f s at %d ms: %d requests sent, %d replies applied\n", wall, m.intervalMs(),
                 requests, replies);
-    std::printf("station CPU: %.2f s = %.2f %% of one core (goal < 2 %%)\n", cpu, 100.0 * cpu / wall);
+    std::printf("station CPU: %.2f s = %.2f %% of one core (goal < 0.5 %%)\n", cpu, 100.0 * cpu / wall);
     std::printf("resident memory: %ld kB at start, %ld kB at end\n", rssStart, rssEnd);
+
+    const QHostAddress element(window.station().selection().ip());
+    window.hide();
+    QUdpSocket bare;
+    bare.bind(QHostAddress::AnyIPv4, 0);
+    int bareReplies = 0;
+    QObject::connect(&bare, &QUdpSocket::readyRead, [&] {
+        while (bare.hasPendingDatagrams()) {
+            const QByteArray reply = bare.receiveDatagram().data();
+            bareReplies += peakLevelOf(reply) >= 0;
+        }
+    });
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] { bare.writeDatagram(kLevelRequest, element, kCommandPort); });
+    const double bareStart = cpuSeconds();
+    clock.restart();
+    poll.start(m.intervalMs());
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    poll.stop();
+    const double bareWall = clock.elapsed() / 1000.0;
+    const double bareCpu = cpuSeconds() - bareStart;
+    std::printf("bare socket, same round trip: %d replies, CPU %.2f %% of one core; the station costs %.2fx "
+                "that\n",
+                bareReplies, 100.0 * bareCpu / bareWall, (cpu / wall) / (bareCpu / bareWall));
     return 0;
 }
