@@ -56,7 +56,7 @@ TEST_F(LinkFixture, SendsLeaveFrom2976ForTheStoredAddressAndLoseNothingThatArriv
     ASSERT_TRUE(link.timerRemoteSent()->isActive());
     link.timerRemoteSent()->start(0);
     ASSERT_TRUE(timedOut.wait(5000));
-    EXPECT_EQ(boxes.texts(),
+    ASSERT_EQ(boxes.texts(),
               QStringList{"Waiting for a response from Network Element has timed out!\rCannot save."});
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error!"));
     ASSERT_TRUE(link.sendAttenuation(255));

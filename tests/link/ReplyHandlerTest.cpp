@@ -101,7 +101,7 @@ TEST_F(ReplyHandlerTest, DiscoveredAndConfirmedElementsAreStoredAsTheWindowsStat
     link.timerRemoteSent()->start();
     handle(reply(kDecoder), false);
     EXPECT_FALSE(link.timerRemoteSent()->isActive());
-    EXPECT_EQ(boxes.texts(), QStringList{kSaved});
+    ASSERT_EQ(boxes.texts(), QStringList{kSaved});
     EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Configuration changed"));
     EXPECT_EQ(shown, "40001,200,4,0,37,43");
     EXPECT_EQ(selection.roleCaption(), QStringLiteral("DECODER"));
