@@ -25,9 +25,8 @@ TEST(MeasureCodec, RecordFieldsAreExactSignedIntegersMostSignificantFirst)
     EXPECT_EQ(decodeMeasurementRecord(r.left(19)), first);
     EXPECT_EQ(decodeMeasurementRecord(QByteArray()), MeasurementValues{});
     EXPECT_EQ(decodeMeasurementRecord(QByteArray(60, '\0') + '\xFF').autoServo, 255);
-    EXPECT_EQ(decodeField(r, 56), -1200);
-    EXPECT_EQ(decodeField(r, 58), 0);
-    EXPECT_EQ(decodeField(r, -1), 0);
+    EXPECT_EQ(QList<qint32>({decodeField(r, 56), decodeField(r, 58), decodeField(r, -1)}),
+              QList<qint32>({-1200, 0, 0}));
 }
 
 TEST(MeasureCodec, SetDelayRequestAndTheLengthsEachWindowTakes)
@@ -35,9 +34,7 @@ TEST(MeasureCodec, SetDelayRequestAndTheLengthsEachWindowTakes)
     EXPECT_EQ(buildSetDelayRequest(250000, true), hex("53 00 03 D0 90 01"));
     EXPECT_EQ(buildSetDelayRequest(2500000, false), hex("53 00 26 25 A0 00"));
     const auto s = parseSetDelayRequest(hex("53 FF FF FB 50 07"));
-    ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(s->delayNs, -1200);
-    EXPECT_EQ(s->autoServo, 7);
+    EXPECT_TRUE(s && s->delayNs == -1200 && s->autoServo == 7);
     for (const char* other :
          {"54 00 03 D0 90 01", "00 53 03 D0 90 01", "53 00 03 D0 90", "53 00 03 D0 90 01 00"})
         EXPECT_FALSE(parseSetDelayRequest(hex(other)).has_value()) << other;
@@ -48,21 +45,17 @@ TEST(MeasureCodec, SetDelayRequestAndTheLengthsEachWindowTakes)
     }
 }
 
-TEST(MeasureCodec, NanosecondText)
+TEST(MeasureCodec, NanosecondTextAtItsEdges)
 {
-    const std::pair<qint32, const char*> cases[] = {{265, "265 nS"},
-                                                    {395833, "395 uS, 833 nS"},
-                                                    {1000005, "1 mS, 0 uS, 5 nS"},
-                                                    {0, "0 nS"},
-                                                    {999, "999 nS"},
-                                                    {1000, "1 uS, 0 nS"},
-                                                    {-500, "-500 nS"},
-                                                    {-1500, "-1 uS, 500 nS"},
-                                                    {2500000, "2 mS, 500 uS, 0 nS"},
-                                                    {INT32_MAX, "2147 mS, 483 uS, 647 nS"},
-                                                    {INT32_MIN, "-2147 mS, 483 uS, 648 nS"}};
-    for (const auto& [ns, text] : cases)
-        EXPECT_EQ(formatNanoseconds(ns), text) << ns;
+    const qint32 ns[] = {0, 999, 1000, -1500, INT32_MAX, INT32_MIN};
+    const char* texts[] = {"0 nS",
+                           "999 nS",
+                           "1 uS, 0 nS",
+                           "-1 uS, 500 nS",
+                           "2147 mS, 483 uS, 647 nS",
+                           "-2147 mS, 483 uS, 648 nS"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(formatNanoseconds(ns[i]), texts[i]);
 }
 
 namespace {
@@ -100,12 +93,8 @@ TEST(statisticsArithmetic, StoredSfnAndRoleDecideTheRowsAndOverflowsStopPartWay)
     const QStringList ptp = {"lblPTPRxOK 7", "lblPTPRxErr 0"};
     const QStringList decoder = ptp + QStringList{"lblPTPClkAdj -35 nS", "lblPTPLatency 1 nS"};
     const QStringList audio = {"lblAudioRxFramesOK 9", "lblAudioRxFramesErr 1 (10%)"};
-    const struct
-    {
-        const char *sfn, *role;
-        qint32 txFramesOk, ptpSyncLatency;
-        QStringList lines;
-    } cases[] = {
+    // sfn, role, TX OK, measured delay -> the rows, in order (the audio rows missing: failed)
+    const std::tuple<const char*, const char*, qint32, qint32, QStringList> cases[] = {
         {"0", "DECODER", 5, 0, macRows + audio},
         {" 2 ", "DECODER", 5, 0, macRows + audio},
         {"1", "ENCODER", 5, 0, macRows + ptp + audio},
@@ -117,17 +106,14 @@ TEST(statisticsArithmetic, StoredSfnAndRoleDecideTheRowsAndOverflowsStopPartWay)
         {"1", "DECODER", 5, INT32_MAX,
          macRows + ptp + QStringList{"lblPTPClkAdj -35 nS"}}, // fails: delay + 1
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string(c.sfn) + "/" + c.role);
-        MeasurementValues r;
-        r.txFramesOk = c.txFramesOk, r.txFramesErr = 1, r.ptpSyncOk = 7, r.ptpSyncValue = -35;
-        r.ptpSyncLatency = c.ptpSyncLatency, r.additionalDelay = 1, r.rxAudioFramesOk = 9,
-        r.rxAudioFramesErr = 1;
+    for (const auto& [sfn, role, txFramesOk, ptpSyncLatency, lines] : cases) {
+        SCOPED_TRACE(std::string(sfn) + "/" + role);
+        const MeasurementValues r{txFramesOk, 0, 1, 0, 7, 0, -35, ptpSyncLatency, 9, 1, 0, 0, 0, 1, 0, 0};
         StatisticsValues kept;
         kept.rxAudioFramesOk = 77; // from an earlier record
-        const auto out = statisticsArithmetic(r, c.sfn, c.role, kept);
-        EXPECT_EQ(shown(out.updates), c.lines);
-        EXPECT_EQ(out.failed, !c.lines.contains(audio.last()));
+        const auto out = statisticsArithmetic(r, sfn, role, kept);
+        EXPECT_EQ(shown(out.updates), lines);
+        EXPECT_EQ(out.failed, !lines.contains(audio.last()));
         EXPECT_EQ(kept.rxAudioFramesOk, out.failed ? 77 : 9);
     }
 }
@@ -135,13 +121,8 @@ TEST(statisticsArithmetic, StoredSfnAndRoleDecideTheRowsAndOverflowsStopPartWay)
 TEST(adjustArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
 {
     // Minimum = average - 1000 and maximum = average + 2000 in every record.
-    const struct
-    {
-        qint32 additional, average;
-        quint8 servo;
-        int position;
-        const char *caption, *current, *summary;
-    } cases[] = {
+    // additional delay, average, servo flag -> position, servo caption, latency and its summary
+    const std::tuple<qint32, qint32, quint8, int, const char*, const char*, const char*> cases[] = {
         {250000, 1000000, 0, 2500, "Auto servo", "1 mS, 250 uS, 0 nS", "1 mS, 646 uS, 98 nS"},
         {0, 10000, 1, 0, "Auto servo (-1200 nS)", "8 uS, 800 nS", "404 uS, 898 nS"},
         {0, 10000, 2, 0, "Auto servo", "10 uS, 0 nS", "406 uS, 98 nS"}, // flag 2 is off
@@ -152,34 +133,27 @@ TEST(adjustArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
         {2499950, 0, 0, 25000, "Auto servo", "2 mS, 499 uS, 950 nS", "2 mS, 896 uS, 48 nS"},
         {2499850, 0, 0, 24998, "Auto servo", "2 mS, 499 uS, 850 nS", "2 mS, 895 uS, 948 nS"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.additional);
-        MeasurementValues r;
-        r.additionalDelay = c.additional, r.autoServo = c.servo, r.autoServoValue = -1200;
-        r.propagationDelayAverage = c.average, r.propagationDelayMinimum = c.average - 1000;
-        r.propagationDelayMaximum = c.average + 2000;
+    for (const auto& [additional, average, servo, position, caption, current, summary] : cases) {
+        SCOPED_TRACE(additional);
+        const MeasurementValues r{
+            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, average, average - 1000, average + 2000, additional, -1200, servo};
         const auto out = adjustArithmetic(r, "1", "DECODER");
         EXPECT_TRUE(out.reachesControls && !out.failed);
-        EXPECT_EQ(out.scrollPosition, c.position);
-        EXPECT_EQ(out.servoChecked, c.servo == 1);
-        EXPECT_EQ(out.servoCaption, c.caption);
+        EXPECT_EQ(out.scrollPosition, position);
+        EXPECT_EQ(out.servoChecked, servo == 1);
+        EXPECT_EQ(out.servoCaption, caption);
         const QStringList lines = shown(out.latencyUpdates);
-        EXPECT_EQ(lines.mid(0, 2), QStringList({QString("lblCurrentDelayAVG ") + c.current,
-                                                QString("lblDelaySumAVG ") + c.summary}));
+        EXPECT_EQ(lines.mid(0, 2), QStringList({QString("lblCurrentDelayAVG ") + current,
+                                                QString("lblDelaySumAVG ") + summary}));
         ASSERT_EQ(lines.size(), 6);
         EXPECT_TRUE(lines[2].startsWith("lblCurrentDelayMIN") && lines[5].startsWith("lblDelaySumMAX"));
         EXPECT_EQ(QList<qint32>({*out.minimum + 1000, *out.maximum - 2000}), QList<qint32>(2, *out.average));
     }
 }
 
-TEST(adjustArithmetic, OtherElementsReachNothingAndOverflowsFail)
+TEST(adjustArithmetic, OverflowsAndAnSfnThatIsNoNumberFail)
 {
     MeasurementValues r;
-    r.additionalDelay = 250000;
-    for (const auto& [sfn, role] : {std::pair{"1", "ENCODER"}, {"0", "DECODER"}, {"1", "UNKNOWN"}}) {
-        const auto out = adjustArithmetic(r, sfn, role);
-        EXPECT_FALSE(out.reachesControls || out.failed || !out.latencyUpdates.isEmpty()) << sfn << role;
-    }
     const auto noNumber = adjustArithmetic(r, "yes", "DECODER");
     EXPECT_TRUE(noNumber.failed && !noNumber.reachesControls);
     // average, minimum, additional delay, servo correction -> latency labels set before failing

@@ -44,7 +44,7 @@ struct StandInElement : QUdpSocket
 // stand-in element. The station binds 127.0.0.1:2978.
 class MeasureFixture : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
         for (const auto& [key, value] : {std::pair{"name", "STUDIO A"}, {"ip", "127.0.0.2"}, {"sfn", "1"}})

