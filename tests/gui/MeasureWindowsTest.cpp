@@ -27,13 +27,15 @@ TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
     element.record.ptpSyncLatency = -5;
     StatisticsWindow w(services());
     ASSERT_TRUE(w.openLink());
+    w.show();
     EXPECT_EQ(child<QGroupBox>(w, "frmStats")->title(), "STUDIO A:");
     ASSERT_TRUE(waitUntil([&] { return child(w, "lblPTPLatency")->text() == "-5 nS"; }));
-    child<QPushButton>(w, "cmdRefreshStats")->click();
     boxes.answers << MsgAnswer::Yes;
-    child<QPushButton>(w, "cmdResetStats")->click();
+    for (const char* button : {"cmdRefreshStats", "cmdResetStats"})
+        child<QPushButton>(w, button)->click();
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetStats", "GetStats", "RstStats"}));
+    EXPECT_EQ(boxes.texts(), QStringList{"You will reset all counters to zero.\rAre you sure?"});
     w.close();
     EXPECT_FALSE(w.session().isOpen());
 }
@@ -46,12 +48,12 @@ TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
     AdjustWindow w(services());
     AdjustSession& s = w.session();
     ASSERT_TRUE(w.openLink());
+    w.show();
     auto* bar = child<QScrollBar>(w, "scrlAdditionalDelay");
     auto* servo = child<QCheckBox>(w, "chkAutoServo");
     auto* autoUpdate = child<QCheckBox>(w, "chkAutoUpdate");
     auto* autoClear = child<QCheckBox>(w, "chkAutoClear");
-    EXPECT_EQ(bar->value(), 2500);
-    EXPECT_TRUE(autoClear->isChecked());
+    EXPECT_TRUE(bar->value() == 2500 && autoClear->isChecked());
     // The controls reach the session, and what the session switches off shows.
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(s.delayPosition(), 2501);
@@ -72,8 +74,7 @@ TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
         child<QPushButton>(w, button)->click();
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 00 01 90 01"), "GetDel"}));
-    EXPECT_EQ(boxes.texts().size(), 1);
+    EXPECT_EQ(boxes.texts().size(), 1); // Clear's question
     w.close();
-    EXPECT_EQ(storedKey("dly"), "4");
-    EXPECT_FALSE(s.isOpen());
+    EXPECT_TRUE(storedKey("dly") == "4" && !s.isOpen());
 }
