@@ -1,0 +1,249 @@
+// The station window (offscreen) against simulated elements in a namespace lab, over real UDP and
+// ARP: discovery, the configuration round trip, faulty answers, the attenuation and the level.
+#include "LabStation.h"
+#include "diagnostics/LevelMonitor.h"
+#include "link/ConfigLink.h"
+#include "store/ElementStore.h"
+#include "store/IniFile.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkDatagram>
+#include <QScrollBar>
+#include <QTimer>
+#include <QUdpSocket>
+#include <QtTest/QTest>
+
+#include <gtest/gtest.h>
+
+using namespace vexo;
+
+namespace {
+
+const QString kSuccess = "New configuration has been sucessfuly saved and loaded!";
+
+class StationTest : public ::testing::Test, public LabStation
+{
+protected:
+    void SetUp() override
+    {
+        if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
+            GTEST_SKIP() << reason.toStdString();
+    }
+    bool start(int encoders, int decoders, const QMap<int, QStringList>& faults = {})
+    {
+        QString error;
+        const bool started = LabStation::start(encoders, decoders, 0, &error, faults);
+        EXPECT_TRUE(started) << error.toStdString();
+        // A silent element's send times out without the test waiting three seconds for it.
+        window->station().link().timerRemoteSent()->setInterval(300);
+        return started;
+    }
+    void save()
+    {
+        f.boxes.clear();
+        f.boxes.answers << MsgAnswer::Yes;
+        window->onToolbarButton(4);
+    }
+    bool shows(const QString& text)
+    {
+        return waitUntil([&] { return f.boxes.texts().contains(text); }, 5000);
+    }
+    // The encoders stored as they are configured, whatever they state on the wire.
+    void storeAsConfigured()
+    {
+        QByteArray text;
+        for (int i = 0; i < lab.elements().size(); ++i) {
+            const Lab::Element e = lab.elements()[i];
+            const QJsonObject s = lab.stateObject(i);
+            text += QString("[%1]\nNAME=%2\nIP=%3\nMASK=%4\nGW=%5\n")
+                        .arg(encodeMac(e.mac), e.name, e.ip, s["mask"].toString(), s["gw"].toString())
+                        .toLatin1();
+            text += QString("INPUT=%1\nTYPE=%2\nTX=%3\nREMOTE=%4\nROLE=1\n")
+                        .arg(s["input"].toInt())
+                        .arg(s["type"].toInt())
+                        .arg(s["tx"].toInt())
+                        .arg(s["remote"].toString())
+                        .toLatin1();
+        }
+        ASSERT_TRUE(writeFile(f.storePath(), text));
+        window->refreshList();
+    }
+    QString stored(int index, const QString& key) const
+    {
+        return window->station().store().read(lab.elements()[index].mac, key);
+    }
+};
+
+} // namespace
+
+TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
+{
+    ASSERT_TRUE(start(2, 1));
+    const QByteArray old = "[0050C2FFFFFF]\nNAME=OLD\nROLE=1\n";
+    ASSERT_TRUE(writeFile(f.storePath(), old));
+    window->station().link().setRemote(lab.elements()[0].ip, 2977); // set by an earlier send
+    QUdpSocket capture;
+    ASSERT_TRUE(capture.bind(QHostAddress::AnyIPv4, 1901, QUdpSocket::ShareAddress));
+
+    f.boxes.answers << MsgAnswer::No;
+    window->onToolbarButton(1);
+    EXPECT_EQ(readFile(f.storePath()), old);
+    EXPECT_FALSE(capture.hasPendingDatagrams());
+
+    f.boxes.clear();
+    discover();
+    const QNetworkDatagram paging = capture.receiveDatagram();
+    EXPECT_EQ(paging.data(), "IPMPXSTL KORVANTA PAGING REQUEST");
+    EXPECT_EQ(paging.senderPort(), 2976);
+    EXPECT_EQ(paging.destinationAddress(), QHostAddress("255.255.255.255"));
+    EXPECT_FALSE(capture.hasPendingDatagrams());
+    EXPECT_EQ(window->station().link().remoteHost(), lab.elements()[0].ip);
+    EXPECT_EQ(window->station().link().remotePort(), 2977);
+    EXPECT_EQ(f.boxes.shown.size(), 1) << f.boxes.texts().join(" | ").toStdString();
+
+    // The store holds exactly the three elements, each as it states itself, in arrival order.
+    const QByteArray file = readFile(f.storePath());
+    qsizetype size = 0;
+    for (int i = 0; i < 3; ++i) {
+        QByteArray expected;
+        const Lab::Element e = lab.elements()[i];
+        const QJsonObject s = lab.stateObject(i);
+        auto line = [&](const char* key, const QVariant& value) {
+            expected += QByteArray(key) + "=" + value.toString().toLatin1() + "\n";
+        };
+        expected += "[" + encodeMac(e.mac).toLatin1() + "]\n";
+        line("NAME", e.name);
+        line("IP", e.ip);
+        for (const char* key : {"mask", "gw", "input", "type", "tx"})
+            line(QByteArray(key).toUpper(), s.value(key).toVariant());
+        line(e.role == 2 || s.value("tx").toInt() > 0 ? "MULTI" : "REMOTE", s.value("remote").toString());
+        line("ROLE", e.role);
+        line("SN", e.serial);
+        line("VER", s.value("version").toString());
+        line("SFN", s.value("sfn").toInt());
+        line("BUF", s.value("buffer").toInt());
+        for (const char* key : {"att", "sdm", "sdl", "sdt"})
+            if (e.role == 2)
+                line(QByteArray(key).toUpper(), s.value(key).toVariant());
+        EXPECT_TRUE(file.contains(expected)) << expected.toStdString();
+        size += expected.size();
+    }
+    EXPECT_EQ(file.size(), size) << file.toStdString();
+    EXPECT_EQ(window->TreeView1->topLevelItemCount(), 3);
+    EXPECT_EQ(window->frmProperties->cmbEncoders->count(), 3); // <None> and two encoders
+}
+
+TEST_F(StationTest, SaveRoundTripIsTakenOnConfirmationAndStored)
+{
+    ASSERT_TRUE(start(1, 1));
+    discover();
+    PropertiesPanel* p = window->frmProperties;
+    ASSERT_TRUE(select(0));
+    p->txtElementName->setText("studio west");
+    p->txtElementMask->setText("255.255.0.0");
+    p->txtElementGW->setText("10.77.0.254");
+    p->cmbAudioInput->setCurrentIndex(1);
+    p->cmbAudioTX->setCurrentIndex(1);
+    p->txtRemoteIP->setText("239.10.0.1");
+    p->chkSFNEnabled->setChecked(true);
+    save();
+    ASSERT_TRUE(shows(kSuccess)) << f.boxes.texts().join(" | ").toStdString();
+    const QJsonObject s = lab.stateObject(0);
+    EXPECT_EQ(s.value("name").toString(), "STUDIO WEST     ");
+    EXPECT_EQ(s.value("mask").toString(), "255.255.0.0");
+    EXPECT_EQ(s.value("gw").toString(), "10.77.0.254");
+    EXPECT_EQ(s.value("remote").toString(), "239.10.0.1");
+    EXPECT_EQ(s.value("tx").toInt(), 1);
+    EXPECT_EQ(s.value("sfn").toInt(), 1);
+    const QStringList keys{keys::name, keys::multi, keys::input, keys::sfn};
+    QStringList values;
+    for (const QString& key : keys)
+        values << stored(0, key);
+    EXPECT_EQ(values, (QStringList{"STUDIO WEST", "239.10.0.1", "1", "1"}));
+
+    // A decoder's buffer and silence detector go out in the 40-byte request.
+    ASSERT_TRUE(select(1));
+    p->scrlBuffer->setValue(9);
+    p->scrlSilDetLevel->setValue(50);
+    p->scrlSilDetTime->setValue(60);
+    save();
+    ASSERT_TRUE(shows(kSuccess)) << f.boxes.texts().join(" | ").toStdString();
+    const QJsonObject d = lab.stateObject(1);
+    EXPECT_EQ(QList<int>({d.value("buffer").toInt(), d.value("sdl").toInt(), d.value("sdt").toInt()}),
+              QList<int>({9, 50, 60}));
+    EXPECT_EQ(stored(1, keys::sdl), "50");
+}
+
+TEST_F(StationTest, FaultyAnswersAreReportedAndNotCalledASuccess)
+{
+    ASSERT_TRUE(start(4, 0,
+                      {{0, {"--force-name", "SOMEBODY ELSE   "}},
+                       {1, {"--force-role", "0"}},
+                       {2, {"--silent"}},
+                       {3, {"--force-input", "2"}}}));
+    storeAsConfigured();
+    const QString timeout = "Waiting for a response from Network Element has timed out!\rCannot save.";
+    const struct
+    {
+        QStringList messages;
+        QString key, stored; // empty: as stored before
+    } cases[] = {
+        {{"An error occured while saving 'Element Name':\rFeedback is corrupted."}, keys::name, {}},
+        {{}, keys::role, "0"},
+        {{timeout}, keys::name, {}},
+        {{"An error occured while retrieving 'Audio Input':\rFeedback is corrupted.", timeout},
+         keys::input,
+         {}},
+    };
+    for (int i = 0; i < 4; ++i) {
+        SCOPED_TRACE(i);
+        const QString want = cases[i].stored.isEmpty() ? stored(i, cases[i].key) : cases[i].stored;
+        ASSERT_TRUE(select(i));
+        save();
+        for (const QString& message : cases[i].messages)
+            EXPECT_TRUE(shows(message)) << f.boxes.texts().join(" | ").toStdString();
+        EXPECT_TRUE(waitUntil([&] {
+            return stored(i, cases[i].key) == want && !window->tree().loading() &&
+                   !window->station().link().timerRemoteSent()->isActive();
+        }));
+        EXPECT_TRUE(cases[i].stored.isEmpty() || window->frmProperties->elementType() == "UNKNOWN");
+        EXPECT_FALSE(f.boxes.texts().contains(kSuccess));
+        EXPECT_LE(f.boxes.texts().count(timeout), 1);
+    }
+}
+
+TEST_F(StationTest, AttenuationStepReachesTheDecoderAndIsStored)
+{
+    ASSERT_TRUE(start(0, 1));
+    discover();
+    ASSERT_TRUE(select(0));
+    QScrollBar* bar = window->frmProperties->scrlAtten;
+    const int from = lab.stateObject(0).value("att").toInt();
+    ASSERT_EQ(bar->value(), from);
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    bar->setFocus(); // only the operator's own change is sent
+    QTest::keyClick(bar, Qt::Key_Right);
+    EXPECT_TRUE(
+        lab.waitForState(0, [&](const QJsonObject& s) { return s.value("att").toInt() == from + 1; }));
+    EXPECT_EQ(stored(0, keys::att), QString::number(from + 1));
+}
+
+TEST_F(StationTest, LevelMonitorShowsTheEncodersTone)
+{
+    ASSERT_TRUE(start(2, 0, {{0, {"--level-dbfs", "-6"}}}));
+    discover();
+    ASSERT_TRUE(select(0));
+    window->onToolbarButton(6);
+    ASSERT_TRUE(waitUntil([&] { return window->lblVolume->text() == "-6dBFS"; }, 5000))
+        << window->lblVolume->text().toStdString();
+    EXPECT_EQ(window->VUMeter->width(), 70);
+    // Selecting another element stops the monitor and blanks the display.
+    ASSERT_TRUE(select(1));
+    EXPECT_FALSE(window->chkGetVolume->isChecked());
+    EXPECT_FALSE(window->levelMonitor().timer()->isActive());
+    EXPECT_EQ(window->lblVolume->text(), "-oodBFS");
+}
