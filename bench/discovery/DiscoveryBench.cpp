@@ -3,7 +3,7 @@
 // elements stored, lost replies, the times from the paging request to the last reply read and to
 // the last element stored, how often the shown count grew, and the time to rebuild the tree from
 // the new store.
-#include "LabStation.h"
+#include "AppFixture.h"
 #include "core/Station.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"

@@ -2,7 +2,7 @@
 // requests sent, replies applied, the station's CPU share and its resident memory at start and
 // end. Then the same round trip from a bare socket (no window, no store, no station) for as
 // long: the floor that the kernel and the event loop cost on this machine.
-#include "LabStation.h"
+#include "AppFixture.h"
 #include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
 #include "link/ConfigLink.h"

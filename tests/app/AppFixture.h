@@ -1,13 +1,18 @@
 #pragma once
 
 #include "Fakes.h"
+#include "Lab.h"
 #include "TestUtil.h"
 #include "core/Station.h"
+#include "gui/ElementTree.h"
 #include "gui/MainWindow.h"
+#include "gui/PropertiesPanel.h"
+#include "platform/Arp.h"
 #include "platform/InstanceGuard.h"
 
-#include <QHash>
 #include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest/QTest>
 
 #include <memory>
 
@@ -18,20 +23,21 @@ public:
     bool free = true;
 };
 
-// A main window with fakes for every machine service and a store in a fresh folder. The
-// station's sockets bind 127.0.0.1, so a stand-in element can use 127.0.0.2.
+// A main window with fakes for every machine service (the notice acknowledged) and a store in a
+// fresh folder. Its sockets bind 127.0.0.1, so a stand-in element can use 127.0.0.2.
 class AppFixture
 {
 public:
     AppFixture() { settings.values["EULA1"] = "1"; }
     QString storePath() const { return dir.filePath("nms.ini"); }
 
-    vexo::MainWindow& make(const QStringList& arguments = {})
+    vexo::MainWindow& make(const QStringList& arguments = {}, vexo::Arp* realArp = nullptr,
+                           const QHostAddress& bind = QHostAddress("127.0.0.1"))
     {
-        window =
-            std::make_unique<vexo::MainWindow>(vexo::Services{boxes, settings, guard, programEnd, arp, icmp,
-                                                              storePath(), QHostAddress("127.0.0.1")},
-                                               arguments);
+        window = std::make_unique<vexo::MainWindow>(vexo::Services{boxes, settings, guard, programEnd,
+                                                                   realArp ? *realArp : arp, icmp,
+                                                                   storePath(), bind},
+                                                    arguments);
         return *window;
     }
 
@@ -43,4 +49,42 @@ public:
     FakeArp arp;
     FakeIcmp icmp;
     std::unique_ptr<vexo::MainWindow> window;
+};
+
+// The station window with the real ARP lookup inside a namespace lab of simulated elements. The
+// lab comes first: the station's sockets are made in the lab's namespace.
+class LabStation
+{
+public:
+    bool start(int encoders, int decoders, int sfn, QString* error, const QMap<int, QStringList>& faults = {})
+    {
+        if (!lab.up(encoders, decoders, sfn, error, faults))
+            return false;
+        if (!f.make({}, &arp, QHostAddress::AnyIPv4).startUp())
+            *error = "the station did not start";
+        return error->isEmpty();
+    }
+
+    // "Discover elements", answered Yes; returns when the paging window has closed.
+    void discover()
+    {
+        f.boxes.answers << vexo::MsgAnswer::Yes;
+        window->onToolbarButton(1);
+    }
+
+    // A click on the element's tree entry; true when the panel shows it.
+    bool select(int index)
+    {
+        const QString mac = lab.elements().value(index).mac;
+        QTreeWidgetItem* item = window->tree().findEntry(mac);
+        if (item)
+            QTest::mouseClick(window->TreeView1->viewport(), Qt::LeftButton, {},
+                              window->TreeView1->visualItemRect(item).center());
+        return item && window->frmProperties->selectedMac() == mac;
+    }
+
+    Lab lab;
+    AppFixture f;
+    vexo::NeighbourTableArp arp;
+    std::unique_ptr<vexo::MainWindow>& window = f.window;
 };
