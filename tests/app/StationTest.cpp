@@ -4,7 +4,6 @@
 #include "diagnostics/LevelMonitor.h"
 #include "link/ConfigLink.h"
 #include "store/ElementStore.h"
-#include "store/IniFile.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -14,7 +13,6 @@
 #include <QScrollBar>
 #include <QTimer>
 #include <QUdpSocket>
-#include <QtTest/QTest>
 
 #include <gtest/gtest.h>
 
@@ -22,51 +20,35 @@ using namespace vexo;
 
 namespace {
 
-const QString kSuccess = "New configuration has been sucessfuly saved and loaded!";
-
 class StationTest : public ::testing::Test, public LabStation
 {
 protected:
-    void SetUp() override
+    // The station started in a lab of these elements, with a store filled by a discovery.
+    void SetUpLab(int encoders, int decoders, const QMap<int, QStringList>& faults = {})
     {
         if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
             GTEST_SKIP() << reason.toStdString();
-    }
-    bool start(int encoders, int decoders, const QMap<int, QStringList>& faults = {})
-    {
         QString error;
-        const bool started = LabStation::start(encoders, decoders, 0, &error, faults);
-        EXPECT_TRUE(started) << error.toStdString();
-        return started;
-    }
-    void save()
-    {
-        f.boxes.clear();
-        f.boxes.answers << MsgAnswer::Yes;
-        window->onToolbarButton(4);
-    }
-    bool shows(const QString& text)
-    {
-        return waitUntil([&] { return f.boxes.texts().contains(text); }, 5000);
+        ASSERT_TRUE(start(encoders, decoders, 0, &error, faults)) << error.toStdString();
+        ASSERT_TRUE(writeFile(f.storePath(), "[0050C2FFFFFF]\nNAME=OLD\nROLE=1\n"));
+        window->station().link().setRemote(lab.elements()[0].ip, 2977); // as an earlier send left it
+        ASSERT_TRUE(capture.bind(QHostAddress::AnyIPv4, 1901, QUdpSocket::ShareAddress));
+        f.boxes.clear(); // the empty store at start-up
+        discover();
+        ASSERT_EQ(window->TreeView1->topLevelItemCount(), encoders + decoders);
     }
     QString stored(int index, const QString& key) const
     {
         return window->station().store().read(lab.elements()[index].mac, key);
     }
+    QUdpSocket capture; // the paging port
 };
 
 } // namespace
 
 TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
 {
-    ASSERT_TRUE(start(2, 1));
-    const QByteArray old = "[0050C2FFFFFF]\nNAME=OLD\nROLE=1\n";
-    ASSERT_TRUE(writeFile(f.storePath(), old));
-    window->station().link().setRemote(lab.elements()[0].ip, 2977); // set by an earlier send
-    QUdpSocket capture;
-    ASSERT_TRUE(capture.bind(QHostAddress::AnyIPv4, 1901, QUdpSocket::ShareAddress));
-
-    discover();
+    SetUpLab(2, 1);
     const QNetworkDatagram paging = capture.receiveDatagram();
     EXPECT_EQ(paging.data(), "IPMPXSTL KORVANTA PAGING REQUEST");
     EXPECT_EQ(paging.senderPort(), 2976);
@@ -75,18 +57,17 @@ TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
     EXPECT_EQ(window->station().link().remoteHost(), lab.elements()[0].ip);
     EXPECT_EQ(window->station().link().remotePort(), 2977);
     EXPECT_EQ(f.boxes.shown.size(), 1) << f.boxes.texts().join(" | ").toStdString();
-
+    EXPECT_EQ(window->frmProperties->cmbEncoders->count(), 3); // <None> and two encoders
     // The store holds exactly the three elements, each as it states itself, in arrival order.
     const QByteArray file = readFile(f.storePath());
     qsizetype size = 0;
     for (int i = 0; i < 3; ++i) {
-        QByteArray expected;
         const Lab::Element e = lab.elements()[i];
         const QJsonObject s = lab.stateObject(i);
+        QByteArray expected = "[" + encodeMac(e.mac).toLatin1() + "]\n";
         auto line = [&](const char* key, const QVariant& value) {
             expected += QByteArray(key) + "=" + value.toString().toLatin1() + "\n";
         };
-        expected += "[" + encodeMac(e.mac).toLatin1() + "]\n";
         line("NAME", e.name);
         line("IP", e.ip);
         for (const char* key : {"mask", "gw", "input", "type", "tx"})
@@ -94,9 +75,9 @@ TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
         line(e.role == 2 || s.value("tx").toInt() > 0 ? "MULTI" : "REMOTE", s.value("remote").toString());
         line("ROLE", e.role);
         line("SN", e.serial);
-        line("VER", s.value("version").toString());
-        line("SFN", s.value("sfn").toInt());
-        line("BUF", s.value("buffer").toInt());
+        line("VER", s.value("version").toVariant());
+        line("SFN", s.value("sfn").toVariant());
+        line("BUF", s.value("buffer").toVariant());
         for (const char* key : {"att", "sdm", "sdl", "sdt"})
             if (e.role == 2)
                 line(QByteArray(key).toUpper(), s.value(key).toVariant());
@@ -104,16 +85,13 @@ TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
         size += expected.size();
     }
     EXPECT_EQ(file.size(), size) << file.toStdString();
-    EXPECT_EQ(window->TreeView1->topLevelItemCount(), 3);
-    EXPECT_EQ(window->frmProperties->cmbEncoders->count(), 3); // <None> and two encoders
 }
 
 TEST_F(StationTest, SaveRoundTripIsTakenOnConfirmationAndStored)
 {
-    ASSERT_TRUE(start(1, 0));
-    discover();
-    PropertiesPanel* p = window->frmProperties;
+    SetUpLab(1, 0);
     ASSERT_TRUE(select(0));
+    PropertiesPanel* p = window->frmProperties;
     p->txtElementName->setText("studio west");
     p->txtElementMask->setText("255.255.0.0");
     p->txtElementGW->setText("10.77.0.254");
@@ -121,26 +99,25 @@ TEST_F(StationTest, SaveRoundTripIsTakenOnConfirmationAndStored)
     p->cmbAudioTX->setCurrentIndex(1);
     p->txtRemoteIP->setText("239.10.0.1");
     p->chkSFNEnabled->setChecked(true);
-    save();
-    ASSERT_TRUE(shows(kSuccess)) << f.boxes.texts().join(" | ").toStdString();
+    f.boxes.clear();
+    f.boxes.answers << MsgAnswer::Yes;
+    window->onToolbarButton(4);
+    ASSERT_TRUE(waitUntil([&] {
+        return f.boxes.texts().contains("New configuration has been sucessfuly saved and loaded!");
+    })) << f.boxes.texts().join(" | ").toStdString();
     const QJsonObject s = lab.stateObject(0);
-    EXPECT_EQ(s.value("name").toString(), "STUDIO WEST     ");
-    EXPECT_EQ(s.value("mask").toString(), "255.255.0.0");
-    EXPECT_EQ(s.value("gw").toString(), "10.77.0.254");
-    EXPECT_EQ(s.value("remote").toString(), "239.10.0.1");
-    EXPECT_EQ(s.value("tx").toInt(), 1);
-    EXPECT_EQ(s.value("sfn").toInt(), 1);
-    const QStringList keys{keys::name, keys::multi, keys::input, keys::sfn};
-    QStringList values;
-    for (const QString& key : keys)
-        values << stored(0, key);
-    EXPECT_EQ(values, (QStringList{"STUDIO WEST", "239.10.0.1", "1", "1"}));
+    QStringList taken, kept;
+    for (const char* key : {"name", "mask", "gw", "remote", "tx", "sfn"})
+        taken << s.value(key).toVariant().toString();
+    EXPECT_EQ(taken, (QStringList{"STUDIO WEST     ", "255.255.0.0", "10.77.0.254", "239.10.0.1", "1", "1"}));
+    for (const QString& key : {keys::name, keys::multi, keys::input, keys::sfn})
+        kept << stored(0, key);
+    EXPECT_EQ(kept, (QStringList{"STUDIO WEST", "239.10.0.1", "1", "1"}));
 }
 
 TEST_F(StationTest, AttenuationStepReachesTheDecoderAndIsStored)
 {
-    ASSERT_TRUE(start(0, 1));
-    discover();
+    SetUpLab(0, 1);
     ASSERT_TRUE(select(0));
     QScrollBar* bar = window->frmProperties->scrlAtten;
     const int from = lab.stateObject(0).value("att").toInt();
@@ -154,16 +131,14 @@ TEST_F(StationTest, AttenuationStepReachesTheDecoderAndIsStored)
     EXPECT_EQ(stored(0, keys::att), QString::number(from + 1));
 }
 
-TEST_F(StationTest, LevelMonitorShowsTheEncodersTone)
+TEST_F(StationTest, LevelMonitorShowsTheEncodersToneUntilAnotherIsSelected)
 {
-    ASSERT_TRUE(start(2, 0, {{0, {"--level-dbfs", "-6"}}}));
-    discover();
+    SetUpLab(2, 0, {{0, {"--level-dbfs", "-6"}}});
     ASSERT_TRUE(select(0));
     window->onToolbarButton(6);
-    ASSERT_TRUE(waitUntil([&] { return window->lblVolume->text() == "-6dBFS"; }, 5000))
+    ASSERT_TRUE(waitUntil([&] { return window->lblVolume->text() == "-6dBFS"; }))
         << window->lblVolume->text().toStdString();
     EXPECT_EQ(window->VUMeter->width(), 70);
-    // Selecting another element stops the monitor and blanks the display.
     ASSERT_TRUE(select(1));
     EXPECT_FALSE(window->chkGetVolume->isChecked());
     EXPECT_FALSE(window->levelMonitor().timer()->isActive());
