@@ -1,17 +1,14 @@
 // The station window (offscreen) against simulated elements in a namespace lab, over real UDP and
-// ARP: discovery, the configuration round trip, the attenuation and the level.
+// ARP: discovery, the configuration round trip and the attenuation.
 #include "AppFixture.h"
-#include "diagnostics/LevelMonitor.h"
 #include "link/ConfigLink.h"
 #include "store/ElementStore.h"
 
 #include <QCheckBox>
 #include <QComboBox>
-#include <QLabel>
 #include <QLineEdit>
 #include <QNetworkDatagram>
 #include <QScrollBar>
-#include <QTimer>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -129,18 +126,4 @@ TEST_F(StationTest, AttenuationStepReachesTheDecoderAndIsStored)
     EXPECT_TRUE(
         lab.waitForState(0, [&](const QJsonObject& s) { return s.value("att").toInt() == from + 1; }));
     EXPECT_EQ(stored(0, keys::att), QString::number(from + 1));
-}
-
-TEST_F(StationTest, LevelMonitorShowsTheEncodersToneUntilAnotherIsSelected)
-{
-    SetUpLab(2, 0, {{0, {"--level-dbfs", "-6"}}});
-    ASSERT_TRUE(select(0));
-    window->onToolbarButton(6);
-    ASSERT_TRUE(waitUntil([&] { return window->lblVolume->text() == "-6dBFS"; }))
-        << window->lblVolume->text().toStdString();
-    EXPECT_EQ(window->VUMeter->width(), 70);
-    ASSERT_TRUE(select(1));
-    EXPECT_FALSE(window->chkGetVolume->isChecked());
-    EXPECT_FALSE(window->levelMonitor().timer()->isActive());
-    EXPECT_EQ(window->lblVolume->text(), "-oodBFS");
 }
