@@ -16,18 +16,16 @@
 
 #include <memory>
 
-class FakeInstanceGuard : public vexo::InstanceGuard
+struct FakeInstanceGuard : vexo::InstanceGuard
 {
-public:
     bool acquire() override { return free; }
     bool free = true;
 };
 
 // A main window with fakes for every machine service (the notice acknowledged) and a store in a
 // fresh folder. Its sockets bind 127.0.0.1, so a stand-in element can use 127.0.0.2.
-class AppFixture
+struct AppFixture
 {
-public:
     AppFixture() { settings.values["EULA1"] = "1"; }
     QString storePath() const { return dir.filePath("nms.ini"); }
 
@@ -53,9 +51,8 @@ public:
 
 // The station window with the real ARP lookup inside a namespace lab of simulated elements. The
 // lab comes first: the station's sockets are made in the lab's namespace.
-class LabStation
+struct LabStation
 {
-public:
     bool start(int encoders, int decoders, int sfn, QString* error, const QMap<int, QStringList>& faults = {})
     {
         if (!lab.up(encoders, decoders, sfn, error, faults))
