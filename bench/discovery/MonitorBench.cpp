@@ -11,8 +11,8 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QTimer>
 #include <QNetworkDatagram>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QUdpSocket>
 #include <QtTest/QTest>
@@ -105,7 +105,8 @@ int main(int argc, char** argv)
         }
     });
     QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] { bare.writeDatagram(kLevelRequest, element, kCommandPort); });
+    QObject::connect(&poll, &QTimer::timeout,
+                     [&] { bare.writeDatagram(kLevelRequest, element, kCommandPort); });
     const double bareStart = cpuSeconds();
     clock.restart();
     poll.start(m.intervalMs());
