@@ -13,23 +13,21 @@ class QProcess;
 class QTemporaryDir;
 
 // A namespace lab for end-to-end tests: simulated Network Elements (vexolink-element in fleet
-// mode) in a network namespace of their own, joined to the test process by a veth pair.
+// mode) in a network namespace of their own, joined to the station side by a veth pair.
 //
-// The station side is the test's main thread: up() first moves that thread into a fresh private
-// network namespace (so that labs of tests running side by side never share addresses, routes or
-// ARP entries), adds vxst 10.77.0.1/16 with a default route (the paging broadcast to
-// 255.255.255.255 goes out there), and brings loopback up. Create the Lab before the sockets of
-// the station under test: sockets stay in the namespace they were made in. down() (also the
+// The station side is the test's main thread: up() moves it into a fresh private network
+// namespace (labs of tests running side by side share nothing), adds vxst 10.77.0.1/16 with the
+// default route (where the paging broadcast goes) and brings loopback up. Create the Lab before
+// the station's sockets: sockets stay in the namespace they were made in. down() (also the
 // destructor) ends the fleet, deletes its namespace and returns the thread to its namespace.
-// With Station::CurrentNamespace the station interface (vxs<pid>n<k>) is added to the namespace
-// the thread is in instead, for tests whose station sockets already exist; the default route of
-// that namespace is then replaced (refused in the machine's initial namespace, see
-// unavailableReason()). One lab at a time per process.
+// Station::CurrentNamespace adds the station interface (vxs<pid>n<k>) to the thread's namespace
+// instead, for sockets that already exist (refused in the machine's initial namespace). One lab
+// at a time per process.
 //
-// Elements: encoders first (10.77.1.1, 10.77.1.2, ...), then decoders (10.77.101.1, ...), 250 per
-// /24 step; MAC 00:50:C2:77:HH:LL with HHLL = position + 1; names "ENCODER 001", "DECODER 001";
-// serial numbers 10001..., 20001...; the first `sfn` decoders have SFN on. Each element answers
-// ARP and ping on its own macvlan interface.
+// Elements: encoders first (10.77.1.1, ...), then decoders (10.77.101.1, ...), 250 per /24;
+// MAC 00:50:C2:77:HH:LL with HHLL = position + 1; names "ENCODER 001", "DECODER 001"; serials
+// 10001..., 20001...; the first `sfn` decoders have SFN on. Each answers ARP and ping on its own
+// macvlan interface.
 class Lab
 {
 public:
@@ -43,7 +41,7 @@ public:
     };
 
     // Empty when labs can be made here: root, not in the machine's initial network namespace,
-    // `ip` works and the simulator is built. Otherwise the reason, for GTEST_SKIP().
+    // and the simulator is built. Otherwise the reason, for GTEST_SKIP().
     static QString unavailableReason();
     static QString elementBinary(); // $VEXO_BIN/tools/element-sim/vexolink-element
 
@@ -84,7 +82,7 @@ public:
     QString netnsName() const { return m_netns; }
 
 private:
-    bool run(const QStringList& args, QString* error, const QByteArray& input = {}) const;
+    bool run(const QString& command, QString* error, const QByteArray& input = {}) const;
 
     Station m_stationMode;
     QString m_stationInterface;
