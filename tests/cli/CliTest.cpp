@@ -1,10 +1,8 @@
-// vexolink-cli without a network: bad input refused with one line, its own exit code, nothing
-// sent to the elements and the store untouched; the store listed as the formats say.
+// vexolink-cli in the test process, without elements.
 #include "Fakes.h"
 #include "TestUtil.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
-#include "store/ElementStore.h"
 #include "store/IniFile.h"
 
 #include <QCoreApplication>
@@ -18,47 +16,30 @@
 using namespace vexo;
 using namespace vexo::cli;
 
-namespace {
-
-// An encoder and an SFN decoder at 127.0.0.2 and 127.0.0.3, where the test listens on the
-// element ports.
-class Cli : public ::testing::Test
+TEST(Cli, BadInputIsRefusedWithItsCodeAndNothingSentOrWrittenAndTheStoreIsListed)
 {
-protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(writeSectionsToIni(
-            {{"0050C2770001",
-              {{"name", "ENCODER 001     "}, {"ip", "127.0.0.2"}, {"role", "1"}, {"sfn", "0"}}},
-             {"0050C2770002",
-              {{"name", "DECODER 001     "}, {"ip", "127.0.0.3"}, {"role", "2"}, {"sfn", "1"}}}},
-            store));
-        for (const char* ip : {"127.0.0.2", "127.0.0.3"})
-            for (quint16 port : {2976, 2977, 2978})
-                ASSERT_TRUE(elementPorts.emplace_back(new QUdpSocket)->bind(QHostAddress(ip), port));
-    }
-    int run(const QStringList& args)
-    {
+    // GIVEN an encoder and an SFN decoder at 127.0.0.2 and 127.0.0.3, where the test listens
+    QTemporaryDir dir;
+    const QString store = dir.filePath("nms.ini");
+    ASSERT_TRUE(writeSectionsToIni(
+        {{"0050C2770001", {{"name", "ENCODER 001     "}, {"ip", "127.0.0.2"}, {"role", "1"}, {"sfn", "0"}}},
+         {"0050C2770002", {{"name", "DECODER 001     "}, {"ip", "127.0.0.3"}, {"role", "2"}, {"sfn", "1"}}}},
+        store));
+    std::vector<std::unique_ptr<QUdpSocket>> elementPorts;
+    for (const char* ip : {"127.0.0.2", "127.0.0.3"})
+        for (quint16 port : {2976, 2977, 2978})
+            ASSERT_TRUE(elementPorts.emplace_back(new QUdpSocket)->bind(QHostAddress(ip), port));
+    FakeSettings settings;
+    FakeArp arp;
+    FakeIcmp icmp;
+    QString out, err;
+    const auto run = [&](const QStringList& args) {
         out.clear();
         err.clear();
         QTextStream o(&out), e(&err);
         CliEnvironment env{o, e, settings, arp, icmp, store, QHostAddress("127.0.0.1")};
         return runCli(args, env);
-    }
-
-    QTemporaryDir dir;
-    QString store = dir.filePath("nms.ini");
-    FakeSettings settings;
-    FakeArp arp;
-    FakeIcmp icmp;
-    QString out, err;
-    std::vector<std::unique_ptr<QUdpSocket>> elementPorts;
-};
-
-} // namespace
-
-TEST_F(Cli, BadInputIsRefusedWithItsCodeAndNothingSentOrWritten)
-{
+    };
     QUdpSocket stationPort;
     QTcpServer listening;
     ASSERT_TRUE(listening.listen(QHostAddress("127.0.0.1"), 9109));
@@ -119,21 +100,8 @@ TEST_F(Cli, BadInputIsRefusedWithItsCodeAndNothingSentOrWritten)
         ASSERT_TRUE(writeFile(store, original));
         stationPort.close();
     }
-}
 
-TEST_F(Cli, ElementsAreNamedAnyWayAndLevelsAreBarPositions)
-{
-    for (const char* text :
-         {"0050c2770002", "00:50:c2:77:00:02", " DECODER 001 ", "decoder 001", "127.0.0.3"})
-        EXPECT_EQ(resolveElement(ElementStore(store), text), "00:50:C2:77:00:02") << text;
-    const QList<QPair<const char*, int>> levels = {{"0", 255},   {"-0.5", 254},  {"20", 215},  {"-20", 215},
-                                                   {"-120", 15}, {"-120.5", 14}, {"mute", 14}, {"MUTE", 14}};
-    for (const auto& [level, position] : levels)
-        EXPECT_EQ(attenuationPosition(level), position) << level;
-}
-
-TEST_F(Cli, ListsTheStoreAsCsvAndJson)
-{
+    // AND the store is listed as the formats say
     ASSERT_EQ(run({"list", "--csv"}), Success);
     EXPECT_EQ(out, "MAC,NAME,IP,ROLE,SERIAL,VERSION,SFN\r\n"
                    "00:50:C2:77:00:01,ENCODER 001,127.0.0.2,ENCODER,,2.00,0\r\n"

@@ -12,17 +12,13 @@
 class QProcess;
 class QTemporaryDir;
 
-// A namespace lab for end-to-end tests: simulated Network Elements (vexolink-element in fleet
-// mode) in a network namespace of their own, joined to the station side by a veth pair.
-//
-// The station side is the test's main thread: up() moves it into a fresh private network
-// namespace (labs of tests running side by side share nothing), adds vxst 10.77.0.1/16 with the
-// default route (where the paging broadcast goes) and brings loopback up. Create the Lab before
-// the station's sockets: sockets stay in the namespace they were made in. down() (also the
-// destructor) ends the fleet, deletes its namespace and returns the thread to its namespace.
-// Station::CurrentNamespace adds the station interface (vxs<pid>n<k>) to the thread's namespace
-// instead, for sockets that already exist (refused in the machine's initial namespace). One lab
-// at a time per process.
+// A namespace lab: simulated Network Elements (vexolink-element in fleet mode) in a network
+// namespace of their own, joined to the station side by a veth pair. The station side is the
+// test's main thread: up() moves it into a fresh network namespace with vxst 10.77.0.1/16 as the
+// default route (where the paging broadcast goes) and loopback up; create the Lab before the
+// station's sockets. Station::CurrentNamespace adds the station interface (vxs<pid>n<k>) to the
+// thread's namespace instead, for sockets that already exist. down() (also the destructor)
+// undoes it all. One lab at a time per process.
 //
 // Elements: encoders first (10.77.1.1, ...), then decoders (10.77.101.1, ...), 250 per /24;
 // MAC 00:50:C2:77:HH:LL with HHLL = position + 1; names "ENCODER 001", "DECODER 001"; serials
@@ -40,8 +36,8 @@ public:
         qint32 serial = 0;
     };
 
-    // Empty when labs can be made here: root, not in the machine's initial network namespace,
-    // and the simulator is built. Otherwise the reason, for GTEST_SKIP().
+    // Empty when labs can be made here (root, not the machine's initial namespace, the simulator
+    // built), otherwise the reason.
     static QString unavailableReason();
     static QString elementBinary(); // $VEXO_BIN/tools/element-sim/vexolink-element
 
@@ -68,12 +64,10 @@ public:
     QString stationInterface() const { return m_stationInterface; }
     QList<Element> elements() const { return m_elements; }
 
-    // The element's current state as the simulator dumps it (JSON text / object): what it took
-    // on, counters of what reached it ("config-requests", "pagings", ...).
+    // The element's state as the simulator dumps it: what it took on, counts of what reached it.
     QString stateOf(int index) const;
     QJsonObject stateObject(int index) const;
-    // Runs the event loop until the element's state satisfies the condition (the simulator
-    // rewrites its state file after every change).
+    // Runs the event loop until the element's state (rewritten after every change) satisfies it.
     bool waitForState(int index, const std::function<bool(const QJsonObject&)>& condition,
                       int timeoutMs = 5000) const;
 
