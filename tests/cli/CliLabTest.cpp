@@ -73,13 +73,16 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     ASSERT_EQ(cli({"attenuation", e[1].mac, "-20"}), 0);
     EXPECT_TRUE(lab.waitForState(1, [](const QJsonObject& s) { return s["att"].toInt() == 215; }));
     EXPECT_EQ(ElementStore(store).read(e[1].mac, keys::att), "215");
-    ASSERT_EQ(cli({"level", e[0].mac}), 0);
-    EXPECT_EQ(j["peak"].toInt(), 4204263); // -6 dBFS
     ASSERT_EQ(cli({"configure", e[0].mac, "name=studio a"}), 0);
     EXPECT_EQ(lab.stateObject(0)["name"].toString(), "STUDIO A        ");
     EXPECT_EQ(ElementStore(store).read(e[0].mac, keys::name).trimmed(), "STUDIO A");
     ASSERT_EQ(cli({"configure", e[2].mac, "name=relay"}), 5); // it answers with another name
     EXPECT_EQ(j["mismatched_fields"].toArray(), QJsonArray{"Element Name"});
+    // a new address: confirmed from the old one, then the element answers at the new one
+    ASSERT_EQ(cli({"configure", e[0].mac, "ip=10.77.200.9"}), 0);
+    EXPECT_TRUE(lab.waitForState(0, [](const QJsonObject& s) { return s["listen-ip"] == "10.77.200.9"; }));
+    ASSERT_EQ(cli({"level", "10.77.200.9"}), 0);
+    EXPECT_EQ(j["peak"].toInt(), 4204263); // -6 dBFS
 
     // WHEN the exporter polls every second THEN its page, which promtool accepts, tells the same
     QProcess exporter;

@@ -17,14 +17,28 @@
 class FakeMessageBoxes : public vexo::MessageBoxes
 {
 public:
-    vexo::MsgAnswer show(const vexo::MessageBoxRequest& request) override;
+    vexo::MsgAnswer show(const vexo::MessageBoxRequest& request) override
+    {
+        shown << request;
+        if (onShow)
+            onShow(request);
+        if (request.buttons == vexo::MsgButtons::Ok || answers.isEmpty())
+            return request.buttons == vexo::MsgButtons::Ok ? vexo::MsgAnswer::Ok : request.defaultButton;
+        return answers.takeFirst();
+    }
 
     QList<vexo::MessageBoxRequest> shown;
     QList<vexo::MsgAnswer> answers;
     // Runs while a box is "open", e.g. to let events through as a real modal box does.
     std::function<void(const vexo::MessageBoxRequest&)> onShow;
 
-    QStringList texts() const;
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const auto& r : shown)
+            list << r.text;
+        return list;
+    }
     void clear() { shown.clear(); }
 };
 

@@ -59,13 +59,11 @@ bool Lab::isUp() const
     return m_fleet && m_fleet->state() == QProcess::Running;
 }
 
-// One `ip` command, its words split as a shell would; `input` goes to its standard input.
-bool Lab::run(const QString& command, QString* error, const QByteArray& input) const
+// One `ip` command, its words split as a shell would.
+bool Lab::run(const QString& command, QString* error) const
 {
     QProcess ip;
     ip.start(QStringLiteral("ip"), QProcess::splitCommand(command));
-    ip.write(input);
-    ip.closeWriteChannel();
     if (ip.waitForFinished(60000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0)
         return true;
     if (error)
@@ -136,12 +134,6 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
             args += " \"" + a + '"';
         members.append(QJsonObject{{"args", args}});
     }
-    const QJsonObject defaults{{"mask", "255.255.0.0"}, {"gw", "10.77.0.1"}, {"remote", "10.77.0.1"}};
-    if (!writeFile(dir + "/links", links.toLatin1()) ||
-        !writeFile(fleetFile,
-                   QJsonDocument(QJsonObject{{"bind", "any"}, {"defaults", defaults}, {"elements", members}})
-                       .toJson()))
-        return fail("cannot write the lab's files");
     const QString setup =
         QStringLiteral(
             "link set lo up\nnetns add %1\nlink add %2 address %3 type veth peer name vxup netns %1\n"
@@ -150,7 +142,13 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
             "arp_ignore && echo 2 > arp_announce && echo 1 > promote_secondaries && echo 0 > rp_filter; "
             "done\"\nnetns exec %1 ip -batch %4/links\n")
             .arg(m_netns, m_stationInterface, QLatin1String(kStationMac), dir);
-    if (!run("-batch -", error, setup.toLatin1()))
+    const QJsonObject defaults{{"mask", "255.255.0.0"}, {"gw", "10.77.0.1"}, {"remote", "10.77.0.1"}};
+    if (!writeFile(dir + "/links", links.toLatin1()) || !writeFile(dir + "/setup", setup.toLatin1()) ||
+        !writeFile(fleetFile,
+                   QJsonDocument(QJsonObject{{"bind", "any"}, {"defaults", defaults}, {"elements", members}})
+                       .toJson()))
+        return fail("cannot write the lab's files");
+    if (!run("-batch " + dir + "/setup", error))
         return fail({});
 
     // The simulator joins the fleet namespace right after fork, and dies with the test.

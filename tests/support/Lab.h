@@ -76,7 +76,7 @@ public:
     QString netnsName() const { return m_netns; }
 
 private:
-    bool run(const QString& command, QString* error, const QByteArray& input = {}) const;
+    bool run(const QString& command, QString* error) const;
 
     Station m_stationMode;
     QString m_stationInterface;
