@@ -1,18 +1,23 @@
 // vexolink-cli and its exporter, the real programs, against simulated elements in a namespace lab.
 #include "Lab.h"
 #include "TestUtil.h"
+#include "cli/CliSupport.h"
 #include "store/ElementStore.h"
+#include "store/IniFile.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
 using namespace vexo;
+using namespace vexo::cli;
 
 namespace {
 
@@ -44,18 +49,100 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     env.insert("VEXOLINK_NMS_STORE", store);
     env.insert("HOME", dir.path());
     QJsonDocument j;
-    const auto cli = [&](const QStringList& args) {
+    QString out, err;
+    const auto cli = [&](const QStringList& args, bool json = true) {
         QProcess p;
         p.setProcessEnvironment(env);
-        p.start(program, args + QStringList{"--json"});
+        p.start(program, args + (json ? QStringList{"--json"} : QStringList()));
         EXPECT_TRUE(p.waitForFinished(60000)) << args.join(' ').toStdString();
-        j = QJsonDocument::fromJson(p.readAllStandardOutput());
+        out = p.readAllStandardOutput();
+        j = QJsonDocument::fromJson(out.toUtf8());
+        err = p.readAllStandardError();
         return p.exitCode();
     };
-
     ASSERT_EQ(cli({"discover", "--timeout", "1", "--save"}), 0);
+
+    // Bad input: one line names the problem, the code is its own, nothing reaches an element and
+    // the store is unchanged.
+    QUdpSocket stationPort;
+    QTcpServer listening;
+    ASSERT_TRUE(listening.listen(QHostAddress("127.0.0.1"), 9109));
+    const struct
+    {
+        QStringList args;
+        int code;
+        const char* says;
+        char setup = 0; // 's': no store, 'c': a corrupted section, 'p': the station's port taken
+    } rows[] = {
+        {{"frobnicate"}, UsageError, "unknown command 'frobnicate'"},
+        {{"list", "--bogus"}, UsageError, "Unknown option 'bogus'"},
+        {{"show"}, UsageError, "ELEMENT missing"},
+        {{"show", "00:50:C2:77:00:99"}, ElementUnknown, "no stored element '00:50:C2:77:00:99'"},
+        {{"ping", "STUDIO"}, ElementUnknown, "no stored element 'STUDIO'"},
+        {{"show", "00:50:C2:77:00"}, UsageError, "malformed MAC address"},
+        {{"mac", "10.77.1"}, UsageError, "malformed IP address '10.77.1'"},
+        {{"attenuation", "DECODER 001", "-121"}, UsageError, "attenuation '-121' out of range"},
+        {{"attenuation", "DECODER 001", "-20.25"}, UsageError, "out of range"},
+        {{"attenuation", "ENCODER 001", "-20"}, UsageError, "is no decoder"},
+        {{"set-delay", "DECODER 001", "2500100"}, UsageError, "delay '2500100' out of range"},
+        {{"set-delay", "DECODER 001", "150"}, UsageError, "in steps of 100"},
+        {{"set-delay", "DECODER 001", "1000", "--servo", "maybe"}, UsageError, "--servo takes on or off"},
+        {{"latency", "ENCODER 001"}, UsageError, "is no SFN decoder"},
+        {{"level", "DECODER 001"}, UsageError, "is no encoder"},
+        {{"configure", "DECODER 001", "buf=23"}, UsageError, "buf '23' out of range: 0 to 22"},
+        {{"configure", "DECODER 001", "sdl=0"}, UsageError, "sdl '0' out of range: 1 to 154"},
+        {{"configure", "ENCODER 001", "buf=3"}, UsageError, "buf is for decoders only"},
+        {{"configure", "ENCODER 001", "colour=red"}, UsageError, "unknown key 'colour'"},
+        {{"configure", "ENCODER 001", "ip=10.1.2"}, UsageError, "ip: malformed IP address '10.1.2'"},
+        {{"configure", "ENCODER 001", "name=SEVENTEEN CHARS!!"},
+         UsageError,
+         "name must be 1 to 16 characters"},
+        {{"configure", "ENCODER 001", "att=20"}, UsageError, "att is set with"},
+        {{"exporter", "--listen", "127.0.0.1"}, UsageError, "malformed listen address"},
+        {{"exporter", "--listen", "127.0.0.1:9100", "--interval", "0"}, UsageError, "--interval must be"},
+        {{"exporter", "--listen", "127.0.0.1:9109"}, PortBusy, "cannot listen on"},
+        {{"attenuation", "DECODER 001", "-20"}, PortBusy, "UDP port 2976 is in use", 'p'},
+        {{"list"}, StoreProblem, "no element store at", 's'},
+        {{"show", "ENCODER 001"}, StoreProblem, "is corrupted", 'c'},
+    };
+    const QByteArray original = readFile(store);
+    const auto elementStates = [&] {
+        return QList<QJsonObject>{lab.stateObject(0), lab.stateObject(1), lab.stateObject(2)};
+    };
+    const QList<QJsonObject> before = elementStates();
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.args.join(' ').toStdString());
+        env.insert("VEXOLINK_NMS_STORE", r.setup == 's' ? dir.filePath("missing.ini") : store);
+        for (int i = 0; r.setup == 'c' && i < 17; ++i)
+            writeToIni(QString(e[0].mac).remove(':'), QStringLiteral("extra%1").arg(i), "x", store);
+        ASSERT_TRUE(r.setup != 'p' || stationPort.bind(QHostAddress::AnyIPv4, 2976));
+        const QByteArray stored = readFile(store);
+        EXPECT_EQ(cli(r.args, false), r.code);
+        EXPECT_TRUE(err.endsWith('\n') && err.count('\n') == 1 && err.contains(r.says)) << err.toStdString();
+        EXPECT_TRUE(j.isNull());
+        EXPECT_EQ(readFile(store), stored);
+        ASSERT_TRUE(writeFile(store, original));
+        stationPort.close();
+    }
+    EXPECT_EQ(elementStates(), before);
+    env.insert("VEXOLINK_NMS_STORE", store);
+
+    // the store as discovery filled it, in the order the answers came
     ASSERT_EQ(cli({"list"}), 0);
     EXPECT_EQ(j.array().size(), 3);
+    EXPECT_TRUE(j.array().contains(QJsonObject{{"ip", "10.77.1.1"},
+                                               {"mac", "00:50:C2:77:00:01"},
+                                               {"name", "ENCODER 001"},
+                                               {"role", "encoder"},
+                                               {"serial", 10001},
+                                               {"sfn", false},
+                                               {"version", "3.1"}}));
+    ASSERT_EQ(cli({"list", "--csv"}, false), 0);
+    EXPECT_TRUE(out.startsWith("MAC,NAME,IP,ROLE,SERIAL,VERSION,SFN\r\n") && out.count("\r\n") == 4)
+        << out.toStdString();
+    for (const char* line : {"00:50:C2:77:00:02,DECODER 001,10.77.101.1,DECODER,20001,3.1,1\r\n",
+                             "00:50:C2:77:00:03,OTHER,10.77.101.2,DECODER,20002,3.1,0\r\n"})
+        EXPECT_TRUE(out.contains(line)) << line;
     ASSERT_EQ(cli({"show", e[0].name.toLower()}), 0);
     EXPECT_EQ(j["mac"].toString(), e[0].mac);
     ASSERT_EQ(cli({"mac", e[2].ip}), 0);

@@ -45,9 +45,9 @@ public:
 class FakeSettings : public vexo::UserSettings
 {
 public:
-    QString value(const QString& key, const QString& defaultValue) const override
+    QString value(const QString& key, const QString& fallback) const override
     {
-        return values.value(key, defaultValue);
+        return values.value(key, fallback);
     }
     void setValue(const QString& key, const QString& value) override
     {
@@ -71,11 +71,8 @@ public:
     bool resolve(quint32 ipv4, QByteArray& hw) override
     {
         ++calls;
-        auto it = table.constFind(ipv4);
-        if (it == table.constEnd())
-            return false;
-        hw = *it;
-        return true;
+        hw = table.value(ipv4, hw);
+        return table.contains(ipv4);
     }
     QHash<quint32, QByteArray> table;
     int calls = 0;
