@@ -1,11 +1,15 @@
-// The simulated element's answers, byte for byte against hand-computed vectors.
+// The simulated element's answers, byte for byte against hand-computed vectors; the program over loopback.
 #include "Element.h"
 #include "ElementConfig.h"
+#include "Lab.h"
 #include "TestUtil.h"
 #include "link/ConfigCodec.h"
 #include "measure/MeasureCodec.h"
 
+#include <QNetworkDatagram>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -82,18 +86,6 @@ TEST(Element, AnswersByteForByte)
     }
 }
 
-TEST(Element, TakesOnWhatItIsSentAndAsksToMove)
-{
-    Element e = element(kDecoder + "--delay-ms 750");
-    EXPECT_TRUE(e.handle(Port::Command, buildAttenuationMessage(120), 0).stateChanged);
-    EXPECT_EQ(quint8(e.configReply()[40]), 0x78);
-    const Outcome out = e.handle(Port::Config, kRequest, 0);
-    EXPECT_EQ(out.delayMs, 750);
-    EXPECT_EQ(out.previousIp.value_or("none"), "10.0.0.5");
-    EXPECT_EQ(e.stateJson()["ip"].toString(), "10.0.0.9");
-    EXPECT_EQ(e.stateJson()["config-requests"].toInt(), 1);
-}
-
 TEST(Element, LevelAndMeasurementRepliesFollowItsSettingsAndTime)
 {
     // 1440 bytes, samples of 3, 48 a period: 12 is the peak, round(8388608 * 10^(dBFS/20)) at most
@@ -121,4 +113,34 @@ TEST(Element, LevelAndMeasurementRepliesFollowItsSettingsAndTime)
     EXPECT_EQ(e.handle(Port::Measure, kGetDel, 11000).reply->mid(52).toHex(), "0003d0900000000001");
     EXPECT_LT(at(kGetDel, 12000).autoServoValue, at(kGetDel, 30000).autoServoValue - 1000);
     EXPECT_NEAR(at(kGetDel, 41000).autoServoValue, 400000, 100);
+}
+
+TEST(ElementProgram, AnswersOverLoopbackAsItsOptionsSay)
+{
+    // GIVEN the program started as a decoder at 127.0.77.12, WHEN paged
+    QTemporaryDir dir;
+    const QString state = dir.filePath("state.json");
+    QProcess sim;
+    sim.start(Lab::elementBinary(), {"--ip", "127.0.77.12", "--role", "2", "--name", "PROGRAM", "--serial",
+                                     "77", "--att", "99", "--state-file", state});
+    ASSERT_TRUE(waitUntil([&] { return !readFile(state).isEmpty(); }, 10000))
+        << sim.readAllStandardError().data();
+    QUdpSocket station;
+    ASSERT_TRUE(station.bind(QHostAddress("127.0.77.1"), 0));
+    station.writeDatagram(kPagingRequest, kPagingRequestSize, QHostAddress("127.0.77.12"), kPagingPort);
+    ASSERT_TRUE(waitUntil([&] { return station.hasPendingDatagrams(); }));
+    const QNetworkDatagram reply = station.receiveDatagram();
+    EXPECT_EQ(reply.senderAddress(), QHostAddress("127.0.77.12"));
+    EXPECT_EQ(reply.senderPort(), kConfigPort);
+    // THEN it answers from its address and port 2976 to the port that asked: 127.0.77.12 255.255.255.0
+    // 0.0.0.0 0.0.0.0, 00 00 00, "PROGRAM" + 9 blanks, decoder 77, att 99, 3.1, no SFN, buffer 4, 00 10 30
+    EXPECT_EQ(reply.data(),
+              hex("7F 00 4D 0C FF FF FF 00 00 00 00 00 00 00 00 00 00 00 00 50 52 4F 47 52 41 4D 20 "
+                  "20 20 20 20 20 20 20 20 02 00 00 00 4D 63 03 01 00 04 00 0A 1E"));
+    sim.terminate();
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 0);
+    sim.start(Lab::elementBinary(), {"--role", "nine"});
+    ASSERT_TRUE(sim.waitForFinished(5000));
+    EXPECT_EQ(sim.exitCode(), 2); // bad options
 }

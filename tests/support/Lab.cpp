@@ -29,8 +29,8 @@ QString Lab::unavailableReason()
 {
     if (::geteuid() != 0)
         return "the namespace lab needs root (run the suite as root through scripts/test)";
-    // Never in the machine's initial namespace; when process 1's cannot be looked at, only in one
-    // with nothing but loopback.
+    // Never in the machine's initial namespace; where process 1's cannot be looked at (a container),
+    // only in one with nothing but loopback.
     struct stat self
     {
     }, init{};
@@ -64,12 +64,11 @@ bool Lab::run(const QString& command, QString* error) const
 {
     QProcess ip;
     ip.start(QStringLiteral("ip"), QProcess::splitCommand(command));
-    if (ip.waitForFinished(60000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0)
-        return true;
-    if (error)
-        *error = QStringLiteral("ip %1: %2")
-                     .arg(command.left(200), QString::fromLocal8Bit(ip.readAllStandardError()).trimmed());
-    return false;
+    const bool ok =
+        ip.waitForFinished(60000) && ip.exitStatus() == QProcess::NormalExit && ip.exitCode() == 0;
+    if (!ok && error)
+        *error = "ip " + command + ": " + QString::fromLocal8Bit(ip.readAllStandardError()).trimmed();
+    return ok;
 }
 
 bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int, QStringList>& elementArgs,
