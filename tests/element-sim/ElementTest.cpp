@@ -8,7 +8,6 @@
 
 #include <QNetworkDatagram>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -117,26 +116,25 @@ TEST(Element, LevelAndMeasurementRepliesFollowItsSettingsAndTime)
 
 TEST(ElementProgram, AnswersOverLoopbackAsItsOptionsSay)
 {
-    // GIVEN the program started as a decoder at 127.0.77.12, WHEN paged
-    QTemporaryDir dir;
-    const QString state = dir.filePath("state.json");
+    // GIVEN the program as a decoder at 127.0.77.12 WHEN paged THEN it answers from there and port 2976:
+    // 127.0.77.12 255.255.255.0 0.0.0.0 0.0.0.0, 00 00 00, "PROGRAM", decoder 77, att 99, 3.1, buffer 4, 00
+    // 10 30
     QProcess sim;
     sim.start(Lab::elementBinary(), {"--ip", "127.0.77.12", "--role", "2", "--name", "PROGRAM", "--serial",
-                                     "77", "--att", "99", "--state-file", state});
-    ASSERT_TRUE(waitUntil([&] { return !readFile(state).isEmpty(); }, 10000))
-        << sim.readAllStandardError().data();
+                                     "77", "--att", "99", "--verbose"});
+    QByteArray log;
+    ASSERT_TRUE(waitUntil([&] { return (log += sim.readAllStandardError()).contains("ready"); }, 10000))
+        << log.data();
     QUdpSocket station;
     ASSERT_TRUE(station.bind(QHostAddress("127.0.77.1"), 0));
-    station.writeDatagram(kPagingRequest, kPagingRequestSize, QHostAddress("127.0.77.12"), kPagingPort);
+    station.writeDatagram(kPaging, QHostAddress("127.0.77.12"), kPagingPort);
     ASSERT_TRUE(waitUntil([&] { return station.hasPendingDatagrams(); }));
     const QNetworkDatagram reply = station.receiveDatagram();
-    EXPECT_EQ(reply.senderAddress(), QHostAddress("127.0.77.12"));
-    EXPECT_EQ(reply.senderPort(), kConfigPort);
-    // THEN it answers from its address and port 2976 to the port that asked: 127.0.77.12 255.255.255.0
-    // 0.0.0.0 0.0.0.0, 00 00 00, "PROGRAM" + 9 blanks, decoder 77, att 99, 3.1, no SFN, buffer 4, 00 10 30
+    EXPECT_EQ(reply.senderAddress().toString() + ':' + QString::number(reply.senderPort()),
+              "127.0.77.12:2976");
     EXPECT_EQ(reply.data(),
-              hex("7F 00 4D 0C FF FF FF 00 00 00 00 00 00 00 00 00 00 00 00 50 52 4F 47 52 41 4D 20 "
-                  "20 20 20 20 20 20 20 20 02 00 00 00 4D 63 03 01 00 04 00 0A 1E"));
+              hex("7F004D0C FFFFFF00 00000000 00000000 000000 50524F4752414D 202020202020202020 "
+                  "02 0000004D 63 0301 00 04 000A1E"));
     sim.terminate();
     ASSERT_TRUE(sim.waitForFinished(5000));
     EXPECT_EQ(sim.exitCode(), 0);
