@@ -1,14 +1,9 @@
 #include "Lab.h"
 
-#include "TestUtil.h"
-
 #include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QNetworkInterface>
-#include <QProcess>
-#include <QTemporaryDir>
 
 #include <csignal>
 #include <fcntl.h>
@@ -45,18 +40,6 @@ QString Lab::unavailableReason()
     if (!QFileInfo(elementBinary()).isExecutable())
         return "the simulator " + elementBinary() + " is not built";
     return {};
-}
-
-Lab::Lab(Station station) : m_stationMode(station) {}
-
-Lab::~Lab()
-{
-    down();
-}
-
-bool Lab::isUp() const
-{
-    return m_fleet && m_fleet->state() == QProcess::Running;
 }
 
 // One `ip` command, its words split as a shell would.
@@ -195,22 +178,6 @@ QJsonObject Lab::stateObject(int index) const
     if (!m_dir)
         return {};
     return QJsonDocument::fromJson(readFile(m_dir->path() + "/state.json"))["elements"][index].toObject();
-}
-
-QString Lab::stateOf(int index) const
-{
-    return QString::fromUtf8(QJsonDocument(stateObject(index)).toJson());
-}
-
-bool Lab::waitForState(int index, const std::function<bool(const QJsonObject&)>& condition,
-                       int timeoutMs) const
-{
-    return waitUntil([&] { return condition(stateObject(index)); }, timeoutMs);
-}
-
-qint64 Lab::fleetPid() const
-{
-    return m_fleet ? m_fleet->processId() : 0;
 }
 
 QString Lab::fleetLog() const
