@@ -62,8 +62,7 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     };
     ASSERT_EQ(cli({"discover", "--timeout", "1", "--save"}), 0);
 
-    // Bad input: one line names the problem, the code is its own, nothing reaches an element and
-    // the store is unchanged.
+    // Bad input: one line names it, its own code, nothing reaches an element, the store unchanged.
     QUdpSocket stationPort;
     QTcpServer listening;
     ASSERT_TRUE(listening.listen(QHostAddress("127.0.0.1"), 9109));
@@ -94,7 +93,7 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
         {{"configure", "ENCODER 001", "buf=3"}, UsageError, "buf is for decoders only"},
         {{"configure", "ENCODER 001", "colour=red"}, UsageError, "unknown key 'colour'"},
         {{"configure", "ENCODER 001", "ip=10.1.2"}, UsageError, "ip: malformed IP address '10.1.2'"},
-        {{"configure", "ENCODER 001", "name=SEVENTEEN CHARS!!"},
+        {{"configure", "ENCODER 001", "name=ABCDEFGHIJKLMNOPQ"},
          UsageError,
          "name must be 1 to 16 characters"},
         {{"configure", "ENCODER 001", "att=20"}, UsageError, "att is set with"},
@@ -127,13 +126,8 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     // the store as discovery filled it, in the order the answers came
     ASSERT_EQ(cli({"list"}), 0);
     EXPECT_EQ(j.array().size(), 3);
-    EXPECT_TRUE(j.array().contains(QJsonObject{{"ip", "10.77.1.1"},
-                                               {"mac", "00:50:C2:77:00:01"},
-                                               {"name", "ENCODER 001"},
-                                               {"role", "encoder"},
-                                               {"serial", 10001},
-                                               {"sfn", false},
-                                               {"version", "3.1"}}));
+    EXPECT_TRUE(out.contains(R"({"ip":"10.77.1.1","mac":"00:50:C2:77:00:01","name":"ENCODER 001","role":)"
+                             R"("encoder","serial":10001,"sfn":false,"version":"3.1"})"));
     ASSERT_EQ(cli({"list", "--csv"}, false), 0);
     EXPECT_TRUE(out.startsWith("MAC,NAME,IP,ROLE,SERIAL,VERSION,SFN\r\n") && out.count("\r\n") == 4)
         << out.toStdString();

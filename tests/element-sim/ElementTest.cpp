@@ -1,4 +1,4 @@
-// The simulated element's answers, byte for byte against hand-computed vectors; the program over loopback.
+// The simulated element's answers, byte for byte against hand-computed vectors.
 #include "Element.h"
 #include "ElementConfig.h"
 #include "Lab.h"
@@ -6,9 +6,7 @@
 #include "link/ConfigCodec.h"
 #include "measure/MeasureCodec.h"
 
-#include <QNetworkDatagram>
 #include <QProcess>
-#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -18,17 +16,16 @@ using namespace vexo::sim;
 namespace {
 
 const QByteArray kPaging(kPagingRequest, kPagingRequestSize);
-const QString kEncoder =
-    "--role 1 --name \"STUDIO 1\" --serial 32769 --version 3.1 --ip 10.0.0.5 --mask "
-    "255.255.255.0 --gw 10.0.0.1 --remote 239.1.1.1 --input 1 --type 1 --tx 1 --sfn 1 --buffer 6 ";
-const QString kDecoder =
-    kEncoder + "--role 2 --version 2.7 --sfn 0 --buffer 4 --att 200 --sdm 1 --sdl 37 --sdt 43 ";
-// 10.0.0.5 255.255.255.0 10.0.0.1 239.1.1.1, source/type/tx 01 01 01, "STUDIO 1" + 8 blanks.
+const QString
+    kEncoder = "--role 1 --name \"STUDIO 1\" --serial 32769 --version 3.1 --ip 10.0.0.5 --mask "
+               "255.255.255.0 --gw 10.0.0.1 --remote 239.1.1.1 --input 1 --type 1 --tx 1 --sfn 1 --buffer 6 ",
+    kDecoder = kEncoder + "--role 2 --version 2.7 --sfn 0 --buffer 4 --att 200 --sdm 1 --sdl 37 --sdt 43 ";
+// 10.0.0.5 255.255.255.0 10.0.0.1 239.1.1.1, source/type/tx 01 01 01, "STUDIO 1" + 8 blanks; then
+// role, serial, and for an encoder version, SFN, buffer; for a decoder att, version, SFN, buffer, silence.
 #define HEAD "0A000005 FFFFFF00 0A000001 EF010101 010101 5354554449 4F2031 2020202020202020"
 // 10.0.0.9 255.255.0.0 10.0.0.1 10.0.0.99, SFN 1 at 19, "NEW NAME" from 20, buffer 8, silence 02 10 20.
 const QByteArray kRequest =
-    hex("0A000009 FFFF0000 0A000001 0A000063 000100 01 4E455720 4E414D45 20202020 20202020 "
-        "08 021020");
+    hex("0A000009 FFFF0000 0A000001 0A000063 000100 01 4E455720 4E414D45 20202020 20202020 08 021020");
 
 // An element made from options as on the simulator's command line.
 Element element(const QString& args)
@@ -52,8 +49,6 @@ TEST(Element, AnswersByteForByte)
         QByteArray datagram;
         const char* reply; // nullptr: no answer
     } rows[] = {
-        // role, serial, then for an encoder: version, SFN, buffer; for a decoder: att, version, SFN,
-        // buffer, silence mode, level and time
         {kEncoder, Port::Paging, kPaging, HEAD "01 00008001 0301 01 06"},
         {kDecoder, Port::Paging, kPaging, HEAD "02 00008001 C8 0207 00 04 01252B"},
         {kEncoder, Port::Paging, "IPMPXSTL KORVANTA PAGING REQUES", nullptr},
@@ -67,7 +62,6 @@ TEST(Element, AnswersByteForByte)
         {kDecoder, Port::Measure, hex("53 00 00 00 00"), nullptr},
         {kDecoder + "--silent", Port::Paging, kPaging, nullptr},
         {kDecoder + "--config-reply-length 41", Port::Paging, kPaging, HEAD "02 00008001 C8"},
-        {kEncoder + "--config-reply-length 46", Port::Paging, kPaging, HEAD "01 00008001 0301 01 06 0000"},
         {kEncoder + "--force-serial 0", Port::Paging, kPaging, HEAD "01 00000000 0301 01 06"},
         // Role 3 puts a decoder's reply in the encoder layout.
         {kDecoder +
@@ -103,31 +97,10 @@ TEST(Element, LevelAndMeasurementRepliesFollowItsSettings)
     EXPECT_EQ(e.handle(Port::Measure, kGetDel, 1000).reply->mid(52).toHex(), "0003d0900000000001");
 }
 
-TEST(ElementProgram, AnswersOverLoopbackAsItsOptionsSay)
+TEST(ElementProgram, RefusesBadOptions)
 {
-    // GIVEN the program as a decoder at 127.0.77.12 WHEN paged THEN it answers from there and port 2976:
-    // 127.0.77.12 255.255.255.0 0.0.0.0 0.0.0.0, 00 00 00, "PROGRAM", decoder 77, att 99, 3.1, buffer 4, 00
-    // 10 30
     QProcess sim;
-    sim.start(Lab::elementBinary(), {"--ip", "127.0.77.12", "--role", "2", "--name", "PROGRAM", "--serial",
-                                     "77", "--att", "99", "--verbose"});
-    QByteArray log;
-    ASSERT_TRUE(waitUntil([&] { return (log += sim.readAllStandardError()).contains("ready"); }, 10000))
-        << log.data();
-    QUdpSocket station;
-    ASSERT_TRUE(station.bind(QHostAddress("127.0.77.1"), 0));
-    station.writeDatagram(kPaging, QHostAddress("127.0.77.12"), kPagingPort);
-    ASSERT_TRUE(waitUntil([&] { return station.hasPendingDatagrams(); }));
-    const QNetworkDatagram reply = station.receiveDatagram();
-    EXPECT_EQ(reply.senderAddress().toString() + ':' + QString::number(reply.senderPort()),
-              "127.0.77.12:2976");
-    EXPECT_EQ(reply.data(),
-              hex("7F004D0C FFFFFF00 00000000 00000000 000000 50524F4752414D 202020202020202020 "
-                  "02 0000004D 63 0301 00 04 000A1E"));
-    sim.terminate();
-    ASSERT_TRUE(sim.waitForFinished(5000));
-    EXPECT_EQ(sim.exitCode(), 0);
     sim.start(Lab::elementBinary(), {"--role", "nine"});
     ASSERT_TRUE(sim.waitForFinished(5000));
-    EXPECT_EQ(sim.exitCode(), 2); // bad options
+    EXPECT_EQ(sim.exitCode(), 2);
 }

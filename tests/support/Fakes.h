@@ -45,10 +45,7 @@ public:
 class FakeSettings : public vexo::UserSettings
 {
 public:
-    QString value(const QString& key, const QString& fallback) const override
-    {
-        return values.value(key, fallback);
-    }
+    QString value(const QString& k, const QString& orElse) const override { return values.value(k, orElse); }
     void setValue(const QString& key, const QString& value) override
     {
         values[key] = value;

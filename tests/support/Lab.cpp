@@ -24,8 +24,7 @@ QString Lab::unavailableReason()
 {
     if (::geteuid() != 0)
         return "the namespace lab needs root (run the suite as root through scripts/test)";
-    // Never in the machine's initial namespace; where process 1's cannot be looked at (a container),
-    // only in one with nothing but loopback.
+    // Never in the machine's initial namespace; if process 1's is hidden, only beside loopback alone.
     struct stat self
     {
     }, init{};
@@ -57,11 +56,9 @@ bool Lab::run(const QString& command, QString* error) const
 bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int, QStringList>& elementArgs,
              const QStringList& fleetArgs)
 {
-    QString dummy;
-    error = error ? error : &dummy;
     // Ends what was made so far; an empty reason keeps the one run() gave.
     const auto fail = [&](const QString& reason) {
-        if (!reason.isEmpty())
+        if (error && !reason.isEmpty())
             *error = reason;
         down();
         return false;
@@ -78,14 +75,12 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
             run("netns del " + name, nullptr);
 
     // The station: this thread in a namespace of its own, or the one it is in.
-    if (m_stationMode == Station::PrivateNamespace) {
-        m_originalNs = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC);
-        if (m_originalNs < 0 || ::unshare(CLONE_NEWNET) != 0)
-            return fail("cannot make the station's network namespace");
-        m_stationInterface = QStringLiteral("vxst");
-    } else {
-        m_stationInterface = QStringLiteral("vxs%1n%2").arg(::getpid()).arg(g_labCounter + 1);
-    }
+    const bool own = m_stationMode == Station::PrivateNamespace;
+    if (own && ((m_originalNs = ::open("/proc/thread-self/ns/net", O_RDONLY | O_CLOEXEC)) < 0 ||
+                ::unshare(CLONE_NEWNET) != 0))
+        return fail("cannot make the station's network namespace");
+    m_stationInterface =
+        own ? QStringLiteral("vxst") : QString::asprintf("vxs%dn%d", ::getpid(), g_labCounter + 1);
     m_netns = QStringLiteral("vxlab-%1-%2").arg(::getpid()).arg(++g_labCounter);
     m_dir = std::make_unique<QTemporaryDir>();
     const QString dir = m_dir->path(), fleetFile = dir + "/fleet.json", state = dir + "/state.json";
@@ -175,9 +170,9 @@ void Lab::down()
 
 QJsonObject Lab::stateObject(int index) const
 {
-    if (!m_dir)
-        return {};
-    return QJsonDocument::fromJson(readFile(m_dir->path() + "/state.json"))["elements"][index].toObject();
+    return m_dir ? QJsonDocument::fromJson(readFile(m_dir->path() + "/state.json"))["elements"][index]
+                       .toObject()
+                 : QJsonObject();
 }
 
 QString Lab::fleetLog() const

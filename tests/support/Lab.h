@@ -36,8 +36,7 @@ public:
         qint32 serial = 0;
     };
 
-    // Empty when labs can be made here (root, not the machine's initial namespace, the simulator
-    // built), otherwise the reason.
+    // Empty when labs can be made here (root, a namespace of its own, the simulator built), else why not.
     static QString unavailableReason();
     static QString elementBinary(); // $VEXO_BIN/tools/element-sim/vexolink-element
 
