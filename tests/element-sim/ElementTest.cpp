@@ -84,7 +84,7 @@ TEST(Element, LevelAndMeasurementRepliesFollowItsSettings)
     // 1440 bytes, samples of 3, 48 a period: 12 is the peak, round(8388608 * 10^(dBFS/20)) at most
     // 7FFFFF, 36 its negative; the first and the last three bytes zero.
     for (const auto& [dbfs, samples] : {std::pair{"0", "000000 7fffff 800001 000000"},
-                                        {"-12", "000000 2026f3 dfd90d 000000"},
+                                        {"-20", "000000 0ccccd f33333 000000"},
                                         {"-300", "000000 000000 000000 000000"}}) {
         const QByteArray d =
             *element(kEncoder + "--level-dbfs " + dbfs).handle(Port::Command, "VOL", 0).reply;
