@@ -41,7 +41,6 @@ QString Lab::unavailableReason()
     return {};
 }
 
-// One `ip` command, its words split as a shell would.
 bool Lab::run(const QString& command, QString* error) const
 {
     QProcess ip;
