@@ -17,24 +17,35 @@
 class FakeMessageBoxes : public vexo::MessageBoxes
 {
 public:
-    vexo::MsgAnswer show(const vexo::MessageBoxRequest& request) override;
+    vexo::MsgAnswer show(const vexo::MessageBoxRequest& request) override
+    {
+        shown << request;
+        if (onShow)
+            onShow(request);
+        if (request.buttons == vexo::MsgButtons::Ok || answers.isEmpty())
+            return request.buttons == vexo::MsgButtons::Ok ? vexo::MsgAnswer::Ok : request.defaultButton;
+        return answers.takeFirst();
+    }
 
     QList<vexo::MessageBoxRequest> shown;
     QList<vexo::MsgAnswer> answers;
     // Runs while a box is "open", e.g. to let events through as a real modal box does.
     std::function<void(const vexo::MessageBoxRequest&)> onShow;
 
-    QStringList texts() const;
+    QStringList texts() const
+    {
+        QStringList list;
+        for (const auto& r : shown)
+            list << r.text;
+        return list;
+    }
     void clear() { shown.clear(); }
 };
 
 class FakeSettings : public vexo::UserSettings
 {
 public:
-    QString value(const QString& key, const QString& defaultValue) const override
-    {
-        return values.value(key, defaultValue);
-    }
+    QString value(const QString& k, const QString& orElse) const override { return values.value(k, orElse); }
     void setValue(const QString& key, const QString& value) override
     {
         values[key] = value;
@@ -57,11 +68,8 @@ public:
     bool resolve(quint32 ipv4, QByteArray& hw) override
     {
         ++calls;
-        auto it = table.constFind(ipv4);
-        if (it == table.constEnd())
-            return false;
-        hw = *it;
-        return true;
+        hw = table.value(ipv4, hw);
+        return table.contains(ipv4);
     }
     QHash<quint32, QByteArray> table;
     int calls = 0;

@@ -1,5 +1,4 @@
-// One main for every test program: a QApplication on the offscreen platform, Fusion style and
-// the C locale, fixed before any test runs.
+// One main for every test program: an offscreen QApplication, Fusion style and the C locale.
 #include <QApplication>
 #include <QLocale>
 #include <QStyleFactory>

@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QByteArray>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
 #include <QString>
-
 #include <QStringList>
 
 #include <functional>
@@ -23,9 +25,30 @@ inline void PrintTo(const QByteArray& b, std::ostream* os)
 }
 
 // Runs the event loop until the condition holds or the deadline passes; true if it held.
-bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000);
+inline bool waitUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
+{
+    for (QDeadlineTimer deadline(timeoutMs); !condition();) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5); // rather than spinning
+    }
+    return true;
+}
 
-QByteArray readFile(const QString& path);
-bool writeFile(const QString& path, const QByteArray& bytes);
-QByteArray hex(const char* spaced); // "0A 00 FF" -> bytes
+inline QByteArray readFile(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+inline bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
+}
+inline QByteArray hex(const char* spaced) // "0A 00 FF" -> bytes
+{
+    return QByteArray::fromHex(spaced);
+}
 QString fixturePath(const QString& name);
