@@ -1,2 +1,0 @@
-// The fakes are all in Fakes.h.
-#include "Fakes.h"
