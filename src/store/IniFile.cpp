@@ -111,6 +111,7 @@ struct Document
     QByteArray newline = "\n";
 
     void index();
+    QByteArray keyOf(QByteArrayView key) const;
     const Section* find(const QByteArray& name) const;
     QByteArray serialize() const;
     QByteArray encode(const QString& text) const;
@@ -180,6 +181,15 @@ std::optional<QByteArrayView> sectionName(QByteArrayView line)
     return t.sliced(1, close - 1).trimmed();
 }
 
+// A key as written. One in the file's bytes is not copied: they stay as long as the document,
+// whereas a line's own text goes when the line is changed.
+QByteArray Document::keyOf(QByteArrayView key) const
+{
+    const char* from = source.constData();
+    const bool inSource = !source.isEmpty() && key.data() >= from && key.data() < from + source.size();
+    return inSource ? rawBytes(key) : key.toByteArray();
+}
+
 // Runs over every line of a store of a thousand elements at start-up: it looks at the lines
 // in place and makes only the upper-case names and keys.
 void Document::index()
@@ -205,7 +215,7 @@ void Document::index()
         if (eq < 0)
             current.entries.push_back(Entry{i, {}, false});
         else
-            current.entries.push_back(Entry{i, rawBytes(trimmed.first(eq).trimmed()), true});
+            current.entries.push_back(Entry{i, keyOf(trimmed.first(eq).trimmed()), true});
     }
 }
 
