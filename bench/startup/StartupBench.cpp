@@ -154,6 +154,10 @@ int main(int argc, char** argv)
                                                 : childStation(QString::fromLocal8Bit(argv[2]));
     }
     QApplication app(argc, argv);
+    // "--write-store PATH N" writes a store of N elements and stops (to profile one start-up:
+    // bench_startup --child PATH).
+    if (argc > 3 && qstrcmp(argv[1], "--write-store") == 0)
+        return writeStore(QString::fromLocal8Bit(argv[2]), std::atoi(argv[3])) ? 0 : 1;
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
     QTemporaryDir dir;
     const QString small = dir.filePath(QStringLiteral("small/nms.ini"));

@@ -1,161 +1,185 @@
-// Wire bytes of the measurement link against hand-computed vectors.
-#include "measure/MeasureCodec.h"
+// Wire bytes of the measurement link against hand-computed vectors, and the record arithmetic of
+// the two measurement windows.
+#include "measure/MeasureArithmetic.h"
 
 #include "TestUtil.h"
+
+#include <QLocale>
 
 #include <gtest/gtest.h>
 
 using namespace vexo;
 
+TEST(MeasureCodec, RecordFieldsAreExactSignedIntegersMostSignificantFirst)
+{
+    MeasurementValues v{0x01020304, 0,   0,       -2, 0, 0,      INT32_MIN, INT32_MAX,
+                        16777217,   -35, 1000000, 0,  0, 250000, -1200,     1};
+    const QByteArray r =
+        hex("01 02 03 04 00 00 00 00 00 00 00 00 FF FF FF FE 00 00 00 00 00 00 00 00 80 00 00 00 "
+            "7F FF FF FF 01 00 00 01 FF FF FF DD 00 0F 42 40 00 00 00 00 00 00 00 00 00 03 D0 90 "
+            "FF FF FB 50 01");
+    EXPECT_EQ(buildMeasurementRecord(v), r);
+    EXPECT_EQ(decodeMeasurementRecord(r), v);
+    // A short datagram gives its whole fields and zeros after; the flag byte is unsigned.
+    MeasurementValues first{0x01020304, 0, 0, -2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    EXPECT_EQ(decodeMeasurementRecord(r.left(19)), first);
+    EXPECT_EQ(decodeMeasurementRecord(QByteArray()), MeasurementValues{});
+    EXPECT_EQ(decodeMeasurementRecord(QByteArray(60, '\0') + '\xFF').autoServo, 255);
+    EXPECT_EQ(QList<qint32>({decodeField(r, 56), decodeField(r, 58), decodeField(r, -1)}),
+              QList<qint32>({-1200, 0, 0}));
+}
+
+TEST(MeasureCodec, SetDelayRequestAndTheLengthsEachWindowTakes)
+{
+    EXPECT_EQ(buildSetDelayRequest(250000, true), hex("53 00 03 D0 90 01"));
+    EXPECT_EQ(buildSetDelayRequest(2500000, false), hex("53 00 26 25 A0 00"));
+    const auto s = parseSetDelayRequest(hex("53 FF FF FB 50 07"));
+    EXPECT_TRUE(s && s->delayNs == -1200 && s->autoServo == 7);
+    for (const char* other :
+         {"54 00 03 D0 90 01", "00 53 03 D0 90 01", "53 00 03 D0 90", "53 00 03 D0 90 01 00"})
+        EXPECT_FALSE(parseSetDelayRequest(hex(other)).has_value()) << other;
+    for (const auto& [length, statistics, adjust] :
+         {std::tuple{0, true, false}, {60, true, false}, {61, true, true}, {62, false, false}}) {
+        EXPECT_EQ(statisticsAcceptsLength(length), statistics) << length;
+        EXPECT_EQ(adjustAcceptsLength(length), adjust) << length;
+    }
+}
+
+TEST(MeasureCodec, NanosecondTextAtItsEdges)
+{
+    const qint32 ns[] = {0, 999, 1000, -1500, INT32_MAX, INT32_MIN};
+    const char* texts[] = {"0 nS",
+                           "999 nS",
+                           "1 uS, 0 nS",
+                           "-1 uS, 500 nS",
+                           "2147 mS, 483 uS, 647 nS",
+                           "-2147 mS, 483 uS, 648 nS"};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(formatNanoseconds(ns[i]), texts[i]);
+}
+
 namespace {
 
-// A record whose field at offset o holds the given four bytes, the rest zero.
-QByteArray recordWithField(int offset, const char* bytes)
+// "label text" per update, in order.
+QStringList shown(const QList<LabelUpdate>& updates)
 {
-    QByteArray r(kMeasurementRecordSize, '\0');
-    r.replace(offset, 4, hex(bytes));
-    return r;
+    QStringList lines;
+    for (const auto& u : updates)
+        lines << u.label + ' ' + u.text;
+    return lines;
 }
 
 } // namespace
 
-TEST(MeasureCodec, RequestsAreTheBareAsciiWords)
+TEST(statisticsArithmetic, ErrorCellsShowCountAndRatioRoundedHalfToEven)
 {
-    EXPECT_EQ(kGetStats, QByteArray("GetStats"));
-    EXPECT_EQ(kGetStats.size(), 8);
-    EXPECT_EQ(kGetDel, QByteArray("GetDel"));
-    EXPECT_EQ(kGetDel.size(), 6);
-    EXPECT_EQ(kRstStats, QByteArray("RstStats"));
-    EXPECT_EQ(kRstStats.size(), 8);
-    EXPECT_EQ(kMeasurePort, 2978);
+    const std::tuple<qint32, qint32, const char*> cases[] = {
+        {0, 0, "0 (0%)"},       {9999, 1, "1 (0.01%)"}, {2, 1, "1 (33.33%)"},
+        {1197, 3, "3 (0.25%)"}, {799, 1, "1 (0.12%)"},  {797, 3, "3 (0.38%)"},
+        {0, 5, "5 (100%)"},     {1, 2, "2 (66.67%)"},   {INT32_MAX - 1, 1, "1 (0%)"}};
+    for (const auto& [good, errors, cell] : cases)
+        EXPECT_EQ(formatErrorCell(errors, *errorRatio(good, errors)), cell);
+    EXPECT_FALSE(errorRatio(INT32_MAX, 1) || errorRatio(INT32_MIN, -1));
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    const QString german = formatErrorCell(3, *errorRatio(1197, 3));
+    QLocale::setDefault(QLocale::c());
+    EXPECT_EQ(german, "3 (0,25%)");
 }
 
-TEST(MeasureCodec, FieldsDecodeAsExactSignedBigEndianIntegers)
+TEST(statisticsArithmetic, StoredSfnAndRoleDecideTheRowsAndOverflowsStopPartWay)
 {
-    // GIVEN fields at offset 8 WHEN decoded THEN every 32-bit value comes back exactly
-    EXPECT_EQ(decodeField(recordWithField(8, "00 FF FF FF"), 8), 16777215);
-    EXPECT_EQ(decodeField(recordWithField(8, "01 00 00 01"), 8), 16777217);
-    EXPECT_EQ(decodeField(recordWithField(8, "80 00 00 00"), 8), std::numeric_limits<qint32>::min());
-    EXPECT_EQ(decodeField(recordWithField(8, "7F FF FF FF"), 8), 2147483647);
-    EXPECT_EQ(decodeField(recordWithField(8, "FF FF FF FF"), 8), -1);
-    EXPECT_EQ(decodeField(recordWithField(8, "FF FF FF DD"), 8), -35);
-    EXPECT_EQ(decodeField(recordWithField(52, "00 03 D0 90"), 52), 250000);
+    const QStringList macRows = {"lblMACTxOK 5", "lblMACRxOK 0", "lblMACTxErr 1 (16.67%)",
+                                 "lblMACRxErr 0 (0%)"};
+    const QStringList ptp = {"lblPTPRxOK 7", "lblPTPRxErr 0"};
+    const QStringList decoder = ptp + QStringList{"lblPTPClkAdj -35 nS", "lblPTPLatency 1 nS"};
+    const QStringList audio = {"lblAudioRxFramesOK 9", "lblAudioRxFramesErr 1 (10%)"};
+    // sfn, role, TX OK, measured delay -> the rows, in order (the audio rows missing: failed)
+    const std::tuple<const char*, const char*, qint32, qint32, QStringList> cases[] = {
+        {"0", "DECODER", 5, 0, macRows + audio},
+        {" 2 ", "DECODER", 5, 0, macRows + audio},
+        {"1", "ENCODER", 5, 0, macRows + ptp + audio},
+        {"1", "DECODER", 5, 0, macRows + decoder + audio},
+        {"1.0", "DECODER", 5, 0, macRows + decoder + audio},
+        {"", "DECODER", 5, 0, macRows},                                            // fails: no number
+        {"1a", "DECODER", 5, 0, macRows},                                          // fails
+        {"1", "DECODER", INT32_MAX, 0, {"lblMACTxOK 2147483647", "lblMACRxOK 0"}}, // fails: TX sum
+        {"1", "DECODER", 5, INT32_MAX,
+         macRows + ptp + QStringList{"lblPTPClkAdj -35 nS"}}, // fails: delay + 1
+    };
+    for (const auto& [sfn, role, txFramesOk, ptpSyncLatency, lines] : cases) {
+        SCOPED_TRACE(std::string(sfn) + "/" + role);
+        const MeasurementValues r{txFramesOk, 0, 1, 0, 7, 0, -35, ptpSyncLatency, 9, 1, 0, 0, 0, 1, 0, 0};
+        StatisticsValues kept;
+        kept.rxAudioFramesOk = 77; // from an earlier record
+        const auto out = statisticsArithmetic(r, sfn, role, kept);
+        EXPECT_EQ(shown(out.updates), lines);
+        EXPECT_EQ(out.failed, !lines.contains(audio.last()));
+        EXPECT_EQ(kept.rxAudioFramesOk, out.failed ? 77 : 9);
+    }
 }
 
-TEST(MeasureCodec, FieldBeyondTheDatagramIsZero)
+TEST(adjustArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
 {
-    const QByteArray d = hex("00 00 00 07 00 00 00");
-    EXPECT_EQ(decodeField(d, 0), 7);
-    EXPECT_EQ(decodeField(d, 4), 0); // only three bytes left
-    EXPECT_EQ(decodeField(d, 100), 0);
-    EXPECT_EQ(decodeField(d, -1), 0);
-    EXPECT_EQ(decodeField(QByteArray(), 0), 0);
+    // Minimum = average - 1000 and maximum = average + 2000 in every record.
+    // additional delay, average, servo flag -> position, servo caption, latency and its summary
+    const std::tuple<qint32, qint32, quint8, int, const char*, const char*, const char*> cases[] = {
+        {250000, 1000000, 0, 2500, "Auto servo", "1 mS, 250 uS, 0 nS", "1 mS, 646 uS, 98 nS"},
+        {0, 10000, 1, 0, "Auto servo (-1200 nS)", "8 uS, 800 nS", "404 uS, 898 nS"},
+        {0, 10000, 2, 0, "Auto servo", "10 uS, 0 nS", "406 uS, 98 nS"}, // flag 2 is off
+        {3000000, 0, 0, 25000, "Auto servo", "3 mS, 0 uS, 0 nS", "3 mS, 396 uS, 98 nS"},
+        {-500, 0, 0, 0, "Auto servo", "-500 nS", "395 uS, 598 nS"},
+        {250, 0, 0, 2, "Auto servo", "250 nS", "396 uS, 348 nS"}, // 2.5 -> 2
+        {350, 0, 0, 4, "Auto servo", "350 nS", "396 uS, 448 nS"}, // 3.5 -> 4
+        {2499950, 0, 0, 25000, "Auto servo", "2 mS, 499 uS, 950 nS", "2 mS, 896 uS, 48 nS"},
+        {2499850, 0, 0, 24998, "Auto servo", "2 mS, 499 uS, 850 nS", "2 mS, 895 uS, 948 nS"},
+    };
+    for (const auto& [additional, average, servo, position, caption, current, summary] : cases) {
+        SCOPED_TRACE(additional);
+        const MeasurementValues r{
+            0, 0, 0, 0, 0, 0, 0, 0, 0, 0, average, average - 1000, average + 2000, additional, -1200, servo};
+        const auto out = adjustArithmetic(r, "1", "DECODER");
+        EXPECT_TRUE(out.reachesControls && !out.failed);
+        EXPECT_EQ(out.scrollPosition, position);
+        EXPECT_EQ(out.servoChecked, servo == 1);
+        EXPECT_EQ(out.servoCaption, caption);
+        const QStringList lines = shown(out.latencyUpdates);
+        EXPECT_EQ(lines.mid(0, 2), QStringList({QString("lblCurrentDelayAVG ") + current,
+                                                QString("lblDelaySumAVG ") + summary}));
+        ASSERT_EQ(lines.size(), 6);
+        EXPECT_TRUE(lines[2].startsWith("lblCurrentDelayMIN") && lines[5].startsWith("lblDelaySumMAX"));
+        EXPECT_EQ(QList<qint32>({*out.minimum + 1000, *out.maximum - 2000}), QList<qint32>(2, *out.average));
+    }
 }
 
-TEST(MeasureCodec, FortyByteDatagramDecodesTheFirstTenFields)
+TEST(adjustArithmetic, OverflowsAndAnSfnThatIsNoNumberFail)
 {
-    // GIVEN a 40-byte datagram whose fields hold 1..10
-    QByteArray d;
-    for (int i = 1; i <= 10; ++i)
-        d += hex("00 00 00") + QByteArray(1, char(i));
-    ASSERT_EQ(d.size(), 40);
-    // WHEN decoded
-    const MeasurementValues v = decodeMeasurementRecord(d);
-    // THEN offsets 0..36 carry their values and everything later is 0
-    EXPECT_EQ(v.txFramesOk, 1);
-    EXPECT_EQ(v.rxFramesOk, 2);
-    EXPECT_EQ(v.txFramesErr, 3);
-    EXPECT_EQ(v.rxFramesErr, 4);
-    EXPECT_EQ(v.ptpSyncOk, 5);
-    EXPECT_EQ(v.ptpSyncErr, 6);
-    EXPECT_EQ(v.ptpSyncValue, 7);
-    EXPECT_EQ(v.ptpSyncLatency, 8);
-    EXPECT_EQ(v.rxAudioFramesOk, 9);
-    EXPECT_EQ(v.rxAudioFramesErr, 10);
-    EXPECT_EQ(v.propagationDelayAverage, 0);
-    EXPECT_EQ(v.propagationDelayMinimum, 0);
-    EXPECT_EQ(v.propagationDelayMaximum, 0);
-    EXPECT_EQ(v.additionalDelay, 0);
-    EXPECT_EQ(v.autoServoValue, 0);
-    EXPECT_EQ(v.autoServo, 0);
+    MeasurementValues r;
+    const auto noNumber = adjustArithmetic(r, "yes", "DECODER");
+    EXPECT_TRUE(noNumber.failed && !noNumber.reachesControls);
+    // average, minimum, additional delay, servo correction -> latency labels set before failing
+    const std::tuple<qint32, qint32, qint32, qint32, int> overflows[] = {
+        {INT32_MAX, 0, 1, 0, 0},           // average + additional delay
+        {INT32_MAX - 396098, 0, 0, 0, -1}, // the summary just fits: no failure
+        {INT32_MAX - 396097, 0, 0, 0, 1},  // only the summary overflows
+        {0, INT32_MIN, 0, -1, 2},          // the minimum, with the servo's correction
+    };
+    for (const auto& [average, minimum, additional, servoValue, before] : overflows) {
+        MeasurementValues m;
+        m.propagationDelayAverage = average, m.propagationDelayMinimum = minimum;
+        m.additionalDelay = additional, m.autoServo = 1, m.autoServoValue = servoValue;
+        const auto out = adjustArithmetic(m, "1", "DECODER");
+        EXPECT_TRUE(out.reachesControls);
+        EXPECT_EQ(out.failed, before >= 0) << average;
+        EXPECT_EQ(out.latencyUpdates.size(), before >= 0 ? before : 6) << average;
+    }
 }
 
-TEST(MeasureCodec, EmptyDatagramDecodesToZeros)
+TEST(adjustArithmetic, StoredDelayIsClampedAndAFlagIsOnOnlyForOne)
 {
-    EXPECT_EQ(decodeMeasurementRecord(QByteArray()), MeasurementValues{});
-}
-
-TEST(MeasureCodec, RecordIsBuiltFieldByFieldMostSignificantFirst)
-{
-    MeasurementValues v;
-    v.txFramesOk = 0x01020304;
-    v.rxFramesErr = -2;
-    v.propagationDelayAverage = 1000000;
-    v.additionalDelay = 250000;
-    v.autoServoValue = -1200;
-    v.autoServo = 1;
-    const QByteArray r = buildMeasurementRecord(v);
-    ASSERT_EQ(r.size(), 61);
-    EXPECT_EQ(r.mid(0, 4), hex("01 02 03 04"));
-    EXPECT_EQ(r.mid(4, 8), QByteArray(8, '\0'));
-    EXPECT_EQ(r.mid(12, 4), hex("FF FF FF FE"));
-    EXPECT_EQ(r.mid(40, 4), hex("00 0F 42 40"));
-    EXPECT_EQ(r.mid(52, 4), hex("00 03 D0 90"));
-    EXPECT_EQ(r.mid(56, 4), hex("FF FF FB 50"));
-    EXPECT_EQ(r.at(60), '\x01');
-    EXPECT_EQ(decodeMeasurementRecord(r), v);
-}
-
-TEST(MeasureCodec, FlagByteIsUnsigned)
-{
-    QByteArray r(61, '\0');
-    r[60] = char(0xFF);
-    EXPECT_EQ(decodeMeasurementRecord(r).autoServo, 255);
-}
-
-TEST(MeasureCodec, SetDelayRequestVector)
-{
-    EXPECT_EQ(buildSetDelayRequest(250000, true), hex("53 00 03 D0 90 01"));
-    EXPECT_EQ(buildSetDelayRequest(0, false), hex("53 00 00 00 00 00"));
-    EXPECT_EQ(buildSetDelayRequest(2500000, false), hex("53 00 26 25 A0 00"));
-}
-
-TEST(MeasureCodec, SetDelayRequestParses)
-{
-    const auto s = parseSetDelayRequest(hex("53 00 03 D0 90 01"));
-    ASSERT_TRUE(s.has_value());
-    EXPECT_EQ(s->delayNs, 250000);
-    EXPECT_EQ(s->autoServo, 1);
-    EXPECT_FALSE(parseSetDelayRequest(hex("54 00 03 D0 90 01")).has_value());
-    EXPECT_FALSE(parseSetDelayRequest(hex("53 00 03 D0 90")).has_value());
-    EXPECT_FALSE(parseSetDelayRequest(hex("53 00 03 D0 90 01 00")).has_value());
-    EXPECT_FALSE(parseSetDelayRequest(kGetDel).has_value());
-}
-
-TEST(MeasureCodec, LengthRulesOfTheTwoWindows)
-{
-    EXPECT_TRUE(statisticsAcceptsLength(0));
-    EXPECT_TRUE(statisticsAcceptsLength(40));
-    EXPECT_TRUE(statisticsAcceptsLength(60));
-    EXPECT_TRUE(statisticsAcceptsLength(61));
-    EXPECT_FALSE(statisticsAcceptsLength(62));
-    EXPECT_FALSE(adjustAcceptsLength(0));
-    EXPECT_FALSE(adjustAcceptsLength(60));
-    EXPECT_TRUE(adjustAcceptsLength(61));
-    EXPECT_FALSE(adjustAcceptsLength(62));
-}
-
-TEST(MeasureCodec, formatNanoseconds)
-{
-    EXPECT_EQ(formatNanoseconds(265), "265 nS");
-    EXPECT_EQ(formatNanoseconds(395833), "395 uS, 833 nS");
-    EXPECT_EQ(formatNanoseconds(1000005), "1 mS, 0 uS, 5 nS");
-    EXPECT_EQ(formatNanoseconds(0), "0 nS");
-    EXPECT_EQ(formatNanoseconds(-1500), "-1 uS, 500 nS");
-    EXPECT_EQ(formatNanoseconds(2500000), "2 mS, 500 uS, 0 nS");
-    EXPECT_EQ(formatNanoseconds(999), "999 nS");
-    EXPECT_EQ(formatNanoseconds(1000), "1 uS, 0 nS");
-    EXPECT_EQ(formatNanoseconds(-500), "-500 nS");
-    EXPECT_EQ(formatNanoseconds(2147483647), "2147 mS, 483 uS, 647 nS");
-    EXPECT_EQ(formatNanoseconds(std::numeric_limits<qint32>::min()), "-2147 mS, 483 uS, 648 nS");
+    const std::pair<const char*, int> delays[] = {{" 12 ", 12}, {"30000", 25000}, {"99999999999", 25000},
+                                                  {"-5", 0},    {"12.5", 0},      {"abc", 0}};
+    for (const auto& [text, position] : delays)
+        EXPECT_EQ(storedDelayPosition(text), position) << text;
+    for (const auto& [text, on] : {std::pair{" 1 ", true}, {"0", false}, {"2", false}, {"", false}})
+        EXPECT_EQ(storedFlag(text), on) << text;
 }

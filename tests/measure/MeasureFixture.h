@@ -1,62 +1,70 @@
 #pragma once
 
-#include "StandInElement.h"
-
 #include "Fakes.h"
 #include "TestUtil.h"
+#include "measure/MeasureCodec.h"
 #include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
-#include "store/IniFile.h"
 #include "store/SelectedElement.h"
 
+#include <QNetworkDatagram>
 #include <QTemporaryDir>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
-// A measurement session's world: a store in a temporary folder with one SFN decoder at
-// 127.0.0.2, selected; scripted message boxes and settings; a stand-in element on
-// 127.0.0.2:2978. The station binds 127.0.0.1:2978.
+// Stands in for a Network Element on 127.0.0.2:2978: records every request, answers "GetStats"
+// and "GetDel" with its record and takes on a SetDelayRequest.
+struct StandInElement : QUdpSocket
+{
+    StandInElement()
+    {
+        connect(this, &QUdpSocket::readyRead, [this] {
+            while (hasPendingDatagrams()) {
+                const QNetworkDatagram d = receiveDatagram();
+                received << d.data();
+                if (const auto set = vexo::parseSetDelayRequest(d.data()))
+                    record.additionalDelay = set->delayNs, record.autoServo = set->autoServo;
+                if (answer && (d.data() == "GetStats" || d.data() == "GetDel"))
+                    writeDatagram(vexo::buildMeasurementRecord(record), d.senderAddress(),
+                                  quint16(d.senderPort()));
+            }
+        });
+    }
+    bool bind() { return QUdpSocket::bind(QHostAddress(QStringLiteral("127.0.0.2")), 2978); }
+    void sendToStation(const QByteArray& datagram) { writeDatagram(datagram, QHostAddress::LocalHost, 2978); }
+
+    QList<QByteArray> received;
+    vexo::MeasurementValues record;
+    bool answer = true;
+};
+
+// A store with one SFN decoder "STUDIO A" at 127.0.0.2, selected; scripted boxes and settings; a
+// stand-in element. The station binds 127.0.0.1:2978.
 class MeasureFixture : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        for (const auto& [key, value] :
-             {std::pair{"name", "STUDIO A"}, {"ip", "127.0.0.2"}, {"role", "2"}, {"sfn", "1"}})
+        for (const auto& [key, value] : {std::pair{"name", "STUDIO A"}, {"ip", "127.0.0.2"}, {"sfn", "1"}})
             setKey(key, value);
-        selected.select(QStringLiteral("00:50:C2:A1:B2:C3"));
+        selected.select(kMac);
         selected.setRoleCaption(QStringLiteral("DECODER"));
         ASSERT_TRUE(element.bind()) << "127.0.0.2:2978 is not free";
     }
-
-    void setKey(const char* key, const char* value)
+    void setKey(const char* key, const char* value) { ASSERT_TRUE(store.write(kMac, key, value)); }
+    QString storedKey(const char* key) const { return store.read(kMac, key); }
+    vexo::MeasureServices services(vexo::FatalError* f = nullptr)
     {
-        ASSERT_TRUE(
-            vexo::writeToIni(section, QString::fromLatin1(key), QString::fromLatin1(value), storePath()));
-    }
-    QString storedKey(const char* key) const
-    {
-        return vexo::readFromIni(section, QString::fromLatin1(key), storePath(), QStringLiteral("<absent>"));
-    }
-    QString storePath() const { return dir.filePath(QStringLiteral("nms.ini")); }
-
-    // A fatal error ends the program once: a test that makes it fail again passes its own.
-    vexo::MeasureServices services(vexo::FatalError* fatalError = nullptr)
-    {
-        return vexo::MeasureServices{store,
-                                     selected,
-                                     boxes,
-                                     settings,
-                                     fatalError ? *fatalError : fatal,
-                                     QHostAddress(QStringLiteral("127.0.0.1"))};
+        return {store, selected, boxes, settings, f ? *f : fatal, QHostAddress::LocalHost};
     }
 
+    const QString kMac = QStringLiteral("00:50:C2:A1:B2:C3");
     QTemporaryDir dir;
-    vexo::ElementStore store{dir.filePath(QStringLiteral("nms.ini"))};
+    const QString path = dir.filePath(QStringLiteral("nms.ini"));
+    vexo::ElementStore store{path};
     vexo::SelectedElement selected{store};
-    const QString section = QStringLiteral("0050C2A1B2C3");
     FakeMessageBoxes boxes;
     FakeSettings settings;
     FakeProgramEnd end;

@@ -1,8 +1,8 @@
 #include "store/ElementStore.h"
 #include "TestUtil.h"
+#include "store/ElementConfig.h"
 #include "store/IniFile.h"
 
-#include <QFile>
 #include <QTemporaryDir>
 
 #include <functional>
@@ -11,67 +11,30 @@
 
 using namespace vexo;
 
-TEST(SharedHelpers, EncodeAndDecodeMac)
+TEST(ElementStoreSchema, AStoredElementIsTheConfigurationDiscoveryWrote)
 {
-    EXPECT_EQ(encodeMac("00:50:c2:a1:b2:c3"), "0050C2A1B2C3");
-    EXPECT_EQ(encodeMac("00:50:C2:A1:B2:C"), "");
-    EXPECT_EQ(encodeMac("00:50:C2:A1:B2:C3:"), "");
-    EXPECT_EQ(encodeMac(""), "");
-    EXPECT_EQ(decodeMac("0050c2a1b2c3"), "00:50:C2:A1:B2:C3");
-    EXPECT_EQ(decodeMac("0050C2A1B2C"), "");
-    EXPECT_EQ(decodeMac("0050C2A1B2C3D"), "");
-}
-
-TEST(SharedHelpers, isValidIp)
-{
-    EXPECT_TRUE(isValidIp("10.0.0.1"));
-    EXPECT_TRUE(isValidIp("0.0.0.0"));
-    EXPECT_TRUE(isValidIp("255.255.255.255"));
-    EXPECT_TRUE(isValidIp(" 10 . 0 .0. 1 "));
-    EXPECT_FALSE(isValidIp(""));
-    EXPECT_FALSE(isValidIp("10.0.0"));
-    EXPECT_FALSE(isValidIp("10.0.0.1.5"));
-    EXPECT_FALSE(isValidIp("192.168.1.300"));
-    EXPECT_FALSE(isValidIp("10..0.1"));
-    EXPECT_FALSE(isValidIp("10.a.0.1"));
-    EXPECT_FALSE(isValidIp("10.-1.0.1"));
-    EXPECT_FALSE(isValidIp("10.+1.0.1"));
-}
-
-TEST(ElementStoreSchema, DefaultsOfMissingKeys)
-{
+    // GIVEN the Windows station's encoder and decoder, each read into a configuration
+    const QByteArray fixture = readFile(fixturePath("nms-windows-station.ini"));
     QTemporaryDir dir;
-    ElementStore store(dir.filePath("nms.ini"));
-    ASSERT_TRUE(store.write("00:50:C2:A1:B2:C3", keys::name, "X"));
-    const QString mac = "00:50:C2:A1:B2:C3";
-    EXPECT_EQ(store.read(mac, keys::remote), "192.168.1.91");
-    EXPECT_EQ(store.read(mac, keys::multi), "239.255.255.239");
-    EXPECT_EQ(store.read(mac, keys::ver), "2.00");
-    EXPECT_EQ(store.read(mac, keys::bound), "0");
-    EXPECT_EQ(store.read(mac, keys::sfn), "0");
-    EXPECT_EQ(store.read(mac, keys::buf), "1");
-    EXPECT_EQ(store.read(mac, keys::att), "0");
-    EXPECT_EQ(store.read(mac, keys::sdm), "0");
-    EXPECT_EQ(store.read(mac, keys::sdl), "37");
-    EXPECT_EQ(store.read(mac, keys::sdt), "43");
-    EXPECT_EQ(store.read(mac, keys::dly), "0");
-    EXPECT_EQ(store.read(mac, keys::srv), "0");
-    EXPECT_EQ(store.read(mac, keys::ip), "");
-    EXPECT_EQ(store.read(mac, keys::role), "");
-    EXPECT_EQ(readFile(store.path()), QByteArray("[0050C2A1B2C3]\nNAME=X\n"));
-}
+    ElementStore windows(dir.filePath("windows.ini"));
+    ASSERT_TRUE(writeFile(windows.path(), fixture));
+    // WHEN discovery writes each into a new store THEN the sections are the Windows station's
+    ElementStore fresh(dir.filePath("nms.ini"));
+    for (const char* section : {"0050C2A1B2C3", "0050C2A1B2C4"}) {
+        const ElementConfig c = storedConfig(windows, decodeMac(QString(section).toLower()));
+        ASSERT_TRUE(writeKeysToIni(section, discoveredSectionValues(c), fresh.path()));
+    }
+    EXPECT_EQ(readFile(fresh.path()), QByteArray(fixture).replace("\r\n", "\n"));
 
-TEST(ElementStoreSchema, TwentyLinesLoadTwentyOneAreCorrupted)
-{
-    QTemporaryDir dir;
-    ElementStore store(dir.filePath("nms.ini"));
-    const QString mac = "00:50:C2:00:00:01";
-    for (int i = 0; i < 20; ++i)
-        ASSERT_TRUE(store.write(mac, QString("k%1").arg(i), "1"));
-    EXPECT_EQ(store.lineCount(mac), 20);
-    EXPECT_LT(store.lineCount(mac), kCorruptedSectionLines);
-    ASSERT_TRUE(store.write(mac, "extra", "1"));
-    EXPECT_GE(store.lineCount(mac), kCorruptedSectionLines);
+    // An element that stored only its role gets the schema's defaults.
+    ASSERT_TRUE(writeFile(windows.path(), "[0050C2000001]\nROLE=2\n[0050C2000002]\nROLE=1\n"));
+    const ElementConfig bare = storedConfig(windows, "00:50:C2:00:00:01");
+    EXPECT_EQ(bare.remote, "239.255.255.239");
+    EXPECT_EQ(bare.version(), "2.0");
+    EXPECT_EQ(QList<int>({bare.sfn, bare.buffer, bare.attenuation, bare.silenceMode, bare.silenceLevel,
+                          bare.silenceTime}),
+              QList<int>({0, 1, 0, 0, 37, 43}));
+    EXPECT_EQ(storedConfig(windows, "00:50:C2:00:00:02").remote, "192.168.1.91");
 }
 
 TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
@@ -80,6 +43,10 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
     // store as operators hand it over: edited in Notepad, saved as Unicode, moved by old tools
     const QByteArray fixture = readFile(fixturePath("nms-windows-station.ini"));
     ASSERT_FALSE(fixture.isEmpty()) << "fixture missing";
+    const auto records = [](const ElementStore& s) {
+        return discoveredSectionValues(storedConfig(s, "00:50:C2:A1:B2:C3")) +
+               discoveredSectionValues(storedConfig(s, "00:50:C2:A1:B2:C4"));
+    };
     const auto same = [](const QByteArray& b) { return b; };
     const auto headerComment = [](QByteArray b) {
         return b.replace("[0050C2A1B2C4]", "[0050C2A1B2C4] ; TX site B");
@@ -109,11 +76,7 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
         ElementStore store(path);
         // THEN every element and key reads as written
         EXPECT_EQ(iniSections(path), (QStringList{"0050C2A1B2C3", "0050C2A1B2C4"}));
-        EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::name), "STUDIO A");
-        EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::remote), "10.0.0.9");
-        EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys::sn), "32769");
-        EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::att), "200");
-        EXPECT_EQ(store.read("00:50:C2:A1:B2:C4", keys::multi), "239.1.1.1");
+        EXPECT_EQ(records(store), records(ElementStore(fixturePath("nms-windows-station.ini"))));
         EXPECT_EQ(store.lineCount("00:50:C2:A1:B2:C4"), 17);
         // WHEN the station writes an existing and a new key THEN only those lines change, and
         // the file keeps its encoding and line ends
@@ -123,6 +86,5 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
         expected.replace("ATT=200\r\n", "ATT=14\r\n");
         expected.replace("BUF=6\r\n", "BUF=6\r\nDLY=2500\r\n");
         EXPECT_EQ(readFile(path), form(expected));
-        EXPECT_EQ(iniSections(path).size(), 2);
     }
 }

@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,21 +46,17 @@ struct Row
     QByteArray before; // null: no file
     Op op;
     QString section, key, value;
-    QByteArray expected; // UTF-8 for texts; the file's bytes for a write
+    QByteArray expected;   // UTF-8 for texts; the file's bytes for a write
+    QString readBack = {}; // what a write reads back, when not the value itself
 };
 
 // What the Windows private-profile calls give for the same file and call. The one departure:
 // a new file gets LF line ends here (both read either).
 const QList<Row> kRows = {
-    {"new file, upper-case key",
-     {},
-     Op::Write,
-     "0050C2A1B2C3",
-     "name",
-     "STUDIO A",
+    {"new file, upper-case key", QByteArray(), Op::Write, "0050C2A1B2C3", "name", "STUDIO A",
      "[0050C2A1B2C3]\nNAME=STUDIO A\n"},
     {"key and section in any case", "[s]\nNAME=A\n", Op::Read, "S", "Name", "d", "A"},
-    {"missing file", {}, Op::Read, "S", "k", "dflt", "dflt"},
+    {"missing file", QByteArray(), Op::Read, "S", "k", "dflt", "dflt"},
     {"missing section", "[S]\nK=1\n", Op::Read, "T", "k", "d", "d"},
     {"missing key", "[S]\nK=1\n", Op::Read, "S", "j", "d", "d"},
     {"existing key changed in place", "[A]\nX=1\nY=2\n\n[B]\nZ=3\n", Op::Write, "a", "x", "10",
@@ -80,40 +79,36 @@ const QList<Row> kRows = {
      Op::Count, "S", "", "", "3"},
     {"CRLF kept, untouched lines byte for byte", "; top\r\n[S]\r\nNAME=Caf\xe9\r\njunk\r\n", Op::Write, "S",
      "ip", "5.6.7.8", "; top\r\n[S]\r\nNAME=Caf\xe9\r\njunk\r\nIP=5.6.7.8\r\n"},
+    {"a long value", "", Op::Write, "S", "v", QString(5000, 'x'), "[S]\nV=" + QByteArray(5000, 'x') + '\n'},
     {"line breaks in a value become blanks", "", Op::Write, "S", "name", "A\r\n[X]\nIP=1",
-     "[S]\nNAME=A  [X] IP=1\n"},
+     "[S]\nNAME=A  [X] IP=1\n", "A  [X] IP=1"},
     // 2: text after a section line's "]"
-    {"header comment: section found", "[A]\nX=1\n[B] ; site B\nY=2\n", Op::Read, "B", "y", "", "2"},
     {"header comment: listed", "[A]\n[B] ; site B\n", Op::Sections, "", "", "", "A|B"},
     {"header comment: not counted above", "[A]\nX=1\n[B] ; site B\nY=2\n", Op::Count, "A", "", "", "1"},
-    {"header comment: written into the section", "[B] ; site B\nY=2\n", Op::Write, "b", "z", "3",
-     "[B] ; site B\nY=2\nZ=3\n"},
     // 3: only ";" starts a comment
     {"# line is a key", "[S]\n#SN=5\nSN=7\n", Op::Read, "S", "#sn", "", "5"},
-    {"# line does not hide the key after it", "[S]\n#SN=5\nSN=7\n", Op::Read, "S", "sn", "", "7"},
     {"# line counts", "[S]\n# note\n#SN=5\nSN=7\n", Op::Count, "S", "", "", "3"},
     // 4: a lone CR ends a line
-    {"CR only: read", "[A]\rX=1\r[B]\rY=2\r", Op::Read, "B", "y", "", "2"},
     {"CR only: listed", "[A]\rX=1\r[B]\rY=2\r", Op::Sections, "", "", "", "A|B"},
-    {"CR only: written with CR", "[A]\rX=1\r[B]\rY=2\r", Op::Write, "A", "z", "3",
-     "[A]\rX=1\rZ=3\r[B]\rY=2\r"},
     // 5: byte-order marks
     {"UTF-16 LE: read", utf16("[S]\r\nNAME=Caf\u00e9 \u20ac\r\n", true), Op::Read, "s", "name", "",
      "Caf\xc3\xa9 \xe2\x82\xac"},
-    {"UTF-16 BE: read", utf16("[S]\r\nNAME=x\r\n[T]\r\n", false), Op::Sections, "", "", "", "S|T"},
     {"UTF-16 LE: written in UTF-16", utf16("[S]\r\nNAME=x\r\n", true), Op::Write, "S", "name", "\u2013y",
      utf16("[S]\r\nNAME=\u2013y\r\n", true)},
     {"UTF-16 BE: new section in UTF-16", utf16("[S]\r\nA=1", false), Op::Write, "T", "b", "2",
      utf16("[S]\r\nA=1\r\n[T]\r\nB=2\r\n", false)},
-    {"UTF-8 with BOM: read", "\xEF\xBB\xBF[S]\nNAME=\xe2\x82\xac\n", Op::Read, "S", "name", "",
-     "\xe2\x82\xac"},
     {"UTF-8 with BOM: written in UTF-8", "\xEF\xBB\xBF[S]\n", Op::Write, "S", "name", "\u20ac",
      "\xEF\xBB\xBF[S]\nNAME=\xe2\x82\xac\n"},
     // 8: Windows-1252
     {"1252: read", "[S]\nNAME=\x80\x92\x93\x96\xe9\n", Op::Read, "S", "name", "",
      "\xe2\x82\xac\xe2\x80\x99\xe2\x80\x9c\xe2\x80\x93\xc3\xa9"},
     {"1252: written", "", Op::Write, "S", "name", "\u20ac\u2019\u201c\u2013\u00e9 \u0394",
-     "[S]\nNAME=\x80\x92\x93\x96\xe9 ?\n"},
+     "[S]\nNAME=\x80\x92\x93\x96\xe9 ?\n", "\u20ac\u2019\u201c\u2013\u00e9 ?"},
+    {"1252: trade mark and oe", "", Op::Write, "S", "name", "\u2122\u0153\u0178", "[S]\nNAME=\x99\x9c\x9f\n"},
+    {"1252: a character outside it is one ?", "", Op::Write, "S", "name", "A\U0001F600B", "[S]\nNAME=A?B\n",
+     "A?B"},
+    {"1252: a lone surrogate at the end", "", Op::Write, "S", "name", QString::fromUtf16(u"A\xD800"),
+     "[S]\nNAME=A?\n", "A?"},
 };
 
 class IniFileTest : public ::testing::Test
@@ -132,6 +127,7 @@ int asUnprivileged(const std::function<int()>& fn)
         if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0 ||
                                  ::setresuid(65534, 65534, 65534) != 0))
             ::_exit(255);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // a child that hangs ends with the test
         ::_exit(fn());
     }
     int status = 0;
@@ -150,17 +146,12 @@ void giveToUnprivileged(const QString& path)
 int writesThatSucceeded(const QString& path)
 {
     int succeeded = 0;
+    const QList<QPair<QString, QString>> att = {{"att", "14"}};
+    const QList<QPair<QString, QList<QPair<QString, QString>>>> sections = {{"T", att}};
     const QList<std::function<bool()>> writes = {
-        [&] { return writeToIni("S", "att", "14", path); },
-        [&] {
-            return writeKeysToIni("S", {{"att", "14"}}, path);
-        },
-        [&] {
-            return writeSectionsToIni({{"T", {{"att", "14"}}}}, path);
-        },
-        [&] { return deleteIniKey("S", "name", path); },
-        [&] { return deleteIniSection("S", path); },
-        [&] { return renameIniSection("S", "T", path); },
+        [&] { return writeToIni("S", "att", "14", path); }, [&] { return writeKeysToIni("S", att, path); },
+        [&] { return writeSectionsToIni(sections, path); }, [&] { return deleteIniKey("S", "name", path); },
+        [&] { return deleteIniSection("S", path); },        [&] { return renameIniSection("S", "T", path); },
     };
     for (int i = 0; i < writes.size(); ++i)
         succeeded |= writes[i]() ? 1 << i : 0;
@@ -193,8 +184,7 @@ TEST_F(IniFileTest, BehavesAsTheWindowsCallsOnTheSameFile)
         case Op::Write:
             EXPECT_TRUE(writeToIni(row.section, row.key, row.value, p));
             EXPECT_EQ(readFile(p), row.expected);
-            EXPECT_EQ(readFromIni(row.section, row.key, p),
-                      QString(row.value).replace('\r', ' ').replace('\n', ' ').replace(u'\u0394', '?'));
+            EXPECT_EQ(readFromIni(row.section, row.key, p), row.readBack.isNull() ? row.value : row.readBack);
             break;
         }
         EXPECT_EQ(QFile::exists(p), !row.before.isNull() || row.op == Op::Write);
@@ -288,24 +278,19 @@ TEST_F(IniFileTest, AStoreInAFolderThatRefusesNewFilesIsWrittenInPlace)
                            readFromIni("T", "k", path()) == "2";
         if (!wrote || readFile(path()) != "[S]\nNAME=A\nIP=1\n[T]\nK=2\n")
             return 1;
+        // A write the disk refuses (here a file size limit) fails, is not retried for ever, and
+        // leaves the store as it was.
+        const rlimit limit{4, 4};
+        ::signal(SIGXFSZ, SIG_IGN);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || writeToIni("S", "name", "B", path()) ||
+            readFile(path()) != "[S]\nNAME=A\nIP=1\n[T]\nK=2\n")
+            return 3;
         // Discovery empties it the same way.
         return ElementStore(path()).clear() && readFile(path()).isEmpty() ? 0 : 2;
     });
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList{"nms.ini"});
     ::chmod(folder.constData(), 0700);
     EXPECT_EQ(result, 0);
-}
-
-TEST_F(IniFileTest, LongValuesAndLongListsAreNotCut)
-{
-    const QString longValue(5000, QChar('x'));
-    ASSERT_TRUE(writeToIni("S", "v", longValue, path()));
-    EXPECT_EQ(readFromIni("S", "v", path()), longValue);
-    QList<QPair<QString, QList<QPair<QString, QString>>>> sections;
-    for (int i = 0; i < 200; ++i)
-        sections.append({QString("%1").arg(i, 12, 16, QChar('0')).toUpper(), {{"role", "1"}}});
-    ASSERT_TRUE(writeSectionsToIni(sections, path()));
-    EXPECT_EQ(iniSections(path()).size(), 201);
 }
 
 TEST_F(IniFileTest, HostileFilesAreReadWithoutHarm)
@@ -324,22 +309,4 @@ TEST_F(IniFileTest, HostileFilesAreReadWithoutHarm)
     EXPECT_FALSE(writeToIni("", "name", "x", path()));
     EXPECT_FALSE(writeToIni("S", "", "x", path()));
     EXPECT_FALSE(writeToIni("S", "a=b", "x", path()));
-}
-
-TEST_F(IniFileTest, DeleteAndRenameOperations)
-{
-    ASSERT_TRUE(writeFile(path(), "[A]\nX=1\nY=2\n[B]\nZ=3\n"));
-    ASSERT_TRUE(deleteIniKey("A", "x", path()));
-    ASSERT_TRUE(renameIniKey("A", "Y", "W", path()));
-    ASSERT_TRUE(renameIniSection("B", "C", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[A]\nW=2\n[C]\nZ=3\n"));
-    ASSERT_TRUE(deleteIniSection("a", path()));
-    EXPECT_EQ(readFile(path()), QByteArray("[C]\nZ=3\n"));
-    QStringList keys;
-    loadIniSectionKeysInto("C", keys, path());
-    EXPECT_EQ(keys, QStringList{"Z"});
-    EXPECT_TRUE(iniKeyExists("C", "z", path()));
-    EXPECT_FALSE(iniSectionExists("A", path()));
-    EXPECT_EQ(readLongFromIni("C", "z", path(), 5), 3);
-    EXPECT_EQ(readLongFromIni("C", "missing", path(), 5), 5);
 }

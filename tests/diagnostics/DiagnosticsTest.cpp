@@ -1,0 +1,261 @@
+// The MAC lookup, the ping test and the level monitor against scripted services and by hand; the
+// ICMP facilities and the neighbour table against a simulated element in a lab.
+#include "diagnostics/LevelMonitor.h"
+#include "diagnostics/MacLookup.h"
+#include "diagnostics/PingTest.h"
+#include "link/ConfigLink.h"
+#include "platform/FatalError.h"
+#include "store/ElementStore.h"
+#include "store/SelectedElement.h"
+
+#include "Fakes.h"
+#include "Lab.h"
+#include "TestUtil.h"
+
+#include <QProcess>
+#include <QSemaphore>
+#include <QSignalSpy>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+using namespace vexo;
+
+namespace {
+
+// Answers as scripted; with holdEcho the echo waits on its worker thread until released.
+class ScriptedIcmp : public Icmp
+{
+public:
+    bool startup() override { return ++startups, startupOk; }
+    void cleanup() override { ++cleanups; }
+    Reply echo(quint32 ipv4, const QByteArray& data, int timeoutMs) override
+    {
+        sent = QStringLiteral("%1 %2 %3").arg(ipv4, 8, 16, QLatin1Char('0')).arg(data).arg(timeoutMs);
+        if (holdEcho)
+            gate.acquire();
+        return reply;
+    }
+    bool startupOk = true, holdEcho = false;
+    Reply reply{0, 2};
+    std::atomic<int> startups{0}, cleanups{0};
+    QString sent; // read once the echo is over
+    QSemaphore gate;
+};
+
+class PingTestFixture : public ::testing::Test
+{
+protected:
+    PingTestFixture()
+    {
+        auto log = [this](const char* event) { return [this, event] { events << event; }; };
+        QObject::connect(&test, &PingTest::started, log("started"));
+        QObject::connect(&test, &PingTest::succeeded,
+                         [this](int ms) { events << QString::number(ms) + " ms"; });
+        QObject::connect(&test, &PingTest::failed, log("failed"));
+        QObject::connect(&test, &PingTest::socketsUnavailable, log("no sockets"));
+        QObject::connect(&test, &PingTest::finished, log("finished"));
+    }
+    ~PingTestFixture() override { icmp.gate.release(2); }
+    void select(const char* mac) { selected.select(QString::fromLatin1(mac)); }
+
+    ScriptedIcmp icmp;
+    FakeMessageBoxes boxes;
+    ElementStore store{QStringLiteral("unused.ini")};
+    SelectedElement selected{store};
+    PingTest test{icmp, boxes, selected};
+    QStringList events;
+};
+
+// 480 samples of `fill` (1440 bytes), with three bytes placed at an offset.
+QByteArray levelReply(const char* fill, int offset = 0, const char* placed = nullptr)
+{
+    QByteArray reply = hex(fill).repeated(480);
+    if (placed)
+        reply.replace(offset, 3, hex(placed));
+    return reply;
+}
+
+} // namespace
+
+TEST_F(PingTestFixture, OutcomesOfAddressesAndAnswers)
+{
+    // address, echo reply, facility usable -> events, the echo sent (address, data, time-out)
+    const std::tuple<QString, Icmp::Reply, bool, QStringList, QString> cases[] = {
+        {"10.0.0.2", {0, 2}, true, {"started", "2 ms", "finished"}, "0a000002 hello 3000"},
+        {" 10.0.0.3", {11010, 0}, true, {"started", "failed", "finished"}, "0a000003 hello 3000"},
+        {"10.0.0.3", {12345, 5}, true, {"started", "failed", "finished"}, "0a000003 hello 3000"},
+        {"0.0.0.0", {0, 2}, true, {"started", "failed", "finished"}, ""},
+        {"255.255.255.255", {0, 2}, true, {"started", "failed", "finished"}, ""},
+        {"10.0.0", {0, 2}, true, {"started", "finished"}, ""},
+        {"10.0.0.2", {0, 2}, false, {"started", "no sockets", "finished"}, ""},
+    };
+    select("00:50:C2:0A:0B:0C");
+    for (const auto& [ip, reply, startupOk, expected, sent] : cases) {
+        SCOPED_TRACE(ip.toStdString());
+        events.clear(), icmp.sent.clear();
+        icmp.reply = reply, icmp.startupOk = startupOk;
+        test.ping(ip);
+        ASSERT_TRUE(waitUntil([&] { return events.contains("finished"); }));
+        EXPECT_EQ(events, expected);
+        EXPECT_EQ(icmp.sent, sent);
+        EXPECT_EQ(icmp.cleanups, icmp.startups - !startupOk) << "stopped after each test it started";
+    }
+    EXPECT_EQ(boxes.texts(), QStringList{"Windows Sockets not responding correctly."});
+    EXPECT_EQ(boxes.shown.value(0).caption, "Ping failed");
+}
+
+TEST_F(PingTestFixture, OneTestAtATimeAndTheOutcomeBelongsToItsElement)
+{
+    // Selections while the echo is awaited -> whether the outcome is reported.
+    const std::pair<QList<const char*>, bool> cases[] = {
+        {{}, true}, {{"00:50:C2:0A:0B:0D"}, false}, {{"00:50:C2:0A:0B:0D", "00:50:C2:0A:0B:0C"}, true}};
+    icmp.holdEcho = true;
+    for (const auto& [selections, reported] : cases) {
+        select("00:50:C2:0A:0B:0C");
+        events.clear();
+        test.ping("10.0.0.2");
+        EXPECT_TRUE(test.busy());
+        test.ping("10.0.0.3"); // ignored
+        for (const char* mac : selections)
+            select(mac);
+        icmp.gate.release();
+        ASSERT_TRUE(waitUntil([&] { return events.contains("finished"); }));
+        EXPECT_EQ(events, reported ? QStringList({"started", "2 ms", "finished"})
+                                   : QStringList({"started", "finished"}));
+        EXPECT_EQ(icmp.sent, "0a000002 hello 3000");
+        EXPECT_FALSE(test.busy());
+    }
+}
+
+TEST(getRemoteMac, AnswersAndRefusals)
+{
+    // The service holds `answer` for 10.0.0.2 (host order) and for 0.0.0.0, 10.0.0.0 and the
+    // all-ones address, which are never asked for.
+    // address, answer, delimiter -> found, the text ("unchanged": left alone), the service asked
+    const std::tuple<const char*, const char*, const char*, bool, const char*, bool> cases[] = {
+        {"10.0.0.2", "00 50 C2 0A 0B 0C", ":", true, "00:50:C2:0A:0B:0C", true},
+        {" 10. 0.0 .2 ", "AB CD EF FF 9A 10", "-", true, "AB-CD-EF-FF-9A-10", true},
+        {"010.000.000.002", "01 02 03 04 05 0F", "", true, "01020304050F", true}, // decimal
+        {"10.0.0.2", "01 02 03 04", ":", true, "", true},
+        {"10.0.0.2", "01 02 03 04 05 06 07", ":", true, "", true},
+        {"10.0.0.2", "00 00 00 00 0B 0C", ":", false, "unchanged", true}, // no hardware address
+        {"10.0.0.2", "", ":", false, "unchanged", true},
+        {"10.0.0.3", "00 50 C2 0A 0B 0C", ":", false, "unchanged", true},
+        {"0.0.0.0", "00 50 C2 0A 0B 0C", ":", false, "unchanged", false},
+        {"255.255.255.255", "00 50 C2 0A 0B 0C", ":", false, "unchanged", false},
+        {"10.0.0", "00 50 C2 0A 0B 0C", ":", false, "unchanged", false},
+        {"0x0A.0.0.2", "00 50 C2 0A 0B 0C", ":", false, "unchanged", false},
+    };
+    for (const auto& [ip, answer, delimiter, found, text, asked] : cases) {
+        FakeArp arp;
+        for (quint32 address : {0x0A000002u, 0u, 0x0A000000u, 0xFFFFFFFFu})
+            arp.table[address] = hex(answer);
+        QString mac = QStringLiteral("unchanged");
+        EXPECT_EQ(getRemoteMac(arp, ip, delimiter, mac), found) << ip;
+        EXPECT_EQ(mac, text) << ip;
+        EXPECT_EQ(arp.calls, asked ? 1 : 0) << ip;
+    }
+}
+
+TEST(LevelMonitor, PeakBarAndTextOfALevelReply)
+{
+    const std::tuple<QByteArray, qint32, int, const char*> cases[] = {
+        {levelReply("00 00 00", 0, "7F FF FF"), 8388607, 2100, "0dBFS"},
+        {levelReply("10 00 00", 300, "40 00 00"), 4194304, 1050, "-6dBFS"},
+        {levelReply("00 00 00", 3, "20 00 00"), 2097152, 525, "-12dBFS"},
+        {levelReply("00 00 00", 9, "00 00 01"), 1, 0, "-138.5dBFS"},
+        {levelReply("80 00 00", 6, "FF FF FF"), 0, 0, "-oodBFS"},    // negative half only
+        {levelReply("00 00 00", 1437, "7F FF FF"), 0, 0, "-oodBFS"}, // the 480th sample is not read
+        {levelReply("00 00 00", 1434, "00 01 00"), 256, 0, "-90.3dBFS"},
+        {hex("00 10 00 7F"), 4096, 1, "-66.2dBFS"}, // a short reply: whole samples only
+    };
+    for (const auto& [reply, peak, twips, text] : cases) {
+        EXPECT_EQ(peakLevelOf(reply), peak) << text;
+        EXPECT_EQ(meterWidthTwips(peak), twips) << text;
+        EXPECT_EQ(levelText(peak), text);
+    }
+    EXPECT_EQ(levelText(3000000, QLocale(QLocale::German)), "-8,9dBFS");
+}
+
+TEST(LevelMonitor, StopsOnceOnARequestThatCannotLeaveAndStaysBlankWhenStopped)
+{
+    FakeMessageBoxes boxes;
+    FakeProgramEnd programEnd;
+    FatalError fatal(boxes, programEnd);
+    ElementStore store(QStringLiteral("unused.ini"));
+    SelectedElement selection(store);
+    selection.select("00:50:C2:00:00:01"); // no address stored
+    ConfigLink link(boxes, fatal, selection, QHostAddress::LocalHost);
+    LevelMonitor monitor(link);
+    QSignalSpy levels(&monitor, &LevelMonitor::levelChanged);
+    QSignalSpy stopped(&monitor, &LevelMonitor::stoppedOnFailure);
+    ASSERT_TRUE(link.bindConfigPort());
+    monitor.start();
+    QMetaObject::invokeMethod(monitor.timer(), "timeout");
+    EXPECT_EQ(stopped.size(), 1);
+    EXPECT_FALSE(monitor.isRunning());
+    EXPECT_EQ(boxes.shown.size(), 1);
+    monitor.applyLevelReply(levelReply("00 00 00", 0, "40 00 00")); // a reply still under way
+    EXPECT_EQ(monitor.peakLevel(), 4194304);
+    EXPECT_EQ(levels.size(), 2);
+    EXPECT_EQ(levels.value(0).value(0).toInt() + levels.value(1).value(0).toInt(), 0); // both blank
+}
+
+TEST(DiagnosticsLab, PingThroughEachFacilityAndMacLookupThroughTheNeighbourTable)
+{
+    if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
+    // The echo runs on a worker thread: the station interface joins the whole test's namespace.
+    Lab lab(Lab::Station::CurrentNamespace);
+    QString error;
+    ASSERT_TRUE(lab.up(0, 1, 1, &error)) << error.toStdString();
+    const Lab::Element element = lab.elements().first();
+    const QString kFreeIp = QStringLiteral("10.77.101.200"), dev = lab.stationInterface();
+    auto ip = [](const QStringList& args) { QProcess::execute(QStringLiteral("ip"), args); };
+    ElementStore store(QStringLiteral("unused.ini"));
+    SelectedElement selected(store);
+    const QString kGroupRange = QStringLiteral("/proc/sys/net/ipv4/ping_group_range");
+    const QByteArray groupRange = readFile(kGroupRange);
+    using F = LinuxIcmp::Facility;
+    const QList<F> all = LinuxIcmp::allFacilities();
+    // ping_group_range, facilities in order, element or free address -> the carrier (-1: none), success
+    const std::tuple<const char*, QList<F>, bool, int, bool> cases[] = {
+        {"0 2147483647", all, true, int(F::DatagramSocket), true},
+        {"1 0", all, true, int(F::RawSocket), true},
+        {"1 0", {F::DatagramSocket, F::PingProgram}, true, int(F::PingProgram), true},
+        {"1 0", all, false, int(F::RawSocket), false}, // no answer within the time-out
+        {"1 0", {F::DatagramSocket}, true, -1, false},
+    };
+    for (const auto& [range, facilities, toElement, carrier, succeeds] : cases) {
+        SCOPED_TRACE(carrier);
+        ASSERT_TRUE(writeFile(kGroupRange, range));
+        LinuxIcmp icmp(facilities);
+        FakeMessageBoxes boxes;
+        PingTest test(icmp, boxes, selected);
+        QSignalSpy succeeded(&test, &PingTest::succeeded);
+        QSignalSpy finished(&test, &PingTest::finished);
+        test.ping(toElement ? element.ip : kFreeIp);
+        EXPECT_EQ(test.busy(), carrier >= 0); // the thread goes on meanwhile
+        ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, 8000));
+        EXPECT_EQ(succeeded.count(), succeeds ? 1 : 0);
+        EXPECT_EQ(icmp.lastFacility(), carrier);
+        EXPECT_EQ(boxes.shown.size(), carrier >= 0 ? 0 : 1);
+    }
+    writeFile(kGroupRange, groupRange);
+    // A neighbour table that does not know the element yet, then changed from outside.
+    ip({"neigh", "flush", "dev", dev});
+    NeighbourTableArp arp;
+    QString mac = QStringLiteral("unchanged");
+    auto lookUp = [&] { return waitUntil([&] { return getRemoteMac(arp, element.ip, "-", mac); }, 3000); };
+    EXPECT_FALSE(getRemoteMac(arp, kFreeIp, "-", mac));
+    EXPECT_EQ(mac, "unchanged");
+    ASSERT_TRUE(lookUp());
+    EXPECT_EQ(mac, QString(element.mac).replace(':', '-'));
+    ip({"neigh", "replace", element.ip, "lladdr", "02:00:00:00:00:99", "dev", dev, "nud", "permanent"});
+    ASSERT_TRUE(getRemoteMac(arp, element.ip, ":", mac));
+    EXPECT_EQ(mac, "02:00:00:00:00:99");
+    ip({"neigh", "del", element.ip, "dev", dev});
+    ASSERT_TRUE(lookUp());
+    EXPECT_EQ(mac, QString(element.mac).replace(':', '-'));
+}

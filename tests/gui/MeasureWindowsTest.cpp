@@ -1,0 +1,80 @@
+// The wiring of the two measurement windows to their sessions: what a session reports shows in
+// the window, and the operator's controls reach the session.
+#include "../measure/MeasureFixture.h"
+
+#include "gui/AdjustWindow.h"
+#include "gui/StatisticsWindow.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+
+using namespace vexo;
+
+using MeasureWindowsTest = MeasureFixture;
+
+template <typename T = QLabel> static T* child(QObject& w, const char* name)
+{
+    T* c = w.findChild<T*>(QString::fromLatin1(name));
+    [&] { ASSERT_NE(c, nullptr) << name; }();
+    return c;
+}
+
+TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
+{
+    element.record.ptpSyncLatency = -5;
+    StatisticsWindow w(services());
+    ASSERT_TRUE(w.openLink());
+    w.show();
+    EXPECT_EQ(child<QGroupBox>(w, "frmStats")->title(), "STUDIO A:");
+    ASSERT_TRUE(waitUntil([&] { return child(w, "lblPTPLatency")->text() == "-5 nS"; }));
+    boxes.answers << MsgAnswer::Yes;
+    for (const char* button : {"cmdRefreshStats", "cmdResetStats"})
+        child<QPushButton>(w, button)->click();
+    ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
+    EXPECT_EQ(element.received, QList<QByteArray>({"GetStats", "GetStats", "RstStats"}));
+    EXPECT_EQ(boxes.texts(), QStringList{"You will reset all counters to zero.\rAre you sure?"});
+    w.close();
+    EXPECT_FALSE(w.session().isOpen());
+}
+
+TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
+{
+    setKey("dly", "2500");
+    settings.values["AutoClearCounters"] = "1";
+    element.answer = false;
+    AdjustWindow w(services());
+    AdjustSession& s = w.session();
+    ASSERT_TRUE(w.openLink());
+    w.show();
+    auto* bar = child<QScrollBar>(w, "scrlAdditionalDelay");
+    auto* servo = child<QCheckBox>(w, "chkAutoServo");
+    auto* autoUpdate = child<QCheckBox>(w, "chkAutoUpdate");
+    auto* autoClear = child<QCheckBox>(w, "chkAutoClear");
+    EXPECT_TRUE(bar->value() == 2500 && autoClear->isChecked());
+    // The controls reach the session, and what the session switches off shows.
+    bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(s.delayPosition(), 2501);
+    EXPECT_EQ(child(w, "lblAdditionalDelay")->text(), "250 uS, 100 nS");
+    autoUpdate->click();
+    servo->click();
+    EXPECT_TRUE(s.autoServo() && !autoUpdate->isChecked());
+    autoClear->click();
+    EXPECT_FALSE(s.autoClear());
+    // A record moves the controls and fills the latency labels.
+    element.sendToStation(buildMeasurementRecord({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000, 0, 0, 350, -1200, 1}));
+    ASSERT_TRUE(waitUntil([&] { return bar->value() == 4; }));
+    EXPECT_EQ(child(w, "lblCurrentDelayAVG")->text(), "150 nS");
+    EXPECT_EQ(child(w, "lblDelaySumAVG")->text(), "396 uS, 248 nS");
+    EXPECT_EQ(servo->text(), "Auto servo (-1200 nS)");
+    // Set, Refresh and Clear (answered No) reach the session; closing stores.
+    for (const char* button : {"cmdSet", "cmdRefresh", "cmdResetStats"})
+        child<QPushButton>(w, button)->click();
+    ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
+    EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 00 01 90 01"), "GetDel"}));
+    EXPECT_EQ(boxes.texts().size(), 1); // Clear's question
+    w.close();
+    EXPECT_TRUE(storedKey("dly") == "4" && !s.isOpen());
+}
