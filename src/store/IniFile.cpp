@@ -228,17 +228,24 @@ const Section* Document::find(const QByteArray& name) const
 QByteArray Document::serialize() const
 {
     const bool wideFile = encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be;
-    QByteArray out = bom;
     qsizetype total = bom.size();
     for (const Line& l : lines)
         total += wideFile ? std::max(l.wide.size(), 2 * (l.text.size() + l.end.size()))
                           : l.text.size() + l.end.size();
+    if (!wideFile) {
+        // Copied straight into place: tens of thousands of appends cost more than the write.
+        QByteArray out(total, Qt::Uninitialized);
+        char* at = std::copy(bom.begin(), bom.end(), out.data());
+        for (const Line& l : lines) {
+            at = std::copy(l.text.begin(), l.text.end(), at);
+            at = std::copy(l.end.begin(), l.end.end(), at);
+        }
+        return out;
+    }
+    QByteArray out = bom;
     out.reserve(total);
     for (const Line& l : lines) {
-        if (!wideFile) {
-            out += l.text;
-            out += l.end;
-        } else if (!l.wide.isEmpty()) {
+        if (!l.wide.isEmpty()) {
             out += l.wide;
         } else {
             out += toUtf16(l.text + l.end, encoding);
