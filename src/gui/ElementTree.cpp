@@ -11,7 +11,6 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
-#include <QRegularExpression>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -126,7 +125,10 @@ void ElementTree::rebuild()
     // Pending events are let through before the first entry and then once a frame (not once per
     // entry: each round paints the growing tree, which made a long store take seconds).
     QElapsedTimer sinceEvents;
-    for (const QString& section : sections) {
+    // One reading of the store for all entries.
+    const QList<QStringList> values = readFromIni(sections, {keys::role, keys::name}, m_store.path());
+    for (qsizetype i = 0; i < sections.size(); ++i) {
+        const QString& section = sections[i];
         if (!sinceEvents.isValid() || sinceEvents.elapsed() >= kEventsIntervalMs) {
             QCoreApplication::processEvents();
             sinceEvents.start();
@@ -135,12 +137,15 @@ void ElementTree::rebuild()
         }
         // A section that is not a MAC address was not written by the station: it has no
         // element behind it, and an entry without a key could not be loaded.
-        static const QRegularExpression macSection(QStringLiteral("^[0-9A-Fa-f]{12}$"));
-        if (!macSection.match(section).hasMatch())
+        const auto hexDigit = [](QChar c) {
+            const char16_t u = c.unicode();
+            return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
+        };
+        if (section.size() != 12 || !std::all_of(section.begin(), section.end(), hexDigit))
             continue;
         const QString key = decodeMac(section);
-        const int role = storedInt(readFromIni(section, keys::role, m_store.path()));
-        const QString name = readFromIni(section, keys::name, m_store.path());
+        const int role = storedInt(values[i][0]);
+        const QString& name = values[i][1];
         const QString text = name + QStringLiteral(" [") + key + QLatin1Char(']');
         auto* item = new QTreeWidgetItem(QStringList{text});
         item->setData(0, Qt::UserRole, key);

@@ -166,9 +166,7 @@ void ReplyHandler::finishReply(bool looked)
     if (!m_current.discovery) {
         if (looked)
             emit storeChanged();
-    } else if (m_unstored.size() >= kStoreBatch) {
-        flushDiscovered();
-    } else if (m_link.queuedReplies() == 0) {
+    } else {
         storeSoon();
     }
     if (m_link.queuedReplies() == 0)

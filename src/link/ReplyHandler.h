@@ -52,11 +52,9 @@ public:
 
     static constexpr int kGetMacIntervalMs = 500;
     static constexpr int kGetMacTicks = 40;
-    // Discovery replies waiting in the queue behind each other are stored together, with one
-    // replacement of the file for up to this many of them.
-    static constexpr int kStoreBatch = 64;
-    // While replies keep coming, the store is written at most this often: each write replaces
-    // the whole file.
+    // Discovered elements are stored together: the first of a burst at once, then at most this
+    // often, each time all that arrived since (each write replaces the whole file, so a write
+    // per element or per few would make a burst of a thousand take seconds).
     static constexpr int kStoreIntervalMs = 25;
 
     ReplyHandler(ConfigLink& link, const ElementStore& store, SelectedElement& selection, MessageBoxes& boxes,

@@ -88,28 +88,30 @@ struct Line
 struct Entry
 {
     int line;
-    QByteArray keyUpper;
+    QByteArray key; // as written (trimmed), compared without regard to case
+    bool keyed;     // a line with "=": a line without one has no key
 };
 
 struct Section
 {
-    QByteArray name; // as written between the brackets, trimmed
-    int headerLine;  // -1 for the lines before the first section
-    int lastLine;    // last line that belongs to the section
-    std::vector<Entry> entries;
-    QHash<QByteArray, int> firstEntry; // upper-case key -> index into entries
+    QByteArray name;            // as written between the brackets, trimmed
+    int headerLine;             // -1 for the lines before the first section
+    int lastLine;               // last line that belongs to the section
+    std::vector<Entry> entries; // a key's first entry counts; a section holds a few dozen
 };
 
 struct Document
 {
     Encoding encoding = Encoding::Ansi;
     QByteArray bom;
+    QByteArray source; // the file as read: the texts of its lines point into it until changed
     std::vector<Line> lines;
     std::vector<Section> sections;       // sections[0] holds the lines before the first header
     QHash<QByteArray, int> firstSection; // upper-case name -> index into sections
     QByteArray newline = "\n";
 
     void index();
+    QByteArray keyOf(QByteArrayView key) const;
     const Section* find(const QByteArray& name) const;
     QByteArray serialize() const;
     QByteArray encode(const QString& text) const;
@@ -148,47 +150,72 @@ QByteArray toUtf16(const QByteArray& utf8, Encoding encoding)
     return out;
 }
 
-bool isComment(const QByteArray& trimmed)
+// Bytes of a line that stays unchanged, without a copy.
+QByteArray rawBytes(QByteArrayView bytes)
 {
-    return trimmed.startsWith(';');
+    return QByteArray::fromRawData(bytes.data(), bytes.size());
+}
+
+// Keys match as upper-casing both would make them match.
+bool sameKey(const QByteArray& written, const QByteArray& upper)
+{
+    if (written.size() != upper.size())
+        return false;
+    for (qsizetype i = 0; i < written.size(); ++i) {
+        const char c = written[i];
+        if ((c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c) != upper[i])
+            return false;
+    }
+    return true;
 }
 
 // A section line: "[name]", blanks allowed around it and anything after the "]" ignored.
-std::optional<QByteArray> sectionName(const QByteArray& line)
+std::optional<QByteArrayView> sectionName(QByteArrayView line)
 {
-    const QByteArray t = line.trimmed();
+    const QByteArrayView t = line.trimmed();
     if (!t.startsWith('['))
         return std::nullopt;
     const qsizetype close = t.indexOf(']', 1);
     if (close < 0)
         return std::nullopt;
-    return t.mid(1, close - 1).trimmed();
+    return t.sliced(1, close - 1).trimmed();
 }
 
+// A key as written. One in the file's bytes is not copied: they stay as long as the document,
+// whereas a line's own text goes when the line is changed.
+QByteArray Document::keyOf(QByteArrayView key) const
+{
+    const char* from = source.constData();
+    const bool inSource = !source.isEmpty() && key.data() >= from && key.data() < from + source.size();
+    return inSource ? rawBytes(key) : key.toByteArray();
+}
+
+// Runs over every line of a store of a thousand elements at start-up: it looks at the lines
+// in place and makes only the upper-case names and keys.
 void Document::index()
 {
     sections.clear();
     firstSection.clear();
-    sections.push_back(Section{{}, -1, -1, {}, {}});
+    sections.push_back(Section{{}, -1, -1, {}});
     for (int i = 0; i < int(lines.size()); ++i) {
-        const QByteArray& text = lines[size_t(i)].text;
+        const QByteArrayView text = lines[size_t(i)].text;
         if (auto name = sectionName(text)) {
-            sections.push_back(Section{*name, i, i, {}, {}});
-            const QByteArray upper = name->toUpper();
+            sections.push_back(Section{name->toByteArray(), i, i, {}});
+            QByteArray upper = name->toByteArray().toUpper();
             if (!firstSection.contains(upper))
-                firstSection.insert(upper, int(sections.size()) - 1);
+                firstSection.insert(std::move(upper), int(sections.size()) - 1);
             continue;
         }
         Section& current = sections.back();
         current.lastLine = i;
-        const QByteArray trimmed = text.trimmed();
-        if (trimmed.isEmpty() || isComment(trimmed))
+        const QByteArrayView trimmed = text.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(';'))
             continue;
-        const int eq = trimmed.indexOf('=');
-        const QByteArray key = (eq < 0 ? trimmed : trimmed.left(eq)).trimmed().toUpper();
-        current.entries.push_back(Entry{i, eq < 0 ? QByteArray() : key});
-        if (eq >= 0 && !current.firstEntry.contains(key))
-            current.firstEntry.insert(key, int(current.entries.size()) - 1);
+        const qsizetype eq = trimmed.indexOf('=');
+        if (eq < 0)
+            current.entries.push_back(Entry{i, {}, false});
+        else
+            current.entries.push_back(Entry{i, keyOf(trimmed.first(eq).trimmed()), true});
     }
 }
 
@@ -201,17 +228,24 @@ const Section* Document::find(const QByteArray& name) const
 QByteArray Document::serialize() const
 {
     const bool wideFile = encoding == Encoding::Utf16Le || encoding == Encoding::Utf16Be;
-    QByteArray out = bom;
     qsizetype total = bom.size();
     for (const Line& l : lines)
         total += wideFile ? std::max(l.wide.size(), 2 * (l.text.size() + l.end.size()))
                           : l.text.size() + l.end.size();
+    if (!wideFile) {
+        // Copied straight into place: tens of thousands of appends cost more than the write.
+        QByteArray out(total, Qt::Uninitialized);
+        char* at = std::copy(bom.begin(), bom.end(), out.data());
+        for (const Line& l : lines) {
+            at = std::copy(l.text.begin(), l.text.end(), at);
+            at = std::copy(l.end.begin(), l.end.end(), at);
+        }
+        return out;
+    }
+    QByteArray out = bom;
     out.reserve(total);
     for (const Line& l : lines) {
-        if (!wideFile) {
-            out += l.text;
-            out += l.end;
-        } else if (!l.wide.isEmpty()) {
+        if (!l.wide.isEmpty()) {
             out += l.wide;
         } else {
             out += toUtf16(l.text + l.end, encoding);
@@ -221,20 +255,26 @@ QByteArray Document::serialize() const
 }
 
 // Lines end at CR LF, LF or a lone CR. New lines follow the end of the file's first line.
-void splitLines(Document& doc, const char* data, qsizetype size)
+// The lines' texts point into the document's source; the three line ends are shared.
+void splitLines(Document& doc, qsizetype from)
 {
-    qsizetype start = 0;
+    static const QByteArray crlf("\r\n"), lf("\n"), cr("\r");
+    const char* data = doc.source.constData();
+    const qsizetype size = doc.source.size();
+    doc.lines.reserve(size_t(std::count(data + from, data + size, '\n')) + 1);
+    qsizetype start = from;
     while (start < size) {
         qsizetype i = start;
         while (i < size && data[i] != '\n' && data[i] != '\r')
             ++i;
+        const QByteArray text = QByteArray::fromRawData(data + start, i - start);
         if (i == size) {
-            doc.lines.push_back(Line{QByteArray(data + start, size - start), {}, {}});
+            doc.lines.push_back(Line{text, {}, {}});
             break;
         }
-        const qsizetype endLength = (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') ? 2 : 1;
-        doc.lines.push_back(Line{QByteArray(data + start, i - start), QByteArray(data + i, endLength), {}});
-        start = i + endLength;
+        const bool pair = data[i] == '\r' && i + 1 < size && data[i + 1] == '\n';
+        doc.lines.push_back(Line{text, pair ? crlf : data[i] == '\n' ? lf : cr, {}});
+        start = i + (pair ? 2 : 1);
     }
 }
 
@@ -280,9 +320,11 @@ Document parse(const QByteArray& bytes)
     } else if (bytes.startsWith("\xEF\xBB\xBF")) {
         doc.encoding = Encoding::Utf8;
         doc.bom = bytes.left(3);
-        splitLines(doc, bytes.constData() + 3, bytes.size() - 3);
+        doc.source = bytes;
+        splitLines(doc, 3);
     } else {
-        splitLines(doc, bytes.constData(), bytes.size());
+        doc.source = bytes;
+        splitLines(doc, 0);
     }
     for (const Line& l : doc.lines) {
         if (!l.end.isEmpty()) {
@@ -604,10 +646,11 @@ QString valueOf(const Document& doc, const QByteArray& line)
 
 std::optional<int> entryLine(const Section& section, const QByteArray& keyUpper)
 {
-    const auto it = section.firstEntry.constFind(keyUpper);
-    if (it == section.firstEntry.constEnd())
-        return std::nullopt;
-    return section.entries[size_t(*it)].line;
+    for (const Entry& e : section.entries) {
+        if (e.keyed && sameKey(e.key, keyUpper))
+            return e.line;
+    }
+    return std::nullopt;
 }
 
 const Section* findSection(const Document& doc, const QString& section)
@@ -629,6 +672,26 @@ QString readFromIni(const QString& section, const QString& key, const QString& p
     if (!line)
         return defaultValue;
     return valueOf(*doc, doc->lines[size_t(*line)].text);
+}
+
+QList<QStringList> readFromIni(const QStringList& sections, const QStringList& keys, const QString& path)
+{
+    const DocumentPtr doc = load(path).doc;
+    QList<QByteArray> keysUpper;
+    for (const QString& key : keys)
+        keysUpper << doc->encode(key).trimmed().toUpper();
+    QList<QStringList> values;
+    values.reserve(sections.size());
+    for (const QString& section : sections) {
+        const Section* s = findSection(*doc, section);
+        QStringList sectionValues;
+        for (const QByteArray& key : keysUpper) {
+            const auto line = s ? entryLine(*s, key) : std::nullopt;
+            sectionValues << (line ? valueOf(*doc, doc->lines[size_t(*line)].text) : QString());
+        }
+        values << sectionValues;
+    }
+    return values;
 }
 
 namespace {
@@ -668,8 +731,7 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
         // elements has tens of thousands of lines.
         Section& target = doc.sections[si];
         target.lastLine += 1;
-        target.entries.push_back(Entry{at, keyBytes});
-        target.firstEntry.insert(keyBytes, int(target.entries.size()) - 1);
+        target.entries.push_back(Entry{at, keyBytes, true});
         for (size_t i = si + 1; i < doc.sections.size(); ++i) {
             Section& later = doc.sections[i];
             later.headerLine += 1;
@@ -686,9 +748,7 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
     const int header = int(doc.lines.size());
     doc.lines.push_back(Line{'[' + sectionBytes + ']', doc.newline, {}});
     doc.lines.push_back(Line{newLine, doc.newline, {}});
-    Section added{sectionBytes, header, header + 1, {Entry{header + 1, keyBytes}}, {}};
-    added.firstEntry.insert(keyBytes, 0);
-    doc.sections.push_back(std::move(added));
+    doc.sections.push_back(Section{sectionBytes, header, header + 1, {Entry{header + 1, keyBytes, true}}});
     // find() said no section of this name exists.
     doc.firstSection.insert(sectionBytes.toUpper(), int(doc.sections.size()) - 1);
     return true;

@@ -33,6 +33,9 @@ namespace vexo {
 
 QString readFromIni(const QString& section, const QString& key, const QString& path,
                     const QString& defaultValue = QString());
+// The same keys of several sections from one reading of the file: for each section, the values
+// of the keys in the given order, each what readFromIni would give (empty where missing).
+QList<QStringList> readFromIni(const QStringList& sections, const QStringList& keys, const QString& path);
 // False when the file could not be written; the file then keeps its previous content.
 bool writeToIni(const QString& section, const QString& key, const QString& value, const QString& path);
 // Several keys of one section, in the given order, with a single replacement of the file: the
