@@ -220,6 +220,32 @@ TEST(ElementTree, ListsTheStoreInItsOrderWhateverHandsEditedIt)
     }
 }
 
+TEST(ElementTree, AThousandEntriesAreListedAndTheWidestFitsTheColumnAndTheDropDown)
+{
+    QByteArray store;
+    for (int i = 0; i < 1000; ++i)
+        store += QStringLiteral("[0050C2%1]\r\nNAME=%2\r\nROLE=%3\r\n")
+                     .arg(i, 6, 16, QChar('0'))
+                     .arg(i == 700 ? QStringLiteral("WMWMWMWMWMWMWMWM") : QStringLiteral("E%1").arg(i))
+                     .arg(1 + i % 2)
+                     .toUpper()
+                     .toLatin1();
+    AppFixture f;
+    MainWindow& w = f.make();
+    w.show();
+    ASSERT_TRUE(writeFile(f.storePath(), store));
+    ASSERT_TRUE(w.startUp());
+    EXPECT_EQ(w.TreeView1->topLevelItemCount(), 1000);
+    EXPECT_EQ(w.frmTreeView->title(), "Select element: (1000 items)");
+    const QString widest = "WMWMWMWMWMWMWMWM [00:50:C2:00:02:BC]";
+    QAbstractItemView* popup = w.frmProperties->cmbEncoders->view();
+    EXPECT_EQ(texts(popup).size(), 501);
+    EXPECT_EQ(texts(popup).value(351), widest);
+    EXPECT_GE(popup->minimumWidth(), QFontMetrics(popup->font()).horizontalAdvance(widest));
+    const QAbstractItemView* view = w.TreeView1; // the view's own measure, public in the base
+    EXPECT_GE(w.TreeView1->columnWidth(0), view->sizeHintForColumn(0));
+}
+
 TEST(ElementTree, RefreshShowsOutsideEditsAndEmptiesThePanelAndClosingWritesNothing)
 {
     AppFixture f;
