@@ -7,6 +7,8 @@
 #include <QHash>
 #include <QStringList>
 
+#include <algorithm>
+
 namespace vexo {
 
 QString storeDefault(const QString& key)
@@ -52,6 +54,16 @@ QString decodeMac(const QString& section)
 {
     if (section.size() != 12)
         return QString();
+    // The usual section, twelve ASCII characters, without a list of pairs (the tree decodes a
+    // thousand at start-up).
+    if (std::all_of(section.begin(), section.end(), [](QChar c) { return c.unicode() < 0x80; })) {
+        QString text(17, QLatin1Char(':'));
+        for (int i = 0; i < 12; ++i) {
+            const char16_t c = section[i].unicode();
+            text[i + i / 2] = QChar(c >= 'a' && c <= 'z' ? char16_t(c - 'a' + 'A') : c);
+        }
+        return text;
+    }
     QStringList pairs;
     for (int i = 0; i < 12; i += 2)
         pairs << section.mid(i, 2).toUpper();

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -200,7 +201,10 @@ void Document::index()
     for (int i = 0; i < int(lines.size()); ++i) {
         const QByteArrayView text = lines[size_t(i)].text;
         if (auto name = sectionName(text)) {
+            // Sections of a store are alike: room for as many entries as the one before.
+            const size_t likely = sections.back().entries.size();
             sections.push_back(Section{name->toByteArray(), i, i, {}});
+            sections.back().entries.reserve(likely);
             QByteArray upper = name->toByteArray().toUpper();
             if (!firstSection.contains(upper))
                 firstSection.insert(std::move(upper), int(sections.size()) - 1);
@@ -262,11 +266,21 @@ void splitLines(Document& doc, qsizetype from)
     const char* data = doc.source.constData();
     const qsizetype size = doc.source.size();
     doc.lines.reserve(size_t(std::count(data + from, data + size, '\n')) + 1);
+    // The next CR and the next LF, each looked for again only once passed (a file may have
+    // only one kind).
+    const auto next = [&](char c, qsizetype at) {
+        const void* found = std::memchr(data + at, c, size_t(size - at));
+        return found ? static_cast<const char*>(found) - data : size;
+    };
+    qsizetype nextCr = next('\r', from);
+    qsizetype nextLf = next('\n', from);
     qsizetype start = from;
     while (start < size) {
-        qsizetype i = start;
-        while (i < size && data[i] != '\n' && data[i] != '\r')
-            ++i;
+        if (nextCr < start)
+            nextCr = next('\r', start);
+        if (nextLf < start)
+            nextLf = next('\n', start);
+        const qsizetype i = std::min(nextCr, nextLf);
         const QByteArray text = QByteArray::fromRawData(data + start, i - start);
         if (i == size) {
             doc.lines.push_back(Line{text, {}, {}});

@@ -90,6 +90,8 @@ const QList<Row> kRows = {
     {"# line counts", "[S]\n# note\n#SN=5\nSN=7\n", Op::Count, "S", "", "", "3"},
     // 4: a lone CR ends a line
     {"CR only: listed", "[A]\rX=1\r[B]\rY=2\r", Op::Sections, "", "", "", "A|B"},
+    {"mixed ends kept line by line", "[A]\rX=1\r\n\r\rY=2\n[B]\r\nZ=3", Op::Write, "a", "y", "5",
+     "[A]\rX=1\r\n\r\rY=5\n[B]\r\nZ=3"},
     // 5: byte-order marks
     {"UTF-16 LE: read", utf16("[S]\r\nNAME=Caf\u00e9 \u20ac\r\n", true), Op::Read, "s", "name", "",
      "Caf\xc3\xa9 \xe2\x82\xac"},
