@@ -113,9 +113,10 @@ void PingTest::ping(const QString& ip)
     m_busy = true;
     m_macAtStart = m_selected.mac();
     Icmp* icmp = &m_icmp;
-    m_watcher.setFuture(QtConcurrent::run([icmp, ip] {
+    const int timeoutMs = m_timeoutMs;
+    m_watcher.setFuture(QtConcurrent::run([icmp, ip, timeoutMs] {
         Icmp::Reply reply;
-        reply.status = pingHost(*icmp, ip, reply);
+        reply.status = pingHost(*icmp, ip, reply, timeoutMs);
         return reply;
     }));
 }

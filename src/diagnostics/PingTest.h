@@ -40,6 +40,8 @@ public:
     // runs. An address that is no dotted quad starts nothing after started().
     void ping(const QString& ip);
     bool busy() const { return m_busy; }
+    // How long the echo is waited for (kPingTimeoutMs unless set).
+    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
 
 signals:
     void started();
@@ -60,6 +62,7 @@ private:
     QFutureWatcher<Icmp::Reply> m_watcher;
     QString m_macAtStart;
     bool m_busy = false;
+    int m_timeoutMs = kPingTimeoutMs;
 };
 
 } // namespace vexo
