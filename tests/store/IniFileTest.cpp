@@ -106,7 +106,14 @@ const QList<Row> kRows = {
      "\xe2\x82\xac\xe2\x80\x99\xe2\x80\x9c\xe2\x80\x93\xc3\xa9"},
     {"1252: written", "", Op::Write, "S", "name", "\u20ac\u2019\u201c\u2013\u00e9 \u0394",
      "[S]\nNAME=\x80\x92\x93\x96\xe9 ?\n", "\u20ac\u2019\u201c\u2013\u00e9 ?"},
-    {"1252: trade mark and oe", "", Op::Write, "S", "name", "\u2122\u0153\u0178", "[S]\nNAME=\x99\x9c\x9f\n"},
+    {"1252: every character of 0x80-0x9F, the five undefined ones as their C1 code points", "", Op::Write,
+     "S", "name",
+     QString::fromUtf16(
+         u"\u20ac\u0081\u201a\u0192\u201e\u2026\u2020\u2021\u02c6\u2030\u0160\u2039\u0152\u008d"
+         u"\u017d\u008f\u0090\u2018\u2019\u201c\u201d\u2022\u2013\u2014\u02dc\u2122\u0161\u203a"
+         u"\u0153\u009d\u017e\u0178"),
+     "[S]\nNAME=\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8a\x8b\x8c\x8d\x8e\x8f\x90\x91\x92\x93\x94\x95\x96"
+     "\x97\x98\x99\x9a\x9b\x9c\x9d\x9e\x9f\n"},
     {"1252: a character outside it is one ?", "", Op::Write, "S", "name", "A\U0001F600B", "[S]\nNAME=A?B\n",
      "A?B"},
     {"1252: a lone surrogate at the end", "", Op::Write, "S", "name", QString::fromUtf16(u"A\xD800"),
