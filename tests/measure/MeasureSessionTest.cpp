@@ -147,6 +147,14 @@ TEST_F(MeasureSessionTest, AdjustSetReachesTheElementClearsOnceAndIsStoredAtClos
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 03 D0 90 01"), "RstStats"}));
     EXPECT_EQ(readFile(path), before); // nothing stored before closing
+    // The operator's reset of the counters leaves only once confirmed (a refresh marks the end).
+    boxes.answers << MsgAnswer::No << MsgAnswer::Yes;
+    s.resetCounters();
+    s.resetCounters();
+    s.refresh();
+    ASSERT_TRUE(waitUntil([&] { return element.received.size() >= 5; }));
+    EXPECT_EQ(element.received.mid(3), QList<QByteArray>({"RstStats", "GetDel"}));
+    boxes.clear();
     // Closing stores the state at closing.
     s.setDelayPosition(1234);
     s.close();
