@@ -256,6 +256,7 @@ TEST_F(IniFileTest, ASymlinkedStoreStaysALinkAndAStoreKeepsOwnerAndMode)
     // Root writing a user's store: the user keeps it.
     ASSERT_EQ(::chmod(QFile::encodeName(target).constData(), 0640), 0);
     giveToUnprivileged(target);
+    bool sameGroup = false;
     const auto check = [&](const QByteArray& content) {
         EXPECT_TRUE(QFileInfo(path()).isSymLink());
         EXPECT_EQ(readFile(target), content);
@@ -265,11 +266,17 @@ TEST_F(IniFileTest, ASymlinkedStoreStaysALinkAndAStoreKeepsOwnerAndMode)
         ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
         EXPECT_EQ(st.st_mode & 07777, 0640u);
         EXPECT_EQ(st.st_uid, ::geteuid() == 0 ? 65534u : ::geteuid());
+        EXPECT_EQ(st.st_gid, sameGroup || ::geteuid() != 0 ? ::getegid() : 65534u);
     };
     ASSERT_TRUE(writeToIni("S", "ip", "1", path()));
     check("[S]\nNAME=A\nIP=1\n");
     ASSERT_TRUE(deleteIniKey("S", "name", path()));
     check("[S]\nIP=1\n");
+    // Another owner in the writer's own group keeps it too.
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chown(QFile::encodeName(target).constData(), 65534, ::getegid()), 0);
+        sameGroup = true;
+    }
     ASSERT_TRUE(ElementStore(path()).clear());
     check("");
     EXPECT_EQ(QDir(elsewhere.path()).entryList(QDir::Files | QDir::Hidden | QDir::System),
