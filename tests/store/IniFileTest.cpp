@@ -200,6 +200,14 @@ TEST_F(IniFileTest, BehavesAsTheWindowsCallsOnTheSameFile)
     }
 }
 
+TEST_F(IniFileTest, ASectionGrownByAWriteIsDeletedWhole)
+{
+    ASSERT_TRUE(writeFile(path(), "[A]\nX=1\n\n[B]\nZ=3\n"));
+    ASSERT_TRUE(writeToIni("A", "w", "4", path()));
+    ASSERT_TRUE(deleteIniSection("A", path()));
+    EXPECT_EQ(readFile(path()), "[B]\nZ=3\n");
+}
+
 TEST_F(IniFileTest, AStoreThatCannotBeReadIsNeverReplaced)
 {
     const QByteArray original("[S]\r\nNAME=KEEP ME\r\nIP=10.0.0.5\r\n");
