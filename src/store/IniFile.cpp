@@ -201,8 +201,9 @@ void Document::index()
     for (int i = 0; i < int(lines.size()); ++i) {
         const QByteArrayView text = lines[size_t(i)].text;
         if (auto name = sectionName(text)) {
-            // Sections of a store are alike: room for as many entries as the one before.
-            const size_t likely = sections.back().entries.size();
+            // Sections of a store are alike: room for as many entries as the one before, up to
+            // what a station's section holds (a hand-made giant must not multiply).
+            const size_t likely = std::min<size_t>(sections.back().entries.size(), 64);
             sections.push_back(Section{name->toByteArray(), i, i, {}});
             sections.back().entries.reserve(likely);
             QByteArray upper = name->toByteArray().toUpper();
