@@ -2,6 +2,7 @@
 // the reply decoder and the reply queue, as if each had been read from port 2976. Prints how many
 // it ran and what became of them; exits non-zero when one was routed or decoded wrongly. No
 // socket is bound. Replay a failure with the seed:  bench_link_fuzz [count] [seed]
+#include "PrintedServices.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
 #include "platform/FatalError.h"
@@ -18,22 +19,6 @@
 #include <random>
 
 namespace {
-
-class PrintedBoxes : public vexo::MessageBoxes
-{
-public:
-    vexo::MsgAnswer show(const vexo::MessageBoxRequest& r) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
-        return vexo::MsgAnswer::Ok;
-    }
-};
-
-class PrintedEnd : public vexo::ProgramEnd
-{
-public:
-    void end(int code) override { std::fprintf(stderr, "program end %d\n", code); }
-};
 
 // Mostly lengths around the reply sizes, some around the level reply, some up to 3000 bytes.
 QByteArray randomDatagram(std::mt19937& rng)

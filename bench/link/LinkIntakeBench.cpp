@@ -2,6 +2,7 @@
 // paging request at once): time from the first datagram sent to the last reply handed to the
 // handler, and the longest the reply queue grew. Loopback only: run it inside a network
 // namespace of its own, e.g.  unshare -n sh -c 'ip link set lo up; ./bench_link_intake'
+#include "PrintedServices.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
 #include "platform/FatalError.h"
@@ -21,22 +22,6 @@
 #include <vector>
 
 namespace {
-
-class CountingBoxes : public vexo::MessageBoxes
-{
-public:
-    vexo::MsgAnswer show(const vexo::MessageBoxRequest& r) override
-    {
-        std::fprintf(stderr, "message: %s\n", qPrintable(r.text));
-        return vexo::MsgAnswer::Ok;
-    }
-};
-
-class RecordedEnd : public vexo::ProgramEnd
-{
-public:
-    void end(int code) override { std::fprintf(stderr, "program end %d\n", code); }
-};
 
 QByteArray reply(quint32 serial)
 {
@@ -63,8 +48,8 @@ int main(int argc, char** argv)
 
     QTemporaryDir dir;
     const vexo::ElementStore store(dir.filePath(QStringLiteral("nms.ini")));
-    CountingBoxes boxes;
-    RecordedEnd end;
+    PrintedBoxes boxes;
+    PrintedEnd end;
     vexo::FatalError fatal(boxes, end);
     vexo::SelectedElement selection(store);
     vexo::ConfigLink link(boxes, fatal, selection, QHostAddress(QStringLiteral("127.0.0.1")));
