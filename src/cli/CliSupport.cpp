@@ -73,12 +73,7 @@ void requireSound(const ElementStore& store, const QString& mac)
 QStringList storedElements(const ElementStore& store)
 {
     requireStore(store);
-    QStringList macs;
-    for (const QString& section : iniSections(store.path())) {
-        if (kHexMac.match(section).hasMatch())
-            macs.append(decodeMac(section));
-    }
-    return macs;
+    return store.elements();
 }
 
 QString resolveElement(const ElementStore& store, const QString& text)

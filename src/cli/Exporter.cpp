@@ -179,9 +179,8 @@ void Exporter::loadTargets()
     // The store may have changed since the last poll (the window or a discovery rewrote it).
     QList<Target> targets;
     if (m_store.exists()) {
-        for (const QString& section : iniSections(m_storePath)) {
-            const QString mac = decodeMac(section);
-            if (mac.isEmpty() || m_store.lineCount(mac) >= kCorruptedSectionLines)
+        for (const QString& mac : m_store.elements()) {
+            if (m_store.lineCount(mac) >= kCorruptedSectionLines)
                 continue;
             Target t;
             t.mac = mac;

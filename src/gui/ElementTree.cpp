@@ -137,11 +137,7 @@ void ElementTree::rebuild()
         }
         // A section that is not a MAC address was not written by the station: it has no
         // element behind it, and an entry without a key could not be loaded.
-        const auto hexDigit = [](QChar c) {
-            const char16_t u = c.unicode();
-            return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
-        };
-        if (section.size() != 12 || !std::all_of(section.begin(), section.end(), hexDigit))
+        if (!isElementSection(section))
             continue;
         const QString key = decodeMac(section);
         const int role = storedInt(values[i][0]);

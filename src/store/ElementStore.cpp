@@ -30,16 +30,43 @@ QString storeDefault(const QString& key)
     return defaults.value(key.toLower());
 }
 
-QString roleCaption(int roleCode)
+Role roleOf(int roleCode)
 {
     switch (roleCode) {
-    case 1:
-        return QStringLiteral("ENCODER");
-    case 2:
-        return QStringLiteral("DECODER");
+    case int(Role::Encoder):
+        return Role::Encoder;
+    case int(Role::Decoder):
+        return Role::Decoder;
     default:
-        return QStringLiteral("UNKNOWN");
+        return Role::Unknown;
     }
+}
+
+QString roleCaption(Role role)
+{
+    switch (role) {
+    case Role::Encoder:
+        return QStringLiteral("ENCODER");
+    case Role::Decoder:
+        return QStringLiteral("DECODER");
+    case Role::Unknown:
+        break;
+    }
+    return QStringLiteral("UNKNOWN");
+}
+
+QString roleCaption(int roleCode)
+{
+    return roleCaption(roleOf(roleCode));
+}
+
+bool isElementSection(const QString& section)
+{
+    const auto hexDigit = [](QChar c) {
+        const char16_t u = c.unicode();
+        return (u >= '0' && u <= '9') || (u >= 'A' && u <= 'F') || (u >= 'a' && u <= 'f');
+    };
+    return section.size() == 12 && std::all_of(section.begin(), section.end(), hexDigit);
 }
 
 QString encodeMac(const QString& srcMAC)
@@ -103,6 +130,18 @@ bool ElementStore::write(const QString& macText, const QString& key, const QStri
 bool ElementStore::clear() const
 {
     return emptyIniFile(m_path);
+}
+
+QStringList ElementStore::elements() const
+{
+    QStringList macs;
+    if (!exists())
+        return macs;
+    for (const QString& section : iniSections(m_path)) {
+        if (isElementSection(section))
+            macs.append(decodeMac(section));
+    }
+    return macs;
 }
 
 int ElementStore::lineCount(const QString& macText) const

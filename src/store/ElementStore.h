@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <utility>
 
@@ -43,7 +44,15 @@ enum class Role
     Encoder = 1,
     Decoder = 2
 };
-QString roleCaption(int roleCode); // "ENCODER", "DECODER", "UNKNOWN"
+// 1 encoder, 2 decoder; every other code (0, 3, ...) is an element that does not say what it is.
+Role roleOf(int roleCode);
+// "ENCODER", "DECODER", "UNKNOWN": only for showing a role.
+QString roleCaption(Role role);
+QString roleCaption(int roleCode);
+
+// A section names an element when it is exactly 12 hexadecimal digits, as the station writes a
+// MAC address; anything else in the file (a hand-added [GLOBALCONFIG]) is no element.
+bool isElementSection(const QString& section);
 
 // "00:50:C2:A1:B2:C3" -> "0050C2A1B2C3"; any text not 17 characters long gives "".
 QString encodeMac(const QString& srcMAC);
@@ -66,6 +75,8 @@ public:
     QString read(const QString& macText, const QString& key) const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
     int lineCount(const QString& macText) const;
+    // The MAC texts of every element section, in store order (empty when there is no store).
+    QStringList elements() const;
     // Empties the store (discovery starts from an empty one); false when it could not be written.
     bool clear() const;
 
