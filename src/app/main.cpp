@@ -7,6 +7,7 @@
 #include "platform/ProgramEnd.h"
 #include "platform/StorePath.h"
 #include "platform/UserSettings.h"
+#include "platform/Version.h"
 
 #include <QApplication>
 
@@ -15,7 +16,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vexolink-nms"));
     QApplication::setOrganizationName(QStringLiteral("Korvanta"));
-    QApplication::setApplicationVersion(QStringLiteral("3.4.4"));
+    QApplication::setApplicationVersion(QString::fromLatin1(vexo::kVersionText));
     QApplication::setWindowIcon(vexo::applicationIcon());
     // The id of the installed desktop entry (com.korvanta.VexolinkNMS.desktop): the desktop shell
     // matches the window with its menu entry and icon by it (the Wayland app id, too).

@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "platform/Version.h"
 
 #include "platform/Arp.h"
 #include "platform/Icmp.h"
@@ -16,7 +17,7 @@ int main(int argc, char** argv)
     // The window program's name: its data folder holds the store of an installed station.
     QCoreApplication::setApplicationName(QStringLiteral("vexolink-nms"));
     QCoreApplication::setOrganizationName(QStringLiteral("Korvanta"));
-    QCoreApplication::setApplicationVersion(QStringLiteral("3.4.4"));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(vexo::kVersionText));
 
     QTextStream out(stdout);
     QTextStream err(stderr);

@@ -70,7 +70,9 @@ StoredField judge(const Rule& rule, const QString* stored)
         f.state = f.text.trimmed().isEmpty() ? FieldState::Missing : FieldState::Valid;
         break;
     case Kind::Address:
-        f.state = absent ? FieldState::Missing : isValidIp(f.text) ? FieldState::Valid : FieldState::OutOfRange;
+        f.state = absent              ? FieldState::Missing
+                  : isValidIp(f.text) ? FieldState::Valid
+                                      : FieldState::OutOfRange;
         break;
     case Kind::Number: {
         bool ok = false;
@@ -92,7 +94,8 @@ StoredField judge(const Rule& rule, const QString* stored)
 QString StoredField::rule() const
 {
     if (key == keys::name || key == keys::ver)
-        return key == keys::name ? QStringLiteral("a name of 1 to 16 characters") : QStringLiteral("a version");
+        return key == keys::name ? QStringLiteral("a name of 1 to 16 characters")
+                                 : QStringLiteral("a version");
     if (!isNumber())
         return QStringLiteral("an IPv4 address");
     if (maximum == std::numeric_limits<int>::max())
@@ -111,7 +114,8 @@ QString StoredField::problem() const
     case FieldState::NotANumber:
         return QStringLiteral("not a number (%1)").arg(rule());
     case FieldState::OutOfRange:
-        return isNumber() ? QStringLiteral("out of range (%1)").arg(rule()) : QStringLiteral("not %1").arg(rule());
+        return isNumber() ? QStringLiteral("out of range (%1)").arg(rule())
+                          : QStringLiteral("not %1").arg(rule());
     }
     return QString();
 }
@@ -190,8 +194,8 @@ ElementConfig StoredElement::config() const
 
 QStringList StoredElement::requestKeys() const
 {
-    QStringList list = {keys::ip, keys::mask, keys::gw, remoteKey(), keys::input, keys::type, keys::tx,
-                        keys::sfn, keys::name};
+    QStringList list = {keys::ip,   keys::mask, keys::gw,  remoteKey(), keys::input,
+                        keys::type, keys::tx,   keys::sfn, keys::name};
     if (m_role == Role::Decoder)
         list << keys::buf << keys::sdm << keys::sdl << keys::sdt;
     return list;

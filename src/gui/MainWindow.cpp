@@ -22,6 +22,7 @@
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
 #include "platform/UserSettings.h"
+#include "platform/Version.h"
 #include "store/ElementStore.h"
 #include "store/SelectedElement.h"
 
@@ -51,10 +52,8 @@ constexpr int px(int twips)
 
 QString stationTitle(bool gpsdoVariant)
 {
-    const QString version = QStringLiteral("Vexolink NMS v.%1.%2.%3")
-                                .arg(MainWindow::kVersionMajor)
-                                .arg(MainWindow::kVersionMinor)
-                                .arg(MainWindow::kVersionRevision);
+    const QString version =
+        QStringLiteral("Vexolink NMS v.%1.%2.%3").arg(kVersionMajor).arg(kVersionMinor).arg(kVersionRevision);
     return version + (gpsdoVariant ? QStringLiteral(" [GPSDO version] - Korvanta Broadcast")
                                    : QStringLiteral(" - Korvanta Broadcast"));
 }

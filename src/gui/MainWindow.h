@@ -50,10 +50,6 @@ class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
-    static constexpr int kVersionMajor = 3;
-    static constexpr int kVersionMinor = 4;
-    static constexpr int kVersionRevision = 4;
-
     // The command line is read first: the GPSDO variant shapes the editor.
     MainWindow(Services services, const QStringList& arguments, QWidget* parent = nullptr);
     ~MainWindow() override;

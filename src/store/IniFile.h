@@ -50,15 +50,6 @@ void loadIniSectionsInto(QStringList& list, const QString& path);
 // Number of entries of the section (lines that are neither blank nor comments); 0 if absent.
 int sectionKeyCount(const QString& section, const QString& path);
 
-bool deleteIniSection(const QString& section, const QString& path);
-bool deleteIniKey(const QString& section, const QString& key, const QString& path);
-bool iniKeyExists(const QString& section, const QString& key, const QString& path);
-bool iniSectionExists(const QString& section, const QString& path);
-qint32 readLongFromIni(const QString& section, const QString& key, const QString& path,
-                       qint32 defaultValue = 0);
-bool renameIniKey(const QString& section, const QString& oldKey, const QString& newKey, const QString& path);
-bool renameIniSection(const QString& oldSection, const QString& newSection, const QString& path);
-void loadIniSectionKeysInto(const QString& section, QStringList& list, const QString& path);
 QStringList iniSections(const QString& path);
 
 // Replaces the store with an empty file through the same write as every other change.
