@@ -64,7 +64,7 @@ StoredField judge(const Rule& rule, const QString* stored)
     f.text = stored ? *stored : storeDefault(rule.key);
     f.minimum = rule.minimum;
     f.maximum = rule.maximum;
-    const bool absent = f.text.isEmpty() && (!f.stored || storeDefault(rule.key).isEmpty());
+    const bool absent = f.text.trimmed().isEmpty();
     switch (rule.kind) {
     case Kind::Text:
         f.state = f.text.trimmed().isEmpty() ? FieldState::Missing : FieldState::Valid;
@@ -124,22 +124,27 @@ StoredElement StoredElement::load(const ElementStore& store, const QString& mac,
 {
     StoredElement e;
     e.m_mac = mac;
-    // One reading of the section: what it holds, line by line, as "key=value".
+    // Which keys the section holds, then their values as every read of the store gives them
+    // (blanks and one pair of quotes removed, the first line of a key winning).
     QHash<QString, QString> stored;
     const QString section = encodeMac(mac);
+    const QList<Rule> all = rules(gpsdoVariant);
     if (!section.isEmpty() && store.exists()) {
         const QStringList lines = readIniSection(section, store.path());
         e.m_lines = int(lines.size());
         e.m_exists = !lines.isEmpty() || iniSections(store.path()).contains(section, Qt::CaseInsensitive);
+        QStringList keyList;
+        for (const Rule& rule : all)
+            keyList << rule.key;
+        const QStringList values = readFromIni({section}, keyList, store.path()).value(0);
         for (const QString& line : lines) {
-            const qsizetype eq = line.indexOf(QLatin1Char('='));
-            const QString key = line.left(eq).trimmed().toLower();
-            // The first line of a key wins, as every read of the store finds it.
-            if (eq > 0 && !stored.contains(key))
-                stored.insert(key, line.mid(eq + 1));
+            const QString key = line.left(line.indexOf(QLatin1Char('='))).trimmed().toLower();
+            const qsizetype at = keyList.indexOf(key);
+            if (at >= 0)
+                stored.insert(key, values.value(at));
         }
     }
-    for (const Rule& rule : rules(gpsdoVariant)) {
+    for (const Rule& rule : all) {
         const auto it = stored.constFind(rule.key);
         e.m_fields.append(judge(rule, it == stored.constEnd() ? nullptr : &it.value()));
     }
