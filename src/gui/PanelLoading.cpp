@@ -4,6 +4,7 @@
 #include "Accessibility.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
+#include "editor/StoredElement.h"
 #include "editor/ValueRules.h"
 #include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
@@ -41,27 +42,19 @@ void PropertiesPanel::showStoredText(QLineEdit* edit, const QString& value)
         edit->setText(value);
 }
 
-QString PropertiesPanel::read(const QString& key) const
-{
-    return readFromIni(m_section, key, m_store.path(), storeDefault(key));
-}
-
-void PropertiesPanel::loadIndex(QComboBox* list, const QString& key)
+void PropertiesPanel::loadIndex(QComboBox* list, const StoredField& field)
 {
     // Absent, not a whole number, or no such entry: the list shows no selection rather than a
     // choice the element never reported.
-    bool ok = false;
-    const int index = storedInt(read(key), &ok);
-    list->setCurrentIndex(ok && index >= 0 && index < list->count() ? index : -1);
+    list->setCurrentIndex(field.isValid() && field.value < list->count() ? field.value : -1);
 }
 
-void PropertiesPanel::loadPosition(QScrollBar* bar, const QString& key)
+void PropertiesPanel::loadPosition(QScrollBar* bar, const StoredField& field)
 {
     // Not a whole number: the key's default; out of range: the nearest end of the bar.
-    bool ok = false;
-    int position = storedInt(read(key), &ok);
-    if (!ok)
-        position = storedInt(storeDefault(key));
+    const int position = field.state == FieldState::NotANumber || field.state == FieldState::Missing
+                             ? storedInt(storeDefault(field.key))
+                             : field.value;
     bar->setValue(std::clamp(position, bar->minimum(), bar->maximum()));
     showBarValue(bar);
 }
@@ -81,19 +74,17 @@ void PropertiesPanel::showBarValue(QScrollBar* bar)
         lblSilDetTime->setText(timeoutText(p));
 }
 
-void PropertiesPanel::loadDecoderAttenuation()
+void PropertiesPanel::loadDecoderAttenuation(const QString& mac, const StoredField& att)
 {
-    bool ok = false;
-    int position = storedInt(read(keys::att), &ok);
+    const bool number = att.state == FieldState::Valid || att.state == FieldState::OutOfRange;
+    int position = att.value;
     // An attenuation below the bar's range (0 when none was stored) is raised to "Mute" in the
     // store as well, so that the store and the bar agree.
-    if (ok && position < kAttenMin) {
-        writeToIni(m_section, keys::att, QString::number(kAttenMin), m_store.path());
-        position = storedInt(read(keys::att), &ok);
-    }
+    if (number && position < kAttenMin)
+        m_store.write(mac, keys::att, QString::number(kAttenMin));
     // A text that is not a whole number is left in the store as it is and shown as "Mute"; a
     // number above the range shows the loudest position. Neither is written: nothing was sent.
-    scrlAtten->setValue(ok ? std::clamp(position, kAttenMin, kAttenMax) : kAttenMin);
+    scrlAtten->setValue(number ? std::clamp(position, kAttenMin, kAttenMax) : kAttenMin);
     showBarValue(scrlAtten);
 }
 
@@ -116,39 +107,34 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     }
 
     // 3., 4. A section longer than the station ever writes is damaged.
-    if (sectionKeyCount(section, m_store.path()) >= kCorruptedSectionLines) {
+    const StoredElement stored = StoredElement::load(m_store, key, m_gpsdoVariant);
+    if (stored.corrupted()) {
         m_boxes.critical(kAppTitle, QStringLiteral("The data stored in your computer about this element, is "
                                                    "corrupted (1).\rCannot load this element info."));
         return;
     }
 
-    m_section = section;
     m_loading = true;
 
     // 5.
-    auto setText = [this](QLineEdit* edit, const QString& key) { showStoredText(edit, read(key)); };
+    auto setText = [&](QLineEdit* edit, const QString& key) { showStoredText(edit, stored.field(key).text); };
     setText(txtElementName, keys::name);
     setText(txtElementIP, keys::ip);
     setText(txtElementMask, keys::mask);
     setText(txtElementGW, keys::gw);
-    loadIndex(cmbAudioInput, keys::input);
-    loadIndex(cmbAudioType, keys::type);
-    loadIndex(cmbAudioTX, keys::tx);
-    lblVersion->setText(read(keys::ver));
-    {
-        bool ok = false;
-        const int bound = storedInt(read(keys::bound), &ok);
-        cmbEncoders->setCurrentIndex(ok && bound >= 0 && bound < cmbEncoders->count() ? bound : 0);
-    }
+    loadIndex(cmbAudioInput, stored.field(keys::input));
+    loadIndex(cmbAudioType, stored.field(keys::type));
+    loadIndex(cmbAudioTX, stored.field(keys::tx));
+    lblVersion->setText(stored.field(keys::ver).text);
+    const StoredField& bound = stored.field(keys::bound);
+    cmbEncoders->setCurrentIndex(bound.isValid() && bound.value < cmbEncoders->count() ? bound.value : 0);
 
     // 6.
     if (m_peers.cmdGetStats)
         m_peers.cmdGetStats->setEnabled(true);
 
     // 7. A role that is not a number is no known role.
-    bool roleOk = false;
-    const int role = storedInt(read(keys::role), &roleOk);
-    setElementType(roleCaption(roleOk ? role : 0));
+    setElementType(roleCaption(stored.role()));
     if (elementType() == kEncoder) {
         enableAction(m_peers.startMonitoring, true);
         const bool multicast = cmbAudioTX->currentIndex() >= 1;
@@ -157,23 +143,19 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     } else if (elementType() == kDecoder) {
         a11y::relabel(Label7, txtRemoteIP, kMulticastCaption);
         setText(txtRemoteIP, keys::multi);
-        loadDecoderAttenuation();
-        loadPosition(scrlBuffer, keys::buf);
-        loadPosition(scrlSilDetLevel, keys::sdl);
-        loadPosition(scrlSilDetTime, keys::sdt);
-        loadIndex(cmbSilDetMode, keys::sdm);
+        loadDecoderAttenuation(key, stored.field(keys::att));
+        loadPosition(scrlBuffer, stored.field(keys::buf));
+        loadPosition(scrlSilDetLevel, stored.field(keys::sdl));
+        loadPosition(scrlSilDetTime, stored.field(keys::sdt));
+        loadIndex(cmbSilDetMode, stored.field(keys::sdm));
     }
 
     // 8. The selection record.
     m_selection.select(key);
 
     // 9. Only "1" switches SFN on; anything else is the default, off.
-    lblSerialNumber->setText(read(keys::sn));
-    {
-        bool ok = false;
-        const int sfn = storedInt(read(keys::sfn), &ok);
-        chkSFNEnabled->setChecked(ok && sfn == 1);
-    }
+    lblSerialNumber->setText(stored.field(keys::sn).text);
+    chkSFNEnabled->setChecked(stored.field(keys::sfn).isValid() && stored.field(keys::sfn).value == 1);
 
     // 10.
     cmdAdjust->setEnabled(chkSFNEnabled->isChecked() && elementType() == kDecoder);

@@ -19,6 +19,7 @@ class QScrollBar;
 namespace vexo {
 
 class ElementStore;
+struct StoredField;
 class MessageBoxes;
 class SelectedElement;
 struct ElementConfig;
@@ -136,10 +137,9 @@ private:
     void onBufferChanged(int position);
 
     // Stored values put into controls, with the choices for hand-edited contents.
-    QString read(const QString& key) const;
-    void loadIndex(QComboBox* list, const QString& key);
-    void loadPosition(QScrollBar* bar, const QString& key);
-    void loadDecoderAttenuation();
+    void loadIndex(QComboBox* list, const StoredField& field);
+    void loadPosition(QScrollBar* bar, const StoredField& field);
+    void loadDecoderAttenuation(const QString& mac, const StoredField& att);
     void showBarValue(QScrollBar* bar);
     void showStoredText(QLineEdit* edit, const QString& value);
     void pushEdits();
@@ -151,7 +151,6 @@ private:
     PanelPeers m_peers;
     std::function<bool(int)> m_sendAttenuation;
 
-    QString m_section;           // store section of the element being loaded
     bool m_loading = false;      // the TX type switch takes no part in loading
     bool m_operatorStep = false; // an operator action on scrlAtten is about to change the value
     int m_dragStart = -1;        // scrlAtten position when the thumb was taken
