@@ -82,8 +82,9 @@ int main(int argc, char** argv)
                         stored, size - stored, qlonglong(lastReadMs), qlonglong(lastStoredMs),
                         qlonglong(lastStoredMs - lastReadMs), updates, qlonglong(rebuildMs));
             std::fflush(stdout);
-            if (window.TreeView1->topLevelItemCount() != stored)
-                std::fprintf(stderr, "tree shows %d of %d\n", window.TreeView1->topLevelItemCount(), stored);
+            if (child<QTreeWidget>(window, "TreeView1")->topLevelItemCount() != stored)
+                std::fprintf(stderr, "tree shows %d of %d\n",
+                             child<QTreeWidget>(window, "TreeView1")->topLevelItemCount(), stored);
         }
     }
     return 0;

@@ -79,12 +79,12 @@ int main(int argc, char** argv)
     const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    window.onToolbarButton(6);
+    child<QAction>(window, "actStartMonitoring")->trigger();
     // The plain event loop, as the station runs it (QTest::qWait would poll every 10 ms).
     QEventLoop loop;
     QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
     loop.exec();
-    window.onToolbarButton(7);
+    child<QAction>(window, "actStopMonitoring")->trigger();
     const double wall = clock.elapsed() / 1000.0;
     const double cpu = cpuSeconds() - cpuStart;
     const long rssEnd = residentKb();

@@ -89,7 +89,7 @@ int childStation(const QString& storePath)
     if (!window.startUp())
         return 1;
     waitExposed(window);
-    return window.TreeView1->topLevelItemCount() > 0 ? 0 : 1;
+    return child<QTreeWidget>(window, "TreeView1")->topLevelItemCount() > 0 ? 0 : 1;
 }
 
 int childMinimal()
@@ -206,6 +206,6 @@ int main(int argc, char** argv)
         rebuilds << t.nsecsElapsed() / 1e6;
     }
     std::printf("tree rebuild from the 1000-element store, median of %d: %.1f ms (%d entries)\n", rounds,
-                median(rebuilds), window.TreeView1->topLevelItemCount());
+                median(rebuilds), child<QTreeWidget>(window, "TreeView1")->topLevelItemCount());
     return 0;
 }

@@ -115,8 +115,8 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     PanelPeers peers;
     peers.cmdPing = cmdPing;
     peers.cmdGetStats = cmdGetStats;
-    peers.startMonitoring = toolbarButton(6);
-    peers.stopMonitoring = toolbarButton(7);
+    peers.startMonitoring = m_actStartMonitoring;
+    peers.stopMonitoring = m_actStopMonitoring;
     peers.chkGetVolume = chkGetVolume;
     peers.VUMeter = VUMeter;
     peers.lblVolume = lblVolume;
@@ -126,7 +126,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     frmProperties->move(px(4200), px(480));
 
     m_tree = std::make_unique<ElementTree>(station.store(), m_services.boxes, frmTreeView, TreeView1,
-                                           frmProperties->cmbEncoders, VUMeter);
+                                           frmProperties->encoderList(), VUMeter);
 
     // A reply's road ends here: the panel shows what the element confirmed, the tree what the
     // store now holds.
@@ -139,8 +139,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
 
     m_ping = new PingTest(m_services.icmp, m_services.boxes, station.selection(), this);
     showPingOn(*m_ping, cmdPing);
-    connect(cmdPing, &QPushButton::clicked, m_ping,
-            [this] { m_ping->ping(frmProperties->txtElementIP->text()); });
+    connect(cmdPing, &QPushButton::clicked, m_ping, [this] { m_ping->ping(frmProperties->elementIp()); });
 
     // chkGetVolume is the monitor's switch; the monitor's state and the selected element decide
     // the box and the buttons.
@@ -165,7 +164,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     });
     Slider1->setValue(LevelMonitor::kDefaultIntervalMs);
     connect(cmdGetStats, &QPushButton::clicked, this, &MainWindow::openStatistics);
-    connect(frmProperties->cmdAdjust, &QPushButton::clicked, this, &MainWindow::openAdjust);
+    connect(frmProperties, &PropertiesPanel::adjustRequested, this, &MainWindow::openAdjust);
     frmProperties->applyTabOrder();
     applyTabOrder();
 
@@ -187,47 +186,34 @@ void MainWindow::buildToolbar()
     font.setPointSizeF(font.pointSizeF() * 0.9);
     Toolbar1->setFont(font);
     Toolbar1->setAccessibleName(QStringLiteral("Toolbar"));
-    struct Button
-    {
-        const char* text;
-        int picture;
-        QKeySequence shortcut;
+    // The seven places of the toolbar: five buttons with two separators between them.
+    auto add = [this](QAction*& action, const char* name, const QString& text, int pictureIndex,
+                      const QKeySequence& shortcut, void (MainWindow::*slot)()) {
+        action = Toolbar1->addAction(picture(pictureIndex), text);
+        action->setObjectName(QLatin1String(name));
+        action->setShortcut(shortcut);
+        action->setToolTip(shortcut.isEmpty() ? text
+                                              : text + QStringLiteral(" (") +
+                                                    shortcut.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+        // Toolbar buttons take no focus by default; here they are the first stops of the tab
+        // order, pressed with Space.
+        Toolbar1->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
+        connect(action, &QAction::triggered, this, slot);
     };
-    const Button buttons[] = {{"Discover elements", 1, {}},
-                              {"Refresh list", 2, QKeySequence(Qt::Key_F5)},
-                              {nullptr, 0, {}},
-                              {"Save changes", 3, QKeySequence(Qt::CTRL | Qt::Key_S)},
-                              {nullptr, 0, {}},
-                              {"Start audio monitoring", 4, {}},
-                              {"Stop audio monitoring", 5, {}}};
-    for (const Button& b : buttons) {
-        QAction* action = nullptr;
-        if (b.text) {
-            const QString text = QString::fromLatin1(b.text);
-            action = Toolbar1->addAction(picture(b.picture), text);
-            action->setShortcut(b.shortcut);
-            action->setToolTip(b.shortcut.isEmpty()
-                                   ? text
-                                   : text + QStringLiteral(" (") +
-                                         b.shortcut.toString(QKeySequence::NativeText) + QLatin1Char(')'));
-            // Toolbar buttons take no focus by default; here they are the first stops of the tab
-            // order, pressed with Space.
-            Toolbar1->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
-        } else {
-            action = Toolbar1->addSeparator();
-        }
-        m_buttons << action;
-        const int position = int(m_buttons.size());
-        connect(action, &QAction::triggered, this, [this, position] { onToolbarButton(position); });
-    }
+    add(m_actDiscover, "actDiscover", QStringLiteral("Discover elements"), 1, {}, &MainWindow::autoDiscovery);
+    add(m_actRefresh, "actRefresh", QStringLiteral("Refresh list"), 2, QKeySequence(Qt::Key_F5),
+        &MainWindow::refreshList);
+    Toolbar1->addSeparator();
+    add(m_actSave, "actSave", QStringLiteral("Save changes"), 3, QKeySequence(Qt::CTRL | Qt::Key_S),
+        &MainWindow::saveChanges);
+    Toolbar1->addSeparator();
+    add(m_actStartMonitoring, "actStartMonitoring", QStringLiteral("Start audio monitoring"), 4, {},
+        &MainWindow::startMonitoring);
+    add(m_actStopMonitoring, "actStopMonitoring", QStringLiteral("Stop audio monitoring"), 5, {},
+        &MainWindow::stopMonitoring);
     // Shown only when the buttons do not fit.
     if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
         more->setAccessibleName(QStringLiteral("More toolbar buttons"));
-}
-
-QAction* MainWindow::toolbarButton(int position) const
-{
-    return (position >= 1 && position <= m_buttons.size()) ? m_buttons[position - 1] : nullptr;
 }
 
 void MainWindow::buildDiagnostics(QWidget* client)
@@ -297,15 +283,13 @@ void MainWindow::applyTabOrder()
 {
     // Toolbar, tree, the panel's fields and the diagnostics buttons, then the polling slider.
     QList<QWidget*> order;
-    for (QAction* action : std::as_const(m_buttons)) {
-        if (!action->isSeparator())
-            order << Toolbar1->widgetForAction(action);
-    }
-    order << TreeView1 << frmProperties->txtElementName;
+    for (QAction* action : {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
+        order << Toolbar1->widgetForAction(action);
+    order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
     frmProperties->applyTabOrder();
-    QWidget::setTabOrder(frmProperties->cmdAdjust, Slider1);
+    QWidget::setTabOrder(frmProperties->lastTabStop(), Slider1);
 }
 
 bool MainWindow::startUp()
@@ -323,8 +307,8 @@ bool MainWindow::startUp()
         notice.exec();
     }
 
-    toolbarButton(6)->setEnabled(false);
-    toolbarButton(7)->setEnabled(false);
+    m_actStartMonitoring->setEnabled(false);
+    m_actStopMonitoring->setEnabled(false);
 
     m_tree->loadConfig();
 
@@ -337,27 +321,19 @@ bool MainWindow::startUp()
     return true;
 }
 
-void MainWindow::onToolbarButton(int position)
+void MainWindow::saveChanges()
 {
-    switch (position) {
-    case 1:
-        autoDiscovery();
-        break;
-    case 2:
-        refreshList();
-        break;
-    case 4:
-        m_station->sender().saveChanges();
-        break;
-    case 6:
-        chkGetVolume->setChecked(true);
-        break;
-    case 7:
-        chkGetVolume->setChecked(false);
-        break;
-    default:
-        break; // separators
-    }
+    m_station->sender().saveChanges();
+}
+
+void MainWindow::startMonitoring()
+{
+    chkGetVolume->setChecked(true);
+}
+
+void MainWindow::stopMonitoring()
+{
+    chkGetVolume->setChecked(false);
 }
 
 void MainWindow::autoDiscovery()
@@ -369,8 +345,8 @@ void MainWindow::autoDiscovery()
     chkGetVolume->setChecked(false);
     frmProperties->clearElementProperties();
     m_tree->clear();
-    frmProperties->cmbEncoders->clear();
-    frmProperties->cmbEncoders->addItem(QStringLiteral("<None>"));
+    frmProperties->encoderList()->clear();
+    frmProperties->encoderList()->addItem(QStringLiteral("<None>"));
     VUMeter->resize(0, VUMeter->height());
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
@@ -384,8 +360,8 @@ void MainWindow::updateMonitorButtons()
     const bool running = m_levelMonitor->isRunning();
     const SelectedElement& selection = m_station->selection();
     const bool encoder = selection.isSelected() && selection.roleCaption() == QLatin1String("ENCODER");
-    toolbarButton(6)->setEnabled(encoder && !running);
-    toolbarButton(7)->setEnabled(running);
+    m_actStartMonitoring->setEnabled(encoder && !running);
+    m_actStopMonitoring->setEnabled(running);
 }
 
 void MainWindow::refreshList()

@@ -58,16 +58,29 @@ public:
     // port taken).
     bool startUp();
 
-    bool gpsdoVariant() const { return m_gpsdoVariant; }
+    ElementTree& tree() const { return *m_tree; }
+    Station& station() const { return *m_station; }
+    PingTest& pingTest() const { return *m_ping; }
+    LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
 
-    // Toolbar button by position, 1 to 7 (3 and 5 are separators).
-    void onToolbarButton(int position);
-    QAction* toolbarButton(int position) const;
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
     void refreshList();
     void openStatistics();
     void openAdjust();
+    void startMonitoring();
+    void stopMonitoring();
+    void saveChanges();
 
     QToolBar* Toolbar1;
+    // The toolbar's buttons, named for what they do.
+    QAction* m_actDiscover;
+    QAction* m_actRefresh;
+    QAction* m_actSave;
+    QAction* m_actStartMonitoring;
+    QAction* m_actStopMonitoring;
     QGroupBox* frmTreeView;
     QTreeWidget* TreeView1;
     PropertiesPanel* frmProperties;
@@ -80,15 +93,6 @@ public:
     QLabel* lblVolume;
     QSlider* Slider1;
 
-    ElementTree& tree() const { return *m_tree; }
-    Station& station() const { return *m_station; }
-    PingTest& pingTest() const { return *m_ping; }
-    LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
-
-protected:
-    void closeEvent(QCloseEvent* event) override;
-
-private:
     void buildToolbar();
     void buildDiagnostics(QWidget* client);
     void autoDiscovery();
@@ -103,7 +107,6 @@ private:
     std::unique_ptr<ElementTree> m_tree;
     PingTest* m_ping = nullptr;
     LevelMonitor* m_levelMonitor = nullptr;
-    QList<QAction*> m_buttons; // by position - 1
 };
 
 // Text of the title bar after start-up.

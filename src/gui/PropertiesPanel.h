@@ -1,5 +1,7 @@
 #pragma once
 
+#include "PanelWidgets.h"
+
 #include <QGroupBox>
 #include <QList>
 #include <QRect>
@@ -40,7 +42,7 @@ struct PanelPeers
 
 // The "Element properties:" frame: the stored configuration of the selected element, arranged
 // for its role, with the value rules of every field.
-class PropertiesPanel : public QGroupBox
+class PropertiesPanel : public QGroupBox, private PanelWidgets
 {
     Q_OBJECT
 public:
@@ -75,48 +77,19 @@ public:
     // by itself when the panel is put into another window.
     void applyTabOrder();
 
+    // What the main window uses of the panel's controls: the tree fills the encoder list, the
+    // ping tests the address as the operator sees it, the tab order runs on into the panel.
+    QComboBox* encoderList() const { return cmbEncoders; }
+    QString elementIp() const;
+    QWidget* firstTabStop() const;
+    QWidget* lastTabStop() const;
+
     static constexpr int kWidth = 6495 / 15;
     static constexpr int kHeight = 3975 / 15;
 
-    // Row 1 and 2
-    QLabel* lblElementType;
-    QLabel* lblElementMAC;
-    QLabel* lblVersion;
-    QLabel* lblSerialNumber;
-    // Text fields
-    QLineEdit* txtElementName;
-    QLineEdit* txtElementIP;
-    QLineEdit* txtElementGW;
-    QLineEdit* txtElementMask;
-    QLineEdit* txtRemoteIP;
-    QLineEdit* txtVLAN_OM;
-    QLineEdit* txtVLAN_Audio;
-    // Lists
-    QComboBox* cmbAudioType;
-    QComboBox* cmbAudioInput;
-    QComboBox* cmbAudioTX;
-    QComboBox* cmbEncoders;
-    QComboBox* cmbSilDetMode;
-    QLabel* lblUnicastMulticast; // shows where cmbAudioTX is hidden
-    // Role-dependent captions
-    QLabel* Label9; // "Audio source:" / "Audio atten:"
-    QLabel* Label7; // "Remote IP:" / "Multicast IP:"
-    // Attenuation
-    QScrollBar* scrlAtten;
-    QLabel* lblAttenDB;
-    // SFN
-    QCheckBox* chkSFNEnabled;
-    QPushButton* cmdAdjust;
-    // Buffer and silence detector
-    QLabel* Label20;
-    QScrollBar* scrlBuffer;
-    QLabel* lblLatency;
-    QLabel* Label24;
-    QScrollBar* scrlSilDetLevel;
-    QLabel* lblSilDetLevel;
-    QLabel* Label26;
-    QScrollBar* scrlSilDetTime;
-    QLabel* lblSilDetTime;
+signals:
+    // "Adjust..." was clicked.
+    void adjustRequested();
 
 protected:
     bool event(QEvent* e) override;
@@ -124,7 +97,6 @@ protected:
     void paintEvent(QPaintEvent* e) override;
 
 private:
-    void build();
     void setInitialState();
     void connectRules();
 
@@ -154,7 +126,6 @@ private:
     bool m_loading = false;      // the TX type switch takes no part in loading
     bool m_operatorStep = false; // an operator action on scrlAtten is about to change the value
     int m_dragStart = -1;        // scrlAtten position when the thumb was taken
-    QList<QRect> m_bracket;      // lines joining "Audio routing:" to the silence-detector rows
 };
 
 } // namespace vexo

@@ -73,7 +73,7 @@ struct LabStation
             if (stored == int(lab.elements().size()))
                 QMetaObject::invokeMethod(&d, &vexo::Discovery::finish, Qt::QueuedConnection);
         });
-        window->onToolbarButton(1);
+        child<QAction>(*window, "actDiscover")->trigger();
         QObject::disconnect(all);
     }
 
@@ -83,9 +83,9 @@ struct LabStation
         const QString mac = lab.elements().value(index).mac;
         QTreeWidgetItem* item = window->tree().findEntry(mac);
         if (item)
-            QTest::mouseClick(window->TreeView1->viewport(), Qt::LeftButton, {},
-                              window->TreeView1->visualItemRect(item).center());
-        return item && window->frmProperties->selectedMac() == mac;
+            QTest::mouseClick(child<QTreeWidget>(*window, "TreeView1")->viewport(), Qt::LeftButton, {},
+                              child<QTreeWidget>(*window, "TreeView1")->visualItemRect(item).center());
+        return item && child<vexo::PropertiesPanel>(*window, "frmProperties")->selectedMac() == mac;
     }
 
     Lab lab;

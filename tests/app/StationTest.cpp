@@ -32,7 +32,7 @@ protected:
         ASSERT_TRUE(capture.bind(QHostAddress::AnyIPv4, 1901, QUdpSocket::ShareAddress));
         f.boxes.clear(); // the empty store at start-up
         discover();
-        ASSERT_EQ(window->TreeView1->topLevelItemCount(), 2);
+        ASSERT_EQ(child<QTreeWidget>(*window, "TreeView1")->topLevelItemCount(), 2);
     }
     QString stored(int index, const QString& key) const
     {
@@ -52,7 +52,7 @@ TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
     EXPECT_EQ(window->station().link().remoteHost(), lab.elements()[0].ip);
     EXPECT_EQ(window->station().link().remotePort(), 2977);
     EXPECT_EQ(f.boxes.shown.size(), 1) << f.boxes.texts().join(" | ").toStdString();
-    EXPECT_EQ(window->frmProperties->cmbEncoders->count(), 2); // <None> and the encoder
+    EXPECT_EQ(child<QComboBox>(*window, "cmbEncoders")->count(), 2); // <None> and the encoder
     // The store holds exactly the two elements, each as it states itself, in arrival order.
     const QByteArray file = readFile(f.storePath());
     qsizetype size = 0;
@@ -85,17 +85,17 @@ TEST_F(StationTest, DiscoveryReplacesTheStoreWithTheElementsThatAnswer)
 TEST_F(StationTest, SaveRoundTripIsTakenOnConfirmationAndStored)
 {
     ASSERT_TRUE(select(0));
-    PropertiesPanel* p = window->frmProperties;
-    p->txtElementName->setText("studio west");
-    p->txtElementMask->setText("255.255.0.0");
-    p->txtElementGW->setText("10.77.0.254");
-    p->cmbAudioInput->setCurrentIndex(1);
-    p->cmbAudioTX->setCurrentIndex(1);
-    p->txtRemoteIP->setText("239.10.0.1");
-    p->chkSFNEnabled->setChecked(true);
+    PropertiesPanel* p = child<PropertiesPanel>(*window, "frmProperties");
+    child<QLineEdit>(*p, "txtElementName")->setText("studio west");
+    child<QLineEdit>(*p, "txtElementMask")->setText("255.255.0.0");
+    child<QLineEdit>(*p, "txtElementGW")->setText("10.77.0.254");
+    child<QComboBox>(*p, "cmbAudioInput")->setCurrentIndex(1);
+    child<QComboBox>(*p, "cmbAudioTX")->setCurrentIndex(1);
+    child<QLineEdit>(*p, "txtRemoteIP")->setText("239.10.0.1");
+    child<QCheckBox>(*p, "chkSFNEnabled")->setChecked(true);
     f.boxes.clear();
     f.boxes.answers << MsgAnswer::Yes;
-    window->onToolbarButton(4);
+    child<QAction>(*window, "actSave")->trigger();
     ASSERT_TRUE(waitUntil([&] {
         return f.boxes.texts().contains("New configuration has been sucessfuly saved and loaded!");
     })) << f.boxes.texts().join(" | ").toStdString();
@@ -112,7 +112,7 @@ TEST_F(StationTest, SaveRoundTripIsTakenOnConfirmationAndStored)
 TEST_F(StationTest, AttenuationStepReachesTheDecoderAndIsStored)
 {
     ASSERT_TRUE(select(1));
-    QScrollBar* bar = window->frmProperties->scrlAtten;
+    QScrollBar* bar = child<QScrollBar>(*window, "scrlAtten");
     const int from = lab.stateObject(1).value("att").toInt();
     ASSERT_EQ(bar->value(), from);
     window->show();

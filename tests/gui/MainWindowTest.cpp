@@ -47,8 +47,10 @@ QStringList texts(const QAbstractItemView* view)
 
 void clickEntry(MainWindow& w, int row)
 {
-    QTest::mouseClick(w.TreeView1->viewport(), Qt::LeftButton, {},
-                      w.TreeView1->visualItemRect(w.TreeView1->topLevelItem(row)).center());
+    QTest::mouseClick(child<QTreeWidget>(w, "TreeView1")->viewport(), Qt::LeftButton, {},
+                      child<QTreeWidget>(w, "TreeView1")
+                          ->visualItemRect(child<QTreeWidget>(w, "TreeView1")->topLevelItem(row))
+                          .center());
 }
 
 // The main window started on a store of these bytes, its first entry clicked when asked.
@@ -151,7 +153,8 @@ TEST(MainWindow, StartUpSaysWhatIsMissingOrWhatStopsIt)
         EXPECT_EQ(w.startUp(), started);
         EXPECT_EQ(f.boxes.texts(), QStringList{c.text});
         EXPECT_EQ(f.boxes.shown.value(0).icon, c.icon);
-        EXPECT_EQ(w.TreeView1->topLevelItemCount(), c.portTaken ? 1 : 0); // the tree comes before the port
+        EXPECT_EQ(child<QTreeWidget>(w, "TreeView1")->topLevelItemCount(),
+                  c.portTaken ? 1 : 0); // the tree comes before the port
         EXPECT_EQ(f.programEnd.codes, c.portTaken ? QList<int>{1} : QList<int>{});
         EXPECT_EQ(w.station().link().udpClient()->state() == QAbstractSocket::BoundState, started);
         EXPECT_EQ(f.settings.writes, 0);
@@ -165,7 +168,7 @@ TEST(MainWindow, OnlyTheWordGpsInAnyCaseStartsTheGpsdoVariant)
         MainWindow& w = startOn(f, {}, false, args);
         const QString variant = args == QStringList{"Gps"} ? " [GPSDO version]" : "";
         EXPECT_EQ(w.windowTitle(), "Vexolink NMS v.3.4.4" + variant + " - Korvanta Broadcast");
-        EXPECT_EQ(w.frmProperties->scrlBuffer->maximum(), variant.isEmpty() ? 22 : 23);
+        EXPECT_EQ(child<QScrollBar>(w, "scrlBuffer")->maximum(), variant.isEmpty() ? 22 : 23);
     }
 }
 
@@ -214,9 +217,10 @@ TEST(ElementTree, ListsTheStoreInItsOrderWhateverHandsEditedIt)
     for (const auto& c : cases) {
         AppFixture f;
         MainWindow& w = startOn(f, c.store);
-        EXPECT_EQ(texts(w.TreeView1), c.tree);
-        EXPECT_EQ(texts(w.frmProperties->cmbEncoders->view()), c.encoders);
-        EXPECT_EQ(w.frmTreeView->title(), QString("Select element: (%1 items)").arg(c.tree.size()));
+        EXPECT_EQ(texts(child<QTreeWidget>(w, "TreeView1")), c.tree);
+        EXPECT_EQ(texts(child<QComboBox>(w, "cmbEncoders")->view()), c.encoders);
+        EXPECT_EQ(child<QGroupBox>(w, "frmTreeView")->title(),
+                  QString("Select element: (%1 items)").arg(c.tree.size()));
     }
 }
 
@@ -235,28 +239,30 @@ TEST(ElementTree, AThousandEntriesAreListedAndTheWidestFitsTheColumnAndTheDropDo
     w.show();
     ASSERT_TRUE(writeFile(f.storePath(), store));
     ASSERT_TRUE(w.startUp());
-    EXPECT_EQ(w.TreeView1->topLevelItemCount(), 1000);
-    EXPECT_EQ(w.frmTreeView->title(), "Select element: (1000 items)");
+    EXPECT_EQ(child<QTreeWidget>(w, "TreeView1")->topLevelItemCount(), 1000);
+    EXPECT_EQ(child<QGroupBox>(w, "frmTreeView")->title(), "Select element: (1000 items)");
     const QString widest = "WMWMWMWMWMWMWMWM [00:50:C2:00:02:BC]";
-    QAbstractItemView* popup = w.frmProperties->cmbEncoders->view();
+    QAbstractItemView* popup = child<QComboBox>(w, "cmbEncoders")->view();
     EXPECT_EQ(texts(popup).size(), 501);
     EXPECT_EQ(texts(popup).value(351), widest);
     EXPECT_GE(popup->minimumWidth(), QFontMetrics(popup->font()).horizontalAdvance(widest));
-    const QAbstractItemView* view = w.TreeView1; // the view's own measure, public in the base
-    EXPECT_GE(w.TreeView1->columnWidth(0), view->sizeHintForColumn(0));
+    const QAbstractItemView* view =
+        child<QTreeWidget>(w, "TreeView1"); // the view's own measure, public in the base
+    EXPECT_GE(child<QTreeWidget>(w, "TreeView1")->columnWidth(0), view->sizeHintForColumn(0));
 }
 
 TEST(ElementTree, RefreshShowsOutsideEditsAndEmptiesThePanelAndClosingWritesNothing)
 {
     AppFixture f;
     MainWindow& w = startOn(f, kOneEncoder, true);
-    EXPECT_EQ(w.frmProperties->txtElementIP->text(), "10.0.0.5");
+    EXPECT_EQ(child<QLineEdit>(w, "txtElementIP")->text(), "10.0.0.5");
     const QByteArray edited = kOneEncoder + "[0050C2000009]\nNAME=NEW\nROLE=2\n";
     ASSERT_TRUE(writeFile(f.storePath(), edited));
-    w.onToolbarButton(2);
-    EXPECT_EQ(texts(w.TreeView1), (QStringList{"AAA [00:50:C2:00:00:01]", "NEW [00:50:C2:00:00:09]"}));
-    EXPECT_EQ(w.frmProperties->selectedMac(), "-");
-    EXPECT_EQ(w.frmProperties->txtElementIP->text(), "");
+    child<QAction>(w, "actRefresh")->trigger();
+    EXPECT_EQ(texts(child<QTreeWidget>(w, "TreeView1")),
+              (QStringList{"AAA [00:50:C2:00:00:01]", "NEW [00:50:C2:00:00:09]"}));
+    EXPECT_EQ(child<PropertiesPanel>(w, "frmProperties")->selectedMac(), "-");
+    EXPECT_EQ(child<QLineEdit>(w, "txtElementIP")->text(), "");
     w.show();
     w.close();
     EXPECT_EQ(w.station().link().udpClient()->state(), QAbstractSocket::UnconnectedState);
@@ -268,12 +274,13 @@ TEST(MainWindow, PingButtonShowsTheTestOfTheSelectedElement)
 {
     AppFixture f;
     MainWindow& w = startOn(f, kOneEncoder, true);
-    QTest::mouseClick(w.cmdPing, Qt::LeftButton); // the fake answers in 1 ms
-    EXPECT_TRUE(waitUntil([&] { return w.cmdPing->text() == "1 ms"; })) << w.cmdPing->text().toStdString();
+    QTest::mouseClick(child<QPushButton>(w, "cmdPing"), Qt::LeftButton); // the fake answers in 1 ms
+    EXPECT_TRUE(waitUntil([&] { return child<QPushButton>(w, "cmdPing")->text() == "1 ms"; }))
+        << child<QPushButton>(w, "cmdPing")->text().toStdString();
     emit w.pingTest().failed();
-    EXPECT_EQ(w.cmdPing->text(), "Failed!");
+    EXPECT_EQ(child<QPushButton>(w, "cmdPing")->text(), "Failed!");
     emit w.pingTest().socketsUnavailable();
-    EXPECT_EQ(w.cmdPing->text(), "No sockets!");
+    EXPECT_EQ(child<QPushButton>(w, "cmdPing")->text(), "No sockets!");
 }
 
 // The monitor buttons and the level meter follow the monitor, which a discovery stops; the paging
@@ -282,25 +289,28 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
 {
     AppFixture f;
     MainWindow& w = startOn(f, kOneEncoder);
-    auto buttons = [&] { return QPair(w.toolbarButton(6)->isEnabled(), w.toolbarButton(7)->isEnabled()); };
+    auto buttons = [&] {
+        return QPair(child<QAction>(w, "actStartMonitoring")->isEnabled(),
+                     child<QAction>(w, "actStopMonitoring")->isEnabled());
+    };
     EXPECT_EQ(buttons(), QPair(false, false));
     clickEntry(w, 0);
     EXPECT_EQ(buttons(), QPair(true, false));
-    w.onToolbarButton(6);
-    EXPECT_TRUE(w.chkGetVolume->isChecked());
+    child<QAction>(w, "actStartMonitoring")->trigger();
+    EXPECT_TRUE(child<QCheckBox>(w, "chkGetVolume")->isChecked());
     EXPECT_EQ(buttons(), QPair(false, true));
     emit w.levelMonitor().levelChanged(4194304);
-    EXPECT_EQ(w.lblVolume->text(), "-6dBFS");
-    EXPECT_EQ(w.VUMeter->width(), 70);
-    w.onToolbarButton(7);
+    EXPECT_EQ(child<QLabel>(w, "lblVolume")->text(), "-6dBFS");
+    EXPECT_EQ(child<QWidget>(w, "VUMeter")->width(), 70);
+    child<QAction>(w, "actStopMonitoring")->trigger();
     EXPECT_EQ(buttons(), QPair(true, false));
-    EXPECT_EQ(w.lblVolume->text(), "-oodBFS");
-    EXPECT_EQ(w.VUMeter->width(), 0);
-    w.onToolbarButton(6);
+    EXPECT_EQ(child<QLabel>(w, "lblVolume")->text(), "-oodBFS");
+    EXPECT_EQ(child<QWidget>(w, "VUMeter")->width(), 0);
+    child<QAction>(w, "actStartMonitoring")->trigger();
     f.boxes.answers << MsgAnswer::Yes;
     whenShown<PagingWindow>([&](PagingWindow* paging) {
         EXPECT_EQ(paging->lblAnswered->text(), "Elements answered: 0");
-        EXPECT_FALSE(w.chkGetVolume->isChecked());
+        EXPECT_FALSE(child<QCheckBox>(w, "chkGetVolume")->isChecked());
         for (int i = 2; i <= 3; ++i) {
             f.arp.table[0x0A000000u + quint32(i)] =
                 QByteArray::fromHex("0050C20000" + QByteArray::number(10 + i));
@@ -320,10 +330,10 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
             paging->close(); // ends the discovery
         }
     });
-    w.onToolbarButton(1); // returns when the paging window has closed
-    EXPECT_EQ(texts(w.TreeView1),
+    child<QAction>(w, "actDiscover")->trigger(); // returns when the paging window has closed
+    EXPECT_EQ(texts(child<QTreeWidget>(w, "TreeView1")),
               (QStringList{"FOUND 2 [00:50:C2:00:00:12]", "FOUND 3 [00:50:C2:00:00:13]"}));
-    EXPECT_EQ(texts(w.frmProperties->cmbEncoders->view()),
+    EXPECT_EQ(texts(child<QComboBox>(w, "cmbEncoders")->view()),
               (QStringList{"<None>", "FOUND 2 [00:50:C2:00:00:12]"}));
     EXPECT_EQ(iniSections(f.storePath()), (QStringList{"0050C2000012", "0050C2000013"}));
     EXPECT_FALSE(w.levelMonitor().isRunning());
@@ -342,14 +352,19 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     // WHEN the operator tabs from the toolbar to the tree, opens the first entry with Enter, tabs
     // to the name, types a new one and saves with Ctrl+S
-    ASSERT_EQ(QApplication::focusWidget(), w.Toolbar1->widgetForAction(w.toolbarButton(1)));
-    QLineEdit* name = w.frmProperties->txtElementName;
+    ASSERT_EQ(QApplication::focusWidget(),
+              child<QToolBar>(w, "Toolbar1")->widgetForAction(child<QAction>(w, "actDiscover")));
+    QLineEdit* name = child<QLineEdit>(w, "txtElementName");
     const struct
     {
         int key;
         QWidget* focus; // where the focus is afterwards, if it matters
-    } steps[] = {{Qt::Key_Tab, nullptr},      {Qt::Key_Tab, nullptr},        {Qt::Key_Tab, w.TreeView1},
-                 {Qt::Key_Home, w.TreeView1}, {Qt::Key_Return, w.TreeView1}, {Qt::Key_Tab, name}};
+    } steps[] = {{Qt::Key_Tab, nullptr},
+                 {Qt::Key_Tab, nullptr},
+                 {Qt::Key_Tab, child<QTreeWidget>(w, "TreeView1")},
+                 {Qt::Key_Home, child<QTreeWidget>(w, "TreeView1")},
+                 {Qt::Key_Return, child<QTreeWidget>(w, "TreeView1")},
+                 {Qt::Key_Tab, name}};
     for (const auto& step : steps) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(step.key));
         ASSERT_TRUE(!step.focus || QApplication::focusWidget() == step.focus) << step.key;
@@ -374,9 +389,9 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
     } cases[] = {
         {"main window, encoder opened with keys", [&] { return &w; }},
         {"main window, multicast encoder",
-         [&] { return w.frmProperties->cmbAudioTX->setCurrentIndex(1), &w; }},
+         [&] { return child<QComboBox>(w, "cmbAudioTX")->setCurrentIndex(1), &w; }},
         {"main window, decoder", [&] { return clickEntry(w, 1), &w; }},
-        {"main window, nothing selected", [&] { return w.onToolbarButton(2), &w; }},
+        {"main window, nothing selected", [&] { return child<QAction>(w, "actRefresh")->trigger(), &w; }},
         {"notice", [&] { return shown(new DisclaimerDialog(f.settings, &w)); }},
         {"paging (not shown: it would page)",
          [&] { return (window.reset(new PagingWindow(s.discovery(), &w)), window.get()); }},

@@ -95,20 +95,20 @@ TEST_F(PropertiesPanelTest, LoadingShowsTheStoredElementForItsRole)
         load(c.lines);
         EXPECT_EQ(readFile(store.path()), "[0050C2000002]\n" + (c.written.isNull() ? c.lines : c.written));
         EXPECT_EQ(selection.mac(), kMac);
-        EXPECT_EQ(panel->lblElementMAC->text(), kMac);
+        EXPECT_EQ(child<QLabel>(*panel, "lblElementMAC")->text(), kMac);
         EXPECT_EQ(selection.roleCaption(), c.type);
-        EXPECT_EQ(panel->lblElementType->text(), c.type);
-        EXPECT_EQ(panel->Label7->text(), c.remoteCaption);
-        EXPECT_EQ(panel->txtRemoteIP->text(), c.remote);
-        EXPECT_EQ(panel->scrlAtten->isHidden(), c.atten == nullptr);
+        EXPECT_EQ(child<QLabel>(*panel, "lblElementType")->text(), c.type);
+        EXPECT_EQ(child<QLabel>(*panel, "Label7")->text(), c.remoteCaption);
+        EXPECT_EQ(child<QLineEdit>(*panel, "txtRemoteIP")->text(), c.remote);
+        EXPECT_EQ(child<QScrollBar>(*panel, "scrlAtten")->isHidden(), c.atten == nullptr);
         if (c.atten) {
-            EXPECT_EQ(panel->lblAttenDB->text(), c.atten);
+            EXPECT_EQ(child<QLabel>(*panel, "lblAttenDB")->text(), c.atten);
         }
-        EXPECT_EQ(panel->lblLatency->text(), c.latency);
-        EXPECT_EQ(panel->lblSilDetLevel->text(), c.threshold);
-        EXPECT_EQ(panel->lblSilDetTime->text(), c.timeout);
-        EXPECT_EQ(panel->cmdAdjust->isEnabled(), c.adjust);
-        EXPECT_EQ(selection.draft().attenuation, panel->scrlAtten->value());
+        EXPECT_EQ(child<QLabel>(*panel, "lblLatency")->text(), c.latency);
+        EXPECT_EQ(child<QLabel>(*panel, "lblSilDetLevel")->text(), c.threshold);
+        EXPECT_EQ(child<QLabel>(*panel, "lblSilDetTime")->text(), c.timeout);
+        EXPECT_EQ(child<QPushButton>(*panel, "cmdAdjust")->isEnabled(), c.adjust);
+        EXPECT_EQ(selection.draft().attenuation, child<QScrollBar>(*panel, "scrlAtten")->value());
         EXPECT_EQ(selection.draft().remote, c.remote);
         EXPECT_TRUE(stats.isEnabled());
         EXPECT_FALSE(volume.isChecked()); // the level monitor of the element before is stopped
@@ -130,7 +130,7 @@ TEST_F(PropertiesPanelTest, ADamagedSectionIsNotLoaded)
                                          "(1).\rCannot load this element info."});
     EXPECT_EQ(boxes.shown.value(0).icon, MsgIcon::Critical);
     EXPECT_EQ(selection.mac(), kMac);
-    EXPECT_EQ(panel->txtElementName->text(), "SHOWN");
+    EXPECT_EQ(child<QLineEdit>(*panel, "txtElementName")->text(), "SHOWN");
     EXPECT_EQ(readFile(store.path()), shown + "[0050C2000003]\n" + lines);
     // 20 entries load.
     load(lines.left(lines.lastIndexOf("K20")), shown, QStringLiteral("00:50:C2:00:00:03"));
@@ -143,17 +143,17 @@ TEST_F(PropertiesPanelTest, OnlyTheOperatorsOwnAttenuationChangeIsSent)
     window.show();
     window.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    QScrollBar* bar = panel->scrlAtten;
+    QScrollBar* bar = child<QScrollBar>(*panel, "scrlAtten");
     load("ROLE=2\nATT=100\n");
     bar->setFocus();
     QTest::keyClick(bar, Qt::Key_Right);
     QTest::keyClick(bar, Qt::Key_PageUp);
-    EXPECT_EQ(panel->lblAttenDB->text(), "-72 dB");
+    EXPECT_EQ(child<QLabel>(*panel, "lblAttenDB")->text(), "-72 dB");
     QTest::keyClick(bar, Qt::Key_End);
     QTest::keyClick(bar, Qt::Key_Right); // already at the end: no change
     // A configuration reply moves the bar: shown, not sent.
     bar->setValue(150);
-    EXPECT_EQ(panel->lblAttenDB->text(), "-52.5 dB");
+    EXPECT_EQ(child<QLabel>(*panel, "lblAttenDB")->text(), "-52.5 dB");
     EXPECT_EQ(takeSent(), QList<int>({101, 111, 255}));
     // A drag sends its final position once, at its end; the second, back to its start, nothing.
     for (const QList<int>& expected : {QList<int>{200}, QList<int>{}}) {
@@ -165,7 +165,7 @@ TEST_F(PropertiesPanelTest, OnlyTheOperatorsOwnAttenuationChangeIsSent)
         EXPECT_EQ(takeSent(), expected);
     }
     // Without the focus the step is not the operator's.
-    panel->txtElementName->setFocus();
+    child<QLineEdit>(*panel, "txtElementName")->setFocus();
     bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
     // Nor is anything sent for an encoder, or once the panel is cleared.
     load("ROLE=1\n");
@@ -185,22 +185,24 @@ TEST_F(PropertiesPanelTest, FieldsFollowTheirRules)
     load("ROLE=1\nTX=0\nREMOTE=10.0.0.9\nMULTI=239.4.4.4\n");
     // An invalid address is shown red; "Get..." needs a valid element address.
     for (const auto& [text, valid] : {std::pair{"10.0.0", false}, {"10.0.0.1", true}, {"", false}}) {
-        panel->txtElementIP->setText(text);
-        EXPECT_EQ(textBackground(panel->txtElementIP) == QColor(255, 128, 128), !valid && *text) << text;
+        child<QLineEdit>(*panel, "txtElementIP")->setText(text);
+        EXPECT_EQ(textBackground(child<QLineEdit>(*panel, "txtElementIP")) == QColor(255, 128, 128),
+                  !valid && *text)
+            << text;
         EXPECT_EQ(stats.isEnabled(), valid) << text;
     }
-    panel->txtElementGW->setText("10.0.0");
-    EXPECT_EQ(textBackground(panel->txtElementGW), QColor(255, 128, 128));
+    child<QLineEdit>(*panel, "txtElementGW")->setText("10.0.0");
+    EXPECT_EQ(textBackground(child<QLineEdit>(*panel, "txtElementGW")), QColor(255, 128, 128));
     // The TX type of an encoder swaps the remote field for the stored group and back.
-    panel->cmbAudioTX->setCurrentIndex(1);
-    EXPECT_EQ(panel->Label7->text(), "Multicast IP:");
-    EXPECT_EQ(panel->txtRemoteIP->text(), "239.4.4.4");
-    panel->cmbAudioTX->setCurrentIndex(0);
-    EXPECT_EQ(panel->txtRemoteIP->text(), "10.0.0.9");
+    child<QComboBox>(*panel, "cmbAudioTX")->setCurrentIndex(1);
+    EXPECT_EQ(child<QLabel>(*panel, "Label7")->text(), "Multicast IP:");
+    EXPECT_EQ(child<QLineEdit>(*panel, "txtRemoteIP")->text(), "239.4.4.4");
+    child<QComboBox>(*panel, "cmbAudioTX")->setCurrentIndex(0);
+    EXPECT_EQ(child<QLineEdit>(*panel, "txtRemoteIP")->text(), "10.0.0.9");
     // The silence detector of a decoder is editable only while the routing is automatic.
     load("ROLE=2\nATT=20\nSDM=2\n");
-    EXPECT_FALSE(panel->scrlSilDetLevel->isEnabled());
-    panel->cmbSilDetMode->setCurrentIndex(0);
-    EXPECT_TRUE(panel->scrlSilDetTime->isEnabled());
+    EXPECT_FALSE(child<QScrollBar>(*panel, "scrlSilDetLevel")->isEnabled());
+    child<QComboBox>(*panel, "cmbSilDetMode")->setCurrentIndex(0);
+    EXPECT_TRUE(child<QScrollBar>(*panel, "scrlSilDetTime")->isEnabled());
     EXPECT_EQ(selection.draft().silenceMode, 0);
 }

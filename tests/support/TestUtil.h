@@ -9,6 +9,8 @@
 
 #include <functional>
 #include <ostream>
+#include <stdexcept>
+#include <string>
 
 // Readable gtest output for Qt texts.
 inline void PrintTo(const QString& s, std::ostream* os)
@@ -52,3 +54,13 @@ inline QByteArray hex(const char* spaced) // "0A 00 FF" -> bytes
     return QByteArray::fromHex(spaced);
 }
 QString fixturePath(const QString& name);
+
+// A window's control, found by its object name as the window names it (the controls are private
+// to their windows). A missing one fails the test at once rather than crashing it.
+template <typename T> T* child(const QObject& parent, const char* name)
+{
+    T* found = parent.findChild<T*>(QString::fromLatin1(name));
+    if (!found)
+        throw std::runtime_error(std::string("no child named ") + name);
+    return found;
+}

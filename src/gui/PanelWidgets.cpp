@@ -1,5 +1,4 @@
-// The panel's controls and where they stand: ten rows of label and field in two columns.
-#include "PropertiesPanel.h"
+#include "PanelWidgets.h"
 
 #include "Accessibility.h"
 #include "PanelTexts.h"
@@ -54,12 +53,12 @@ constexpr int rowY(int row)
 
 } // namespace
 
-void PropertiesPanel::build()
+void PanelWidgets::build(QWidget* panel, bool gpsdoVariant)
 {
-    auto caption = [this](const QString& text, int x, int row, int width = 0) {
+    auto caption = [panel](const QString& text, int x, int row, int width = 0) {
         if (width == 0)
             width = x == kLeftLabelX ? kLeftLabelW : kRightLabelW;
-        auto* label = new QLabel(text, this);
+        auto* label = new QLabel(text, panel);
         label->setGeometry(x, rowY(row), width, kFieldH);
         return label;
     };
@@ -68,20 +67,20 @@ void PropertiesPanel::build()
         return w;
     };
     auto valueLabel = [&](const char* name, int x, int row, int width) {
-        auto* label = new QLabel(this);
+        auto* label = new QLabel(panel);
         named(label, name);
         label->setGeometry(x, rowY(row), width, kFieldH);
         return label;
     };
     auto lineEdit = [&](const char* name, int x, int row, int width, int maxLength) {
-        auto* edit = new QLineEdit(this);
+        auto* edit = new QLineEdit(panel);
         named(edit, name);
         edit->setGeometry(x, rowY(row), width, kFieldH);
         edit->setMaxLength(maxLength);
         return edit;
     };
     auto list = [&](const char* name, int x, int row, int width, const QStringList& entries) {
-        auto* combo = new QComboBox(this);
+        auto* combo = new QComboBox(panel);
         named(combo, name);
         combo->setEditable(false); // selection only
         combo->addItems(entries);
@@ -89,7 +88,7 @@ void PropertiesPanel::build()
         return combo;
     };
     auto bar = [&](const char* name, int x, int row, int width, int min, int max) {
-        auto* scroll = new QScrollBar(Qt::Horizontal, this);
+        auto* scroll = new QScrollBar(Qt::Horizontal, panel);
         named(scroll, name);
         scroll->setRange(min, max);
         scroll->setSingleStep(kSmallStep);
@@ -102,7 +101,7 @@ void PropertiesPanel::build()
         scroll->setGeometry(x, rowY(row) + (kFieldH - kBarH) / 2, width, kBarH);
         return scroll;
     };
-    QFont small = font();
+    QFont small = panel->font();
     small.setPointSizeF(6.75);
 
     // Row 1
@@ -156,17 +155,17 @@ void PropertiesPanel::build()
     cmbEncoders = list("cmbEncoders", kRightFieldX, 7, kRightFieldW, {QStringLiteral("<None>")});
     // Row 8
     QLabel* sfnCaption = caption(QStringLiteral("SFN option:"), kLeftLabelX, 8);
-    chkSFNEnabled = new QCheckBox(QStringLiteral("On"), this);
+    chkSFNEnabled = new QCheckBox(QStringLiteral("On"), panel);
     named(chkSFNEnabled, "chkSFNEnabled");
     chkSFNEnabled->setToolTip(QStringLiteral("Enable PTP Sync"));
     chkSFNEnabled->setGeometry(kLeftFieldX, rowY(8), 46, kFieldH);
-    cmdAdjust = new QPushButton(QStringLiteral("Adjust..."), this);
+    cmdAdjust = new QPushButton(QStringLiteral("Adjust..."), panel);
     named(cmdAdjust, "cmdAdjust");
     cmdAdjust->setGeometry(kLeftFieldX + 50, rowY(8), kLeftFieldW - 50, kFieldH);
     Label20 = caption(QStringLiteral("Buffer size:"), kRightLabelX, 8);
     named(Label20, "Label20");
     scrlBuffer = bar("scrlBuffer", kRightFieldX, 8, kValueBarW, kBufferMin,
-                     m_gpsdoVariant ? kBufferMaxGpsdo : kBufferMax);
+                     gpsdoVariant ? kBufferMaxGpsdo : kBufferMax);
     lblLatency = valueLabel("lblLatency", kRightFieldX + kValueBarW + 4, 8, kRightFieldW - kValueBarW - 4);
     // Row 9 and 10: the routing list, joined by a bracket to the two silence-detector rows.
     QLabel* routingCaption = caption(QStringLiteral("Audio routing:"), kLeftLabelX, 9);
@@ -179,10 +178,10 @@ void PropertiesPanel::build()
     const int row9Mid = rowY(9) + kFieldH / 2;
     const int row10Mid = rowY(10) + kFieldH / 2;
     // The bracket is drawn by the panel itself: decoration, not controls of their own.
-    m_bracket = {QRect(routingEnd, row9Mid, bracketX - routingEnd, 1),
-                 QRect(bracketX, row9Mid, 1, row10Mid - row9Mid + 1),
-                 QRect(bracketX, row9Mid, stubEnd - bracketX, 1),
-                 QRect(bracketX, row10Mid, stubEnd - bracketX, 1)};
+    bracket = {QRect(routingEnd, row9Mid, bracketX - routingEnd, 1),
+               QRect(bracketX, row9Mid, 1, row10Mid - row9Mid + 1),
+               QRect(bracketX, row9Mid, stubEnd - bracketX, 1),
+               QRect(bracketX, row10Mid, stubEnd - bracketX, 1)};
     Label24 = caption(QStringLiteral("Threshold:"), kRightLabelX, 9);
     named(Label24, "Label24");
     scrlSilDetLevel = bar("scrlSilDetLevel", kRightFieldX, 9, kValueBarW, kSilDetLevelMin, kSilDetLevelMax);
