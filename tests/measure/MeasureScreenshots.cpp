@@ -12,9 +12,9 @@
 #include <QStyleFactory>
 
 template <typename Window>
-bool shoot(const vexo::MeasureServices& services, const QString& file, const char* last)
+bool shoot(MeasureFixture& f, const QString& file, const char* last)
 {
-    Window w(services);
+    Window w(f.services(), f.boxes, f.fatal);
     if (!w.openLink())
         return false;
     w.show();
@@ -40,8 +40,8 @@ int main(int argc, char** argv)
                         1843178, 4611,    1000000, 987650, 1012875, 250000, -1200, 1};
     const bool ok =
         f.element.state() == QAbstractSocket::BoundState && QDir().mkpath(out) &&
-        shoot<vexo::StatisticsWindow>(f.services(), out + "/StatisticsWindow.png", "lblMACTxOK") &&
-        shoot<vexo::AdjustWindow>(f.services(), out + "/AdjustWindow.png", "lblDelaySumMAX");
+        shoot<vexo::StatisticsWindow>(f, out + "/StatisticsWindow.png", "lblMACTxOK") &&
+        shoot<vexo::AdjustWindow>(f, out + "/AdjustWindow.png", "lblDelaySumMAX");
     const FakeMessageBoxes& boxes = f.boxes; // none is expected
     if (!boxes.shown.isEmpty())
         qWarning("unexpected message: %s", qPrintable(boxes.texts().join('|')));
