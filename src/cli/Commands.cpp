@@ -191,8 +191,9 @@ private:
     {
         switch (o.result) {
         case MeasureOutcome::Result::PortBusy:
-            throw CliError(PortBusy, QStringLiteral("UDP port 2978 is in use on this host: vexolink-nms (its "
-                                                    "statistics or SFN window) holds it; close it and try again"));
+            throw CliError(PortBusy,
+                           QStringLiteral("UDP port 2978 is in use on this host: vexolink-nms (its "
+                                          "statistics or SFN window) holds it; close it and try again"));
         case MeasureOutcome::Result::SendFailed:
             throw CliError(Failure, o.problem.cause);
         case MeasureOutcome::Result::RecordRefused:
@@ -421,7 +422,8 @@ int Runner::stats()
         json.insert(QLatin1String(key), v ? QJsonValue(double(v->count)) : QJsonValue(QJsonValue::Null));
         json.insert(QLatin1String(key) + QStringLiteral("_percent"),
                     v ? QJsonValue(double(v->percent)) : QJsonValue(QJsonValue::Null));
-        table.append({QString::fromLatin1(caption), v ? formatErrorCell(v->count, v->percent) : QStringLiteral("-")});
+        table.append(
+            {QString::fromLatin1(caption), v ? formatErrorCell(v->count, v->percent) : QStringLiteral("-")});
     };
     auto time = [&](const char* caption, const char* key, const std::optional<qint32>& v) {
         json.insert(QLatin1String(key), v ? QJsonValue(double(*v)) : QJsonValue(QJsonValue::Null));
@@ -437,9 +439,10 @@ int Runner::stats()
     count("Bad PTP Sync:", "bad_ptp_sync", r.ptpSyncErr);
     time("Clock Difference:", "clock_difference_ns", r.clockDifferenceNs);
     time("Measured delay:", "measured_delay_ns", r.measuredDelayNs);
-    print(m_format == Format::Json ? renderJson(json)
-                                   : QStringLiteral("%1:\n").arg(json.value(QStringLiteral("name")).toString()) +
-                                         renderTable({"COUNTER", "VALUE"}, table));
+    print(m_format == Format::Json
+              ? renderJson(json)
+              : QStringLiteral("%1:\n").arg(json.value(QStringLiteral("name")).toString()) +
+                    renderTable({"COUNTER", "VALUE"}, table));
     if (o.result != MeasureOutcome::Result::Answered)
         measureFailed(o, mac, "statistics"); // the rows before the failure are shown
     return Success;
@@ -484,8 +487,8 @@ int Runner::latency(bool setDelay)
             measureFailed(outcome, mac, "latency");
         // The automatic clear the operator chose for the window follows a Set.
         if (storedFlag(m_env.settings.value(QStringLiteral("AutoClearCounters"), QStringLiteral("0")))) {
-            const MeasureOutcome cleared =
-                measure([&](MeasureExchange::Done done) { return station.clearCounters(mac, std::move(done)); });
+            const MeasureOutcome cleared = measure(
+                [&](MeasureExchange::Done done) { return station.clearCounters(mac, std::move(done)); });
             if (cleared.result != MeasureOutcome::Result::Answered)
                 measureFailed(cleared, mac, "reset");
         }
@@ -501,7 +504,8 @@ int Runner::latency(bool setDelay)
                                          .arg(outcome.latency->additionalDelayNs)
                                          .arg(outcome.latency->autoServo ? "on" : "off"));
     } else {
-        outcome = measure([&](MeasureExchange::Done done) { return station.readDelay(mac, std::move(done)); });
+        outcome =
+            measure([&](MeasureExchange::Done done) { return station.readDelay(mac, std::move(done)); });
         if (!outcome.latency || outcome.result != MeasureOutcome::Result::Answered)
             measureFailed(outcome, mac, "latency");
     }

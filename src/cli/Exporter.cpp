@@ -174,7 +174,8 @@ bool Exporter::bind(QString* error)
         return false;
     }
     m_holdingPort = true;
-    if (m_config && !m_config->bind(m_station.bindAddress(), kConfigPort, QAbstractSocket::DontShareAddress)) {
+    if (m_config &&
+        !m_config->bind(m_station.bindAddress(), kConfigPort, QAbstractSocket::DontShareAddress)) {
         *error = QStringLiteral(
             "UDP port 2976 is in use on this host (vexolink-nms holds it); the level needs it");
         return false;
@@ -264,7 +265,8 @@ void Exporter::onMeasured(int target, const MeasureOutcome& outcome)
 
 void Exporter::checkAnswers()
 {
-    if (m_polling && !m_answersDone && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
+    if (m_polling && !m_answersDone && m_answered >= m_targets.size() &&
+        m_levelsAnswered >= m_levelsExpected) {
         m_answersDone = true;
         m_retry->stop();
     }
@@ -425,7 +427,8 @@ int runExporter(const QCommandLineParser& parser, CliEnvironment& env)
 
     ConsoleBoxes boxes(env.err);
     CommandEnd end;
-    Station station(StationServices{boxes, env.settings, end, env.arp, env.icmp, env.storePath, env.bindAddress});
+    Station station(
+        StationServices{boxes, env.settings, end, env.arp, env.icmp, env.storePath, env.bindAddress});
     Exporter exporter(station, env.icmp, parser.isSet(QStringLiteral("level")));
     QString error;
     if (!exporter.bind(&error))

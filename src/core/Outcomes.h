@@ -16,12 +16,12 @@ struct Refusal
     enum class Reason
     {
         None,
-        NoElement,       // no element named (the window: none selected)
-        AudioFields,     // audio input, audio type or TX type has no choice
-        Name,            // empty name
-        Addresses,       // an address field is no IPv4 address
-        StoreMissing,    // the store file does not exist
-        InvalidStored,   // a stored value the request would carry is not valid (see field)
+        NoElement,     // no element named (the window: none selected)
+        AudioFields,   // audio input, audio type or TX type has no choice
+        Name,          // empty name
+        Addresses,     // an address field is no IPv4 address
+        StoreMissing,  // the store file does not exist
+        InvalidStored, // a stored value the request would carry is not valid (see field)
     };
     Reason reason = Reason::None;
     QString field; // the store key, for InvalidStored
@@ -56,13 +56,13 @@ struct ConfigureOutcome
         CorruptedReply,   // the answer could not be used: corruptedField names why ("Element MAC")
     };
     Result result = Result::NoAnswer;
-    QString mac;             // the element configured
-    ElementConfig sent;      // what the request carried
-    ElementConfig reported;  // the element's answer (when there was one)
+    QString mac;            // the element configured
+    ElementConfig sent;     // what the request carried
+    ElementConfig reported; // the element's answer (when there was one)
     // In the order they were compared (Mismatch, and StoreWriteFailed when some also differed).
     QList<FieldDifference> differences;
-    QString corruptedField;             // "Element Mask", "Element MAC": the reply field at fault
-    bool unknownRole = false;           // the answer did not say what the element is
+    QString corruptedField;   // "Element Mask", "Element MAC": the reply field at fault
+    bool unknownRole = false; // the answer did not say what the element is
     SendProblem problem;
     Refusal refusal;
 };

@@ -92,7 +92,8 @@ MeasureExchange* Station::readDelay(const QString& mac, MeasureExchange::Done do
     return exchange(mac, {kGetDel}, true, MeasureExchange::Reading::Latency, std::move(done));
 }
 
-MeasureExchange* Station::setDelay(const QString& mac, qint32 delayNs, bool autoServo, MeasureExchange::Done done)
+MeasureExchange* Station::setDelay(const QString& mac, qint32 delayNs, bool autoServo,
+                                   MeasureExchange::Done done)
 {
     return exchange(mac, {buildSetDelayRequest(delayNs, autoServo), kGetDel}, true,
                     MeasureExchange::Reading::Latency, std::move(done));

@@ -172,7 +172,8 @@ void AdjustWindow::done(int result)
                                                    "setting were not stored."));
     if (closing != AdjustSession::Closing::NothingPending)
         m_boxes.information(
-            QString(), QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button."));
+            QString(),
+            QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button."));
     QDialog::done(result);
 }
 

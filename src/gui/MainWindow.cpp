@@ -400,7 +400,8 @@ namespace {
 // The measurement windows are modal: the element selected when one opens stays selected until
 // it closes.
 template <typename Window>
-void openMeasureWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal, QWidget* parent)
+void openMeasureWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
+                       QWidget* parent)
 {
     Window window(services, boxes, fatal, parent);
     if (window.openLink())

@@ -21,8 +21,7 @@ QString flagText(bool on)
 } // namespace
 
 AdjustSession::AdjustSession(const MeasureServices& services, QObject* parent)
-    : MeasureSession(services, parent), m_timer1(new QTimer(this)),
-      m_timer2(new QTimer(this))
+    : MeasureSession(services, parent), m_timer1(new QTimer(this)), m_timer2(new QTimer(this))
 {
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(250);

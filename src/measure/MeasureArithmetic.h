@@ -91,7 +91,7 @@ struct LatencyRow
 struct LatencyReading
 {
     bool sfnDecoder = false;
-    bool failed = false; // a sum left the 32-bit range or the stored `sfn` is no number
+    bool failed = false;          // a sum left the 32-bit range or the stored `sfn` is no number
     qint32 additionalDelayNs = 0; // as the element reports it
     int scrollPosition = 0;       // the same in positions of 100 ns, clamped to 0..25000
     bool autoServo = false;

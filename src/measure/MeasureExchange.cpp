@@ -5,7 +5,8 @@
 namespace vexo {
 
 MeasureExchange::MeasureExchange(MeasurePort& port, Plan plan, Done done, QObject* parent)
-    : QObject(parent), m_port(port), m_plan(std::move(plan)), m_done(std::move(done)), m_timer(new QTimer(this))
+    : QObject(parent), m_port(port), m_plan(std::move(plan)), m_done(std::move(done)),
+      m_timer(new QTimer(this))
 {
     m_timer->setSingleShot(true);
     m_timer->setInterval(m_plan.answerMs);
@@ -32,8 +33,8 @@ void MeasureExchange::start()
     m_holding = true;
     // Listening before the first request leaves: a fast element's record must not pass by.
     if (m_plan.awaitRecord)
-        m_receiver = m_port.addReceiver(measureAddressOf(m_plan.ip),
-                                        [this](const QByteArray& d) { onDatagram(d); });
+        m_receiver =
+            m_port.addReceiver(measureAddressOf(m_plan.ip), [this](const QByteArray& d) { onDatagram(d); });
     for (const QByteArray& request : std::as_const(m_plan.requests)) {
         if (const SendProblem problem = m_port.send(m_plan.ip, request)) {
             outcome.result = MeasureOutcome::Result::SendFailed;

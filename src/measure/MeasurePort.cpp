@@ -69,7 +69,8 @@ SendProblem MeasurePort::send(const QString& storedIp, const QByteArray& request
         return {SendFailure::NoAddress, QStringLiteral("No IP address is stored for this element.")};
     const quint32 address = measureAddressOf(ip);
     if (address == 0)
-        return {SendFailure::InvalidAddress, QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip)};
+        return {SendFailure::InvalidAddress,
+                QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip)};
     const QHostAddress host(address);
     if (m_socket->writeDatagram(request, host, kMeasurePort) != request.size()) {
         const bool unreachable = m_socket->error() == QAbstractSocket::NetworkError;

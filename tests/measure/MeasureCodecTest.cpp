@@ -111,9 +111,9 @@ TEST(statisticsArithmetic, StoredSfnAndRoleDecideTheRowsAndOverflowsStopPartWay)
         {"1", Role::Unknown, 5, 0, macRows + ptp + audio},
         {"1", Role::Decoder, 5, 0, macRows + decoder + audio},
         {"1.0", Role::Decoder, 5, 0, macRows + decoder + audio},
-        {"", Role::Decoder, 5, 0, macRows},                                     // fails: no number
-        {"1a", Role::Decoder, 5, 0, macRows},                                   // fails
-        {"1", Role::Decoder, INT32_MAX, 0, {"txOk 2147483647", "rxOk 0"}},      // fails: TX sum
+        {"", Role::Decoder, 5, 0, macRows},                                           // fails: no number
+        {"1a", Role::Decoder, 5, 0, macRows},                                         // fails
+        {"1", Role::Decoder, INT32_MAX, 0, {"txOk 2147483647", "rxOk 0"}},            // fails: TX sum
         {"1", Role::Decoder, 5, INT32_MAX, macRows + ptp + QStringList{"clock -35"}}, // fails: delay + 1
     };
     for (const auto& [sfn, role, txFramesOk, ptpSyncLatency, lines] : cases) {
@@ -157,7 +157,8 @@ TEST(latencyArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
                   QList<qint32>(2, out.average->networkNs));
     }
     // Only an SFN decoder reports them.
-    for (const auto& [sfn, role] : {std::pair{"0", Role::Decoder}, {"1", Role::Encoder}, {"1", Role::Unknown}})
+    for (const auto& [sfn, role] :
+         {std::pair{"0", Role::Decoder}, {"1", Role::Encoder}, {"1", Role::Unknown}})
         EXPECT_EQ(latencyArithmetic(MeasurementValues{}, sfn, role), LatencyReading{});
 }
 

@@ -51,8 +51,9 @@ TEST_F(MeasureSessionTest, StatisticsOpeningNamesTheElementAndReadsItsCounters)
                                 buildMeasurementRecord(MeasurementValues{61})})
         element.sendToStation(d);
     ASSERT_TRUE(waitUntil([&] { return records.count() == 4; }));
-    EXPECT_EQ(QList<std::optional<qint32>>({reading(1).txFramesOk, reading(2).txFramesOk, reading(3).txFramesOk}),
-              QList<std::optional<qint32>>({11, 0, 61}));
+    EXPECT_EQ(
+        QList<std::optional<qint32>>({reading(1).txFramesOk, reading(2).txFramesOk, reading(3).txFramesOk}),
+        QList<std::optional<qint32>>({11, 0, 61}));
 }
 
 TEST_F(MeasureSessionTest, PortSharingAndFailuresOfBothSessions)
