@@ -234,9 +234,13 @@ void Exporter::poll()
     // not leave; those that are waiting are asked again at kRetryMs.
     m_exchanges.clear();
     const int count = int(m_targets.size());
+    const quint64 poll = ++m_pollNumber;
     for (int i = 0; i < count; ++i) {
-        m_exchanges.append(m_station.readStatistics(
-            m_targets[i].mac, [this, i](const MeasureOutcome& outcome) { onMeasured(i, outcome); }));
+        m_exchanges.append(
+            m_station.readStatistics(m_targets[i].mac, [this, i, poll](const MeasureOutcome& o) {
+                if (poll == m_pollNumber)
+                    onMeasured(i, o);
+            }));
     }
     sendLevelRequests();
     m_deadline->start();
@@ -304,9 +308,14 @@ void Exporter::finish()
         m_targets[i].ping = pings[i];
     m_deadline->stop();
     m_retry->stop();
-    // Operations still waiting (only after the deadline) are not this poll's any more.
-    for (const QPointer<MeasureExchange>& x : std::as_const(m_exchanges))
-        delete x.data();
+    // Operations still waiting (only after the deadline) are not this poll's any more. Later:
+    // this may run inside the last operation's completion.
+    for (const QPointer<MeasureExchange>& x : std::as_const(m_exchanges)) {
+        if (x && !x->isFinished()) {
+            x->disconnect(this);
+            x->deleteLater();
+        }
+    }
     m_exchanges.clear();
     m_polling = false;
     m_lastPollMs = m_clock.elapsed();

@@ -119,6 +119,7 @@ private:
     int m_levelsExpected = 0;
     int m_levelsAnswered = 0;
     bool m_polling = false;
+    quint64 m_pollNumber = 0; // an operation of an earlier poll that ends late is not this one's
     bool m_answersDone = false;
     QElapsedTimer m_clock;
     qint64 m_lastPollMs = 0;

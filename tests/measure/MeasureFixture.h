@@ -31,7 +31,10 @@ struct StandInElement : QUdpSocket
             }
         });
     }
-    bool bind() { return QUdpSocket::bind(QHostAddress(QStringLiteral("127.0.0.2")), 2978); }
+    bool bind(const char* ip = "127.0.0.2")
+    {
+        return QUdpSocket::bind(QHostAddress(QString::fromLatin1(ip)), 2978);
+    }
     void sendToStation(const QByteArray& datagram) { writeDatagram(datagram, QHostAddress::LocalHost, 2978); }
 
     QList<QByteArray> received;
