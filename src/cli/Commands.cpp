@@ -9,8 +9,8 @@
 #include "diagnostics/PingTest.h"
 #include "editor/ValueRules.h"
 #include "link/ConfigCodec.h"
-#include "measure/AdjustSession.h"
-#include "measure/StatisticsSession.h"
+#include "measure/MeasureSession.h"
+#include "platform/UserSettings.h"
 #include "store/IniFile.h"
 
 #include <QCommandLineParser>
@@ -34,7 +34,6 @@ namespace vexo::cli {
 
 namespace {
 
-constexpr int kMeasureAnswerMs = 2000;
 constexpr int kLevelAnswerMs = 1000;
 
 enum class Format
@@ -174,12 +173,34 @@ private:
                            QStringLiteral("UDP port 2976 is in use on this host: vexolink-nms (or another "
                                           "station) holds it; close it and try again"));
     }
-    void openSession(MeasureSession& session)
+    // Runs one measurement operation of the station to its end.
+    MeasureOutcome measure(const std::function<MeasureExchange*(MeasureExchange::Done)>& start)
     {
-        if (!session.open())
+        std::optional<MeasureOutcome> outcome;
+        QEventLoop loop;
+        start([&](const MeasureOutcome& o) {
+            outcome = o;
+            loop.quit();
+        });
+        if (!outcome)
+            loop.exec();
+        return *outcome;
+    }
+    // A measurement that did not bring a record: its exit code and one line.
+    [[noreturn]] void measureFailed(const MeasureOutcome& o, const QString& mac, const char* request)
+    {
+        switch (o.result) {
+        case MeasureOutcome::Result::PortBusy:
             throw CliError(PortBusy,
                            QStringLiteral("UDP port 2978 is in use on this host: vexolink-nms (its "
                                           "statistics or SFN window) holds it; close it and try again"));
+        case MeasureOutcome::Result::SendFailed:
+            throw CliError(Failure, o.problem.cause);
+        case MeasureOutcome::Result::RecordRefused:
+            throw CliError(Failure, retrievalErrorText(o.errorNumber));
+        default:
+            throw CliError(NoAnswer, QStringLiteral("%1 did not answer the %2 request").arg(mac, request));
+        }
     }
     // The station with the element selected as the window would have it.
     void select(Station& station, const QString& mac)
@@ -378,75 +399,53 @@ int Runner::stats()
     const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
     expectPositionals(1);
     Station station(services(m_env.storePath));
-    select(station, mac);
-    StatisticsSession session(MeasureServices{station.store(), station.selection(), m_boxes, m_env.settings,
-                                              station.fatal(), m_env.bindAddress});
-    StatisticsValues values;
-    QList<LabelUpdate> texts;
-    bool received = false;
-    bool failed = false;
-    QObject::connect(&session, &StatisticsSession::statisticsReceived,
-                     [&](const StatisticsValues& v, const QList<LabelUpdate>& t) {
-                         values = v;
-                         texts = t;
-                         received = true;
-                     });
-    QObject::connect(&session, &MeasureSession::recordFailed, [&] { failed = true; });
-    QObject::connect(&session, &MeasureSession::sendFailed, [&] { failed = true; });
-    openSession(session);
     if (m_parser.isSet(QStringLiteral("clear"))) {
-        // The first answer is of the counters before the reset: wait for it, then reset and ask again.
-        waitUntil([&] { return received || failed; }, kMeasureAnswerMs);
-        m_boxes.setAnswerYes(true);
-        session.resetCounters();
-        received = false;
-        session.refresh();
+        const MeasureOutcome cleared =
+            measure([&](MeasureExchange::Done done) { return station.clearCounters(mac, std::move(done)); });
+        if (cleared.result != MeasureOutcome::Result::Answered)
+            measureFailed(cleared, mac, "reset");
     }
-    if (!waitUntil([&] { return received || failed; }, kMeasureAnswerMs))
-        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the statistics request").arg(mac));
-    session.close();
-    if (failed)
-        throw CliError(Failure, sendFailure());
+    const MeasureOutcome o =
+        measure([&](MeasureExchange::Done done) { return station.readStatistics(mac, std::move(done)); });
+    if (!o.statistics)
+        measureFailed(o, mac, "statistics");
+    const StatisticsReading& r = *o.statistics;
 
-    struct Row
-    {
-        const char* label;
-        const char* caption;
-        const char* key;
-        qint64 value;
-        std::optional<float> ratio;
-    };
-    const Row rows[] = {
-        {"lblMACTxOK", "Good TX Frames:", "good_tx_frames", values.txFramesOk, {}},
-        {"lblMACTxErr", "Bad TX Frames:", "bad_tx_frames", values.txFramesErr, values.txFramesErrRatio},
-        {"lblMACRxOK", "Good RX Frames:", "good_rx_frames", values.rxFramesOk, {}},
-        {"lblMACRxErr", "Bad RX Frames:", "bad_rx_frames", values.rxFramesErr, values.rxFramesErrRatio},
-        {"lblAudioRxFramesOK", "OK Audio Frames:", "ok_audio_frames", values.rxAudioFramesOk, {}},
-        {"lblAudioRxFramesErr", "Bad Audio Frames:", "bad_audio_frames", values.rxAudioFramesErr,
-         values.rxAudioFramesErrRatio},
-        {"lblPTPRxOK", "Good PTP Sync:", "good_ptp_sync", values.ptpSyncOk, {}},
-        {"lblPTPRxErr", "Bad PTP Sync:", "bad_ptp_sync", values.ptpSyncErr, {}},
-        {"lblPTPClkAdj", "Clock Difference:", "clock_difference_ns", values.ptpSyncValue, {}},
-        {"lblPTPLatency", "Measured delay:", "measured_delay_ns", values.ptpSyncLatency, {}},
-    };
-    QJsonObject o{{"mac", mac}, {"name", store.read(mac, keys::name).trimmed()}};
+    // The rows as the statistics window shows them; a row the element does not report is null.
+    QJsonObject json{{"mac", mac}, {"name", store.read(mac, keys::name).trimmed()}};
     QList<QStringList> table;
-    for (const Row& row : rows) {
-        const auto shown = std::find_if(texts.begin(), texts.end(), [&](const LabelUpdate& u) {
-            return u.label == QLatin1String(row.label);
-        });
-        const bool reached = shown != texts.end();
-        o.insert(QLatin1String(row.key),
-                 reached ? QJsonValue(double(row.value)) : QJsonValue(QJsonValue::Null));
-        if (row.ratio)
-            o.insert(QLatin1String(row.key) + QStringLiteral("_percent"),
-                     reached ? QJsonValue(double(*row.ratio)) : QJsonValue(QJsonValue::Null));
-        table.append({QString::fromLatin1(row.caption), reached ? shown->text : QStringLiteral("-")});
-    }
-    print(m_format == Format::Json ? renderJson(o)
-                                   : QStringLiteral("%1:\n").arg(o.value(QStringLiteral("name")).toString()) +
-                                         renderTable({"COUNTER", "VALUE"}, table));
-    return failed ? Failure : Success;
+    auto count = [&](const char* caption, const char* key, const std::optional<qint32>& v) {
+        json.insert(QLatin1String(key), v ? QJsonValue(double(*v)) : QJsonValue(QJsonValue::Null));
+        table.append({QString::fromLatin1(caption), v ? QString::number(*v) : QStringLiteral("-")});
+    };
+    auto errors = [&](const char* caption, const char* key, const std::optional<ErrorCount>& v) {
+        json.insert(QLatin1String(key), v ? QJsonValue(double(v->count)) : QJsonValue(QJsonValue::Null));
+        json.insert(QLatin1String(key) + QStringLiteral("_percent"),
+                    v ? QJsonValue(double(v->percent)) : QJsonValue(QJsonValue::Null));
+        table.append(
+            {QString::fromLatin1(caption), v ? formatErrorCell(v->count, v->percent) : QStringLiteral("-")});
+    };
+    auto time = [&](const char* caption, const char* key, const std::optional<qint32>& v) {
+        json.insert(QLatin1String(key), v ? QJsonValue(double(*v)) : QJsonValue(QJsonValue::Null));
+        table.append({QString::fromLatin1(caption), v ? formatTimeCell(*v) : QStringLiteral("-")});
+    };
+    count("Good TX Frames:", "good_tx_frames", r.txFramesOk);
+    errors("Bad TX Frames:", "bad_tx_frames", r.txFramesErr);
+    count("Good RX Frames:", "good_rx_frames", r.rxFramesOk);
+    errors("Bad RX Frames:", "bad_rx_frames", r.rxFramesErr);
+    count("OK Audio Frames:", "ok_audio_frames", r.audioFramesOk);
+    errors("Bad Audio Frames:", "bad_audio_frames", r.audioFramesErr);
+    count("Good PTP Sync:", "good_ptp_sync", r.ptpSyncOk);
+    count("Bad PTP Sync:", "bad_ptp_sync", r.ptpSyncErr);
+    time("Clock Difference:", "clock_difference_ns", r.clockDifferenceNs);
+    time("Measured delay:", "measured_delay_ns", r.measuredDelayNs);
+    print(m_format == Format::Json
+              ? renderJson(json)
+              : QStringLiteral("%1:\n").arg(json.value(QStringLiteral("name")).toString()) +
+                    renderTable({"COUNTER", "VALUE"}, table));
+    if (o.result != MeasureOutcome::Result::Answered)
+        measureFailed(o, mac, "statistics"); // the rows before the failure are shown
+    return Success;
 }
 
 int Runner::latency(bool setDelay)
@@ -477,63 +476,60 @@ int Runner::latency(bool setDelay)
                        QStringLiteral("%1 is no SFN decoder: only SFN decoders measure latency").arg(mac));
 
     Station station(services(m_env.storePath));
-    select(station, mac);
-    AdjustSession session(MeasureServices{station.store(), station.selection(), m_boxes, m_env.settings,
-                                          station.fatal(), m_env.bindAddress});
-    std::optional<AdjustOutcome> outcome;
-    bool failed = false;
-    QObject::connect(&session, &AdjustSession::latencyReceived, [&](const AdjustOutcome& o) { outcome = o; });
-    QObject::connect(&session, &MeasureSession::sendFailed, [&] { failed = true; });
-    openSession(session);
-    auto answer = [&] {
-        if (!waitUntil([&] { return outcome || failed; }, kMeasureAnswerMs))
-            throw CliError(NoAnswer, QStringLiteral("%1 did not answer the latency request").arg(mac));
-        if (failed)
-            throw CliError(Failure, sendFailure());
-    };
-    answer();
+    MeasureOutcome outcome;
     if (setDelay) {
-        session.setDelayPosition(*delayNs / kNsPerDelayPosition);
-        if (servo)
-            session.setAutoServo(*servo);
-        const bool servoWanted = session.autoServo();
-        session.set();
-        // The automatic clear the operator chose for the window follows a Set by 250 ms.
-        waitUntil([&] { return !session.clearTimer()->isActive(); }, 2000);
-        outcome.reset();
-        session.refresh();
-        answer();
-        session.close();
-        if (outcome->additionalDelayNs != *delayNs || outcome->servoChecked != servoWanted)
+        // The servo stays as stored when it is not given.
+        const bool servoWanted = servo.value_or(storedFlag(store.read(mac, keys::srv)));
+        outcome = measure([&](MeasureExchange::Done done) {
+            return station.setDelay(mac, *delayNs, servoWanted, std::move(done));
+        });
+        if (!outcome.latency || outcome.result != MeasureOutcome::Result::Answered)
+            measureFailed(outcome, mac, "latency");
+        // The automatic clear the operator chose for the window follows a Set.
+        if (storedFlag(m_env.settings.value(QStringLiteral("AutoClearCounters"), QStringLiteral("0")))) {
+            const MeasureOutcome cleared = measure(
+                [&](MeasureExchange::Done done) { return station.clearCounters(mac, std::move(done)); });
+            if (cleared.result != MeasureOutcome::Result::Answered)
+                measureFailed(cleared, mac, "reset");
+        }
+        // Stored as the window stores them when it closes after a Set.
+        if (!store.write(mac, keys::dly, QString::number(*delayNs / kNsPerDelayPosition)) ||
+            !store.write(mac, keys::srv, servoWanted ? QStringLiteral("1") : QStringLiteral("0")))
+            throw CliError(Failure, QStringLiteral("the store could not be written: dly and srv of %1 are "
+                                                   "unchanged")
+                                        .arg(mac));
+        if (outcome.latency->additionalDelayNs != *delayNs || outcome.latency->autoServo != servoWanted)
             throw CliError(Mismatch, QStringLiteral("%1 reports a delay of %2 ns with auto servo %3")
                                          .arg(mac)
-                                         .arg(outcome->additionalDelayNs)
-                                         .arg(outcome->servoChecked ? "on" : "off"));
+                                         .arg(outcome.latency->additionalDelayNs)
+                                         .arg(outcome.latency->autoServo ? "on" : "off"));
+    } else {
+        outcome =
+            measure([&](MeasureExchange::Done done) { return station.readDelay(mac, std::move(done)); });
+        if (!outcome.latency || outcome.result != MeasureOutcome::Result::Answered)
+            measureFailed(outcome, mac, "latency");
     }
-    session.close();
-    if (outcome->failed)
-        throw CliError(Failure, retrievalErrorText(5));
+    const LatencyReading& r = *outcome.latency;
 
-    auto summary = [](const std::optional<qint32>& v) -> std::optional<qint64> {
-        if (!v)
-            return {};
-        const auto s = latencySummary(*v);
-        return s ? std::optional<qint64>(*s) : std::nullopt;
+    auto network = [](const std::optional<LatencyRow>& row) {
+        return row ? std::optional<qint64>(row->networkNs) : std::nullopt;
     };
-    auto widen = [](const std::optional<qint32>& v) { return v ? std::optional<qint64>(*v) : std::nullopt; };
+    auto summary = [](const std::optional<LatencyRow>& row) {
+        return row && row->summaryNs ? std::optional<qint64>(*row->summaryNs) : std::nullopt;
+    };
     const QJsonObject o{{"mac", mac},
                         {"name", store.read(mac, keys::name).trimmed()},
-                        {"network_latency_min_ns", optionalInt(widen(outcome->minimum))},
-                        {"network_latency_max_ns", optionalInt(widen(outcome->maximum))},
-                        {"network_latency_avg_ns", optionalInt(widen(outcome->average))},
+                        {"network_latency_min_ns", optionalInt(network(r.minimum))},
+                        {"network_latency_max_ns", optionalInt(network(r.maximum))},
+                        {"network_latency_avg_ns", optionalInt(network(r.average))},
                         {"mac_interface_latency_ns", FixedLatencyMacNs},
                         {"audio_interface_latency_ns", FixedLatencyAudioNs},
-                        {"latency_summary_min_ns", optionalInt(summary(outcome->minimum))},
-                        {"latency_summary_max_ns", optionalInt(summary(outcome->maximum))},
-                        {"latency_summary_avg_ns", optionalInt(summary(outcome->average))},
-                        {"additional_delay_ns", outcome->additionalDelayNs},
-                        {"auto_servo", outcome->servoChecked},
-                        {"servo_correction_ns", outcome->servoValueNs}};
+                        {"latency_summary_min_ns", optionalInt(summary(r.minimum))},
+                        {"latency_summary_max_ns", optionalInt(summary(r.maximum))},
+                        {"latency_summary_avg_ns", optionalInt(summary(r.average))},
+                        {"additional_delay_ns", r.additionalDelayNs},
+                        {"auto_servo", r.autoServo},
+                        {"servo_correction_ns", r.servoCorrectionNs}};
     if (m_format == Format::Json) {
         print(renderJson(o));
         return Success;
@@ -552,7 +548,7 @@ int Runner::latency(bool setDelay)
         {"Latency summary (MAX):", time("latency_summary_max_ns")},
         {"Latency summary (AVG):", time("latency_summary_avg_ns")},
         {"Latency compensation:", time("additional_delay_ns")},
-        {"Auto servo:", outcome->servoCaption},
+        {"Auto servo:", autoServoCaption(r.autoServo, r.servoCorrectionNs)},
     };
     print(QStringLiteral("%1:\n").arg(o.value(QStringLiteral("name")).toString()) +
           renderTable({"FIGURE", "VALUE"}, rows));

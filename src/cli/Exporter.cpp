@@ -3,6 +3,7 @@
 #include "CliSupport.h"
 #include "Commands.h"
 
+#include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/PingTest.h"
 #include "link/ConfigCodec.h"
@@ -129,13 +130,18 @@ const FamilySpec kFamilies[MetricCount] = {
 
 } // namespace
 
-Exporter::Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent)
-    : QObject(parent), m_storePath(std::move(storePath)), m_store(m_storePath), m_icmp(icmp),
-      m_bindAddress(std::move(bindAddress)), m_level(level), m_measure(new QUdpSocket(this)),
+Exporter::Exporter(Station& station, Icmp& icmp, bool level, QObject* parent)
+    : QObject(parent), m_station(station), m_store(station.store()), m_icmp(icmp), m_level(level),
       m_deadline(new QTimer(this)), m_retry(new QTimer(this))
 {
     m_retry->setInterval(kRetryMs);
-    connect(m_retry, &QTimer::timeout, this, &Exporter::sendRequests);
+    connect(m_retry, &QTimer::timeout, this, [this] {
+        for (const QPointer<MeasureExchange>& x : std::as_const(m_exchanges)) {
+            if (x)
+                x->resend();
+        }
+        sendLevelRequests();
+    });
     m_pingPool.setMaxThreadCount(kPingThreads);
     m_deadline->setSingleShot(true);
     m_deadline->setInterval(kAnswerMs);
@@ -143,7 +149,6 @@ Exporter::Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool
         m_answersDone = true;
         maybeFinish();
     });
-    connect(m_measure, &QUdpSocket::readyRead, this, &Exporter::readMeasurements);
     connect(&m_pings, &QFutureWatcherBase::finished, this, &Exporter::maybeFinish);
     if (m_level) {
         m_config = new QUdpSocket(this);
@@ -154,17 +159,23 @@ Exporter::Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool
 Exporter::~Exporter()
 {
     m_pings.waitForFinished();
+    for (const QPointer<MeasureExchange>& x : std::as_const(m_exchanges))
+        delete x.data();
+    if (m_holdingPort)
+        m_station.measurePort().release();
 }
 
 bool Exporter::bind(QString* error)
 {
-    if (!m_measure->bind(m_bindAddress, kMeasurePort, QAbstractSocket::DontShareAddress)) {
+    // Held between polls too: another program must not take the port in between.
+    if (!m_holdingPort && !m_station.measurePort().acquire()) {
         *error = QStringLiteral(
             "UDP port 2978 is in use on this host (vexolink-nms or another exporter holds it)");
         return false;
     }
-    m_measure->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
-    if (m_config && !m_config->bind(m_bindAddress, kConfigPort, QAbstractSocket::DontShareAddress)) {
+    m_holdingPort = true;
+    if (m_config &&
+        !m_config->bind(m_station.bindAddress(), kConfigPort, QAbstractSocket::DontShareAddress)) {
         *error = QStringLiteral(
             "UDP port 2976 is in use on this host (vexolink-nms holds it); the level needs it");
         return false;
@@ -187,7 +198,6 @@ void Exporter::loadTargets()
             t.name = m_store.read(mac, keys::name).trimmed();
             t.ip = m_store.read(mac, keys::ip).trimmed();
             t.role = storedInt(m_store.read(mac, keys::role));
-            t.sfn = m_store.read(mac, keys::sfn);
             targets.append(t);
         }
     }
@@ -207,14 +217,10 @@ void Exporter::poll()
     m_clock.start();
     loadTargets();
 
-    // Answers of an earlier poll that came late are not this poll's.
-    while (m_measure->hasPendingDatagrams())
-        m_measure->receiveDatagram(0);
     for (const Target& t : m_targets) {
         if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0)
             ++m_levelsExpected;
     }
-    sendRequests();
     QStringList ips;
     for (const Target& t : m_targets)
         ips.append(t.ip);
@@ -224,42 +230,51 @@ void Exporter::poll()
         pingHost(icmp, ip, r, kPingTimeoutMs);
         return r;
     }));
+    // Each operation ends with the element's record, its answer time or a request that could
+    // not leave; those that are waiting are asked again at kRetryMs.
+    m_exchanges.clear();
+    const int count = int(m_targets.size());
+    const quint64 poll = ++m_pollNumber;
+    for (int i = 0; i < count; ++i) {
+        m_exchanges.append(
+            m_station.readStatistics(m_targets[i].mac, [this, i, poll](const MeasureOutcome& o) {
+                if (poll == m_pollNumber)
+                    onMeasured(i, o);
+            }));
+    }
+    sendLevelRequests();
     m_deadline->start();
     m_retry->start();
-    maybeFinish();
+    checkAnswers();
 }
 
-void Exporter::sendRequests()
+void Exporter::sendLevelRequests()
 {
-    for (const Target& t : m_targets) {
-        if (ipv4Of(t.ip) == 0)
-            continue;
-        const QHostAddress address(t.ip);
-        if (!t.record)
-            m_measure->writeDatagram(kGetStats, address, kMeasurePort);
-        if (m_config && t.role == int(Role::Encoder) && !t.peak)
-            m_config->writeDatagram(kLevelRequest, address, kCommandPort);
+    if (!m_config)
+        return;
+    for (const Target& t : std::as_const(m_targets)) {
+        if (t.role == int(Role::Encoder) && !t.peak && ipv4Of(t.ip) != 0)
+            m_config->writeDatagram(kLevelRequest, QHostAddress(t.ip), kCommandPort);
     }
 }
 
-void Exporter::readMeasurements()
+void Exporter::onMeasured(int target, const MeasureOutcome& outcome)
 {
-    while (m_measure->hasPendingDatagrams()) {
-        const QNetworkDatagram d = m_measure->receiveDatagram(kMeasurementRecordSize + 1);
-        if (!m_polling || !statisticsAcceptsLength(d.data().size()))
-            continue;
-        for (int i : m_byAddress.value(d.senderAddress().toIPv4Address())) {
-            if (!m_targets[i].record) {
-                m_targets[i].record = decodeMeasurementRecord(d.data());
-                ++m_answered;
-            }
-        }
-    }
-    if (m_polling && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
+    if (!m_polling || target >= m_targets.size() || m_targets[target].outcome)
+        return;
+    m_targets[target].outcome = outcome;
+    ++m_answered;
+    checkAnswers();
+}
+
+void Exporter::checkAnswers()
+{
+    if (m_polling && !m_answersDone && m_answered >= m_targets.size() &&
+        m_levelsAnswered >= m_levelsExpected) {
         m_answersDone = true;
         m_retry->stop();
-        maybeFinish();
     }
+    maybeFinish();
 }
 
 void Exporter::readLevels()
@@ -275,11 +290,7 @@ void Exporter::readLevels()
             }
         }
     }
-    if (m_polling && m_answered >= m_targets.size() && m_levelsAnswered >= m_levelsExpected) {
-        m_answersDone = true;
-        m_retry->stop();
-        maybeFinish();
-    }
+    checkAnswers();
 }
 
 void Exporter::maybeFinish()
@@ -297,6 +308,15 @@ void Exporter::finish()
         m_targets[i].ping = pings[i];
     m_deadline->stop();
     m_retry->stop();
+    // Operations still waiting (only after the deadline) are not this poll's any more. Later:
+    // this may run inside the last operation's completion.
+    for (const QPointer<MeasureExchange>& x : std::as_const(m_exchanges)) {
+        if (x && !x->isFinished()) {
+            x->disconnect(this);
+            x->deleteLater();
+        }
+    }
+    m_exchanges.clear();
     m_polling = false;
     m_lastPollMs = m_clock.elapsed();
     m_snapshot->replace(buildMetrics());
@@ -326,42 +346,49 @@ std::vector<MetricFamily> Exporter::buildMetrics() const
                 c.gauge.value = value;
             families[m].metric.push_back(std::move(c));
         };
-        add(Up, t.record ? 1 : 0);
+        // A record that the arithmetic refused still answered: its rows before the failure count.
+        const bool up = t.outcome && t.outcome->record;
+        add(Up, up ? 1 : 0);
         const bool pinged = t.ping.status == ipstatus::Success;
         add(PingSuccess, pinged ? 1 : 0);
         if (pinged)
             add(PingRtt, t.ping.roundTripMs / 1e3);
         if (t.peak)
             add(AudioPeak, double(*t.peak) / kFullScale);
-        if (!t.record)
+        if (!up)
             continue;
         // What the statistics window shows of this element, with its rules for the PTP rows.
-        StatisticsValues kept;
-        const StatisticsOutcome shown = statisticsArithmetic(*t.record, t.sfn, roleCaption(t.role), kept);
-        const std::map<QString, std::vector<std::pair<Metric, double>>> rows = {
-            {"lblMACTxOK", {{TxFrames, kept.txFramesOk}}},
-            {"lblMACTxErr", {{TxFrameErrors, kept.txFramesErr}}},
-            {"lblMACRxOK", {{RxFrames, kept.rxFramesOk}}},
-            {"lblMACRxErr", {{RxFrameErrors, kept.rxFramesErr}}},
-            {"lblAudioRxFramesOK", {{AudioFrames, kept.rxAudioFramesOk}}},
-            {"lblAudioRxFramesErr", {{AudioFrameErrors, kept.rxAudioFramesErr}}},
-            {"lblPTPRxOK", {{PtpSyncs, kept.ptpSyncOk}}},
-            {"lblPTPRxErr", {{PtpSyncErrors, kept.ptpSyncErr}}},
-            {"lblPTPClkAdj", {{PtpClockDifference, kept.ptpSyncValue / 1e9}}},
-            {"lblPTPLatency", {{PtpMeasuredDelay, kept.ptpSyncLatency / 1e9}}},
+        const StatisticsReading& r = *t.outcome->statistics;
+        auto addCount = [&](Metric m, const std::optional<qint32>& v) {
+            if (v)
+                add(m, *v);
         };
-        for (const LabelUpdate& u : shown.updates) {
-            for (const auto& [metric, value] : rows.at(u.label))
-                add(metric, value);
-        }
-        const AdjustOutcome sfn = adjustArithmetic(*t.record, t.sfn, roleCaption(t.role));
-        if (sfn.reachesControls && !sfn.failed) {
-            add(SfnLatencyAverage, *sfn.average / 1e9);
-            add(SfnLatencyMinimum, *sfn.minimum / 1e9);
-            add(SfnLatencyMaximum, *sfn.maximum / 1e9);
+        auto addErrors = [&](Metric m, const std::optional<ErrorCount>& v) {
+            if (v)
+                add(m, v->count);
+        };
+        auto addSeconds = [&](Metric m, const std::optional<qint32>& ns) {
+            if (ns)
+                add(m, *ns / 1e9);
+        };
+        addCount(TxFrames, r.txFramesOk);
+        addErrors(TxFrameErrors, r.txFramesErr);
+        addCount(RxFrames, r.rxFramesOk);
+        addErrors(RxFrameErrors, r.rxFramesErr);
+        addCount(AudioFrames, r.audioFramesOk);
+        addErrors(AudioFrameErrors, r.audioFramesErr);
+        addCount(PtpSyncs, r.ptpSyncOk);
+        addCount(PtpSyncErrors, r.ptpSyncErr);
+        addSeconds(PtpClockDifference, r.clockDifferenceNs);
+        addSeconds(PtpMeasuredDelay, r.measuredDelayNs);
+        const LatencyReading& sfn = *t.outcome->latency;
+        if (sfn.sfnDecoder && !sfn.failed) {
+            add(SfnLatencyAverage, sfn.average->networkNs / 1e9);
+            add(SfnLatencyMinimum, sfn.minimum->networkNs / 1e9);
+            add(SfnLatencyMaximum, sfn.maximum->networkNs / 1e9);
             add(SfnAdditionalDelay, sfn.additionalDelayNs / 1e9);
-            add(SfnAutoServo, sfn.servoChecked ? 1 : 0);
-            add(SfnServoCorrection, sfn.servoValueNs / 1e9);
+            add(SfnAutoServo, sfn.autoServo ? 1 : 0);
+            add(SfnServoCorrection, sfn.servoCorrectionNs / 1e9);
         }
     }
     MetricFamily duration{
@@ -407,7 +434,11 @@ int runExporter(const QCommandLineParser& parser, CliEnvironment& env)
     mallopt(M_MMAP_THRESHOLD, 64 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 128 * 1024 * 1024);
 
-    Exporter exporter(env.storePath, env.icmp, env.bindAddress, parser.isSet(QStringLiteral("level")));
+    ConsoleBoxes boxes(env.err);
+    CommandEnd end;
+    Station station(
+        StationServices{boxes, env.settings, end, env.arp, env.icmp, env.storePath, env.bindAddress});
+    Exporter exporter(station, env.icmp, parser.isSet(QStringLiteral("level")));
     QString error;
     if (!exporter.bind(&error))
         throw CliError(PortBusy, error);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "measure/MeasureCodec.h"
+#include "measure/MeasureExchange.h"
 #include "platform/Icmp.h"
 #include "store/ElementStore.h"
 
@@ -12,6 +12,7 @@
 #include <QHash>
 #include <QHostAddress>
 #include <QObject>
+#include <QPointer>
 #include <QThreadPool>
 
 #include <memory>
@@ -22,6 +23,10 @@
 class QCommandLineParser;
 class QUdpSocket;
 class QTimer;
+
+namespace vexo {
+class Station;
+}
 
 namespace vexo::cli {
 
@@ -41,8 +46,9 @@ private:
         std::make_shared<const std::vector<prometheus::MetricFamily>>();
 };
 
-// Polls every stored element: one "GetStats" each on the measurement port (the record holds the
-// traffic, audio and PTP counters and the SFN latency figures alike), an ICMP echo each, and with
+// Polls every stored element: the station's statistics operation for each over its measurement
+// port (the record holds the traffic, audio and PTP counters and the SFN latency figures alike),
+// an ICMP echo each, and with
 // `level` a level request to each encoder. A poll ends when every element has answered (or the
 // answer time is up) and every echo is back; its metrics then replace the last poll's. An element
 // that did not answer keeps its labels with vexolink_element_up 0.
@@ -59,11 +65,11 @@ public:
     // poll for the window's 3 s.
     static constexpr int kPingTimeoutMs = 1000;
 
-    Exporter(QString storePath, Icmp& icmp, QHostAddress bindAddress, bool level, QObject* parent = nullptr);
+    Exporter(Station& station, Icmp& icmp, bool level, QObject* parent = nullptr);
     ~Exporter() override;
 
-    // Binds the measurement port 2978 (and 2976 for the level). False, with the port named in
-    // `error`, when another program holds it.
+    // Holds the station's measurement port 2978 for the exporter's life (and binds 2976 for the
+    // level). False, with the port named in `error`, when another program holds it.
     bool bind(QString* error);
     // Starts a poll unless one is running.
     void poll();
@@ -80,26 +86,26 @@ private:
     {
         QString mac, name, ip;
         int role = 0;
-        QString sfn;
-        std::optional<MeasurementValues> record;
+        std::optional<MeasureOutcome> outcome; // once the statistics operation completed
         std::optional<qint32> peak;
         Icmp::Reply ping;
     };
 
     void loadTargets();
-    void sendRequests();
-    void readMeasurements();
+    void sendLevelRequests();
+    void onMeasured(int target, const MeasureOutcome& outcome);
     void readLevels();
+    void checkAnswers();
     void maybeFinish();
     void finish();
     std::vector<prometheus::MetricFamily> buildMetrics() const;
 
-    QString m_storePath;
-    ElementStore m_store;
+    Station& m_station;
+    const ElementStore& m_store;
     Icmp& m_icmp;
-    QHostAddress m_bindAddress;
     bool m_level;
-    QUdpSocket* m_measure;
+    bool m_holdingPort = false;
+    QList<QPointer<MeasureExchange>> m_exchanges;
     QUdpSocket* m_config = nullptr;
     QTimer* m_deadline;
     QTimer* m_retry;
@@ -113,6 +119,7 @@ private:
     int m_levelsExpected = 0;
     int m_levelsAnswered = 0;
     bool m_polling = false;
+    quint64 m_pollNumber = 0; // an operation of an earlier poll that ends late is not this one's
     bool m_answersDone = false;
     QElapsedTimer m_clock;
     qint64 m_lastPollMs = 0;

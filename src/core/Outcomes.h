@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/SendProblem.h"
 #include "store/ElementConfig.h"
 #include "store/ElementStore.h"
 
@@ -8,24 +9,6 @@
 #include <QString>
 
 namespace vexo {
-
-// Why a datagram to an element did not leave.
-enum class SendFailure
-{
-    None,
-    PortBusy,        // the station's port could not be bound
-    NoAddress,       // nothing is stored for the element's ip
-    InvalidAddress,  // the stored ip is no IPv4 address
-    Unreachable,     // the network is unreachable
-    DatagramRefused, // the socket layer refused the datagram
-};
-
-struct SendProblem
-{
-    SendFailure failure = SendFailure::None;
-    QString cause; // the operator's text: what went wrong, with the system's own words
-    explicit operator bool() const { return failure != SendFailure::None; }
-};
 
 // A configuration a check refused before anything was sent: which field, which rule.
 struct Refusal

@@ -6,6 +6,8 @@
 #include "platform/Arp.h"
 #include "platform/Numbers.h"
 
+#include <QTimer>
+
 #include <algorithm>
 
 namespace vexo {
@@ -34,7 +36,7 @@ Station::Station(StationServices services, QObject* parent)
           },
           panelRanges(m_services.gpsdoVariant)),
       m_sender(m_link, m_store, m_services.boxes, m_selection),
-      m_discovery(m_link, m_store, m_replies, m_services.boxes)
+      m_discovery(m_link, m_store, m_replies, m_services.boxes), m_measurePort(m_services.bindAddress)
 {
     m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
     m_replies.setLookAhead([this](const QStringList& ips) {
@@ -60,6 +62,46 @@ bool Station::sendAttenuation(int position)
     if (!m_link.sendAttenuation(quint8(std::clamp(position, 0, 255))))
         return false;
     return m_store.write(m_selection.mac(), keys::att, QString::number(position));
+}
+
+MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
+                                   MeasureExchange::Reading refusedBy, MeasureExchange::Done done)
+{
+    MeasureExchange::Plan plan;
+    plan.ip = m_store.read(mac, keys::ip);
+    plan.requests = std::move(requests);
+    plan.awaitRecord = awaitRecord;
+    plan.refusedBy = refusedBy;
+    plan.sfn = m_store.read(mac, keys::sfn);
+    plan.role = roleOf(storedInt(m_store.read(mac, keys::role)));
+    plan.answerMs = kMeasureAnswerMs;
+    auto* x = new MeasureExchange(m_measurePort, std::move(plan), std::move(done), this);
+    // Deleted once it completed; until the event loop runs, the caller may still look at it.
+    connect(x, &MeasureExchange::finished, x, &QObject::deleteLater);
+    x->start();
+    return x;
+}
+
+MeasureExchange* Station::readStatistics(const QString& mac, MeasureExchange::Done done)
+{
+    return exchange(mac, {kGetStats}, true, MeasureExchange::Reading::Statistics, std::move(done));
+}
+
+MeasureExchange* Station::readDelay(const QString& mac, MeasureExchange::Done done)
+{
+    return exchange(mac, {kGetDel}, true, MeasureExchange::Reading::Latency, std::move(done));
+}
+
+MeasureExchange* Station::setDelay(const QString& mac, qint32 delayNs, bool autoServo,
+                                   MeasureExchange::Done done)
+{
+    return exchange(mac, {buildSetDelayRequest(delayNs, autoServo), kGetDel}, true,
+                    MeasureExchange::Reading::Latency, std::move(done));
+}
+
+MeasureExchange* Station::clearCounters(const QString& mac, MeasureExchange::Done done)
+{
+    return exchange(mac, {kRstStats}, false, MeasureExchange::Reading::None, std::move(done));
 }
 
 } // namespace vexo

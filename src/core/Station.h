@@ -4,6 +4,8 @@
 #include "link/ConfigLink.h"
 #include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
+#include "measure/MeasureExchange.h"
+#include "measure/MeasurePort.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
 #include "store/SelectedElement.h"
@@ -50,6 +52,23 @@ public:
     // Sends the attenuation to the selected decoder and stores it once the message left.
     bool sendAttenuation(int position);
 
+    // Measurement operations on the element with the MAC text, over the station's one
+    // measurement port. Each completes with a typed outcome through `done` (at once when the
+    // port is busy or a request cannot leave); the exchange returned ends with its answer time
+    // (its timer() can be fired) and is deleted after completing.
+    static constexpr int kMeasureAnswerMs = 2000;
+    // "GetStats": the counters (and the latency figures the same record carries).
+    MeasureExchange* readStatistics(const QString& mac, MeasureExchange::Done done);
+    // "GetDel": the latency figures of an SFN decoder.
+    MeasureExchange* readDelay(const QString& mac, MeasureExchange::Done done);
+    // SetDelayRequest, then "GetDel": the figures as the element reports them afterwards.
+    MeasureExchange* setDelay(const QString& mac, qint32 delayNs, bool autoServo, MeasureExchange::Done done);
+    // "RstStats": completes once it left (the element does not answer it).
+    MeasureExchange* clearCounters(const QString& mac, MeasureExchange::Done done);
+    // The one measurement socket (local port 2978) that the windows' sessions share with the
+    // operations.
+    MeasurePort& measurePort() { return m_measurePort; }
+
     bool gpsdoVariant() const { return m_services.gpsdoVariant; }
     QHostAddress bindAddress() const { return m_services.bindAddress; }
     MessageBoxes& boxes() const { return m_services.boxes; }
@@ -74,6 +93,10 @@ private:
     ReplyHandler m_replies;
     ConfigSender m_sender;
     Discovery m_discovery;
+    MeasurePort m_measurePort;
+
+    MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
+                              MeasureExchange::Reading refusedBy, MeasureExchange::Done done);
 };
 
 // The ranges the element's values are shown within (the GPSDO variant's buffer is longer).

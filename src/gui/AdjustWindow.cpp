@@ -3,6 +3,9 @@
 #include "Accessibility.h"
 #include "MeasureWidgets.h"
 
+#include "platform/FatalError.h"
+#include "platform/MessageBoxes.h"
+
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -14,8 +17,9 @@
 
 namespace vexo {
 
-AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
-    : QDialog(parent), m_session(new AdjustSession(services, this))
+AdjustWindow::AdjustWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
+                           QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_fatal(fatal), m_session(new AdjustSession(services, this))
 {
     setObjectName(QStringLiteral("frmAdjust"));
     a11y::install();
@@ -125,7 +129,7 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     // every change of a control goes to the session, which acts only on a real change.
     AdjustSession* session = m_session;
     connect(cmdRefresh, &QPushButton::clicked, session, &AdjustSession::refresh);
-    connect(cmdResetStats, &QPushButton::clicked, session, &AdjustSession::resetCounters);
+    connect(cmdResetStats, &QPushButton::clicked, this, &AdjustWindow::resetCounters);
     connect(cmdSet, &QPushButton::clicked, session, &AdjustSession::set);
     connect(chkAutoUpdate, &QCheckBox::toggled, session, &AdjustSession::setAutoRefresh);
     connect(chkAutoClear, &QCheckBox::toggled, session, &AdjustSession::setAutoClear);
@@ -135,29 +139,65 @@ AdjustWindow::AdjustWindow(const MeasureServices& services, QWidget* parent)
     connect(session, &AdjustSession::autoRefreshChanged, chkAutoUpdate, &QCheckBox::setChecked);
     connect(session, &AdjustSession::autoClearChanged, chkAutoClear, &QCheckBox::setChecked);
     connect(session, &AdjustSession::autoServoChanged, chkAutoServo, &QCheckBox::setChecked);
-    connect(session, &AdjustSession::autoServoCaptionChanged, chkAutoServo, &QCheckBox::setText);
     connect(session, &AdjustSession::delayChanged, this, [this](int position, qint32 delayNs) {
         scrlAdditionalDelay->setValue(position);
         lblAdditionalDelay->setText(formatNanoseconds(delayNs));
     });
-    connect(session, &AdjustSession::latencyReceived, this,
-            [this](const AdjustOutcome& outcome) { showLatencies(outcome); });
+    connect(session, &AdjustSession::latencyReceived, this, &AdjustWindow::showLatencies);
+    connect(session, &MeasureSession::sendFailed, this, [this](const SendProblem& problem) {
+        m_boxes.critical(QString(), sendFailureText(problem.cause));
+    });
+}
+
+bool AdjustWindow::openLink()
+{
+    if (m_session->open())
+        return true;
+    m_fatal.fail(QStringLiteral("Unable to use UDP port 2978: occupied."));
+    return false;
+}
+
+void AdjustWindow::resetCounters()
+{
+    m_session->prepareReset();
+    if (confirmCounterReset(m_boxes))
+        m_session->resetCounters();
 }
 
 void AdjustWindow::done(int result)
 {
-    m_session->close();
+    const AdjustSession::Closing closing = m_session->closeAndStore();
+    if (closing == AdjustSession::Closing::StoreFailed)
+        m_boxes.critical(QString(), QStringLiteral("Cannot save this element info.\rThe delay and auto servo "
+                                                   "setting were not stored."));
+    if (closing != AdjustSession::Closing::NothingPending)
+        m_boxes.information(
+            QString(),
+            QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button."));
     QDialog::done(result);
 }
 
-void AdjustWindow::showLatencies(const AdjustOutcome& outcome)
+void AdjustWindow::showLatencies(const LatencyReading& r)
 {
     lblFixedLatencyMAC->setText(formatNanoseconds(FixedLatencyMacNs));
     lblFixedLatencyAUDIO->setText(formatNanoseconds(FixedLatencyAudioNs));
-    for (const LabelUpdate& u : outcome.latencyUpdates) {
-        if (auto* label = Frame1->findChild<QLabel*>(u.label))
-            label->setText(u.text);
+    if (r.sfnDecoder) {
+        chkAutoServo->setText(autoServoCaption(r.autoServo, r.servoCorrectionNs));
+        const std::tuple<const std::optional<LatencyRow>&, QLabel*, QLabel*> rows[] = {
+            {r.average, lblCurrentDelayAVG, lblDelaySumAVG},
+            {r.minimum, lblCurrentDelayMIN, lblDelaySumMIN},
+            {r.maximum, lblCurrentDelayMAX, lblDelaySumMAX},
+        };
+        for (const auto& [row, current, summary] : rows) {
+            if (!row)
+                break;
+            current->setText(formatNanoseconds(row->networkNs));
+            if (row->summaryNs)
+                summary->setText(formatNanoseconds(*row->summaryNs));
+        }
     }
+    if (r.failed)
+        m_boxes.critical(QString(), retrievalErrorText(AdjustSession::kRetrievalError));
 }
 
 } // namespace vexo

@@ -13,6 +13,9 @@ class QScrollBar;
 
 namespace vexo {
 
+class FatalError;
+class MessageBoxes;
+
 // "SFN Adjustment": the latency an SFN decoder measures, and the additional playout delay and
 // auto servo that compensate it. Shows what its session reports and hands every button, check
 // box and scroll to it.
@@ -20,19 +23,23 @@ class AdjustWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit AdjustWindow(const MeasureServices& services, QWidget* parent = nullptr);
+    AdjustWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
+                 QWidget* parent = nullptr);
 
-    // Opens the session: takes the stored settings, binds the measurement port and asks for the
+    // Opens the session: takes the stored settings, holds the measurement port and asks for the
     // first record. False when that failed: the fatal error has then been reported.
-    bool openLink() { return m_session->open(); }
+    bool openLink();
 
     AdjustSession& session() const { return *m_session; }
 
     void done(int result) override;
 
 private:
-    void showLatencies(const AdjustOutcome& outcome);
+    void showLatencies(const LatencyReading& reading);
+    void resetCounters();
 
+    MessageBoxes& m_boxes;
+    FatalError& m_fatal;
     AdjustSession* m_session;
     QGroupBox* Frame1 = nullptr;
     QGroupBox* Frame2 = nullptr;

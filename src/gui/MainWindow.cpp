@@ -374,28 +374,41 @@ void MainWindow::refreshList()
 namespace {
 // The measurement windows are modal: the element selected when one opens stays selected until
 // it closes.
-template <typename Window> void openMeasureWindow(const MeasureServices& services, QWidget* parent)
+template <typename Window>
+void openMeasureWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
+                       QWidget* parent)
 {
-    Window window(services, parent);
+    Window window(services, boxes, fatal, parent);
     if (window.openLink())
         window.exec();
+}
+
+// The role the main window shows decides what the measurement windows show.
+Role shownRole(const QString& caption)
+{
+    if (caption == QLatin1String("ENCODER"))
+        return Role::Encoder;
+    if (caption == QLatin1String("DECODER"))
+        return Role::Decoder;
+    return Role::Unknown;
 }
 } // namespace
 
 MeasureServices MainWindow::measureServices() const
 {
-    return MeasureServices{m_station->store(),  m_station->selection(), m_services.boxes,
-                           m_services.settings, m_station->fatal(),     m_services.bindAddress};
+    const SelectedElement& selection = m_station->selection();
+    return MeasureServices{m_station->store(), selection.mac(), shownRole(selection.roleCaption()),
+                           m_station->measurePort(), m_services.settings};
 }
 
 void MainWindow::openStatistics()
 {
-    openMeasureWindow<StatisticsWindow>(measureServices(), this);
+    openMeasureWindow<StatisticsWindow>(measureServices(), m_services.boxes, m_station->fatal(), this);
 }
 
 void MainWindow::openAdjust()
 {
-    openMeasureWindow<AdjustWindow>(measureServices(), this);
+    openMeasureWindow<AdjustWindow>(measureServices(), m_services.boxes, m_station->fatal(), this);
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)

@@ -1,5 +1,7 @@
 #include "MeasureWidgets.h"
 
+#include "platform/MessageBoxes.h"
+
 #include <QFontMetrics>
 #include <QLabel>
 
@@ -19,6 +21,12 @@ QLabel* makeCaptionLabel(QWidget* parent, const char* name, const QString& capti
     auto* label = new QLabel(caption, parent);
     label->setObjectName(QString::fromLatin1(name));
     return label;
+}
+
+bool confirmCounterReset(MessageBoxes& boxes)
+{
+    return boxes.askYesNo(QStringLiteral("Reset counters"),
+                          QStringLiteral("You will reset all counters to zero.\rAre you sure?"));
 }
 
 } // namespace vexo

@@ -3,6 +3,10 @@
 #include "Accessibility.h"
 #include "MeasureWidgets.h"
 
+#include "measure/MeasureCodec.h"
+#include "platform/FatalError.h"
+#include "platform/MessageBoxes.h"
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -12,8 +16,9 @@
 
 namespace vexo {
 
-StatisticsWindow::StatisticsWindow(const MeasureServices& services, QWidget* parent)
-    : QDialog(parent), m_session(new StatisticsSession(services, this))
+StatisticsWindow::StatisticsWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
+                                   QWidget* parent)
+    : QDialog(parent), m_boxes(boxes), m_fatal(fatal), m_session(new StatisticsSession(services, this))
 {
     setObjectName(QStringLiteral("frmStatistics"));
     a11y::install();
@@ -84,12 +89,29 @@ StatisticsWindow::StatisticsWindow(const MeasureServices& services, QWidget* par
     main->addLayout(buttons);
     main->setSizeConstraint(QLayout::SetFixedSize);
 
-    connect(cmdResetStats, &QPushButton::clicked, m_session, &StatisticsSession::resetCounters);
+    connect(cmdResetStats, &QPushButton::clicked, this, &StatisticsWindow::resetCounters);
     connect(cmdRefreshStats, &QPushButton::clicked, m_session, &StatisticsSession::refresh);
     connect(m_session, &StatisticsSession::elementNamed, this,
             [this](const QString& name) { frmStats->setTitle(name + QLatin1Char(':')); });
-    connect(m_session, &StatisticsSession::statisticsReceived, this,
-            [this](const StatisticsValues&, const QList<LabelUpdate>& texts) { showRecord(texts); });
+    connect(m_session, &StatisticsSession::statisticsReceived, this, &StatisticsWindow::showReading);
+    connect(m_session, &MeasureSession::sendFailed, this, [this](const SendProblem& problem) {
+        m_boxes.critical(QString(), sendFailureText(problem.cause));
+    });
+}
+
+bool StatisticsWindow::openLink()
+{
+    if (m_session->open())
+        return true;
+    m_fatal.fail(QStringLiteral("Error 2: Unable to use UDP port 2978: occupied."));
+    return false;
+}
+
+void StatisticsWindow::resetCounters()
+{
+    // Nothing is refreshed afterwards: the labels keep their values until the next Refresh.
+    if (confirmCounterReset(m_boxes))
+        m_session->resetCounters();
 }
 
 void StatisticsWindow::done(int result)
@@ -98,12 +120,33 @@ void StatisticsWindow::done(int result)
     QDialog::done(result);
 }
 
-void StatisticsWindow::showRecord(const QList<LabelUpdate>& texts)
+void StatisticsWindow::showReading(const StatisticsReading& r)
 {
-    for (const LabelUpdate& u : texts) {
-        if (auto* label = frmStats->findChild<QLabel*>(u.label))
-            label->setText(u.text);
-    }
+    // Rows the record did not reach keep what they show.
+    auto count = [](QLabel* label, const std::optional<qint32>& v) {
+        if (v)
+            label->setText(QString::number(*v));
+    };
+    auto errors = [](QLabel* label, const std::optional<ErrorCount>& v) {
+        if (v)
+            label->setText(formatErrorCell(v->count, v->percent));
+    };
+    auto time = [](QLabel* label, const std::optional<qint32>& v) {
+        if (v)
+            label->setText(formatTimeCell(*v));
+    };
+    count(lblMACTxOK, r.txFramesOk);
+    count(lblMACRxOK, r.rxFramesOk);
+    errors(lblMACTxErr, r.txFramesErr);
+    errors(lblMACRxErr, r.rxFramesErr);
+    count(lblPTPRxOK, r.ptpSyncOk);
+    count(lblPTPRxErr, r.ptpSyncErr);
+    time(lblPTPClkAdj, r.clockDifferenceNs);
+    time(lblPTPLatency, r.measuredDelayNs);
+    count(lblAudioRxFramesOK, r.audioFramesOk);
+    errors(lblAudioRxFramesErr, r.audioFramesErr);
+    if (r.failed)
+        m_boxes.critical(QString(), retrievalErrorText(StatisticsSession::kRetrievalError));
 }
 
 } // namespace vexo

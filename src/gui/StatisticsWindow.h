@@ -11,26 +11,33 @@ class QPushButton;
 
 namespace vexo {
 
+class FatalError;
+class MessageBoxes;
+
 // Shows the traffic and PTP counters that its statistics session fetches, and hands the
 // operator's Clear and Refresh to it.
 class StatisticsWindow : public QDialog
 {
     Q_OBJECT
 public:
-    explicit StatisticsWindow(const MeasureServices& services, QWidget* parent = nullptr);
+    StatisticsWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
+                     QWidget* parent = nullptr);
 
-    // Opens the session: binds the measurement port, names the frame and asks for the first
+    // Opens the session: holds the measurement port, names the frame and asks for the first
     // record. False when that failed: the fatal error has then been reported and the window
     // must not be shown.
-    bool openLink() { return m_session->open(); }
+    bool openLink();
 
     StatisticsSession& session() const { return *m_session; }
 
     void done(int result) override;
 
 private:
-    void showRecord(const QList<LabelUpdate>& texts);
+    void showReading(const StatisticsReading& reading);
+    void resetCounters();
 
+    MessageBoxes& m_boxes;
+    FatalError& m_fatal;
     StatisticsSession* m_session;
     QGroupBox* frmStats = nullptr;
     QLabel* lblMACTxOK = nullptr;

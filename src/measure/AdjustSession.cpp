@@ -1,9 +1,7 @@
 #include "AdjustSession.h"
 
-#include "platform/MessageBoxes.h"
 #include "platform/UserSettings.h"
 #include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QTimer>
 
@@ -13,10 +11,6 @@ namespace vexo {
 
 namespace {
 
-const QString kOccupied = QStringLiteral("Unable to use UDP port 2978: occupied.");
-constexpr int kRetrievalError = 4;
-const QString kUnsaved =
-    QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button.");
 const QString kAutoClearCounters = QStringLiteral("AutoClearCounters");
 
 QString flagText(bool on)
@@ -27,8 +21,7 @@ QString flagText(bool on)
 } // namespace
 
 AdjustSession::AdjustSession(const MeasureServices& services, QObject* parent)
-    : MeasureSession(services, QStringLiteral("udpClient3"), parent), m_timer1(new QTimer(this)),
-      m_timer2(new QTimer(this))
+    : MeasureSession(services, parent), m_timer1(new QTimer(this)), m_timer2(new QTimer(this))
 {
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setInterval(250);
@@ -48,33 +41,34 @@ bool AdjustSession::open()
     // from the initial one acts as a change: it switches auto refresh off (it is off already)
     // and stores the same setting again.
     setAutoClear(storedFlag(m_services.settings.value(kAutoClearCounters, QStringLiteral("0"))));
-    setDelayPosition(storedDelayPosition(m_services.selected.read(keys::dly)));
-    setAutoServo(storedFlag(m_services.selected.read(keys::srv)));
+    setDelayPosition(storedDelayPosition(stored(keys::dly)));
+    setAutoServo(storedFlag(stored(keys::srv)));
     emit delayChanged(m_position, additionalDelayNs());
-    return openWith(kGetDel, kOccupied);
+    return openWith(kGetDel);
 }
 
 void AdjustSession::close()
 {
     m_timer1->stop();
     m_timer2->stop();
+    MeasureSession::close();
+}
+
+AdjustSession::Closing AdjustSession::closeAndStore()
+{
+    Closing closing = Closing::NothingPending;
     if (m_pendingSave) {
         m_pendingSave = false;
-        const QString mac = m_services.selected.mac();
-        // Without a selected element there is no section to write to (an empty section name
-        // would put the keys where no element is).
+        const QString& mac = m_services.mac;
+        // Without an element there is no section to write to (an empty section name would put
+        // the keys where no element is).
         const bool written = !encodeMac(mac).isEmpty() &&
                              m_services.store.write(mac, keys::dly, QString::number(m_position)) &&
                              m_services.store.write(mac, keys::srv, flagText(m_autoServo));
-        if (!written) {
-            emit saveFailed();
-            m_services.boxes.critical(
-                QString(), QStringLiteral("Cannot save this element info.\rThe delay and auto servo setting "
-                                          "were not stored."));
-        }
-        m_services.boxes.information(QString(), kUnsaved);
+        closing = written ? Closing::Stored : Closing::StoreFailed;
     }
-    MeasureSession::close();
+    close();
+    return closing;
 }
 
 void AdjustSession::refresh()
@@ -85,8 +79,7 @@ void AdjustSession::refresh()
 void AdjustSession::resetCounters()
 {
     setAutoRefresh(false);
-    if (confirmCounterReset(m_services.boxes))
-        sendOrReport(kRstStats);
+    sendOrReport(kRstStats);
 }
 
 void AdjustSession::set()
@@ -141,7 +134,7 @@ void AdjustSession::setAutoClear(bool on)
     emit autoClearChanged(on);
 }
 
-void AdjustSession::beforeSendFailureShown()
+void AdjustSession::beforeSendFailureReported()
 {
     // Auto refresh stops so that the message is not repeated every second.
     setAutoRefresh(false);
@@ -163,18 +156,14 @@ void AdjustSession::applyRecord(const QByteArray& datagram)
 {
     if (!adjustAcceptsLength(datagram.size()))
         return;
-    const MeasurementValues record = decodeMeasurementRecord(datagram);
-    const AdjustOutcome outcome =
-        adjustArithmetic(record, m_services.selected.read(keys::sfn), m_services.selected.roleCaption());
-    if (outcome.reachesControls) {
+    const LatencyReading reading =
+        latencyArithmetic(decodeMeasurementRecord(datagram), stored(keys::sfn), m_services.role);
+    if (reading.sfnDecoder) {
         // A changed position or servo state acts as a change and ends auto refresh.
-        setDelayPosition(outcome.scrollPosition);
-        setAutoServo(outcome.servoChecked);
-        emit autoServoCaptionChanged(outcome.servoCaption);
+        setDelayPosition(reading.scrollPosition);
+        setAutoServo(reading.autoServo);
     }
-    emit latencyReceived(outcome);
-    if (outcome.failed)
-        reportRecordFailure(kRetrievalError);
+    emit latencyReceived(reading);
 }
 
 } // namespace vexo

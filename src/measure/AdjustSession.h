@@ -18,15 +18,28 @@ class AdjustSession : public MeasureSession
 {
     Q_OBJECT
 public:
+    static constexpr int kRetrievalError = 4;
+
+    // What closing did with the settings of a Set.
+    enum class Closing
+    {
+        NothingPending, // no Set during the session: nothing written
+        Stored,         // `dly` and `srv` hold the state at closing
+        StoreFailed,    // they could not be written
+    };
+
     explicit AdjustSession(const MeasureServices& services, QObject* parent = nullptr);
 
-    // Takes the stored delay, servo and automatic clear, binds and asks for the first record.
+    // Takes the stored delay, servo and automatic clear, holds the port and asks for the first
+    // record.
     bool open() override;
-    // Writes `dly` and `srv` after a Set (and reminds the operator to save), then releases the port.
     void close() override;
+    // Ends the session, writing `dly` and `srv` after a Set.
+    Closing closeAndStore();
 
     void refresh() override;
-    // Asks the operator first; sends nothing on No.
+    // Switches auto refresh off; the window then asks the operator and calls resetCounters().
+    void prepareReset() { setAutoRefresh(false); }
     void resetCounters() override;
     // Sends the delay and servo to the element.
     void set();
@@ -50,18 +63,15 @@ public:
 signals:
     void delayChanged(int position, qint32 additionalDelayNs);
     void autoServoChanged(bool on);
-    void autoServoCaptionChanged(const QString& caption);
     void autoRefreshChanged(bool on);
     void autoClearChanged(bool on);
-    // A record arrived: the fixed latencies apply always, the rest only when it reached the
-    // controls (an SFN decoder), up to a failure.
-    void latencyReceived(const vexo::AdjustOutcome& outcome);
-    // The store could not take `dly`/`srv` at closing (the operator has been told).
-    void saveFailed();
+    // A record arrived: the fixed latencies apply always, the rest only for an SFN decoder, up
+    // to a failure. The controls have already followed it.
+    void latencyReceived(const vexo::LatencyReading& reading);
 
 private:
     void applyRecord(const QByteArray& datagram) override;
-    void beforeSendFailureShown() override;
+    void beforeSendFailureReported() override;
     void onRefreshTick();
     void onClearTick();
 
@@ -75,3 +85,5 @@ private:
 };
 
 } // namespace vexo
+
+Q_DECLARE_METATYPE(vexo::LatencyReading)

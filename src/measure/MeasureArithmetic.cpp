@@ -19,8 +19,6 @@ std::optional<qint32> toInt32(qint64 value)
     return static_cast<qint32>(value);
 }
 
-const QString kDecoder = QStringLiteral("DECODER");
-
 } // namespace
 
 std::optional<double> sfnNumericValue(const QString& sfn)
@@ -64,67 +62,45 @@ QString formatTimeCell(qint64 ns)
     return QString::number(ns) + QStringLiteral(" nS");
 }
 
-StatisticsOutcome statisticsArithmetic(const MeasurementValues& r, const QString& sfn, const QString& role,
-                                       StatisticsValues& k)
+StatisticsReading statisticsArithmetic(const MeasurementValues& r, const QString& sfn, Role role)
 {
-    StatisticsOutcome out;
-    auto show = [&out](const char* label, const QString& text) {
-        out.updates.append({QString::fromLatin1(label), text});
-    };
+    StatisticsReading out;
     auto fail = [&out]() {
         out.failed = true;
         return out;
     };
-
-    k.additionalLatency = r.additionalDelay;
-
-    k.txFramesOk = r.txFramesOk;
-    show("lblMACTxOK", QString::number(k.txFramesOk));
-
-    k.rxFramesOk = r.rxFramesOk;
-    show("lblMACRxOK", QString::number(k.rxFramesOk));
-
-    k.txFramesErr = r.txFramesErr;
-    const auto txRatio = errorRatio(k.txFramesOk, k.txFramesErr);
+    out.txFramesOk = r.txFramesOk;
+    out.rxFramesOk = r.rxFramesOk;
+    const auto txRatio = errorRatio(r.txFramesOk, r.txFramesErr);
     if (!txRatio)
         return fail();
-    k.txFramesErrRatio = *txRatio;
-    show("lblMACTxErr", formatErrorCell(k.txFramesErr, *txRatio));
-
-    k.rxFramesErr = r.rxFramesErr;
-    const auto rxRatio = errorRatio(k.rxFramesOk, k.rxFramesErr);
+    out.txFramesErr = ErrorCount{r.txFramesErr, *txRatio};
+    const auto rxRatio = errorRatio(r.rxFramesOk, r.rxFramesErr);
     if (!rxRatio)
         return fail();
-    k.rxFramesErrRatio = *rxRatio;
-    show("lblMACRxErr", formatErrorCell(k.rxFramesErr, *rxRatio));
+    out.rxFramesErr = ErrorCount{r.rxFramesErr, *rxRatio};
 
     const auto sfnValue = sfnNumericValue(sfn);
     if (!sfnValue)
         return fail();
     if (*sfnValue == 1.0) {
-        k.ptpSyncOk = r.ptpSyncOk;
-        show("lblPTPRxOK", QString::number(k.ptpSyncOk));
-        k.ptpSyncErr = r.ptpSyncErr;
-        show("lblPTPRxErr", QString::number(k.ptpSyncErr));
-        if (role == kDecoder) {
-            k.ptpSyncValue = r.ptpSyncValue;
-            show("lblPTPClkAdj", formatTimeCell(k.ptpSyncValue));
-            const auto latency = toInt32(static_cast<qint64>(r.ptpSyncLatency) + k.additionalLatency);
+        out.ptpSyncOk = r.ptpSyncOk;
+        out.ptpSyncErr = r.ptpSyncErr;
+        if (role == Role::Decoder) {
+            out.clockDifferenceNs = r.ptpSyncValue;
+            // The measured delay includes the compensation the element applies.
+            const auto latency = toInt32(static_cast<qint64>(r.ptpSyncLatency) + r.additionalDelay);
             if (!latency)
                 return fail();
-            k.ptpSyncLatency = *latency;
-            show("lblPTPLatency", formatTimeCell(k.ptpSyncLatency));
+            out.measuredDelayNs = *latency;
         }
     }
 
-    k.rxAudioFramesOk = r.rxAudioFramesOk;
-    show("lblAudioRxFramesOK", QString::number(k.rxAudioFramesOk));
-    k.rxAudioFramesErr = r.rxAudioFramesErr;
-    const auto audioRatio = errorRatio(k.rxAudioFramesOk, k.rxAudioFramesErr);
+    out.audioFramesOk = r.rxAudioFramesOk;
+    const auto audioRatio = errorRatio(r.rxAudioFramesOk, r.rxAudioFramesErr);
     if (!audioRatio)
         return fail();
-    k.rxAudioFramesErrRatio = *audioRatio;
-    show("lblAudioRxFramesErr", formatErrorCell(k.rxAudioFramesErr, *audioRatio));
+    out.audioFramesErr = ErrorCount{r.rxAudioFramesErr, *audioRatio};
     return out;
 }
 
@@ -161,55 +137,42 @@ QString autoServoCaption(bool on, qint32 servoValueNs)
     return QStringLiteral("Auto servo (") + QString::number(servoValueNs) + QStringLiteral(" nS)");
 }
 
-AdjustOutcome adjustArithmetic(const MeasurementValues& r, const QString& sfn, const QString& role)
+LatencyReading latencyArithmetic(const MeasurementValues& r, const QString& sfn, Role role)
 {
-    AdjustOutcome out;
+    LatencyReading out;
     const auto sfnValue = sfnNumericValue(sfn);
     if (!sfnValue) {
         out.failed = true;
         return out;
     }
-    if (*sfnValue != 1.0 || role != kDecoder)
+    if (*sfnValue != 1.0 || role != Role::Decoder)
         return out;
-    out.reachesControls = true;
+    out.sfnDecoder = true;
 
     const qint32 a = r.additionalDelay;
-    out.m_additionalDelay = clampedDelayPositions(a);
-    out.scrollPosition = delayScrollPosition(out.m_additionalDelay);
-
-    out.m_autoServo = r.autoServo;
-    out.servoChecked = r.autoServo == 1;
-    const qint32 v = out.servoChecked ? r.autoServoValue : 0;
     out.additionalDelayNs = a;
-    out.servoValueNs = v;
-    out.servoCaption = autoServoCaption(out.servoChecked, v);
+    out.scrollPosition = delayScrollPosition(clampedDelayPositions(a));
+    out.autoServo = r.autoServo == 1;
+    const qint32 v = out.autoServo ? r.autoServoValue : 0;
+    out.servoCorrectionNs = v;
 
-    struct Row
-    {
-        qint32 field;
-        const char* current;
-        const char* summary;
-        std::optional<qint32>* kept;
+    // The sums use the delay as reported, not the clamped scroll position.
+    const std::pair<qint32, std::optional<LatencyRow>*> rows[] = {
+        {r.propagationDelayAverage, &out.average},
+        {r.propagationDelayMinimum, &out.minimum},
+        {r.propagationDelayMaximum, &out.maximum},
     };
-    const Row rows[] = {
-        {r.propagationDelayAverage, "lblCurrentDelayAVG", "lblDelaySumAVG", &out.average},
-        {r.propagationDelayMinimum, "lblCurrentDelayMIN", "lblDelaySumMIN", &out.minimum},
-        {r.propagationDelayMaximum, "lblCurrentDelayMAX", "lblDelaySumMAX", &out.maximum},
-    };
-    for (const Row& row : rows) {
-        const auto latency = networkLatency(row.field, a, v);
+    for (const auto& [field, row] : rows) {
+        const auto latency = networkLatency(field, a, v);
         if (!latency) {
             out.failed = true;
             return out;
         }
-        *row.kept = *latency;
-        out.latencyUpdates.append({QString::fromLatin1(row.current), formatNanoseconds(*latency)});
-        const auto summary = latencySummary(*latency);
-        if (!summary) {
+        *row = LatencyRow{*latency, latencySummary(*latency)};
+        if (!(*row)->summaryNs) {
             out.failed = true;
             return out;
         }
-        out.latencyUpdates.append({QString::fromLatin1(row.summary), formatNanoseconds(*summary)});
     }
     return out;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MeasureCodec.h"
+#include "store/ElementStore.h"
 
 #include <QList>
 #include <QString>
@@ -9,37 +10,36 @@
 
 namespace vexo {
 
-// What a record does to the labels of a measurement window, in the order the window applies
-// it. A failed record stops part-way: the updates listed before the failure still take effect.
-struct LabelUpdate
-{
-    QString label; // objectName of the value label
-    QString text;
-    bool operator==(const LabelUpdate&) const = default;
-};
-
 // The numeric value of the stored `sfn` text; none when it is not a number (empty included).
 std::optional<double> sfnNumericValue(const QString& sfn);
 
 // ---- Statistics window -------------------------------------------------------------------
 
-// The values the statistics window keeps after each record, named after the record fields.
-struct StatisticsValues
+// An error counter with its share of good + errors, in percent.
+struct ErrorCount
 {
-    qint32 txFramesOk = 0;
-    qint32 rxFramesOk = 0;
-    qint32 txFramesErr = 0;
-    float txFramesErrRatio = 0;
-    qint32 rxFramesErr = 0;
-    float rxFramesErrRatio = 0;
-    qint32 ptpSyncOk = 0;
-    qint32 ptpSyncErr = 0;
-    qint32 ptpSyncValue = 0;
-    qint32 ptpSyncLatency = 0;
-    qint32 rxAudioFramesOk = 0;
-    qint32 rxAudioFramesErr = 0;
-    float rxAudioFramesErrRatio = 0;
-    qint32 additionalLatency = 0;
+    qint32 count = 0;
+    float percent = 0;
+    bool operator==(const ErrorCount&) const = default;
+};
+
+// The counters of one record as the element reports them. A row is empty when the element does
+// not report it (the PTP rows of an element not in SFN mode, clock difference and measured delay
+// of an encoder) or when the arithmetic failed before it (failed: the rows after the failure).
+struct StatisticsReading
+{
+    std::optional<qint32> txFramesOk;
+    std::optional<qint32> rxFramesOk;
+    std::optional<ErrorCount> txFramesErr;
+    std::optional<ErrorCount> rxFramesErr;
+    std::optional<qint32> ptpSyncOk;
+    std::optional<qint32> ptpSyncErr;
+    std::optional<qint32> clockDifferenceNs;
+    std::optional<qint32> measuredDelayNs; // path delay plus the additional delay
+    std::optional<qint32> audioFramesOk;
+    std::optional<ErrorCount> audioFramesErr;
+    bool failed = false; // a sum left the 32-bit range or the stored `sfn` is no number
+    bool operator==(const StatisticsReading&) const = default;
 };
 
 // Percentage of errors among good + errors, rounded to two decimals (halves to even) and held
@@ -52,17 +52,10 @@ QString formatErrorCell(qint32 errors, float ratio);
 // "-35 nS"
 QString formatTimeCell(qint64 ns);
 
-struct StatisticsOutcome
-{
-    QList<LabelUpdate> updates;
-    bool failed = false;
-};
-
-// Applies a record to the kept values. `sfn` is the stored text of the element's key, `role`
-// the caption the main window shows for it ("DECODER", ...). The PTP rows are reached only in
-// SFN mode, clock difference and measured delay only for a decoder.
-StatisticsOutcome statisticsArithmetic(const MeasurementValues& record, const QString& sfn,
-                                       const QString& role, StatisticsValues& kept);
+// Applies a record in the order the statistics window does. `sfn` is the stored text of the
+// element's key. The PTP rows are reached only in SFN mode, clock difference and measured delay
+// only for a decoder.
+StatisticsReading statisticsArithmetic(const MeasurementValues& record, const QString& sfn, Role role);
 
 // ---- SFN adjustment window ---------------------------------------------------------------
 
@@ -85,26 +78,29 @@ std::optional<qint32> latencySummary(qint32 networkLatency);
 // "Auto servo" or "Auto servo (-1200 nS)".
 QString autoServoCaption(bool on, qint32 servoValueNs);
 
-struct AdjustOutcome
+// A network latency and its latency summary (the latency plus both interface latencies).
+struct LatencyRow
 {
-    // False when the element is not an SFN decoder (or `sfn` is no number): only the two fixed
-    // latency labels change.
-    bool reachesControls = false;
-    bool failed = false;
-    double m_additionalDelay = 0; // clamped positions
-    int scrollPosition = 0;
-    quint8 m_autoServo = 0;
-    bool servoChecked = false;
-    // The record's additional delay and the servo's correction (0 while the servo is off), in ns.
-    qint32 additionalDelayNs = 0;
-    qint32 servoValueNs = 0;
-    QString servoCaption;
-    // lblCurrentDelayAVG, lblDelaySumAVG, then MIN, then MAX, up to a failure.
-    QList<LabelUpdate> latencyUpdates;
-    std::optional<qint32> average, minimum, maximum;
+    qint32 networkNs = 0;
+    std::optional<qint32> summaryNs; // empty when the summary leaves the 32-bit range
+    bool operator==(const LatencyRow&) const = default;
 };
 
-AdjustOutcome adjustArithmetic(const MeasurementValues& record, const QString& sfn, const QString& role);
+// The latency figures of one record. Only an SFN decoder reports them (sfnDecoder); the rows
+// are filled in the order average, minimum, maximum up to a failure.
+struct LatencyReading
+{
+    bool sfnDecoder = false;
+    bool failed = false;          // a sum left the 32-bit range or the stored `sfn` is no number
+    qint32 additionalDelayNs = 0; // as the element reports it
+    int scrollPosition = 0;       // the same in positions of 100 ns, clamped to 0..25000
+    bool autoServo = false;
+    qint32 servoCorrectionNs = 0; // 0 while the servo is off
+    std::optional<LatencyRow> average, minimum, maximum;
+    bool operator==(const LatencyReading&) const = default;
+};
+
+LatencyReading latencyArithmetic(const MeasurementValues& record, const QString& sfn, Role role);
 
 // Stored `dly`: a whole number is clamped to 0..25000; anything else gives the default 0.
 int storedDelayPosition(const QString& dly);

@@ -1,45 +1,37 @@
 #include "MeasureSession.h"
 
-#include "platform/FatalError.h"
-#include "platform/MessageBoxes.h"
-
-#include <QUdpSocket>
-
 namespace vexo {
 
-MeasureSession::MeasureSession(const MeasureServices& services, const QString& socketName, QObject* parent)
-    : QObject(parent), m_services(services), m_socket(new QUdpSocket(this)),
-      m_link(*m_socket, services.selected, services.bindAddress)
+MeasureSession::MeasureSession(const MeasureServices& services, QObject* parent)
+    : QObject(parent), m_services(services)
 {
-    m_socket->setObjectName(socketName);
-    connect(m_socket, &QUdpSocket::readyRead, this,
-            [this] { m_link.applyArrivals([this](const QByteArray& datagram) { applyRecord(datagram); }); });
 }
 
 MeasureSession::~MeasureSession()
 {
-    m_link.close();
-}
-
-bool MeasureSession::isOpen() const
-{
-    return m_socket->state() == QAbstractSocket::BoundState;
+    MeasureSession::close();
 }
 
 void MeasureSession::close()
 {
-    m_link.close();
+    if (m_receiver)
+        m_services.port.removeReceiver(m_receiver);
+    m_receiver = 0;
+    m_address = 0;
+    if (m_holding)
+        m_services.port.release();
+    m_holding = false;
 }
 
-bool MeasureSession::openWith(const QByteArray& firstRequest, const QString& occupiedText)
+bool MeasureSession::openWith(const QByteArray& firstRequest)
 {
-    if (!m_link.bind()) {
-        m_services.fatal.fail(occupiedText);
-        return false;
+    if (!m_holding) {
+        if (!m_services.port.acquire())
+            return false;
+        m_holding = true;
     }
-    if (!m_link.send(firstRequest)) {
-        m_link.close();
-        m_services.fatal.fail(occupiedText);
+    if (send(firstRequest)) {
+        close();
         return false;
     }
     return true;
@@ -47,27 +39,29 @@ bool MeasureSession::openWith(const QByteArray& firstRequest, const QString& occ
 
 bool MeasureSession::sendOrReport(const QByteArray& request)
 {
-    // Once open, a request that cannot leave is the operator's to fix (address, network); the
-    // session stays usable.
-    QString problem;
-    if (m_link.send(request, &problem))
+    const SendProblem problem = send(request);
+    if (!problem)
         return true;
-    beforeSendFailureShown();
+    beforeSendFailureReported();
     emit sendFailed(problem);
-    m_services.boxes.critical(QString(), sendFailureText(problem));
     return false;
 }
 
-void MeasureSession::reportRecordFailure(int errorNumber)
+SendProblem MeasureSession::send(const QByteArray& request)
 {
-    emit recordFailed(errorNumber);
-    m_services.boxes.critical(QString(), retrievalErrorText(errorNumber));
+    const QString ip = stored(keys::ip);
+    listenTo(measureAddressOf(ip));
+    return m_services.port.send(ip, request);
 }
 
-bool confirmCounterReset(MessageBoxes& boxes)
+void MeasureSession::listenTo(quint32 address)
 {
-    return boxes.askYesNo(QStringLiteral("Reset counters"),
-                          QStringLiteral("You will reset all counters to zero.\rAre you sure?"));
+    if (!m_holding || (m_receiver && address == m_address))
+        return;
+    if (m_receiver)
+        m_services.port.removeReceiver(m_receiver);
+    m_address = address;
+    m_receiver = m_services.port.addReceiver(address, [this](const QByteArray& d) { applyRecord(d); });
 }
 
 QString sendFailureText(const QString& problem)

@@ -1,79 +1,76 @@
 #pragma once
 
-#include "MeasureLink.h"
+#include "MeasurePort.h"
+#include "store/ElementStore.h"
 
-#include <QHostAddress>
 #include <QObject>
 #include <QString>
 
-class QUdpSocket;
-
 namespace vexo {
 
-class ElementStore;
-class FatalError;
-class MessageBoxes;
-class SelectedElement;
 class UserSettings;
 
-// What a measurement session needs from the station around it.
+// What a measurement session works on: one element (its MAC and role), the store for its
+// address and settings, and the station's measurement port.
 struct MeasureServices
 {
     const ElementStore& store;
-    const SelectedElement& selected;
-    MessageBoxes& boxes;
+    QString mac;
+    Role role = Role::Unknown;
+    MeasurePort& port;
     UserSettings& settings;
-    FatalError& fatal;
-    QHostAddress bindAddress = QHostAddress::AnyIPv4;
 };
 
-// One measurement exchange with the selected element: owns the socket on local port 2978 from
-// open() to close(), sends the requests and takes the element's records one at a time, in
-// arrival order. The statistics and SFN adjustment sessions build on it; a window shows what
-// they report, a command-line tool can drive them alone.
+// The controller of a measurement window: holds the station's measurement port from open() to
+// close(), sends the requests to its element and takes every record from the element's address
+// in arrival order. It asks the operator nothing and shows nothing: it reports typed readings
+// and failures, and the window turns them into labels and message boxes.
 class MeasureSession : public QObject
 {
     Q_OBJECT
 public:
     ~MeasureSession() override;
 
-    // Binds the port and sends the first request. False when that failed: the fatal error has
-    // then been reported (the program ends) and the port is released.
+    // Holds the port and sends the first request. False when the port is held by another
+    // program or the first request could not leave: the port is then released again.
     virtual bool open() = 0;
     virtual void close();
     // Asks the element for a record.
     virtual void refresh() = 0;
-    // Asks the operator, then asks the element to set its counters to zero.
+    // Asks the element to set its counters to zero (the window has asked the operator).
     virtual void resetCounters() = 0;
 
-    bool isOpen() const;
+    bool isOpen() const { return m_holding; }
     const MeasureServices& services() const { return m_services; }
 
 signals:
-    // A request could not leave after the session opened; the operator has been told.
-    void sendFailed(const QString& problem);
-    // A record could not be applied (the window's numbered retrieval error has been shown).
-    void recordFailed(int errorNumber);
+    // A request could not leave after the session opened; the session stays open.
+    void sendFailed(const vexo::SendProblem& problem);
 
 protected:
-    MeasureSession(const MeasureServices& services, const QString& socketName, QObject* parent);
+    explicit MeasureSession(const MeasureServices& services, QObject* parent);
 
-    // Binds and sends the first request; on failure closes and reports `occupiedText` as fatal.
-    bool openWith(const QByteArray& firstRequest, const QString& occupiedText);
-    // Sends a request after opening; a failure is shown to the operator, the session stays open.
+    // Holds the port and sends the first request.
+    bool openWith(const QByteArray& firstRequest);
+    // Sends a request after opening; a failure is reported through sendFailed().
     bool sendOrReport(const QByteArray& request);
-    void reportRecordFailure(int errorNumber);
-    // Called before the send failure is shown.
-    virtual void beforeSendFailureShown() {}
+    QString stored(const QString& key) const { return m_services.store.read(m_services.mac, key); }
+    // Called before a send failure is reported.
+    virtual void beforeSendFailureReported() {}
     virtual void applyRecord(const QByteArray& datagram) = 0;
 
     MeasureServices m_services;
-    QUdpSocket* m_socket;
-    MeasureLink m_link;
-};
 
-// "Reset counters": true when the operator answers Yes.
-bool confirmCounterReset(MessageBoxes& boxes);
+private:
+    // The element's stored address is read before every request, so that a changed address
+    // takes effect at once; the records are taken from the address the requests go to.
+    SendProblem send(const QByteArray& request);
+    void listenTo(quint32 address);
+
+    bool m_holding = false;
+    int m_receiver = 0;
+    quint32 m_address = 0;
+};
 
 // The critical message for a request that could not be sent after the window opened.
 QString sendFailureText(const QString& problem);
@@ -82,3 +79,5 @@ QString sendFailureText(const QString& problem);
 QString retrievalErrorText(int errorNumber);
 
 } // namespace vexo
+
+Q_DECLARE_METATYPE(vexo::SendProblem)

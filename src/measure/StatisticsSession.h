@@ -3,37 +3,33 @@
 #include "MeasureArithmetic.h"
 #include "MeasureSession.h"
 
-#include <QList>
-
 namespace vexo {
 
-// The traffic and PTP counters of the selected element: "GetStats" on opening and on refresh,
-// "RstStats" after the operator confirms. Every datagram of 61 bytes or fewer is a record.
+// The traffic and PTP counters of one element: "GetStats" on opening and on refresh, "RstStats"
+// on reset. Every datagram of 61 bytes or fewer from the element is a record.
 class StatisticsSession : public MeasureSession
 {
     Q_OBJECT
 public:
+    static constexpr int kRetrievalError = 5;
+
     explicit StatisticsSession(const MeasureServices& services, QObject* parent = nullptr);
 
-    // Binds, names the element and asks for the first record.
+    // Holds the port, names the element and asks for the first record.
     bool open() override;
     void refresh() override;
-    // Asks the operator first; sends nothing on No.
     void resetCounters() override;
-
-    const StatisticsValues& values() const { return m_values; }
 
 signals:
     // The stored name of the element, read on opening.
     void elementNamed(const QString& name);
-    // A record was applied: the kept values and the label texts it reached, in order (a failed
-    // record reaches only the rows before its failure).
-    void statisticsReceived(const vexo::StatisticsValues& values, const QList<vexo::LabelUpdate>& texts);
+    // A record arrived: the rows it reached (a failed one only those before its failure).
+    void statisticsReceived(const vexo::StatisticsReading& reading);
 
 private:
     void applyRecord(const QByteArray& datagram) override;
-
-    StatisticsValues m_values;
 };
 
 } // namespace vexo
+
+Q_DECLARE_METATYPE(vexo::StatisticsReading)

@@ -378,8 +378,7 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
 
     Station& s = w.station();
     // The measurement windows are walked without opening their link.
-    const MeasureServices measure{s.store(),  s.selection(), f.boxes,
-                                  f.settings, s.fatal(),     QHostAddress::LocalHost};
+    const MeasureServices measure{s.store(), s.selection().mac(), Role::Encoder, s.measurePort(), f.settings};
     std::unique_ptr<QWidget> window;
     auto shown = [&](QWidget* dialog) { return window.reset(dialog), dialog->show(), dialog; };
     const struct
@@ -395,8 +394,8 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
         {"notice", [&] { return shown(new DisclaimerDialog(f.settings, &w)); }},
         {"paging (not shown: it would page)",
          [&] { return (window.reset(new PagingWindow(s.discovery(), &w)), window.get()); }},
-        {"statistics", [&] { return shown(new StatisticsWindow(measure, &w)); }},
-        {"SFN adjustment", [&] { return shown(new AdjustWindow(measure, &w)); }},
+        {"statistics", [&] { return shown(new StatisticsWindow(measure, f.boxes, s.fatal(), &w)); }},
+        {"SFN adjustment", [&] { return shown(new AdjustWindow(measure, f.boxes, s.fatal(), &w)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.window);

@@ -25,7 +25,7 @@ template <typename T = QLabel> static T* child(QObject& w, const char* name)
 TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
 {
     element.record.ptpSyncLatency = -5;
-    StatisticsWindow w(services());
+    StatisticsWindow w(services(), boxes, fatal);
     ASSERT_TRUE(w.openLink());
     w.show();
     EXPECT_EQ(child<QGroupBox>(w, "frmStats")->title(), "STUDIO A:");
@@ -36,8 +36,38 @@ TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetStats", "GetStats", "RstStats"}));
     EXPECT_EQ(boxes.texts(), QStringList{"You will reset all counters to zero.\rAre you sure?"});
+    EXPECT_EQ(boxes.shown.value(0).caption, "Reset counters");
+    // No: nothing leaves. A refused record shows the rows before its failure, then Error 5.
+    boxes.clear(), boxes.answers << MsgAnswer::No;
+    child<QPushButton>(w, "cmdResetStats")->click();
+    element.sendToStation(buildMeasurementRecord({INT32_MAX, 3, 1}));
+    ASSERT_TRUE(waitUntil([&] { return boxes.shown.size() == 2; }));
+    EXPECT_EQ(child(w, "lblMACRxOK")->text(), "3");
+    EXPECT_EQ(child(w, "lblMACTxErr")->text(), "0 (0%)"); // from the earlier record
+    EXPECT_EQ(boxes.texts().value(1),
+              "Error 5 while retrieving values. Please reset the device and try again.");
+    // A request that cannot leave is shown with its cause.
+    setKey("ip", "");
+    child<QPushButton>(w, "cmdRefreshStats")->click();
+    EXPECT_EQ(boxes.texts().value(2),
+              "Cannot send the request to the element.\rNo IP address is stored for this element.");
+    EXPECT_EQ(element.received.size(), 3);
     w.close();
     EXPECT_FALSE(w.session().isOpen());
+}
+
+TEST_F(MeasureWindowsTest, APortHeldByAnotherProgramEndsTheProgramWithEachWindowsText)
+{
+    QUdpSocket occupant;
+    ASSERT_TRUE(occupant.bind(QHostAddress::LocalHost, 2978));
+    StatisticsWindow statistics(services(), boxes, fatal);
+    EXPECT_FALSE(statistics.openLink());
+    FatalError ending(boxes, end); // the first window's error has already ended the program
+    AdjustWindow adjust(services(), boxes, ending);
+    EXPECT_FALSE(adjust.openLink());
+    EXPECT_EQ(boxes.texts(), QStringList({"Error 2: Unable to use UDP port 2978: occupied.",
+                                          "Unable to use UDP port 2978: occupied."}));
+    EXPECT_EQ(end.codes, QList<int>({1, 1}));
 }
 
 TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
@@ -45,7 +75,7 @@ TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
     setKey("dly", "2500");
     settings.values["AutoClearCounters"] = "1";
     element.answer = false;
-    AdjustWindow w(services());
+    AdjustWindow w(services(), boxes, fatal);
     AdjustSession& s = w.session();
     ASSERT_TRUE(w.openLink());
     w.show();
@@ -75,6 +105,13 @@ TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 00 01 90 01"), "GetDel"}));
     EXPECT_EQ(boxes.texts().size(), 1); // Clear's question
+    // Closing after a Set stores and reminds; a refused record shows Error 4.
+    element.sendToStation(buildMeasurementRecord({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, INT32_MAX, 0, 0, 350, 0, 0}));
+    ASSERT_TRUE(waitUntil([&] { return boxes.shown.size() == 2; }));
+    EXPECT_EQ(boxes.texts().value(1),
+              "Error 4 while retrieving values. Please reset the device and try again.");
     w.close();
     EXPECT_TRUE(storedKey("dly") == "4" && !s.isOpen());
+    EXPECT_EQ(boxes.texts().value(2),
+              "There are unsaved parameters. Don't forget to click the 'Save' button.");
 }

@@ -60,12 +60,23 @@ TEST(MeasureCodec, NanosecondTextAtItsEdges)
 
 namespace {
 
-// "label text" per update, in order.
-QStringList shown(const QList<LabelUpdate>& updates)
+// The rows a reading reached, as "row value", in the statistics window's order.
+QStringList rows(const StatisticsReading& r)
 {
     QStringList lines;
-    for (const auto& u : updates)
-        lines << u.label + ' ' + u.text;
+    auto count = [&](const char* row, const std::optional<qint32>& v) {
+        if (v)
+            lines << QString("%1 %2").arg(row).arg(*v);
+    };
+    auto errors = [&](const char* row, const std::optional<ErrorCount>& v) {
+        if (v)
+            lines << QString("%1 %2").arg(row, formatErrorCell(v->count, v->percent));
+    };
+    count("txOk", r.txFramesOk), count("rxOk", r.rxFramesOk);
+    errors("txErr", r.txFramesErr), errors("rxErr", r.rxFramesErr);
+    count("ptpOk", r.ptpSyncOk), count("ptpErr", r.ptpSyncErr);
+    count("clock", r.clockDifferenceNs), count("delay", r.measuredDelayNs);
+    count("audioOk", r.audioFramesOk), errors("audioErr", r.audioFramesErr);
     return lines;
 }
 
@@ -88,37 +99,33 @@ TEST(statisticsArithmetic, ErrorCellsShowCountAndRatioRoundedHalfToEven)
 
 TEST(statisticsArithmetic, StoredSfnAndRoleDecideTheRowsAndOverflowsStopPartWay)
 {
-    const QStringList macRows = {"lblMACTxOK 5", "lblMACRxOK 0", "lblMACTxErr 1 (16.67%)",
-                                 "lblMACRxErr 0 (0%)"};
-    const QStringList ptp = {"lblPTPRxOK 7", "lblPTPRxErr 0"};
-    const QStringList decoder = ptp + QStringList{"lblPTPClkAdj -35 nS", "lblPTPLatency 1 nS"};
-    const QStringList audio = {"lblAudioRxFramesOK 9", "lblAudioRxFramesErr 1 (10%)"};
-    // sfn, role, TX OK, measured delay -> the rows, in order (the audio rows missing: failed)
-    const std::tuple<const char*, const char*, qint32, qint32, QStringList> cases[] = {
-        {"0", "DECODER", 5, 0, macRows + audio},
-        {" 2 ", "DECODER", 5, 0, macRows + audio},
-        {"1", "ENCODER", 5, 0, macRows + ptp + audio},
-        {"1", "DECODER", 5, 0, macRows + decoder + audio},
-        {"1.0", "DECODER", 5, 0, macRows + decoder + audio},
-        {"", "DECODER", 5, 0, macRows},                                            // fails: no number
-        {"1a", "DECODER", 5, 0, macRows},                                          // fails
-        {"1", "DECODER", INT32_MAX, 0, {"lblMACTxOK 2147483647", "lblMACRxOK 0"}}, // fails: TX sum
-        {"1", "DECODER", 5, INT32_MAX,
-         macRows + ptp + QStringList{"lblPTPClkAdj -35 nS"}}, // fails: delay + 1
+    const QStringList macRows = {"txOk 5", "rxOk 0", "txErr 1 (16.67%)", "rxErr 0 (0%)"};
+    const QStringList ptp = {"ptpOk 7", "ptpErr 0"};
+    const QStringList decoder = ptp + QStringList{"clock -35", "delay 1"};
+    const QStringList audio = {"audioOk 9", "audioErr 1 (10%)"};
+    // sfn, role, TX OK, measured delay -> the rows reached (the audio rows missing: failed)
+    const std::tuple<const char*, Role, qint32, qint32, QStringList> cases[] = {
+        {"0", Role::Decoder, 5, 0, macRows + audio},
+        {" 2 ", Role::Decoder, 5, 0, macRows + audio},
+        {"1", Role::Encoder, 5, 0, macRows + ptp + audio},
+        {"1", Role::Unknown, 5, 0, macRows + ptp + audio},
+        {"1", Role::Decoder, 5, 0, macRows + decoder + audio},
+        {"1.0", Role::Decoder, 5, 0, macRows + decoder + audio},
+        {"", Role::Decoder, 5, 0, macRows},                                           // fails: no number
+        {"1a", Role::Decoder, 5, 0, macRows},                                         // fails
+        {"1", Role::Decoder, INT32_MAX, 0, {"txOk 2147483647", "rxOk 0"}},            // fails: TX sum
+        {"1", Role::Decoder, 5, INT32_MAX, macRows + ptp + QStringList{"clock -35"}}, // fails: delay + 1
     };
     for (const auto& [sfn, role, txFramesOk, ptpSyncLatency, lines] : cases) {
-        SCOPED_TRACE(std::string(sfn) + "/" + role);
+        SCOPED_TRACE(std::string(sfn) + "/" + std::to_string(int(role)));
         const MeasurementValues r{txFramesOk, 0, 1, 0, 7, 0, -35, ptpSyncLatency, 9, 1, 0, 0, 0, 1, 0, 0};
-        StatisticsValues kept;
-        kept.rxAudioFramesOk = 77; // from an earlier record
-        const auto out = statisticsArithmetic(r, sfn, role, kept);
-        EXPECT_EQ(shown(out.updates), lines);
+        const StatisticsReading out = statisticsArithmetic(r, sfn, role);
+        EXPECT_EQ(rows(out), lines);
         EXPECT_EQ(out.failed, !lines.contains(audio.last()));
-        EXPECT_EQ(kept.rxAudioFramesOk, out.failed ? 77 : 9);
     }
 }
 
-TEST(adjustArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
+TEST(latencyArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
 {
     // Minimum = average - 1000 and maximum = average + 2000 in every record.
     // additional delay, average, servo flag -> position, servo caption, latency and its summary
@@ -137,26 +144,30 @@ TEST(adjustArithmetic, SfnDecoderRecordMovesTheControlsAndSumsTheLatencies)
         SCOPED_TRACE(additional);
         const MeasurementValues r{
             0, 0, 0, 0, 0, 0, 0, 0, 0, 0, average, average - 1000, average + 2000, additional, -1200, servo};
-        const auto out = adjustArithmetic(r, "1", "DECODER");
-        EXPECT_TRUE(out.reachesControls && !out.failed);
+        const LatencyReading out = latencyArithmetic(r, "1", Role::Decoder);
+        EXPECT_TRUE(out.sfnDecoder && !out.failed);
         EXPECT_EQ(out.scrollPosition, position);
-        EXPECT_EQ(out.servoChecked, servo == 1);
-        EXPECT_EQ(out.servoCaption, caption);
-        const QStringList lines = shown(out.latencyUpdates);
-        EXPECT_EQ(lines.mid(0, 2), QStringList({QString("lblCurrentDelayAVG ") + current,
-                                                QString("lblDelaySumAVG ") + summary}));
-        ASSERT_EQ(lines.size(), 6);
-        EXPECT_TRUE(lines[2].startsWith("lblCurrentDelayMIN") && lines[5].startsWith("lblDelaySumMAX"));
-        EXPECT_EQ(QList<qint32>({*out.minimum + 1000, *out.maximum - 2000}), QList<qint32>(2, *out.average));
+        EXPECT_EQ(out.autoServo, servo == 1);
+        EXPECT_EQ(out.additionalDelayNs, additional);
+        EXPECT_EQ(autoServoCaption(out.autoServo, out.servoCorrectionNs), caption);
+        ASSERT_TRUE(out.average && out.minimum && out.maximum);
+        EXPECT_EQ(formatNanoseconds(out.average->networkNs), current);
+        EXPECT_EQ(formatNanoseconds(*out.average->summaryNs), summary);
+        EXPECT_EQ(QList<qint32>({out.minimum->networkNs + 1000, out.maximum->networkNs - 2000}),
+                  QList<qint32>(2, out.average->networkNs));
     }
+    // Only an SFN decoder reports them.
+    for (const auto& [sfn, role] :
+         {std::pair{"0", Role::Decoder}, {"1", Role::Encoder}, {"1", Role::Unknown}})
+        EXPECT_EQ(latencyArithmetic(MeasurementValues{}, sfn, role), LatencyReading{});
 }
 
-TEST(adjustArithmetic, OverflowsAndAnSfnThatIsNoNumberFail)
+TEST(latencyArithmetic, OverflowsAndAnSfnThatIsNoNumberFail)
 {
     MeasurementValues r;
-    const auto noNumber = adjustArithmetic(r, "yes", "DECODER");
-    EXPECT_TRUE(noNumber.failed && !noNumber.reachesControls);
-    // average, minimum, additional delay, servo correction -> latency labels set before failing
+    const auto noNumber = latencyArithmetic(r, "yes", Role::Decoder);
+    EXPECT_TRUE(noNumber.failed && !noNumber.sfnDecoder);
+    // average, minimum, additional delay, servo correction -> latency figures set before failing
     const std::tuple<qint32, qint32, qint32, qint32, int> overflows[] = {
         {INT32_MAX, 0, 1, 0, 0},           // average + additional delay
         {INT32_MAX - 396098, 0, 0, 0, -1}, // the summary just fits: no failure
@@ -167,10 +178,13 @@ TEST(adjustArithmetic, OverflowsAndAnSfnThatIsNoNumberFail)
         MeasurementValues m;
         m.propagationDelayAverage = average, m.propagationDelayMinimum = minimum;
         m.additionalDelay = additional, m.autoServo = 1, m.autoServoValue = servoValue;
-        const auto out = adjustArithmetic(m, "1", "DECODER");
-        EXPECT_TRUE(out.reachesControls);
+        const auto out = latencyArithmetic(m, "1", Role::Decoder);
+        EXPECT_TRUE(out.sfnDecoder);
         EXPECT_EQ(out.failed, before >= 0) << average;
-        EXPECT_EQ(out.latencyUpdates.size(), before >= 0 ? before : 6) << average;
+        const int figures = (out.average ? 1 + bool(out.average->summaryNs) : 0) +
+                            (out.minimum ? 1 + bool(out.minimum->summaryNs) : 0) +
+                            (out.maximum ? 1 + bool(out.maximum->summaryNs) : 0);
+        EXPECT_EQ(figures, before >= 0 ? before : 6) << average;
     }
 }
 

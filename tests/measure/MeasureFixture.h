@@ -6,7 +6,6 @@
 #include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QNetworkDatagram>
 #include <QTemporaryDir>
@@ -32,7 +31,10 @@ struct StandInElement : QUdpSocket
             }
         });
     }
-    bool bind() { return QUdpSocket::bind(QHostAddress(QStringLiteral("127.0.0.2")), 2978); }
+    bool bind(const char* ip = "127.0.0.2")
+    {
+        return QUdpSocket::bind(QHostAddress(QString::fromLatin1(ip)), 2978);
+    }
     void sendToStation(const QByteArray& datagram) { writeDatagram(datagram, QHostAddress::LocalHost, 2978); }
 
     QList<QByteArray> received;
@@ -40,8 +42,8 @@ struct StandInElement : QUdpSocket
     bool answer = true;
 };
 
-// A store with one SFN decoder "STUDIO A" at 127.0.0.2, selected; scripted boxes and settings; a
-// stand-in element. The station binds 127.0.0.1:2978.
+// A store with one SFN decoder "STUDIO A" at 127.0.0.2; scripted boxes and settings; a stand-in
+// element. The station's measurement port binds 127.0.0.1:2978.
 class MeasureFixture : public ::testing::Test
 {
 public:
@@ -49,22 +51,18 @@ public:
     {
         for (const auto& [key, value] : {std::pair{"name", "STUDIO A"}, {"ip", "127.0.0.2"}, {"sfn", "1"}})
             setKey(key, value);
-        selected.select(kMac);
-        selected.setRoleCaption(QStringLiteral("DECODER"));
         ASSERT_TRUE(element.bind()) << "127.0.0.2:2978 is not free";
     }
     void setKey(const char* key, const char* value) { ASSERT_TRUE(store.write(kMac, key, value)); }
     QString storedKey(const char* key) const { return store.read(kMac, key); }
-    vexo::MeasureServices services(vexo::FatalError* f = nullptr)
-    {
-        return {store, selected, boxes, settings, f ? *f : fatal, QHostAddress::LocalHost};
-    }
+    vexo::MeasureServices services() { return {store, kMac, role, port, settings}; }
 
     const QString kMac = QStringLiteral("00:50:C2:A1:B2:C3");
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("nms.ini"));
     vexo::ElementStore store{path};
-    vexo::SelectedElement selected{store};
+    vexo::Role role = vexo::Role::Decoder;
+    vexo::MeasurePort port{QHostAddress::LocalHost};
     FakeMessageBoxes boxes;
     FakeSettings settings;
     FakeProgramEnd end;

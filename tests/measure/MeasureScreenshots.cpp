@@ -11,10 +11,9 @@
 #include <QLabel>
 #include <QStyleFactory>
 
-template <typename Window>
-bool shoot(const vexo::MeasureServices& services, const QString& file, const char* last)
+template <typename Window> bool shoot(MeasureFixture& f, const QString& file, const char* last)
 {
-    Window w(services);
+    Window w(f.services(), f.boxes, f.fatal);
     if (!w.openLink())
         return false;
     w.show();
@@ -38,10 +37,9 @@ int main(int argc, char** argv)
     f.setKey("dly", "2500"), f.setKey("srv", "1");
     f.element.record = {1843276, 1843190, 0,       12,     115204,  3,      -35,   150000,
                         1843178, 4611,    1000000, 987650, 1012875, 250000, -1200, 1};
-    const bool ok =
-        f.element.state() == QAbstractSocket::BoundState && QDir().mkpath(out) &&
-        shoot<vexo::StatisticsWindow>(f.services(), out + "/StatisticsWindow.png", "lblMACTxOK") &&
-        shoot<vexo::AdjustWindow>(f.services(), out + "/AdjustWindow.png", "lblDelaySumMAX");
+    const bool ok = f.element.state() == QAbstractSocket::BoundState && QDir().mkpath(out) &&
+                    shoot<vexo::StatisticsWindow>(f, out + "/StatisticsWindow.png", "lblMACTxOK") &&
+                    shoot<vexo::AdjustWindow>(f, out + "/AdjustWindow.png", "lblDelaySumMAX");
     const FakeMessageBoxes& boxes = f.boxes; // none is expected
     if (!boxes.shown.isEmpty())
         qWarning("unexpected message: %s", qPrintable(boxes.texts().join('|')));

@@ -15,9 +15,6 @@ using namespace vexo;
 
 namespace {
 
-const QString kUnsaved =
-    QStringLiteral("There are unsaved parameters. Don't forget to click the 'Save' button.");
-
 void fire(QTimer* timer)
 {
     QMetaObject::invokeMethod(timer, "timeout");
@@ -33,78 +30,76 @@ bool portFree()
 
 using MeasureSessionTest = MeasureFixture;
 
-TEST_F(MeasureSessionTest, StatisticsOpeningNamesTheElementAndShowsItsCounters)
+TEST_F(MeasureSessionTest, StatisticsOpeningNamesTheElementAndReadsItsCounters)
 {
     element.record.ptpSyncLatency = 150000, element.record.additionalDelay = 9;
     StatisticsSession s(services());
+    QSignalSpy named(&s, &StatisticsSession::elementNamed);
     QSignalSpy records(&s, &StatisticsSession::statisticsReceived);
-    auto texts = [&](int i) { return records.at(i).at(1).value<QList<LabelUpdate>>(); };
+    auto reading = [&](int i) { return records.at(i).at(0).value<StatisticsReading>(); };
     ASSERT_TRUE(s.open());
+    EXPECT_EQ(named.value(0).value(0).toString(), "STUDIO A");
     ASSERT_TRUE(records.wait(5000));
-    EXPECT_EQ(texts(0).value(7), (LabelUpdate{"lblPTPLatency", "150009 nS"}));
+    EXPECT_EQ(reading(0).measuredDelayNs, 150009);
     EXPECT_EQ(element.received, QList<QByteArray>({"GetStats"}));
-    // Every datagram of up to 61 bytes is a record, in arrival order; a longer one is not.
+    // Every datagram of up to 61 bytes from the element is a record, in arrival order; a longer
+    // one is not, and one from another address is not the element's.
+    QUdpSocket stranger;
+    ASSERT_TRUE(stranger.bind(QHostAddress("127.0.0.3"), 2978));
+    stranger.writeDatagram(hex("00 00 00 0C"), QHostAddress::LocalHost, 2978);
     for (const QByteArray& d : {QByteArray(62, '\x01'), hex("00 00 00 0B"), QByteArray(),
                                 buildMeasurementRecord(MeasurementValues{61})})
         element.sendToStation(d);
     ASSERT_TRUE(waitUntil([&] { return records.count() == 4; }));
-    EXPECT_EQ(QStringList({texts(1)[0].text, texts(2)[0].text, texts(3)[0].text}),
-              QStringList({"11", "0", "61"}));
-    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_EQ(
+        QList<std::optional<qint32>>({reading(1).txFramesOk, reading(2).txFramesOk, reading(3).txFramesOk}),
+        QList<std::optional<qint32>>({11, 0, 61}));
 }
 
-TEST_F(MeasureSessionTest, PortRequestsAndFailuresOfBothSessions)
+TEST_F(MeasureSessionTest, PortSharingAndFailuresOfBothSessions)
 {
-    const std::tuple<QByteArray, QString, QString> kinds[] = {
-        {"GetStats", "Error 2: Unable to use UDP port 2978: occupied.",
-         "Error 5 while retrieving values. Please reset the device and try again."},
-        {"GetDel", "Unable to use UDP port 2978: occupied.",
-         "Error 4 while retrieving values. Please reset the device and try again."}};
-    for (const auto& [first, occupied, retrievalError] : kinds) {
+    for (const QByteArray first : {"GetStats", "GetDel"}) {
         SCOPED_TRACE(first.toStdString());
-        auto make = [&](FatalError& f) -> std::unique_ptr<MeasureSession> {
+        auto make = [&]() -> std::unique_ptr<MeasureSession> {
             if (first == "GetStats")
-                return std::make_unique<StatisticsSession>(services(&f));
-            return std::make_unique<AdjustSession>(services(&f));
+                return std::make_unique<StatisticsSession>(services());
+            return std::make_unique<AdjustSession>(services());
         };
-        // Opening fails on an occupied port or without an address: fatal, and the port is free.
+        // Opening fails on a port another program holds, or without an address: the port is
+        // free again.
         for (const char* ip : {"127.0.0.2", ""}) {
-            boxes.clear(), end.codes.clear();
             setKey("ip", ip);
             QUdpSocket occupant;
             ASSERT_TRUE(!ip[0] || occupant.bind(QHostAddress::LocalHost, 2978));
-            FatalError caseFatal(boxes, end);
-            EXPECT_FALSE(make(caseFatal)->open());
-            EXPECT_EQ(boxes.texts(), QStringList{occupied});
-            EXPECT_EQ(end.codes, QList<int>({1}));
+            EXPECT_FALSE(make()->open());
             occupant.close();
             EXPECT_TRUE(portFree());
         }
-        // A record that cannot be applied shows the session's error number.
-        setKey("ip", "127.0.0.2"), setKey("sfn", "");
-        boxes.clear(), element.received.clear();
-        FatalError caseFatal(boxes, end);
-        auto s = make(caseFatal);
+        setKey("ip", "127.0.0.2");
+        element.received.clear();
+        auto s = make();
         QSignalSpy sendFailed(s.get(), &MeasureSession::sendFailed);
-        QSignalSpy recordFailed(s.get(), &MeasureSession::recordFailed);
         ASSERT_TRUE(s->open());
-        ASSERT_TRUE(recordFailed.wait(5000));
-        EXPECT_EQ(boxes.texts(), QStringList{retrievalError});
+        // A second user shares the station's one socket; the port stays until the last leaves.
+        auto other = make();
+        ASSERT_TRUE(other->open());
+        ASSERT_TRUE(waitUntil([&] { return element.received.size() == 2; }));
+        other->close();
         EXPECT_FALSE(portFree());
-        // A later request that cannot leave is shown; the session stays open.
-        for (const auto& [ip, problem] : {std::pair{"", "No IP address is stored for this element."},
-                                          {"1.2.3", "The stored IP address \"1.2.3\" is not valid."}}) {
-            boxes.clear();
+        // A later request that cannot leave is reported with its cause; the session stays open.
+        const std::tuple<const char*, SendFailure, const char*> failures[] = {
+            {"", SendFailure::NoAddress, "No IP address is stored for this element."},
+            {"1.2.3", SendFailure::InvalidAddress, "The stored IP address \"1.2.3\" is not valid."}};
+        for (const auto& [ip, failure, cause] : failures) {
             setKey("ip", ip);
             s->refresh();
-            EXPECT_EQ(boxes.texts(),
-                      QStringList{"Cannot send the request to the element.\r" + QString(problem)});
-            EXPECT_EQ(sendFailed.takeFirst().value(0).toString(), problem);
+            const auto problem = sendFailed.takeFirst().value(0).value<SendProblem>();
+            EXPECT_TRUE(problem.failure == failure && problem.cause == cause) << cause;
         }
-        EXPECT_TRUE(s->isOpen() && end.codes.size() == 1);
+        EXPECT_TRUE(s->isOpen());
         s->close();
         EXPECT_TRUE(portFree());
-        setKey("ip", "127.0.0.2"), setKey("sfn", "1");
+        setKey("ip", "127.0.0.2");
     }
 }
 
@@ -112,11 +107,11 @@ TEST_F(MeasureSessionTest, AdjustRecordsOfExactly61BytesMoveTheControlsOfAnSfnDe
 {
     element.answer = false;
     setKey("dly", "7");
-    for (const auto& [sfn, role, moved] :
-         {std::tuple{"1", "ENCODER", false}, {"0", "DECODER", false}, {"1", "DECODER", true}}) {
-        SCOPED_TRACE(std::string(sfn) + role);
+    for (const auto& [sfn, shownRole, moved] :
+         {std::tuple{"1", Role::Encoder, false}, {"0", Role::Decoder, false}, {"1", Role::Decoder, true}}) {
+        SCOPED_TRACE(std::string(sfn) + std::to_string(int(shownRole)));
         setKey("sfn", sfn);
-        selected.setRoleCaption(QString::fromLatin1(role));
+        role = shownRole;
         AdjustSession s(services());
         QSignalSpy records(&s, &AdjustSession::latencyReceived);
         ASSERT_TRUE(s.open());
@@ -126,7 +121,7 @@ TEST_F(MeasureSessionTest, AdjustRecordsOfExactly61BytesMoveTheControlsOfAnSfnDe
             element.sendToStation(d);
         ASSERT_TRUE(waitUntil([&] { return records.count() == 1; }));
         EXPECT_EQ(QVariantList({s.delayPosition(), s.autoServo()}), QVariantList({moved ? 4 : 7, moved}));
-        EXPECT_TRUE(boxes.shown.isEmpty());
+        EXPECT_EQ(records.at(0).at(0).value<LatencyReading>().sfnDecoder, moved);
     }
 }
 
@@ -147,30 +142,17 @@ TEST_F(MeasureSessionTest, AdjustSetReachesTheElementClearsOnceAndIsStoredAtClos
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 03 D0 90 01"), "RstStats"}));
     EXPECT_EQ(readFile(path), before); // nothing stored before closing
-    // The operator's reset of the counters leaves only once confirmed (a refresh marks the end).
-    boxes.answers << MsgAnswer::No << MsgAnswer::Yes;
-    s.resetCounters();
-    s.resetCounters();
-    s.refresh();
-    ASSERT_TRUE(waitUntil([&] { return element.received.size() >= 5; }));
-    EXPECT_EQ(element.received.mid(3), QList<QByteArray>({"RstStats", "GetDel"}));
-    boxes.clear();
-    // Closing stores the state at closing.
+    // Closing stores the state at closing, once.
     s.setDelayPosition(1234);
-    s.close();
+    EXPECT_EQ(s.closeAndStore(), AdjustSession::Closing::Stored);
     EXPECT_EQ(QStringList({storedKey("dly"), storedKey("srv")}), QStringList({"1234", "1"}));
-    EXPECT_EQ(boxes.texts(), QStringList{kUnsaved});
-    // A store that cannot be written at closing is reported before the reminder.
-    boxes.clear();
-    QSignalSpy saveFailed(&s, &AdjustSession::saveFailed);
+    ASSERT_TRUE(s.open());
+    EXPECT_EQ(s.closeAndStore(), AdjustSession::Closing::NothingPending);
+    // A store that cannot be written at closing says so.
     ASSERT_TRUE(s.open());
     s.set();
     ASSERT_TRUE(QFile::rename(path, path + ".moved") && QDir().mkdir(path));
-    s.close();
-    EXPECT_EQ(boxes.texts(), QStringList({"Cannot save this element info.\rThe delay and auto servo setting "
-                                          "were not stored.",
-                                          kUnsaved}));
-    EXPECT_EQ(saveFailed.count(), 1);
+    EXPECT_EQ(s.closeAndStore(), AdjustSession::Closing::StoreFailed);
 }
 
 TEST_F(MeasureSessionTest, AutoRefreshTicksUntilAnyAdjustmentOrFailureSwitchesItOff)
@@ -188,13 +170,13 @@ TEST_F(MeasureSessionTest, AutoRefreshTicksUntilAnyAdjustmentOrFailureSwitchesIt
     fire(s.refreshTimer());
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>(3, "GetDel"));
-    boxes.answers << MsgAnswer::No;
+    QSignalSpy sendFailed(&s, &MeasureSession::sendFailed);
     const std::pair<const char*, std::function<void()>> actions[] = {
         {"scroll", [&] { s.setDelayPosition(1); }},
         {"servo", [&] { s.setAutoServo(true); }},
         {"auto clear", [&] { s.setAutoClear(false); }},
         {"set", [&] { s.set(); }},
-        {"clear", [&] { s.resetCounters(); }},
+        {"clear", [&] { s.prepareReset(); }},
         {"record", [&] { element.sendToStation(buildMeasurementRecord(MeasurementValues{})); }},
         {"send failure", [&] { setKey("ip", ""), fire(s.refreshTimer()); }},
     };
@@ -206,9 +188,9 @@ TEST_F(MeasureSessionTest, AutoRefreshTicksUntilAnyAdjustmentOrFailureSwitchesIt
         EXPECT_FALSE(s.refreshTimer()->isActive()) << name;
     }
     EXPECT_EQ(settings.values["AutoClearCounters"], "0");
-    EXPECT_EQ(boxes.shown.size(), 3); // the failed Set, the question, the failed tick
+    EXPECT_EQ(sendFailed.count(), 1); // the failed tick
     fire(s.refreshTimer());           // a tick still queued after it stopped
-    EXPECT_EQ(boxes.shown.size(), 3);
+    EXPECT_EQ(sendFailed.count(), 1);
 }
 
 TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
@@ -220,7 +202,8 @@ TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
     ASSERT_TRUE(lab.up(0, 1, 1, &error)) << error.toStdString();
     setKey("ip", lab.elements().first().ip.toLatin1().constData());
     settings.values["AutoClearCounters"] = "1";
-    AdjustSession s(MeasureServices{store, selected, boxes, settings, fatal});
+    MeasurePort labPort; // any address of the lab's station namespace
+    AdjustSession s(MeasureServices{store, kMac, Role::Decoder, labPort, settings});
     QSignalSpy records(&s, &AdjustSession::latencyReceived);
     ASSERT_TRUE(s.open());
     ASSERT_TRUE(records.wait(5000));
@@ -236,7 +219,7 @@ TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
     s.refresh();
     ASSERT_TRUE(records.wait(5000));
     EXPECT_TRUE(s.delayPosition() == 2500 && s.autoServo());
-    s.close();
+    s.closeAndStore();
     EXPECT_EQ(storedKey("dly"), "2500");
     EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1); // cleared once
 }
