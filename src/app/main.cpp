@@ -1,3 +1,5 @@
+#include "core/Station.h"
+#include "discovery/InterfaceChoice.h"
 #include "gui/MainWindow.h"
 #include "gui/Pictures.h"
 #include "gui/QtMessageBoxes.h"
@@ -31,9 +33,16 @@ int main(int argc, char** argv)
 
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
+    vexo::InterfaceOptions interfaces;
+    QString problem;
+    if (!vexo::takeInterfaceOptions(arguments, interfaces, &problem)) {
+        boxes.critical(vexo::kAppTitle, problem);
+        return 2;
+    }
     vexo::MainWindow window(vexo::Services{boxes, settings, guard, programEnd, arp, icmp, storePath},
                             arguments);
     boxes.setParent(&window);
+    window.station().discovery().setInterfaceNames(vexo::pagingInterfaceChoice(settings, interfaces));
     if (!window.startUp())
         return 0; // another instance runs; a fatal error has already ended the process
     window.show();

@@ -7,6 +7,7 @@
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
+#include "discovery/InterfaceChoice.h"
 #include "editor/ValueRules.h"
 #include "link/ConfigCodec.h"
 #include "measure/AdjustSession.h"
@@ -55,9 +56,10 @@ struct CommandInfo
 const QList<CommandInfo>& commands()
 {
     static const QList<CommandInfo> list = {
-        {"discover", "discover [--timeout SECONDS] [--save]",
+        {"discover", "discover [--timeout SECONDS] [--save] [--interface NAME]...",
          "Pages the network and lists the elements that answered. Only --save replaces the store\n"
-         "with them, as the window's discovery does.",
+         "with them, as the window's discovery does. The request leaves by every network interface\n"
+         "that is up, has an IPv4 address and can broadcast, or only by those --interface names.",
          "array of objects as for list"},
         {"list", "list [--csv]", "Lists the stored elements.",
          "array of {mac, name, ip, role, serial, version, sfn}"},
@@ -279,9 +281,12 @@ int Runner::discover()
     const QString path = save ? m_env.storePath : scratch.filePath(QStringLiteral("nms.ini"));
     Station station(services(path));
     bindConfigPort(station);
+    station.discovery().setInterfaceNames(interfaceNames(m_parser.values(QStringLiteral("interface"))));
     bool finished = false;
     QObject::connect(&station.discovery(), &Discovery::finished, [&] { finished = true; });
     station.discovery().start(int(seconds * 1000));
+    if (station.discovery().pagedInterfaces().isEmpty())
+        throw CliError(Failure, m_boxes.errors().join(QStringLiteral("; ")));
     // Identifying an element may take up to 20 s after the wait when its address is new.
     if (!waitUntil([&] { return finished; }, int(seconds * 1000) + 30000))
         throw CliError(Failure, QStringLiteral("discovery did not finish"));
@@ -766,6 +771,8 @@ void addOptions(const QString& command, QCommandLineParser& parser)
     if (command == QLatin1String("discover")) {
         parser.addOption({"timeout", "Seconds to wait for answers (default 3).", "SECONDS", "3"});
         parser.addOption({"save", "Replace the store with the elements that answered."});
+        parser.addOption(
+            {"interface", "Page only by this network interface (repeatable; all: every one).", "NAME"});
     }
     if (command == QLatin1String("mac"))
         parser.addOption({"timeout", "Seconds to wait for the answer (default 3).", "SECONDS", "3"});
