@@ -99,9 +99,10 @@ const QList<CommandInfo>& commands()
          "set the remote or multicast address), input, type, tx, sfn, and for a decoder buf, sdm, sdl,\n"
          "sdt. --gps allows the GPSDO variant's longer buffer (23).",
          "{mac, confirmed, mismatched_fields, stored: {as for show}}"},
-        {"exporter", "exporter --listen ADDRESS:PORT [--interval SECONDS] [--level]",
+        {"exporter", "exporter --listen ADDRESS:PORT [--interval SECONDS] [--level] [--web-config FILE]",
          "Polls every stored element at the interval and serves Prometheus metrics on\n"
-         "http://ADDRESS:PORT/metrics; --level adds the encoders' audio peak level.",
+         "http://ADDRESS:PORT/metrics; --level adds the encoders' audio peak level. --web-config\n"
+         "serves them over HTTPS and with basic authentication, as the file says.",
          ""},
     };
     return list;
@@ -791,6 +792,10 @@ void addOptions(const QString& command, QCommandLineParser& parser)
         parser.addOption({"listen", "Address and port to serve /metrics on.", "ADDRESS:PORT"});
         parser.addOption({"interval", "Seconds between polls (default 10).", "SECONDS", "10"});
         parser.addOption({"level", "Also poll the encoders' audio peak level."});
+        parser.addOption({"web-config",
+                          "Web configuration file as Prometheus exporters take it: TLS "
+                          "(tls_server_config) and basic authentication (basic_auth_users).",
+                          "FILE"});
     }
 }
 
