@@ -1,3 +1,4 @@
+#include "StationHelp.h"
 #include "core/Station.h"
 #include "discovery/InterfaceChoice.h"
 #include "gui/MainWindow.h"
@@ -12,8 +13,19 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char** argv)
 {
+    // Before the window system is asked for anything: the help also serves a terminal without a
+    // display and the build of the manual page.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(vexo::stationHelp().toLocal8Bit().constData(), stdout);
+            return 0;
+        }
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vexolink-nms"));
     QApplication::setOrganizationName(QStringLiteral("Korvanta"));

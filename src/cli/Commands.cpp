@@ -117,7 +117,11 @@ QString mainHelp()
         help += QStringLiteral("  %1\n").arg(c.synopsis);
     help +=
         QStringLiteral("\nELEMENT is a MAC address (with or without colons, any case), a stored name or a "
-                       "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n");
+                       "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n"
+                       "Environment:\n"
+                       "  VEXOLINK_NMS_STORE  the element store file (default: as vexolink-nms, the program\n"
+                       "                      folder's nms.ini when it is writable, else\n"
+                       "                      ~/.local/share/Korvanta/vexolink-nms/nms.ini)\n\n");
     return help + exitCodesHelp();
 }
 
