@@ -22,20 +22,7 @@ using namespace vexo;
 
 namespace {
 
-struct PagingCopy
-{
-    QString interface;
-    QString source;
-    quint16 sourcePort = 0;
-    bool operator==(const PagingCopy&) const = default;
-    bool operator<(const PagingCopy& o) const { return interface < o.interface; }
-};
-void PrintTo(const PagingCopy& c, std::ostream* os)
-{
-    *os << c.interface.toStdString() << ' ' << c.source.toStdString() << ':' << c.sourcePort;
-}
-
-// Every paging request that leaves the station's namespace, seen as the cards send it (outgoing
+// The paging requests that left the station's cards, as "card source:port", sorted (outgoing
 // frames reach only the taps of every protocol).
 class PagingCapture
 {
@@ -44,24 +31,7 @@ public:
     {
     }
     ~PagingCapture() { ::close(m_fd); }
-    bool isOpen() const { return m_fd >= 0; }
-
-    // What left since the last take(), sorted by interface.
-    QList<PagingCopy> take()
-    {
-        drain();
-        QList<PagingCopy> copies = std::exchange(m_seen, {});
-        std::sort(copies.begin(), copies.end());
-        return copies;
-    }
-    bool any()
-    {
-        drain();
-        return !m_seen.isEmpty();
-    }
-
-private:
-    void drain()
+    QStringList take()
     {
         unsigned char p[2048];
         sockaddr_ll from{};
@@ -69,23 +39,25 @@ private:
         for (ssize_t n;
              (n = ::recvfrom(m_fd, p, sizeof p, 0, reinterpret_cast<sockaddr*>(&from), &length)) > 0;
              length = sizeof from) {
-            const int header = (p[0] & 0x0F) * 4;
-            if (from.sll_pkttype != PACKET_OUTGOING || from.sll_protocol != htons(ETH_P_IP) ||
-                n < header + 8 + 32 || p[9] != 17)
-                continue;
-            const unsigned char* udp = p + header;
-            const QByteArray payload(reinterpret_cast<const char*>(udp + 8), int(n) - header - 8);
-            if ((udp[2] << 8 | udp[3]) != 1901 ||
-                QByteArray(reinterpret_cast<const char*>(p + 16), 4) != "\xFF\xFF\xFF\xFF" ||
-                payload != "IPMPXSTL KORVANTA PAGING REQUEST")
-                continue;
-            m_seen.append({QNetworkInterface::interfaceNameFromIndex(from.sll_ifindex),
-                           QStringLiteral("%1.%2.%3.%4").arg(p[12]).arg(p[13]).arg(p[14]).arg(p[15]),
-                           quint16(udp[0] << 8 | udp[1])});
+            const unsigned char* udp = p + (p[0] & 0x0F) * 4;
+            const QByteArray payload(reinterpret_cast<const char*>(udp + 8), int(n - (udp + 8 - p)));
+            if (from.sll_pkttype == PACKET_OUTGOING && from.sll_protocol == htons(ETH_P_IP) && p[9] == 17 &&
+                (udp[2] << 8 | udp[3]) == 1901 &&
+                QByteArray(reinterpret_cast<char*>(p + 16), 4) == "\xFF\xFF\xFF\xFF" &&
+                payload == "IPMPXSTL KORVANTA PAGING REQUEST")
+                m_seen << QString::asprintf(
+                    "%s %d.%d.%d.%d:%d",
+                    qPrintable(QNetworkInterface::interfaceNameFromIndex(from.sll_ifindex)), p[12], p[13],
+                    p[14], p[15], udp[0] << 8 | udp[1]);
         }
+        m_seen.sort();
+        return std::exchange(m_seen, {});
     }
+    bool isOpen() const { return m_fd >= 0; }
+
+private:
     int m_fd;
-    QList<PagingCopy> m_seen;
+    QStringList m_seen;
 };
 
 } // namespace
@@ -94,51 +66,46 @@ TEST(TwoCards, DiscoveryPagesEveryCardFromItsOwnAddressAndOnlyTheNamedOnes)
 {
     if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
         GTEST_SKIP() << reason.toStdString();
-    // GIVEN the station started in a lab of an encoder and a decoder, then a second card that
-    // takes over the default route
+    // GIVEN the station in a lab of an encoder and a decoder, and a second card with the default route
     LabStation s;
     QString error;
     ASSERT_TRUE(s.start(1, 1, 0, &error)) << error.toStdString();
     ASSERT_TRUE(s.lab.addOfficeCard(&error)) << error.toStdString();
-    const QString office = s.lab.officeInterface(), elements = s.lab.stationInterface();
+    const QString office = s.lab.officeInterface() + " " + s.lab.officeIp() + ":2976",
+                  elements = s.lab.stationInterface() + " " + s.lab.stationIp() + ":2976";
+    const QString nothing = QStringLiteral("No element answered the paging request on %1 (%2).")
+                                .arg(s.lab.officeInterface(), s.lab.officeIp());
     PagingCapture capture;
     ASSERT_TRUE(capture.isOpen());
     Discovery& discovery = s.window->station().discovery();
 
-    // WHEN the station is told to page the office card only (and remembers it)
-    discovery.setInterfaceNames(pagingInterfaceChoice(s.f.settings, {true, {office}}));
-    EXPECT_EQ(s.f.settings.values.value(kPagingInterfacesSetting), office);
-    EXPECT_EQ(pagingInterfaceChoice(s.f.settings, {}), QStringList{office});
-    // ... and its discovery ends as soon as the request has left
+    // WHEN the station is told to page the office card only (and remembers it), and its discovery
+    // ends once the request has left
+    discovery.setInterfaceNames(pagingInterfaceChoice(s.f.settings, {true, {s.lab.officeInterface()}}));
+    EXPECT_EQ(pagingInterfaceChoice(s.f.settings, {}), QStringList{s.lab.officeInterface()});
     s.f.boxes.clear();
     s.f.boxes.answers << MsgAnswer::Yes;
+    QStringList left;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (discovery.isAwaiting() && capture.any())
+        if (discovery.isAwaiting() && !(left += capture.take()).isEmpty())
             discovery.finish();
     });
     poll.start(5);
     s.window->onToolbarButton(1);
     poll.stop();
     // THEN one copy left by the office card, nothing was found, and the operator is told where
-    // the station looked
-    EXPECT_EQ(capture.take(), (QList<PagingCopy>{{office, s.lab.officeIp(), 2976}}));
+    EXPECT_EQ(left, QStringList{office});
     EXPECT_EQ(s.window->TreeView1->topLevelItemCount(), 0);
-    EXPECT_TRUE(s.f.boxes.texts().contains(
-        QStringLiteral("No element answered the paging request on %1 (%2).").arg(office, s.lab.officeIp())))
-        << s.f.boxes.texts().join(" | ").toStdString();
+    EXPECT_TRUE(s.f.boxes.texts().contains(nothing)) << s.f.boxes.texts().join(" | ").toStdString();
 
-    // WHEN "--interface all" puts every card back and the window discovers again
+    // WHEN "--interface all" puts every card back THEN one copy per card, and both elements are found
     discovery.setInterfaceNames(pagingInterfaceChoice(s.f.settings, {true, {"all"}}));
-    EXPECT_EQ(s.f.settings.values.value(kPagingInterfacesSetting), QString());
     s.discover();
-    // THEN one copy per card, each from that card's address and port 2976, and both elements are
-    // found
-    EXPECT_EQ(capture.take(),
-              (QList<PagingCopy>{{office, s.lab.officeIp(), 2976}, {elements, s.lab.stationIp(), 2976}}));
+    EXPECT_EQ(capture.take(), (QStringList{office, elements}));
     EXPECT_EQ(s.window->TreeView1->topLevelItemCount(), 2);
 
-    // The command line, once the window has let go of its port
+    // The command line, once the window has let go of its port: every card, the empty one, none
     s.window.reset();
     QTemporaryDir dir;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -152,13 +119,10 @@ TEST(TwoCards, DiscoveryPagesEveryCardFromItsOwnAddressAndOnlyTheNamedOnes)
         QString says;
     } rows[] = {
         {{}, 0, 2, {}},
-        {{"--interface", office},
-         0,
-         0,
-         QStringLiteral("No element answered the paging request on %1 (%2).").arg(office, s.lab.officeIp())},
+        {{"--interface", s.lab.officeInterface()}, 0, 0, nothing},
         {{"--interface", "nosuch0"},
          1,
-         -1,
+         0,
          "No network interface can send the paging request: nosuch0 is not up with an IPv4 address"},
     };
     for (const auto& row : rows) {
@@ -170,12 +134,8 @@ TEST(TwoCards, DiscoveryPagesEveryCardFromItsOwnAddressAndOnlyTheNamedOnes)
         ASSERT_TRUE(cli.waitForFinished(60000));
         const QString err = cli.readAllStandardError();
         EXPECT_EQ(cli.exitCode(), row.code) << err.toStdString();
-        if (row.found >= 0) {
-            EXPECT_EQ(QJsonDocument::fromJson(cli.readAllStandardOutput()).array().size(), row.found);
-        }
+        EXPECT_EQ(QJsonDocument::fromJson(cli.readAllStandardOutput()).array().size(), row.found);
         EXPECT_TRUE(err.contains(row.says)) << err.toStdString();
     }
-    EXPECT_EQ(capture.take(), (QList<PagingCopy>{{office, s.lab.officeIp(), 2976},
-                                                 {office, s.lab.officeIp(), 2976},
-                                                 {elements, s.lab.stationIp(), 2976}}));
+    EXPECT_EQ(capture.take(), (QStringList{office, office, elements}));
 }

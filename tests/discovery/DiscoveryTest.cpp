@@ -72,15 +72,10 @@ TEST_F(DiscoveryTest, WithNoCardToPageTheStoreStaysAndTheOperatorIsToldWhy)
         QStringList names;
         QString says;
     } rows[] = {
-        {{},
-         {},
-         "No network interface can send the paging request: none is up with an IPv4 address and able to "
-         "broadcast (loopback does not count).\r"},
+        {{}, {}, "none is up with an IPv4 address and able to broadcast (loopback does not count)."},
         {{FakeInterfaces::loopback()},
          {"eth9", "eth8"},
-         "No network interface can send the paging request: eth9, eth8 is not up with an IPv4 address and "
-         "able "
-         "to broadcast.\r"},
+         "eth9, eth8 is not up with an IPv4 address and able to broadcast."},
     };
     for (const auto& row : rows) {
         cards.list = row.cards;
@@ -90,7 +85,8 @@ TEST_F(DiscoveryTest, WithNoCardToPageTheStoreStaysAndTheOperatorIsToldWhy)
         // WHEN it starts THEN nothing is paged, the store is as it was and the discovery ends
         EXPECT_FALSE(discovery.start());
         ASSERT_EQ(boxes.texts(),
-                  QStringList{row.says + "No element was paged; the local database was left as it was."});
+                  QStringList{"No network interface can send the paging request: " + row.says +
+                              "\rNo element was paged; the local database was left as it was."});
         EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
         ASSERT_TRUE(finished.wait(5000));
         EXPECT_EQ(finished.first().at(0).toInt(), 0);
