@@ -58,13 +58,16 @@ set(CPACK_PACKAGE_VENDOR "Korvanta Broadcast")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Network management station for Vexolink IP audio studio-to-transmitter links")
+# Lines of fewer than 80 characters, as dpkg shows them.
 set(CPACK_PACKAGE_DESCRIPTION
-    "Vexolink NMS finds the Vexolink encoders and decoders on the local network, keeps what they\
- report in a local store, and sends them their configuration; it pings and identifies elements,\
- shows an encoder's live audio level, reads traffic and PTP counters and adjusts the latency of\
- decoders in a single-frequency network. The package also holds vexolink-element, a simulator\
- of one Network Element or a whole fleet, and vexolink-cli, the station's commands for scripts with\
- a Prometheus exporter.")
+    "Vexolink NMS finds the Vexolink encoders and decoders on the local network,\n\
+keeps what they report in a local store, and sends them their configuration;\n\
+it pings and identifies elements, shows an encoder's live audio level, reads\n\
+traffic and PTP counters and adjusts the latency of decoders in a\n\
+single-frequency network. The package also holds vexolink-element, a simulator\n\
+of one Network Element or a whole fleet, and vexolink-cli, the station's\n\
+commands for scripts with a Prometheus exporter (also as the service\n\
+vexolink-exporter).")
 set(CPACK_PACKAGE_CONTACT "Korvanta Broadcast support <support@korvanta.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 # The programs are shipped without their debugging symbols, whatever the build type.
