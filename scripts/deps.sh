@@ -3,13 +3,14 @@
 
 # What building and running the station needs.
 vexo_packages_build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins fonts-dejavu-core prometheus-cpp-dev)
+    qt6-qpa-plugins fonts-dejavu-core prometheus-cpp-dev libyaml-cpp-dev libcrypt-dev)
 vexo_packages_run=(iproute2 iputils-ping)
 # Pictures of the station on a private virtual display.
 vexo_packages_screenshot=(xvfb xauth imagemagick x11-utils xdotool)
 # The tests and the benchmarks on top of that.
 # prometheus: the server and promtool, for the exporter's lab test and the shipped rules.
-vexo_packages_test=(libgtest-dev googletest libqt6test6 util-linux prometheus "${vexo_packages_screenshot[@]}")
+# openssl: the self-signed certificate of the exporter's TLS test.
+vexo_packages_test=(libgtest-dev googletest libqt6test6 util-linux prometheus openssl "${vexo_packages_screenshot[@]}")
 
 vexo_install_missing() {
     local missing=()

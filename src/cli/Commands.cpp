@@ -7,6 +7,7 @@
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
+#include "discovery/InterfaceChoice.h"
 #include "editor/ValueRules.h"
 #include "link/ConfigCodec.h"
 #include "measure/MeasureSession.h"
@@ -54,9 +55,10 @@ struct CommandInfo
 const QList<CommandInfo>& commands()
 {
     static const QList<CommandInfo> list = {
-        {"discover", "discover [--timeout SECONDS] [--save]",
+        {"discover", "discover [--timeout SECONDS] [--save] [--interface NAME]...",
          "Pages the network and lists the elements that answered. Only --save replaces the store\n"
-         "with them, as the window's discovery does.",
+         "with them, as the window's discovery does. The request leaves by every network interface\n"
+         "that is up, has an IPv4 address and can broadcast, or only by those --interface names.",
          "array of objects as for list"},
         {"list", "list [--csv]", "Lists the stored elements.",
          "array of {mac, name, ip, role, serial, version, sfn}"},
@@ -96,9 +98,10 @@ const QList<CommandInfo>& commands()
          "set the remote or multicast address), input, type, tx, sfn, and for a decoder buf, sdm, sdl,\n"
          "sdt. --gps allows the GPSDO variant's longer buffer (23).",
          "{mac, confirmed, mismatched_fields, stored: {as for show}}"},
-        {"exporter", "exporter --listen ADDRESS:PORT [--interval SECONDS] [--level]",
+        {"exporter", "exporter --listen ADDRESS:PORT [--interval SECONDS] [--level] [--web-config FILE]",
          "Polls every stored element at the interval and serves Prometheus metrics on\n"
-         "http://ADDRESS:PORT/metrics; --level adds the encoders' audio peak level.",
+         "http://ADDRESS:PORT/metrics; --level adds the encoders' audio peak level. --web-config\n"
+         "serves them over HTTPS and with basic authentication, as the file says.",
          ""},
     };
     return list;
@@ -113,7 +116,11 @@ QString mainHelp()
         help += QStringLiteral("  %1\n").arg(c.synopsis);
     help +=
         QStringLiteral("\nELEMENT is a MAC address (with or without colons, any case), a stored name or a "
-                       "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n");
+                       "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n"
+                       "Environment:\n"
+                       "  VEXOLINK_NMS_STORE  the element store file (default: as vexolink-nms, the program\n"
+                       "                      folder's nms.ini when it is writable, else\n"
+                       "                      ~/.local/share/Korvanta/vexolink-nms/nms.ini)\n\n");
     return help + exitCodesHelp();
 }
 
@@ -300,9 +307,12 @@ int Runner::discover()
     const QString path = save ? m_env.storePath : scratch.filePath(QStringLiteral("nms.ini"));
     Station station(services(path));
     bindConfigPort(station);
+    station.discovery().setInterfaceNames(interfaceNames(m_parser.values(QStringLiteral("interface"))));
     bool finished = false;
     QObject::connect(&station.discovery(), &Discovery::finished, [&] { finished = true; });
     station.discovery().start(int(seconds * 1000));
+    if (station.discovery().pagedInterfaces().isEmpty())
+        throw CliError(Failure, m_boxes.errors().join(QStringLiteral("; ")));
     // Identifying an element may take up to 20 s after the wait when its address is new.
     if (!waitUntil([&] { return finished; }, int(seconds * 1000) + 30000))
         throw CliError(Failure, QStringLiteral("discovery did not finish"));
@@ -762,6 +772,8 @@ void addOptions(const QString& command, QCommandLineParser& parser)
     if (command == QLatin1String("discover")) {
         parser.addOption({"timeout", "Seconds to wait for answers (default 3).", "SECONDS", "3"});
         parser.addOption({"save", "Replace the store with the elements that answered."});
+        parser.addOption(
+            {"interface", "Page only by this network interface (repeatable; all: every one).", "NAME"});
     }
     if (command == QLatin1String("mac"))
         parser.addOption({"timeout", "Seconds to wait for the answer (default 3).", "SECONDS", "3"});
@@ -780,6 +792,10 @@ void addOptions(const QString& command, QCommandLineParser& parser)
         parser.addOption({"listen", "Address and port to serve /metrics on.", "ADDRESS:PORT"});
         parser.addOption({"interval", "Seconds between polls (default 10).", "SECONDS", "10"});
         parser.addOption({"level", "Also poll the encoders' audio peak level."});
+        parser.addOption({"web-config",
+                          "Web configuration file as Prometheus exporters take it: TLS "
+                          "(tls_server_config) and basic authentication (basic_auth_users).",
+                          "FILE"});
     }
 }
 

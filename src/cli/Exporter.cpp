@@ -1,5 +1,7 @@
 #include "Exporter.h"
 
+#include "MetricsServer.h"
+
 #include "CliSupport.h"
 #include "Commands.h"
 
@@ -427,6 +429,11 @@ int runExporter(const QCommandLineParser& parser, CliEnvironment& env)
     if (!ok || interval < 1 || interval > 3600)
         throw CliError(UsageError, QStringLiteral("--interval must be 1 to 3600 seconds"));
     storedElements(ElementStore(env.storePath)); // a missing store is refused before anything binds
+    WebConfig web;
+    const QString webConfig = parser.value(QStringLiteral("web-config"));
+    QString problem;
+    if (parser.isSet(QStringLiteral("web-config")) && !loadWebConfig(webConfig, web, &problem))
+        throw CliError(UsageError, problem);
 
     // Every scrape builds the text of a few MB in a growing buffer. Left to glibc's defaults, such
     // buffers are mapped fresh and handed back each time, and their page faults cost a third of
@@ -442,17 +449,27 @@ int runExporter(const QCommandLineParser& parser, CliEnvironment& env)
     QString error;
     if (!exporter.bind(&error))
         throw CliError(PortBusy, error);
+    std::unique_ptr<MetricsServer> server;
     std::unique_ptr<prometheus::Exposer> exposer;
-    try {
-        exposer = std::make_unique<prometheus::Exposer>(listen.toStdString(), 2);
-    } catch (const std::exception& e) {
-        throw CliError(
-            PortBusy,
-            QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what())));
+    if (parser.isSet(QStringLiteral("web-config"))) {
+        // TLS and basic authentication: served by the event loop over Qt's TLS, which the
+        // system's OpenSSL backs.
+        server = std::make_unique<MetricsServer>(web, exporter.snapshot());
+        if (!server->listen(QHostAddress(address), quint16(port), &problem))
+            throw CliError(PortBusy, QStringLiteral("cannot listen on %1: %2").arg(listen, problem));
+    } else {
+        try {
+            exposer = std::make_unique<prometheus::Exposer>(listen.toStdString(), 2);
+        } catch (const std::exception& e) {
+            throw CliError(
+                PortBusy,
+                QStringLiteral("cannot listen on %1: %2").arg(listen, QString::fromLocal8Bit(e.what())));
+        }
     }
-    exposer->RegisterCollectable(exporter.snapshot());
-    env.err << "vexolink-cli exporter: serving http://" << listen << "/metrics, polling every " << interval
-            << " s" << Qt::endl;
+    if (exposer)
+        exposer->RegisterCollectable(exporter.snapshot());
+    env.err << "vexolink-cli exporter: serving " << (web.tls() ? "https" : "http") << "://" << listen
+            << "/metrics, polling every " << interval << " s" << Qt::endl;
 
     QTimer timer;
     timer.setInterval(int(interval * 1000));

@@ -10,10 +10,14 @@
 
 namespace vexo {
 
+namespace {
+const SystemNetworkInterfaces kSystemInterfaces;
+} // namespace
+
 Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, MessageBoxes& boxes,
                      QObject* parent)
     : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_boxes(boxes),
-      m_timer(new QTimer(this))
+      m_timer(new QTimer(this)), m_interfaces(&kSystemInterfaces)
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setSingleShot(true);
@@ -40,9 +44,37 @@ int Discovery::answered() const
     return m_handler.discoveredCount();
 }
 
+QString Discovery::noInterfaceText() const
+{
+    const QString which =
+        m_interfaceNames.isEmpty()
+            ? QStringLiteral("No network interface can send the paging request: none is up with an IPv4 "
+                             "address and able to broadcast (loopback does not count).")
+            : QStringLiteral("No network interface can send the paging request: %1 is not up with an "
+                             "IPv4 address and able to broadcast.")
+                  .arg(m_interfaceNames.join(QStringLiteral(", ")));
+    return which + QStringLiteral("\rNo element was paged; the local database was left as it was.");
+}
+
 bool Discovery::start(int waitMs)
 {
     m_running = true;
+    m_handler.resetDiscoveredCount();
+    m_paged = selectInterfaces(m_interfaces->pagingInterfaces(), m_interfaceNames);
+    if (m_paged.isEmpty()) {
+        // Paging nowhere would end in an empty store that reads like "no element is there":
+        // the store keeps what it had and the operator learns why nothing was paged.
+        m_boxes.critical(kAppTitle, noInterfaceText());
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_running = false;
+                emit awaitingEnded();
+                emit finished(0);
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
     if (!m_store.clear()) {
         m_boxes.critical(kAppTitle, QStringLiteral("The local database in your computer could not be "
                                                    "created.\rNo element can be stored."));
@@ -50,11 +82,10 @@ bool Discovery::start(int waitMs)
     m_savedPort = m_link.remotePort();
     m_savedHost = m_link.remoteHost();
     m_link.setRemote(QStringLiteral("255.255.255.255"), kPagingPort);
-    m_handler.resetDiscoveredCount();
     m_timer->start(waitMs);
     m_awaiting = true;
     m_link.setDiscoveryAwaiting(true);
-    return m_link.sendPaging();
+    return m_link.sendPaging(m_paged);
 }
 
 void Discovery::finish()
@@ -80,7 +111,14 @@ void Discovery::onStoreIdle()
     disconnect(m_idle);
     m_handler.flushDiscovered();
     m_running = false;
-    emit finished(m_handler.discoveredCount());
+    const int stored = m_handler.discoveredCount();
+    // Which cards were paged is what the operator needs to know when nothing answered: the
+    // elements may sit behind another card.
+    if (stored == 0)
+        m_boxes.information(
+            kAppTitle,
+            QStringLiteral("No element answered the paging request on %1.").arg(describeInterfaces(m_paged)));
+    emit finished(stored);
 }
 
 } // namespace vexo

@@ -3,6 +3,7 @@
 #include "ConfigCodec.h"
 #include "platform/Numbers.h"
 
+#include <QNetworkDatagram>
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QStringList>
@@ -204,7 +205,7 @@ void ConfigLink::setRemote(const QString& host, quint16 port)
     m_remotePort = port;
 }
 
-bool ConfigLink::sendPaging()
+bool ConfigLink::sendPaging(const QList<PagingInterface>& interfaces)
 {
     // The request must leave from 2976, where the answers come back: never let the socket
     // layer pick a port for an unbound socket.
@@ -221,12 +222,25 @@ bool ConfigLink::sendPaging()
                       QStringLiteral("the destination address is not valid (%1).").arg(m_remoteHost));
         return false;
     }
+    // A broadcast to 255.255.255.255 leaves by the one interface the routing table picks for it;
+    // the interface index and source address given with each copy (IP_PKTINFO) send it out of
+    // every card instead, from the one socket bound to 2976 that all answers come back to.
     const QByteArray request(kPagingRequest, kPagingRequestSize);
-    errno = 0;
-    const qint64 sent = m_socket->writeDatagram(request, address, m_remotePort);
-    const int savedErrno = errno;
-    if (sent != request.size()) {
-        reportSendFailure(kPagingPrefix + sendErrorCause(*m_socket, sent < 0 ? savedErrno : 0));
+    QStringList failures;
+    for (const PagingInterface& i : interfaces) {
+        QNetworkDatagram datagram(request, address, m_remotePort);
+        datagram.setSender(i.address);
+        datagram.setInterfaceIndex(uint(i.index));
+        errno = 0;
+        const qint64 sent = m_socket->writeDatagram(datagram);
+        const int savedErrno = errno;
+        if (sent != request.size())
+            failures << QStringLiteral("on %1 (%2), %3")
+                            .arg(i.name, i.address.toString(),
+                                 sendErrorCause(*m_socket, sent < 0 ? savedErrno : 0));
+    }
+    if (!failures.isEmpty()) {
+        reportSendFailure(kPagingPrefix + failures.join(QStringLiteral("; ")));
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 
 #include "platform/FatalError.h"
 #include "platform/MessageBoxes.h"
+#include "platform/NetworkInterfaces.h"
 #include "store/ElementStore.h"
 #include "store/SelectedElement.h"
 
@@ -91,8 +92,10 @@ public:
     QString remoteHost() const { return m_remoteHost; }
     quint16 remotePort() const { return m_remotePort; }
     void setRemote(const QString& host, quint16 port);
-    // Sends the paging request to the current remote endpoint from local port 2976.
-    bool sendPaging();
+    // Sends the paging request to the current remote endpoint from local port 2976, one copy
+    // out of each of the interfaces, with that interface's own address as the source. True when
+    // every copy left; a failure is reported with the interface it concerns.
+    bool sendPaging(const QList<PagingInterface>& interfaces);
 
     // Set by discovery while paging replies are awaited; recorded with each queued reply.
     bool discoveryAwaiting() const { return m_discoveryAwaiting; }

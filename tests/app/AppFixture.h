@@ -37,6 +37,7 @@ struct AppFixture
                                                                    realArp ? *realArp : arp, icmp,
                                                                    storePath(), bind},
                                                     arguments);
+        window->station().discovery().setInterfaceSource(cards);
         return *window;
     }
 
@@ -47,6 +48,7 @@ struct AppFixture
     FakeProgramEnd programEnd;
     FakeArp arp;
     FakeIcmp icmp;
+    FakeInterfaces cards;
     std::unique_ptr<vexo::MainWindow> window;
 };
 
@@ -58,7 +60,8 @@ struct LabStation
     {
         if (!lab.up(encoders, decoders, sfn, error, faults))
             return false;
-        if (!f.make({}, &arp, QHostAddress::AnyIPv4).startUp())
+        f.make({}, &arp, QHostAddress::AnyIPv4).station().discovery().setInterfaceSource(systemCards);
+        if (!window->startUp())
             *error = "the station did not start";
         return error->isEmpty();
     }
@@ -91,5 +94,6 @@ struct LabStation
     Lab lab;
     AppFixture f;
     vexo::NeighbourTableArp arp;
+    vexo::SystemNetworkInterfaces systemCards; // the lab's, in the station's namespace
     std::unique_ptr<vexo::MainWindow>& window = f.window;
 };

@@ -1,6 +1,7 @@
 // Discovery with the real link and reply handler; every element is known to ARP.
 #include "discovery/Discovery.h"
 #include "LinkFixture.h"
+#include "discovery/InterfaceChoice.h"
 #include "link/ReplyHandler.h"
 
 #include <QSignalSpy>
@@ -18,6 +19,8 @@ protected:
     ReplyHandler handler{link,         store, selection, boxes, std::bind_front(&DiscoveryTest::lookUp, this),
                          ValueRanges{}};
     Discovery discovery{link, store, handler, boxes};
+    FakeInterfaces cards;
+    void SetUp() override { discovery.setInterfaceSource(cards); }
 };
 
 TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
@@ -55,4 +58,83 @@ TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
     link.acceptDatagram(encoderReply(7));
     ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
     EXPECT_EQ(iniSections(store.path()).size(), 2);
+}
+
+TEST_F(DiscoveryTest, WithNoCardToPageTheStoreStaysAndTheOperatorIsToldWhy)
+{
+    // GIVEN a store, and cards that cannot page: none at all, or none of those named
+    writeFile(store.path(), "[0050C2FFFFFF]\nNAME=OLD\n");
+    ASSERT_TRUE(link.bindConfigPort());
+    link.setRemote(QStringLiteral("127.0.0.2"), 2977);
+    const struct
+    {
+        QList<PagingInterface> cards;
+        QStringList names;
+        QString says;
+    } rows[] = {
+        {{}, {}, "none is up with an IPv4 address and able to broadcast (loopback does not count)."},
+        {{FakeInterfaces::loopback()},
+         {"eth9", "eth8"},
+         "eth9, eth8 is not up with an IPv4 address and able to broadcast."},
+    };
+    for (const auto& row : rows) {
+        cards.list = row.cards;
+        discovery.setInterfaceNames(row.names);
+        boxes.clear();
+        QSignalSpy finished(&discovery, &Discovery::finished);
+        // WHEN it starts THEN nothing is paged, the store is as it was and the discovery ends
+        EXPECT_FALSE(discovery.start());
+        ASSERT_EQ(boxes.texts(),
+                  QStringList{"No network interface can send the paging request: " + row.says +
+                              "\rNo element was paged; the local database was left as it was."});
+        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
+        ASSERT_TRUE(finished.wait(5000));
+        EXPECT_EQ(finished.first().at(0).toInt(), 0);
+        EXPECT_FALSE(discovery.isRunning());
+        EXPECT_EQ(readFile(store.path()), "[0050C2FFFFFF]\nNAME=OLD\n");
+        EXPECT_EQ(link.remoteHost() + ":" + QString::number(link.remotePort()), "127.0.0.2:2977");
+    }
+}
+
+// --interface on the station's command line, and the choice it leaves for the next start.
+TEST(InterfaceChoice, OptionsAreTakenOutAndTheChoiceIsRemembered)
+{
+    FakeSettings settings;
+    const struct
+    {
+        QStringList arguments;
+        QStringList rest;
+        QString stored; // the setting afterwards
+        QStringList paged;
+        QString error;
+    } rows[] = {
+        {{"gps"}, {"gps"}, "", {}, {}},
+        {{"--interface", "eth1", "GPS", "--interface=eth2", "--interface", "eth1"},
+         {"GPS"},
+         "eth1 eth2",
+         {"eth1", "eth2"},
+         {}},
+        {{}, {}, "eth1 eth2", {"eth1", "eth2"}, {}}, // remembered
+        {{"--interface", "all", "--interface", "eth1"}, {}, "", {}, {}},
+        {{"--interface"},
+         {"--interface"},
+         "",
+         {},
+         "--interface needs the name of a network interface (or all)"},
+        {{"--interface=", "GPS"}, {"--interface=", "GPS"}, "", {}, "--interface needs the name"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.arguments.join(' ').toStdString());
+        QStringList arguments = row.arguments;
+        InterfaceOptions options;
+        QString error;
+        const bool ok = takeInterfaceOptions(arguments, options, &error);
+        EXPECT_EQ(ok, row.error.isEmpty());
+        EXPECT_TRUE(error.startsWith(row.error)) << error.toStdString();
+        EXPECT_EQ(arguments, row.rest);
+        if (!ok)
+            continue;
+        EXPECT_EQ(pagingInterfaceChoice(settings, options), row.paged);
+        EXPECT_EQ(settings.value(kPagingInterfacesSetting, ""), row.stored);
+    }
 }

@@ -62,7 +62,7 @@ TEST_F(LinkFixture, SendsLeaveFrom2976ForTheStoredAddressAndLoseNothingThatArriv
     ASSERT_TRUE(link.sendAttenuation(255));
     EXPECT_EQ(link.remotePort(), 2977);
     link.setRemote(QStringLiteral("127.0.0.2"), 1901);
-    ASSERT_TRUE(link.sendPaging());
+    ASSERT_TRUE(link.sendPaging({FakeInterfaces::loopback()}));
     EXPECT_FALSE(link.timerRemoteSent()->isActive());
     EXPECT_EQ(boxes.shown.size(), 1);
     // THEN each left 127.0.0.1:2976 for its port
@@ -117,7 +117,7 @@ TEST_F(LinkFixture, SendFailuresAreReportedAndOnlyATakenPortEndsTheProgram)
     }
     boxes.clear();
     link.setRemote(QString(), 1901);
-    EXPECT_FALSE(link.sendPaging());
+    EXPECT_FALSE(link.sendPaging({FakeInterfaces::loopback()}));
     EXPECT_EQ(boxes.texts(), QStringList{"Cannot send the paging request: no destination address is set."});
     EXPECT_TRUE(programEnd.codes.isEmpty());
     // WHEN another program takes 2976 THEN the bind fails, and a send ends the program

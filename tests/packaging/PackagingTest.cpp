@@ -65,8 +65,12 @@ TEST(Packaging, HoldsTheProgramsDesktopEntryAndIconsBelowUsrWithTheirDependencie
     for (const char* dep :
          {"libc6", "libqt6widgets6", "libqt6network6", "qt6-qpa-plugins", "libprometheus-cpp-pull1.0"})
         EXPECT_TRUE(fields.contains(QRegularExpression(QString("[ ,]%1( |,|\n)").arg(dep)))) << dep;
-    EXPECT_EQ(output("dpkg-deb -c pkg/*.deb | grep -v ' [.]/usr/' | grep -v ' [.]/$'"),
-              ""); // nothing outside /usr
+    // Nothing outside /usr but the exporter's unit and its settings (a configuration file).
+    EXPECT_EQ(output("dpkg-deb -c pkg/*.deb | awk '{print $6}' | grep -v -e '^[.]/usr/' -e '^[.]/$'"),
+              "./etc/\n./etc/default/\n./etc/default/vexolink-exporter\n./lib/\n./lib/systemd/\n"
+              "./lib/systemd/system/\n./lib/systemd/system/vexolink-exporter.service\n");
+    EXPECT_EQ(output("dpkg-deb --ctrl-tarfile pkg/*.deb | tar -xOf - ./conffiles"),
+              "/etc/default/vexolink-exporter\n");
     const QDir usr(unpacked() + "/root/usr");
     EXPECT_EQ(QDir(usr.filePath("bin")).entryList(QDir::Files | QDir::Executable, QDir::Name), kPrograms);
     for (const QString& file :
@@ -129,4 +133,68 @@ TEST(Packaging, AnOrdinaryUsersStoreIsInTheUsersDataFolderAndLeftAsItWas)
                   kPrograms);
     }
     ::chmod(QFile::encodeName(bin).constData(), 0755);
+}
+
+// The exporter's service, the manual pages and the completion as they are installed, and the
+// package as lintian sees it.
+TEST(Packaging, ServiceManualPagesCompletionAndLintian)
+{
+    ASSERT_FALSE(unpacked().isEmpty()) << "cpack or dpkg-deb failed (see above)";
+    const auto run = [](const QString& command) {
+        QProcess p;
+        p.setWorkingDirectory(unpacked());
+        p.start("sh", {"-c", command});
+        p.waitForFinished(120000);
+        return std::pair(p.exitCode(), QString::fromLocal8Bit(p.readAll()));
+    };
+    // The unit verifies, against the programs of the unpacked tree; the system's own units (the
+    // targets every service depends on) are copied beside it.
+    const auto [verified, says] = run(
+        "rm -rf verify && cp -a root verify && cp -an /lib/systemd/system/. verify/lib/systemd/system/ && "
+        "systemd-analyze verify --man=no --root=verify verify/lib/systemd/system/vexolink-exporter.service "
+        "2>&1");
+    EXPECT_EQ(verified, 0) << says.toStdString();
+    EXPECT_EQ(says, "");
+    const QString unit = readFile(unpacked() + "/root/lib/systemd/system/vexolink-exporter.service");
+    for (const char* line : {"DynamicUser=yes", "StateDirectory=vexolink-exporter", "NoNewPrivileges=yes",
+                             "ProtectSystem=strict", "CapabilityBoundingSet=CAP_NET_RAW",
+                             "EnvironmentFile=-/etc/default/vexolink-exporter"})
+        EXPECT_TRUE(unit.contains(QString("\n") + line + "\n")) << line;
+    EXPECT_FALSE(QFileInfo::exists(unpacked() + "/root/etc/systemd")); // installed disabled
+
+    // Each manual page renders without a warning and names what its program's help names.
+    for (const QString& program : kPrograms) {
+        SCOPED_TRACE(program.toStdString());
+        const auto [code, page] =
+            run("MANWIDTH=100 man --warnings -l root/usr/share/man/man1/" + program + ".1.gz 2>&1");
+        EXPECT_EQ(code, 0);
+        for (const char* section : {"NAME", "SYNOPSIS", "DESCRIPTION", "ENVIRONMENT", "EXIT STATUS"})
+            EXPECT_TRUE(page.contains(QString("\n") + section + "\n")) << section;
+        EXPECT_FALSE(page.contains("warning")) << page.toStdString();
+    }
+    const QString cliPage = run("MANWIDTH=200 man -l root/usr/share/man/man1/vexolink-cli.1.gz").second;
+    for (const char* text : {"   exporter\n", "--web-config <FILE>", "--interface <NAME>",
+                             "VEXOLINK_NMS_STORE", "good_tx_frames", "7 store missing or corrupted"})
+        EXPECT_TRUE(cliPage.contains(text)) << text;
+
+    // The completion loads in bash and completes commands, options and the stored elements.
+    // lintian finds no error in the package.
+    const auto [lintianCode, lintian] = run("lintian --fail-on error pkg/*.deb 2>&1");
+    EXPECT_EQ(lintianCode, 0) << lintian.toStdString();
+    EXPECT_FALSE(lintian.contains(QRegularExpression("^E: ", QRegularExpression::MultilineOption)))
+        << lintian.toStdString();
+
+    ASSERT_TRUE(writeFile(unpacked() + "/complete.ini",
+                          "[0050C2770001]\nNAME=STUDIO A\nIP=10.77.1.1\nROLE=1\n"
+                          "[0050C2770002]\nNAME=DECODER 001\nIP=10.77.101.1\nROLE=2\n"));
+    const QByteArray complete =
+        "export VEXOLINK_NMS_STORE=$PWD/complete.ini PATH=$PWD/root/usr/bin:$PATH; "
+        ". root/usr/share/bash-completion/completions/vexolink-cli; "
+        "c() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); _vexolink_cli; echo \"${COMPREPLY[*]}\"; }; "
+        "complete -p vexolink-cli; c vexolink-cli di; c vexolink-cli exporter --w; c vexolink-cli ping ''; "
+        "c vexolink-cli show STU; c vexolink-cli show 00:50:C2:77:00:01 ''";
+    ASSERT_TRUE(writeFile(unpacked() + "/complete.sh", complete));
+    EXPECT_EQ(run("bash --norc complete.sh 2>&1").second,
+              "complete -F _vexolink_cli vexolink-cli\ndiscover\n--web-config\n"
+              "00:50:C2:77:00:01 STUDIO\\ A 00:50:C2:77:00:02 DECODER\\ 001\nSTUDIO\\ A\n\n");
 }

@@ -3,12 +3,14 @@
 #include "platform/Arp.h"
 #include "platform/Icmp.h"
 #include "platform/MessageBoxes.h"
+#include "platform/NetworkInterfaces.h"
 #include "platform/ProgramEnd.h"
 #include "platform/UserSettings.h"
 
 #include <QHash>
 #include <QList>
 #include <QMap>
+#include <QNetworkInterface>
 #include <QStringList>
 
 #include <functional>
@@ -81,4 +83,18 @@ public:
     bool startup() override { return true; }
     void cleanup() override {}
     Reply echo(quint32, const QByteArray&, int) override { return Reply{0, 1}; }
+};
+
+// The network cards discovery sees. Loopback stands in for a card in the tests that page
+// 127.0.0.x: nothing leaves the machine.
+class FakeInterfaces : public vexo::NetworkInterfaces
+{
+public:
+    QList<vexo::PagingInterface> pagingInterfaces() const override { return list; }
+    static vexo::PagingInterface loopback()
+    {
+        return {QStringLiteral("lo"), QNetworkInterface::interfaceIndexFromName(QStringLiteral("lo")),
+                QHostAddress(QHostAddress::LocalHost)};
+    }
+    QList<vexo::PagingInterface> list{loopback()};
 };

@@ -69,7 +69,7 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
     if (const QString reason = unavailableReason(); !reason.isEmpty())
         return fail(reason);
     // Namespaces left by a test process that died before its down().
-    for (const QString& name : QDir("/run/netns").entryList({"vxlab-*-*"}))
+    for (const QString& name : QDir("/run/netns").entryList({"vxlab-*-*", "vxoffice-*-*"}))
         if (!QFileInfo::exists("/proc/" + name.section('-', 1, 1)))
             run("netns del " + name, nullptr);
 
@@ -144,8 +144,37 @@ bool Lab::up(int encoders, int decoders, int sfn, QString* error, const QMap<int
            fail(QStringLiteral("the simulator did not start: %1").arg(fleetLog()));
 }
 
+bool Lab::addOfficeCard(QString* error)
+{
+    if (m_netns.isEmpty() || !m_officeInterface.isEmpty()) {
+        if (error)
+            *error = "an office card needs a lab that is up and has none yet";
+        return false;
+    }
+    m_officeInterface = m_stationMode == Station::PrivateNamespace
+                            ? QStringLiteral("vxof")
+                            : QString::asprintf("vxo%dn%d", ::getpid(), g_labCounter);
+    m_officeNetns = QStringLiteral("vxoffice-%1-%2").arg(::getpid()).arg(g_labCounter);
+    const QString setup =
+        QStringLiteral("netns add %1\nlink add %2 type veth peer name vxofp netns %1\n"
+                       "address add %3/24 dev %2\nlink set %2 up\n"
+                       "netns exec %1 ip link set lo up\nnetns exec %1 ip link set vxofp up\n"
+                       "netns exec %1 ip address add 192.168.77.254/24 dev vxofp\n"
+                       "route replace default via 192.168.77.254 dev %2 onlink\n")
+            .arg(m_officeNetns, m_officeInterface, officeIp());
+    return (writeFile(m_dir->path() + "/office", setup.toLatin1()) &&
+            run("-batch " + m_dir->path() + "/office", error)) ||
+           (down(), false);
+}
+
 void Lab::down()
 {
+    if (!m_officeInterface.isEmpty())
+        run("link del " + m_officeInterface, nullptr);
+    m_officeInterface.clear();
+    if (!m_officeNetns.isEmpty())
+        run("netns del " + m_officeNetns, nullptr);
+    m_officeNetns.clear();
     if (m_fleet && m_fleet->state() != QProcess::NotRunning) {
         m_fleet->terminate();
         m_fleet->waitForFinished(3000);

@@ -56,6 +56,13 @@ public:
     bool up(int encoders, int decoders, int sfn, QString* error,
             const QMap<int, QStringList>& elementArgs = {}, const QStringList& fleetArgs = {});
     void down();
+    // A second card for the station (after up()): a link to an empty network of its own,
+    // officeIp()/24, that takes over the default route, as an office network does on a station
+    // whose elements sit behind its other card. The limited broadcast then leaves by it alone
+    // unless the station pages on every card.
+    bool addOfficeCard(QString* error);
+    QString officeIp() const { return QStringLiteral("192.168.77.1"); }
+    QString officeInterface() const { return m_officeInterface; }
     bool isUp() const { return m_fleet && m_fleet->state() == QProcess::Running; }
 
     QString stationIp() const { return QStringLiteral("10.77.0.1"); }
@@ -82,6 +89,8 @@ private:
     Station m_stationMode;
     QString m_stationInterface;
     QString m_netns;
+    QString m_officeInterface;
+    QString m_officeNetns;
     int m_originalNs = -1;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_fleet;

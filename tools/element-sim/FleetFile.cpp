@@ -167,7 +167,13 @@ QString usage()
                "\nAn element whose ConfigRequest changes its IP answers from its old address, then\n"
                "moves: with readdress \"move\" it adds the new address to its interface and drops the\n"
                "old one (or rebinds to a new loopback address); with \"keep\" it stays where it is and\n"
-               "reports the new address.\n");
+               "reports the new address.\n\n"
+               "Environment:\n"
+               "  none                       everything is given on the command line or in the files\n\n"
+               "Exit codes:\n"
+               "  0  ended by SIGTERM or SIGINT\n"
+               "  1  an element could not bind its sockets or address, or the state file cannot be written\n"
+               "  2  usage error: unknown option, malformed value or file\n");
 }
 
 } // namespace vexo::sim
