@@ -381,7 +381,9 @@ std::optional<qint64> Journal::saveStoreCopy(const QString& storePath)
         fail(QStringLiteral("cannot keep the store"), file.errorString());
         return std::nullopt;
     }
-    const QByteArray bytes = file.readAll();
+    QByteArray bytes = file.readAll();
+    if (bytes.isNull())
+        bytes = QByteArray(""); // an empty store is kept as zero bytes, not as nothing
     if (!requireWritable())
         return std::nullopt;
     QSqlQuery q(m_db);
