@@ -5,8 +5,7 @@
 
 #include <QAtomicInteger>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QHash>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -57,45 +56,70 @@ QString loginName()
     return user.isEmpty() ? QString::number(::geteuid()) : user;
 }
 
+// Changes and sent values are kept as records of fields joined by the ASCII record and unit
+// separators: reading them back is a split, several times cheaper than parsing JSON per entry,
+// which is what a query of thousands of entries spends its time on. The separators never occur
+// in a store value (a value holding one has it replaced by "?").
+constexpr QChar kRecord(0x1E);
+constexpr QChar kUnit(0x1F);
+
+QString clean(QString value)
+{
+    return value.replace(kRecord, QLatin1Char('?')).replace(kUnit, QLatin1Char('?'));
+}
+
+QString encodeRecords(const QList<QStringList>& records)
+{
+    QStringList joined;
+    for (const QStringList& fields : records) {
+        QStringList cleaned;
+        for (const QString& f : fields)
+            cleaned.append(clean(f));
+        joined.append(cleaned.join(kUnit));
+    }
+    return joined.join(kRecord);
+}
+
+template <typename Make> void decodeRecords(const QString& text, Make make)
+{
+    if (text.isEmpty())
+        return;
+    for (const QStringView record : QStringView(text).split(kRecord))
+        make(record.split(kUnit));
+}
+
 QString encodeChanges(const QList<JournalChange>& changes)
 {
-    if (changes.isEmpty())
-        return QString();
-    QJsonArray array;
+    QList<QStringList> records;
     for (const JournalChange& c : changes)
-        array.append(QJsonArray{c.field, c.before, c.sent, c.reported});
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+        records.append({c.field, c.before, c.sent, c.reported});
+    return encodeRecords(records);
 }
 
 QList<JournalChange> decodeChanges(const QString& text)
 {
     QList<JournalChange> changes;
-    if (text.isEmpty())
-        return changes;
-    for (const QJsonValue& v : QJsonDocument::fromJson(text.toUtf8()).array()) {
-        const QJsonArray a = v.toArray();
-        changes.append({a.at(0).toString(), a.at(1).toString(), a.at(2).toString(), a.at(3).toString()});
-    }
+    decodeRecords(text, [&](const QList<QStringView>& f) {
+        changes.append(
+            {f.value(0).toString(), f.value(1).toString(), f.value(2).toString(), f.value(3).toString()});
+    });
     return changes;
 }
 
 QString encodePairs(const QList<QPair<QString, QString>>& pairs)
 {
-    if (pairs.isEmpty())
-        return QString();
-    QJsonArray array;
+    QList<QStringList> records;
     for (const auto& [key, value] : pairs)
-        array.append(QJsonArray{key, value});
-    return QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact));
+        records.append({key, value});
+    return encodeRecords(records);
 }
 
 QList<QPair<QString, QString>> decodePairs(const QString& text)
 {
     QList<QPair<QString, QString>> pairs;
-    if (text.isEmpty())
-        return pairs;
-    for (const QJsonValue& v : QJsonDocument::fromJson(text.toUtf8()).array())
-        pairs.append({v.toArray().at(0).toString(), v.toArray().at(1).toString()});
+    decodeRecords(text, [&](const QList<QStringView>& f) {
+        pairs.append({f.value(0).toString(), f.value(1).toString()});
+    });
     return pairs;
 }
 
@@ -343,6 +367,12 @@ std::optional<QList<JournalEntry>> Journal::entries(const JournalQuery& query)
         fail(QStringLiteral("cannot be read"), q.lastError().text());
         return std::nullopt;
     }
+    static const QHash<QString, JournalOperation> operationNamed = [] {
+        QHash<QString, JournalOperation> h;
+        for (const auto& [op, name] : operationTable())
+            h.insert(name, op);
+        return h;
+    }();
     QList<JournalEntry> list;
     while (q.next()) {
         JournalEntry e;
@@ -354,7 +384,7 @@ std::optional<QList<JournalEntry>> Journal::entries(const JournalQuery& query)
         e.mac = q.value(5).toString();
         e.name = q.value(6).toString();
         e.ip = q.value(7).toString();
-        e.operation = operationFromName(q.value(8).toString()).value_or(JournalOperation::Configure);
+        e.operation = operationNamed.value(q.value(8).toString(), JournalOperation::Configure);
         e.outcome = q.value(9).toString();
         e.detail = q.value(10).toString();
         e.changes = decodeChanges(q.value(11).toString());
