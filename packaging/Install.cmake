@@ -81,7 +81,8 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE "xz")
 # The shared libraries the programs link come from dpkg-shlibdeps; Qt loads its window-system
 # plugins at run time, so no library link names them and they are listed here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+# The journal opens its database through a Qt plugin, which dpkg-shlibdeps cannot see.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
 # Ping falls back to the system's ping program where ICMP sockets are not allowed; the DejaVu
 # fonts are those the fixed layout was checked with at every scale factor.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, fonts-dejavu-core")

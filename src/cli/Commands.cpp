@@ -2,6 +2,7 @@
 
 #include "CliSupport.h"
 #include "Exporter.h"
+#include "JournalCommands.h"
 
 #include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
@@ -114,6 +115,7 @@ QString mainHelp()
                                   "(VEXOLINK_NMS_STORE overrides its path).\n\nCommands:\n");
     for (const CommandInfo& c : commands())
         help += QStringLiteral("  %1\n").arg(c.synopsis);
+    help += journalCommandsHelp();
     help +=
         QStringLiteral("\nELEMENT is a MAC address (with or without colons, any case), a stored name or a "
                        "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n"
@@ -821,6 +823,8 @@ int runCli(const QStringList& arguments, CliEnvironment& env)
         (name.isEmpty() ? env.err : env.out) << mainHelp() << Qt::flush;
         return name.isEmpty() ? UsageError : Success;
     }
+    if (isJournalCommand(name))
+        return runJournalCommand(arguments, env);
     const auto info = std::find_if(commands().begin(), commands().end(),
                                    [&](const CommandInfo& c) { return c.name == name; });
     if (info == commands().end()) {

@@ -29,4 +29,13 @@ QString resolveStorePath(const QString& programFolder)
     return QDir(data).filePath(QStringLiteral("nms.ini"));
 }
 
+QString resolveJournalPath(const QString& storePath)
+{
+    const QString forced = qEnvironmentVariable("VEXOLINK_NMS_JOURNAL");
+    if (!forced.isEmpty())
+        return forced;
+    const QFileInfo store(storePath);
+    return store.dir().filePath(store.completeBaseName() + QStringLiteral("-journal.db"));
+}
+
 } // namespace vexo

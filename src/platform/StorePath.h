@@ -11,4 +11,9 @@ QString resolveStorePath(const QString& programFolder);
 
 bool isFolderWritable(const QString& folder);
 
+// Where the journal of changes lives: beside the store it belongs to (so the store's folder rule
+// decides for both, and a store chosen with VEXOLINK_NMS_STORE brings its own journal), named
+// after it: nms.ini -> nms-journal.db. VEXOLINK_NMS_JOURNAL overrides it with a full file path.
+QString resolveJournalPath(const QString& storePath);
+
 } // namespace vexo

@@ -603,12 +603,10 @@ bool folderRefusesNewFiles(const QString& target)
     return ::faccessat(AT_FDCWD, folder.constData(), W_OK | X_OK, AT_EACCESS) != 0 && errno == EACCES;
 }
 
-// Replaces the file's content. A symbolic link stays a link (its target is written); the
-// file keeps its owner and group where the writer may set them, and its mode.
-bool store(const QString& path, Document doc, const QByteArray& original)
+// Replaces the file's content with the bytes. A symbolic link stays a link (its target is
+// written); the file keeps its owner and group where the writer may set them, and its mode.
+bool replaceContent(const QString& path, const QByteArray& bytes, const QByteArray& original)
 {
-    const QByteArray bytes = doc.serialize();
-    const qint64 writtenAt = nowNs();
     struct stat existing
     {
     };
@@ -637,6 +635,15 @@ bool store(const QString& path, Document doc, const QByteArray& original)
             !writeInPlace(target, bytes, original))
             return false;
     }
+    return true;
+}
+
+bool store(const QString& path, Document doc, const QByteArray& original)
+{
+    const QByteArray bytes = doc.serialize();
+    const qint64 writtenAt = nowNs();
+    if (!replaceContent(path, bytes, original))
+        return false;
     struct stat st
     {
     };
@@ -823,6 +830,22 @@ bool emptyIniFile(const QString& path)
         cache().remove(path);
     }
     return store(path, std::move(empty), original);
+}
+
+bool replaceIniFile(const QString& path, const QByteArray& bytes)
+{
+    cache().remove(path);
+    struct stat st
+    {
+    };
+    QByteArray original;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        const Loaded loaded = load(path);
+        original = loaded.bytes;
+    }
+    // No parsed copy is kept: the next call reads the new content from the file.
+    cache().remove(path);
+    return replaceContent(path, bytes, original);
 }
 
 void loadIniSectionsInto(QStringList& list, const QString& path)

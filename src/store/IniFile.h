@@ -55,6 +55,10 @@ QStringList iniSections(const QString& path);
 // Replaces the store with an empty file through the same write as every other change.
 bool emptyIniFile(const QString& path);
 
+// Replaces the whole file with the given bytes, exactly, through the same atomic write as every
+// other change (a store copy put back). False when it could not be written.
+bool replaceIniFile(const QString& path, const QByteArray& bytes);
+
 // The entries of a section as "key=value" lines, in file order.
 QStringList readIniSection(const QString& section, const QString& path);
 

@@ -92,18 +92,18 @@ TEST(TwoCards, DiscoveryPagesEveryCardFromItsOwnAddressAndOnlyTheNamedOnes)
             discovery.finish();
     });
     poll.start(5);
-    s.window->onToolbarButton(1);
+    child<QAction>(*s.window, "actDiscover")->trigger();
     poll.stop();
     // THEN one copy left by the office card, nothing was found, and the operator is told where
     EXPECT_EQ(left, QStringList{office});
-    EXPECT_EQ(s.window->TreeView1->topLevelItemCount(), 0);
+    EXPECT_EQ(child<QTreeWidget>(*s.window, "TreeView1")->topLevelItemCount(), 0);
     EXPECT_TRUE(s.f.boxes.texts().contains(nothing)) << s.f.boxes.texts().join(" | ").toStdString();
 
     // WHEN "--interface all" puts every card back THEN one copy per card, and both elements are found
     discovery.setInterfaceNames(pagingInterfaceChoice(s.f.settings, {true, {"all"}}));
     s.discover();
     EXPECT_EQ(capture.take(), (QStringList{office, elements}));
-    EXPECT_EQ(s.window->TreeView1->topLevelItemCount(), 2);
+    EXPECT_EQ(child<QTreeWidget>(*s.window, "TreeView1")->topLevelItemCount(), 2);
 
     // The command line, once the window has let go of its port: every card, the empty one, none
     s.window.reset();
