@@ -3,17 +3,14 @@
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
-#include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 
 #include <QTimer>
 
 namespace vexo {
 
-Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, MessageBoxes& boxes,
-                     QObject* parent)
-    : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_boxes(boxes),
-      m_timer(new QTimer(this))
+Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, QObject* parent)
+    : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_timer(new QTimer(this))
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setSingleShot(true);
@@ -24,15 +21,10 @@ Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& 
         if (m_running)
             emit progress(count);
     });
-}
-
-bool Discovery::confirm()
-{
-    return m_boxes.askYesNo(
-        QStringLiteral("Auto Discovery"),
-        QStringLiteral("Performing an 'Auto Discovery' will delete the local database in your computer\rand "
-                       "create a new "
-                       "one, based on the Network Elements found (if any). \rAre you sure?"));
+    connect(&m_handler, &ReplyHandler::discoveredStoreFailed, this, [this] {
+        m_result.storeWriteFailed = true;
+        emit problem(DiscoveryProblem::StoreWriteFailed, {});
+    });
 }
 
 int Discovery::answered() const
@@ -43,9 +35,10 @@ int Discovery::answered() const
 bool Discovery::start(int waitMs)
 {
     m_running = true;
+    m_result = {};
     if (!m_store.clear()) {
-        m_boxes.critical(kAppTitle, QStringLiteral("The local database in your computer could not be "
-                                                   "created.\rNo element can be stored."));
+        m_result.storeNotCreated = true;
+        emit problem(DiscoveryProblem::StoreNotCreated, {});
     }
     m_savedPort = m_link.remotePort();
     m_savedHost = m_link.remoteHost();
@@ -54,7 +47,10 @@ bool Discovery::start(int waitMs)
     m_timer->start(waitMs);
     m_awaiting = true;
     m_link.setDiscoveryAwaiting(true);
-    return m_link.sendPaging();
+    m_result.paging = m_link.sendPaging();
+    if (m_result.paging)
+        emit problem(DiscoveryProblem::PagingNotSent, m_result.paging);
+    return !m_result.paging;
 }
 
 void Discovery::finish()
@@ -80,7 +76,8 @@ void Discovery::onStoreIdle()
     disconnect(m_idle);
     m_handler.flushDiscovered();
     m_running = false;
-    emit finished(m_handler.discoveredCount());
+    m_result.stored = m_handler.discoveredCount();
+    emit finished(m_result.stored);
 }
 
 } // namespace vexo

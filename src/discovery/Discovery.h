@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/LinkOutcomes.h"
+
 #include <QObject>
 #include <QString>
 
@@ -9,8 +11,24 @@ namespace vexo {
 
 class ConfigLink;
 class ElementStore;
-class MessageBoxes;
 class ReplyHandler;
+
+// What went wrong during a discovery, told when it happens.
+enum class DiscoveryProblem
+{
+    StoreNotCreated,  // the store could not be emptied: no element can be stored
+    StoreWriteFailed, // elements that answered could not be written
+    PagingNotSent,    // the paging request did not leave (see the result's paging problem)
+};
+
+// How a discovery ended.
+struct DiscoveryResult
+{
+    int stored = 0; // elements of this discovery in the store
+    bool storeNotCreated = false;
+    bool storeWriteFailed = false;
+    SendProblem paging;
+};
 
 // "Discover elements": rebuilds the store from the elements that answer one paging request.
 // start() empties the store, points the link at the broadcast address and pages; every reply
@@ -23,13 +41,10 @@ class Discovery : public QObject
 public:
     static constexpr int kWaitMs = 3000;
 
-    Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, MessageBoxes& boxes,
-              QObject* parent = nullptr);
+    Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, QObject* parent = nullptr);
 
-    // The operator's go-ahead: true for Yes.
-    bool confirm();
     // Empties the store and pages the network. False when the paging request could not be
-    // sent (the link has said why); the discovery still ends after the wait.
+    // sent (problem() has said why); the discovery still ends after the wait.
     bool start(int waitMs = kWaitMs);
     // Ends the wait now (a second call does nothing).
     void finish();
@@ -37,6 +52,8 @@ public:
     bool isRunning() const { return m_running; }
     bool isAwaiting() const { return m_awaiting; }
     int answered() const;
+    // The last discovery's result (complete once finished() was emitted).
+    const DiscoveryResult& result() const { return m_result; }
     QTimer* timer() const { return m_timer; }
 
 signals:
@@ -46,6 +63,8 @@ signals:
     void awaitingEnded();
     // Every reply that arrived in time has been stored.
     void finished(int stored);
+    // Something went wrong; the discovery goes on.
+    void problem(vexo::DiscoveryProblem problem, const vexo::SendProblem& paging);
 
 private:
     void onStoreIdle();
@@ -53,7 +72,7 @@ private:
     ConfigLink& m_link;
     const ElementStore& m_store;
     ReplyHandler& m_handler;
-    MessageBoxes& m_boxes;
+    DiscoveryResult m_result;
     QTimer* m_timer;
     QString m_savedHost;
     quint16 m_savedPort = 0;

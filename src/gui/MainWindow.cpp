@@ -4,6 +4,7 @@
 #include "DisclaimerDialog.h"
 #include "ElementTree.h"
 #include "LevelMeter.h"
+#include "OutcomeBoxes.h"
 #include "Pictures.h"
 #include "PingButton.h"
 #include "core/Station.h"
@@ -15,7 +16,6 @@
 #include "gui/PropertiesPanel.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigLink.h"
-#include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
 #include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
@@ -112,6 +112,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         StationServices{m_services.boxes, m_services.settings, m_services.programEnd, m_services.arp,
                         m_services.icmp, m_services.storePath, m_services.bindAddress, m_gpsdoVariant});
     Station& station = *m_station;
+    m_outcomeBoxes = std::make_unique<OutcomeBoxes>(m_services.boxes);
 
     PanelPeers peers;
     peers.cmdPing = cmdPing;
@@ -123,17 +124,46 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.lblVolume = lblVolume;
     frmProperties = new PropertiesPanel(
         station.store(), station.selection(), m_services.boxes, m_gpsdoVariant, peers,
-        [this](int position) { return m_station->sendAttenuation(position); }, client);
+        [this](int position) {
+            const AttenuationOutcome sent = m_station->setAttenuation(m_station->selection().mac(), position);
+            m_outcomeBoxes->showSendProblem(sent.problem);
+            return !sent.problem && sent.stored;
+        },
+        client);
     frmProperties->move(px(4200), px(480));
 
     m_tree = std::make_unique<ElementTree>(station.store(), m_services.boxes, frmTreeView, TreeView1,
                                            frmProperties->cmbEncoders, VUMeter);
 
-    // A reply's road ends here: the panel shows what the element confirmed, the tree what the
-    // store now holds.
+    // A reply's road ends here: the boxes tell the outcome, the panel shows what the element
+    // confirmed, the tree what the store now holds.
     ReplyHandler& replies = station.replies();
-    connect(&replies, &ReplyHandler::confirmationApplied, frmProperties, &PropertiesPanel::showConfirmation);
+    connect(&station, &Station::configured, this, [this](const ConfigureOutcome& outcome) {
+        m_outcomeBoxes->showConfigure(
+            outcome, {[this](Role role) { frmProperties->setElementType(roleCaption(role)); },
+                      [this](const ElementConfig& shown) { frmProperties->showConfirmation(shown); }});
+    });
+    connect(&replies, &ReplyHandler::invalidReply, this,
+            [this](const QString& field) { m_outcomeBoxes->showInvalidReply(field); });
+    connect(&replies, &ReplyHandler::invalidRepliesDropped, this,
+            [this](int count, const QList<QPair<QString, int>>& byField) {
+                m_outcomeBoxes->showInvalidRepliesDropped(count, byField);
+            });
     connect(&replies, &ReplyHandler::storeChanged, this, [this] { m_tree->loadConfig(); });
+    connect(&station.discovery(), &Discovery::problem, this,
+            [this](DiscoveryProblem problem, const SendProblem& paging) {
+                m_outcomeBoxes->showDiscoveryProblem(problem, paging);
+            });
+    connect(&station.link(), &ConfigLink::levelRequestFailed, this,
+            [this](const SendProblem& problem) { m_outcomeBoxes->showSendProblem(problem); });
+    // A confirmation is compared with the panel as it is when the answer arrives.
+    SelectedElement& selection = station.selection();
+    auto expectPanel = [this] {
+        const SelectedElement& s = m_station->selection();
+        m_station->expect(s.mac(), s.draft());
+    };
+    connect(&selection, &SelectedElement::selectionChanged, this, expectPanel);
+    connect(&selection, &SelectedElement::draftChanged, this, expectPanel);
     // A discovery ends once the replies that came in time are stored, which may be after its
     // window has been closed.
     connect(&station.discovery(), &Discovery::finished, this, [this] { m_tree->loadConfig(); });
@@ -348,7 +378,7 @@ void MainWindow::onToolbarButton(int position)
         refreshList();
         break;
     case 4:
-        m_station->sender().saveChanges();
+        saveChanges();
         break;
     case 6:
         chkGetVolume->setChecked(true);
@@ -361,10 +391,27 @@ void MainWindow::onToolbarButton(int position)
     }
 }
 
+void MainWindow::saveChanges()
+{
+    const SelectedElement& selection = m_station->selection();
+    if (const Refusal refused = m_station->checkConfiguration(selection.mac(), selection.draft())) {
+        m_outcomeBoxes->showRefusal(refused);
+        return;
+    }
+    if (!m_outcomeBoxes->askSendConfiguration())
+        return;
+    // The size of the request follows the role the panel shows.
+    const QString caption = selection.roleCaption();
+    const Role role = caption == QLatin1String("DECODER")   ? Role::Decoder
+                      : caption == QLatin1String("ENCODER") ? Role::Encoder
+                                                            : Role::Unknown;
+    m_station->configure(selection.mac(), selection.draft(), role);
+}
+
 void MainWindow::autoDiscovery()
 {
     Discovery& discovery = m_station->discovery();
-    if (!discovery.confirm())
+    if (!m_outcomeBoxes->askDiscovery())
         return;
     // The main window shows no element while the store is rebuilt.
     chkGetVolume->setChecked(false);

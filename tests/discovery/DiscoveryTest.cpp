@@ -3,6 +3,7 @@
 #include "LinkFixture.h"
 #include "link/ReplyHandler.h"
 
+#include <QDir>
 #include <QSignalSpy>
 
 using namespace vexo;
@@ -15,25 +16,17 @@ protected:
     {
         return mac = "00:50:C2:00:00:0" + QString::number(++found), true;
     }
-    ReplyHandler handler{link,         store, selection, boxes, std::bind_front(&DiscoveryTest::lookUp, this),
-                         ValueRanges{}};
-    Discovery discovery{link, store, handler, boxes};
+    ReplyHandler handler{link, store, std::bind_front(&DiscoveryTest::lookUp, this), ValueRanges{}};
+    Discovery discovery{link, store, handler};
 };
 
 TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
 {
-    // GIVEN an old store, the link last used for 127.0.0.2:2977, and the operator's No then Yes
+    // GIVEN an old store and the link last used for 127.0.0.2:2977
     writeFile(store.path(), "[0050C2FFFFFF]\nNAME=OLD\n");
     link.setReplyHandler([this](const QueuedReply& r) { handler.handleConfigReply(r); });
     ASSERT_TRUE(link.bindConfigPort());
     link.setRemote(QStringLiteral("127.0.0.2"), 2977);
-    boxes.answers = {MsgAnswer::No, MsgAnswer::Yes};
-    EXPECT_FALSE(discovery.confirm());
-    EXPECT_TRUE(discovery.confirm());
-    EXPECT_EQ(boxes.texts().first(),
-              "Performing an 'Auto Discovery' will delete the local database in your computer\r"
-              "and create a new one, based on the Network Elements found (if any). \rAre you sure?");
-    EXPECT_EQ(readFile(store.path()), "[0050C2FFFFFF]\nNAME=OLD\n");
     // WHEN it runs: the store is emptied, the link pages the broadcast address
     QSignalSpy progress(&discovery, &Discovery::progress);
     QSignalSpy finished(&discovery, &Discovery::finished);
@@ -48,6 +41,9 @@ TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
     ASSERT_TRUE(finished.wait(5000));
     // THEN both are stored in the order they came, and the link is as before
     EXPECT_EQ(finished.first().at(0).toInt(), 2);
+    EXPECT_EQ(discovery.result().stored, 2);
+    EXPECT_FALSE(discovery.result().storeWriteFailed || discovery.result().storeNotCreated ||
+                 discovery.result().paging);
     EXPECT_EQ(progress.last().at(0).toInt(), 2);
     EXPECT_EQ(iniSections(store.path()), (QStringList{"0050C2000001", "0050C2000002"}));
     EXPECT_EQ(link.remoteHost() + ":" + QString::number(link.remotePort()), "127.0.0.2:2977");
@@ -55,4 +51,28 @@ TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
     link.acceptDatagram(encoderReply(7));
     ASSERT_TRUE(waitUntil([&] { return link.queuedReplies() == 0 && !link.isDispatching(); }));
     EXPECT_EQ(iniSections(store.path()).size(), 2);
+}
+
+TEST_F(DiscoveryTest, ProblemsAreToldWhenTheyHappenAndKeptInTheResult)
+{
+    // GIVEN a store that cannot be written (a folder in its place) and no paging address
+    QDir().mkpath(store.path());
+    link.setReplyHandler([this](const QueuedReply& r) { handler.handleConfigReply(r); });
+    ASSERT_TRUE(link.bindConfigPort());
+    QSignalSpy problems(&discovery, &Discovery::problem);
+    QSignalSpy finished(&discovery, &Discovery::finished);
+    EXPECT_TRUE(discovery.start());
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_EQ(problems[0][0].value<DiscoveryProblem>(), DiscoveryProblem::StoreNotCreated);
+    // WHEN an element answers and the wait ends
+    link.acceptDatagram(encoderReply(5));
+    ASSERT_TRUE(waitUntil([&] { return problems.size() == 2; }));
+    discovery.finish();
+    ASSERT_TRUE(finished.size() == 1 || finished.wait(5000));
+    // THEN its write failed, and the result says all of it
+    EXPECT_EQ(problems[1][0].value<DiscoveryProblem>(), DiscoveryProblem::StoreWriteFailed);
+    EXPECT_TRUE(discovery.result().storeNotCreated);
+    EXPECT_TRUE(discovery.result().storeWriteFailed);
+    EXPECT_EQ(discovery.result().stored, 0);
+    EXPECT_TRUE(boxes.shown.isEmpty());
 }
