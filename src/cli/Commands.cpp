@@ -750,7 +750,7 @@ int Runner::configure()
     // may take up to 20 s more. The limit here only guards against a station that does not.
     waitUntil([&] { return outcome.has_value(); }, 30000);
     if (!outcome)
-        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the configuration").arg(mac));
+        throw CliError(Failure, QStringLiteral("the configuration of %1 did not end").arg(mac));
     return reportConfigure(store, mac, *outcome);
 }
 

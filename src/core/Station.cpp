@@ -25,7 +25,7 @@ ValueRanges panelRanges(bool gpsdoVariant)
 
 Station::Station(StationServices services, QObject* parent)
     : QObject(parent), m_services(std::move(services)), m_store(m_services.storePath), m_selection(m_store),
-      m_fatal(m_services.boxes, m_services.programEnd), m_link(m_fatal, m_services.bindAddress),
+      m_fatal(m_services.boxes, m_services.programEnd), m_link(m_fatal, m_services.bindAddress, this),
       m_replies(
           m_link, m_store,
           [this](const QString& ip, QString& mac) {
@@ -34,6 +34,8 @@ Station::Station(StationServices services, QObject* parent)
           panelRanges(m_services.gpsdoVariant)),
       m_discovery(m_link, m_store, m_replies)
 {
+    // The link is a member and also a child, so that the running program's parts can be found
+    // from the application (a member is destroyed before its parent would delete it).
     m_link.setLevelDestination([this] { return m_selection.ip(); });
     m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
     m_replies.setLookAhead([this](const QStringList& ips) {
