@@ -180,6 +180,8 @@ TEST_F(ConfigureTest, ADecoderGets40BytesAndItsAnswerIsComparedAndStoredInOneWri
     // THEN the configuration is confirmed and its section written with the keys kept
     EXPECT_EQ(outcomes[0].result, Result::Confirmed);
     EXPECT_EQ(outcomes[0].mac, kMac);
+    EXPECT_EQ(arp.calls, 0); // identified without waiting on the network
+    EXPECT_GE(arp.nowCalls, 1);
     EXPECT_FALSE(station.isAwaitingAnswer());
     EXPECT_FALSE(station.link().timerRemoteSent()->isActive());
     EXPECT_EQ(readFile(station.store().path()),

@@ -346,6 +346,15 @@ TEST_F(ReplyHandlerTest, AConfirmationIsStoredWithOneWriteOrNotAtAll)
         "[0050C2A1B2C3]\nNAME=STUDIO A\nBOUND=1\nIP=10.0.0.5\nDLY=7\nMASK=255.255.255.0\n"
         "GW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\nSN=32769\nVER=3.1\nATT=14\nBUF=6\n"
         "SFN=1\nSDM=0\nSDL=1\nSDT=1\n[0050C2A1B2C4]\nNAME=X\n");
+    // A section that is not there (yet) is made by the same one write, after the others.
+    writeFile(store.path(), "[0050C2A1B2C4]\nNAME=X\n");
+    handle(r, false);
+    EXPECT_EQ(
+        readFile(store.path()),
+        "[0050C2A1B2C4]\nNAME=X\n[0050C2A1B2C3]\nNAME=STUDIO A\nIP=10.0.0.5\nMASK=255.255.255.0\n"
+        "GW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\nSN=32769\nVER=3.1\nATT=14\nBUF=6\n"
+        "SFN=1\nSDM=0\nSDL=1\nSDT=1\n");
+    outcomes.removeLast();
     // WHEN the store cannot take the write (a file-size limit below the new section)
     writeFile(store.path(), before);
     expectAs(r);
