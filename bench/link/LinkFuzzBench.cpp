@@ -7,7 +7,6 @@
 #include "link/ConfigLink.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -44,8 +43,7 @@ int main(int argc, char** argv)
     PrintedEnd end;
     vexo::FatalError fatal(boxes, end);
     vexo::ElementStore store(dir.filePath(QStringLiteral("nms.ini")));
-    vexo::SelectedElement selection(store);
-    vexo::ConfigLink link(boxes, fatal, selection);
+    vexo::ConfigLink link(fatal);
     long handled = 0, levels = 0, expectedReplies = 0, expectedLevels = 0, wrong = 0;
     link.setReplyHandler([&](const vexo::QueuedReply&) {
         ++handled;

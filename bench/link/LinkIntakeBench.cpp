@@ -7,7 +7,6 @@
 #include "link/ConfigLink.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -51,8 +50,7 @@ int main(int argc, char** argv)
     PrintedBoxes boxes;
     PrintedEnd end;
     vexo::FatalError fatal(boxes, end);
-    vexo::SelectedElement selection(store);
-    vexo::ConfigLink link(boxes, fatal, selection, QHostAddress(QStringLiteral("127.0.0.1")));
+    vexo::ConfigLink link(fatal, QHostAddress(QStringLiteral("127.0.0.1")));
     if (!link.bindConfigPort()) {
         std::fprintf(stderr, "cannot bind 127.0.0.1:2976\n");
         return 1;

@@ -9,6 +9,7 @@
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
 #include "discovery/InterfaceChoice.h"
+#include "editor/StoredElement.h"
 #include "editor/ValueRules.h"
 #include "link/ConfigCodec.h"
 #include "measure/MeasureSession.h"
@@ -31,6 +32,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <optional>
 
 namespace vexo::cli {
 
@@ -211,7 +213,8 @@ private:
             throw CliError(NoAnswer, QStringLiteral("%1 did not answer the %2 request").arg(mac, request));
         }
     }
-    // The station with the element selected as the window would have it.
+    // The station with the element selected as the window would have it (the measurement and
+    // level commands; the configuration road names its element).
     void select(Station& station, const QString& mac)
     {
         station.selection().select(mac);
@@ -235,6 +238,7 @@ private:
     int attenuation();
     int level();
     int configure();
+    int reportConfigure(const ElementStore& store, const QString& mac, const ConfigureOutcome& o);
 
     const CommandInfo& m_info;
     QCommandLineParser& m_parser;
@@ -313,13 +317,22 @@ int Runner::discover()
     bool finished = false;
     QObject::connect(&station.discovery(), &Discovery::finished, [&] { finished = true; });
     station.discovery().start(int(seconds * 1000));
-    if (station.discovery().pagedInterfaces().isEmpty())
-        throw CliError(Failure, m_boxes.errors().join(QStringLiteral("; ")));
+    if (station.discovery().result().noInterface)
+        throw CliError(Failure,
+                       station.discovery().noInterfaceText().replace(QLatin1Char('\r'), QLatin1Char(' ')));
     // Identifying an element may take up to 20 s after the wait when its address is new.
     if (!waitUntil([&] { return finished; }, int(seconds * 1000) + 30000))
         throw CliError(Failure, QStringLiteral("discovery did not finish"));
-    if (save && !m_boxes.errors().isEmpty())
-        throw CliError(Failure, m_boxes.errors().join(QStringLiteral("; ")));
+    const DiscoveryResult& result = station.discovery().result();
+    if (result.paging)
+        throw CliError(Failure, result.paging.cause);
+    if (result.storeNotCreated || result.storeWriteFailed)
+        throw CliError(Failure, QStringLiteral("the local database %1 could not be written; elements that "
+                                               "answered are missing from it")
+                                    .arg(path));
+    // Which cards were paged is what the operator needs to know when nothing answered.
+    if (result.stored == 0)
+        m_boxes.information(kAppTitle, station.discovery().nothingAnsweredText());
     listElements(station.store());
     return Success;
 }
@@ -578,9 +591,13 @@ int Runner::attenuation()
                        QStringLiteral("%1 is no decoder: only decoders have an attenuation").arg(mac));
     Station station(services(m_env.storePath));
     bindConfigPort(station);
-    select(station, mac);
-    if (!station.sendAttenuation(position))
-        throw CliError(Failure, sendFailure());
+    const AttenuationOutcome sent = station.setAttenuation(mac, position);
+    if (sent.problem)
+        throw CliError(Failure, sent.problem.cause);
+    if (!sent.stored)
+        throw CliError(Failure, QStringLiteral("the attenuation was sent but the local database %1 could "
+                                               "not be written")
+                                    .arg(store.path()));
     const bool mute = position == kAttenMin;
     const QString text = attenuationText(position, QLocale::c());
     if (m_format == Format::Json)
@@ -617,6 +634,8 @@ int Runner::level()
     bindConfigPort(station);
     select(station, mac);
     LevelMonitor monitor(station.link());
+    QObject::connect(&station.link(), &ConfigLink::levelRequestFailed,
+                     [&](const SendProblem& problem) { m_boxes.critical(kAppTitle, problem.cause); });
     monitor.setIntervalMs(interval);
     int readings = 0;
     bool stopped = false;
@@ -661,9 +680,11 @@ int Runner::configure()
     const QStringList changes = m_parser.positionalArguments().mid(1);
     if (changes.isEmpty())
         throw CliError(UsageError, QStringLiteral("configure: no key=value given"));
-    ElementConfig draft = storedConfig(store, mac);
-    const bool decoder = draft.isDecoder();
-    const int bufferMax = m_parser.isSet(QStringLiteral("gps")) ? kBufferMaxGpsdo : kBufferMax;
+    const bool gps = m_parser.isSet(QStringLiteral("gps"));
+    const StoredElement stored = StoredElement::load(store, mac, gps);
+    ElementConfig draft = stored.config();
+    const bool decoder = stored.role() == Role::Decoder;
+    const int bufferMax = gps ? kBufferMaxGpsdo : kBufferMax;
     struct Range
     {
         int* field;
@@ -685,6 +706,7 @@ int Runner::configure()
                                                    {keys::gw, &draft.gateway},
                                                    {keys::remote, &draft.remote},
                                                    {keys::multi, &draft.remote}};
+    QStringList given; // store keys the command line sets
     for (const QString& change : changes) {
         const qsizetype eq = change.indexOf(QLatin1Char('='));
         const QString key = change.left(eq).trimmed().toLower();
@@ -719,40 +741,76 @@ int Runner::configure()
                                "tx, sfn, buf, sdm, sdl, sdt)")
                     .arg(key));
         }
+        // remote and multi both set the one address the element has.
+        given << (key == keys::remote || key == keys::multi ? stored.remoteKey() : key);
+    }
+    // A stored value the request would carry must be valid, or be replaced on the command line:
+    // the window would not send it either.
+    for (const StoredField& f : stored.invalidRequestFields()) {
+        if (!given.contains(f.key))
+            throw CliError(StoreProblem, QStringLiteral("%1: stored %2=%3 is %4; give %2=VALUE to replace it")
+                                             .arg(mac, f.key, f.text, f.problem()));
     }
 
-    Station station(services(m_env.storePath));
+    // A child of the application while it runs, like every object of the command.
+    Station station(services(m_env.storePath), QCoreApplication::instance());
     bindConfigPort(station);
-    select(station, mac);
-    station.selection().setDraft(draft);
+    std::optional<ConfigureOutcome> outcome;
+    QObject::connect(&station, &Station::configured, [&](const ConfigureOutcome& o) { outcome = o; });
+    station.configure(mac, draft, stored.role());
+    // The station ends every send: an answer, or the 3 s reply time-out; identifying the element
+    // may take up to 20 s more. The limit here only guards against a station that does not.
+    waitUntil([&] { return outcome.has_value(); }, 30000);
+    if (!outcome)
+        throw CliError(Failure, QStringLiteral("the configuration of %1 did not end").arg(mac));
+    return reportConfigure(store, mac, *outcome);
+}
+
+int Runner::reportConfigure(const ElementStore& store, const QString& mac, const ConfigureOutcome& o)
+{
+    using Result = ConfigureOutcome::Result;
     QStringList mismatched;
-    bool confirmed = false;
-    bool timedOut = false;
-    bool done = false;
-    QObject::connect(&station.replies(), &ReplyHandler::fieldMismatch,
-                     [&](const QString& f) { mismatched << f; });
-    QObject::connect(&station.replies(), &ReplyHandler::configurationConfirmed, [&] { confirmed = true; });
-    QObject::connect(&station.replies(), &ReplyHandler::storeChanged, [&] { done = true; });
-    QObject::connect(&station.link(), &ConfigLink::configReplyTimedOut, [&] { timedOut = done = true; });
-    m_boxes.setAnswerYes(true);
-    station.sender().saveChanges();
-    if (!station.link().timerRemoteSent()->isActive())
-        throw CliError(Failure, sendFailure());
-    // The reply time-out is 3 s; identifying the element may take up to 20 s more.
-    waitUntil([&] { return done; }, 30000);
-    if (timedOut || !done)
-        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the configuration").arg(mac));
-    if (!confirmed && mismatched.isEmpty())
-        throw CliError(m_boxes.errors().isEmpty() ? Mismatch : Failure,
-                       m_boxes.errors().isEmpty()
-                           ? QStringLiteral("%1 answered without saying what it is").arg(mac)
-                           : m_boxes.errors().join(QStringLiteral("; ")));
-    const QString stored = resolveElement(store, mac); // the section stays under the MAC
+    for (const FieldDifference& d : o.differences)
+        mismatched << d.field;
+    switch (o.result) {
+    case Result::Refused:
+        throw CliError(o.refusal.reason == Refusal::Reason::StoreMissing ? StoreProblem : UsageError,
+                       QStringLiteral("%1: the configuration was refused before sending").arg(mac));
+    case Result::SendFailed:
+        throw CliError(o.problem.failure == SendFailure::PortBusy ? PortBusy : Failure, o.problem.cause);
+    case Result::NoAnswer:
+        throw CliError(NoAnswer, o.corruptedField.isEmpty()
+                                     ? QStringLiteral("%1 did not answer the configuration").arg(mac)
+                                     : QStringLiteral("%1 did not answer the configuration (an invalid reply "
+                                                      "came: '%2')")
+                                           .arg(mac, o.corruptedField));
+    case Result::OtherElement:
+        throw CliError(Failure, QStringLiteral("the answer came from another element (%1), not %2; nothing "
+                                               "stored")
+                                    .arg(o.reported.mac, mac));
+    case Result::CorruptedReply:
+        throw CliError(Failure, QStringLiteral("the answer of %1 could not be used ('%2'); nothing stored")
+                                    .arg(mac, o.corruptedField));
+    case Result::CorruptedRecord:
+        throw CliError(StoreProblem,
+                       QStringLiteral("the stored section of %1 is corrupted; nothing stored").arg(mac));
+    case Result::StoreWriteFailed:
+        throw CliError(Failure, QStringLiteral("the answer of %1 could not be stored in %2; its section is "
+                                               "unchanged")
+                                    .arg(mac, store.path()));
+    case Result::Mismatch:
+        if (mismatched.isEmpty())
+            throw CliError(Mismatch, QStringLiteral("%1 answered without saying what it is").arg(mac));
+        break;
+    case Result::Confirmed:
+        break;
+    }
+    const bool confirmed = o.result == Result::Confirmed;
     if (m_format == Format::Json)
         print(renderJson(QJsonObject{{"mac", mac},
                                      {"confirmed", confirmed},
                                      {"mismatched_fields", QJsonArray::fromStringList(mismatched)},
-                                     {"stored", storedRecord(store, stored)}}));
+                                     {"stored", storedRecord(store, mac)}}));
     else
         print(confirmed
                   ? QStringLiteral("%1: configuration confirmed and stored\n").arg(mac)

@@ -27,17 +27,18 @@ ValueRanges panelRanges(bool gpsdoVariant)
 
 Station::Station(StationServices services, QObject* parent)
     : QObject(parent), m_services(std::move(services)), m_store(m_services.storePath), m_selection(m_store),
-      m_fatal(m_services.boxes, m_services.programEnd),
-      m_link(m_services.boxes, m_fatal, m_selection, m_services.bindAddress),
+      m_fatal(m_services.boxes, m_services.programEnd), m_link(m_fatal, m_services.bindAddress, this),
       m_replies(
-          m_link, m_store, m_selection, m_services.boxes,
+          m_link, m_store,
           [this](const QString& ip, QString& mac) {
-              return getRemoteMac(m_services.arp, ip, QStringLiteral(":"), mac);
+              return getRemoteMacNow(m_services.arp, ip, QStringLiteral(":"), mac);
           },
           panelRanges(m_services.gpsdoVariant)),
-      m_sender(m_link, m_store, m_services.boxes, m_selection),
-      m_discovery(m_link, m_store, m_replies, m_services.boxes), m_measurePort(m_services.bindAddress)
+      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress)
 {
+    // The link is a member and also a child, so that the running program's parts can be found
+    // from the application (a member is destroyed before its parent would delete it).
+    m_link.setLevelDestination([this] { return m_selection.ip(); });
     m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
     m_replies.setLookAhead([this](const QStringList& ips) {
         QList<quint32> addresses;
@@ -49,19 +50,99 @@ Station::Station(StationServices services, QObject* parent)
         }
         m_services.arp.prepare(addresses);
     });
+    connect(&m_replies, &ReplyHandler::invalidReply, this, [this](const QString& field) {
+        if (m_awaiting)
+            m_invalidField = field;
+    });
+    connect(&m_replies, &ReplyHandler::confirmation, this, &Station::finishConfigure);
+    connect(&m_link, &ConfigLink::configReplyTimedOut, this, [this] {
+        ConfigureOutcome o;
+        o.result = ConfigureOutcome::Result::NoAnswer;
+        o.mac = m_awaitedMac;
+        o.sent = m_sent;
+        o.corruptedField = m_invalidField;
+        finishConfigure(o);
+    });
 }
 
 Station::~Station() = default;
 
-bool Station::sendAttenuation(int position)
+Refusal Station::checkConfiguration(const QString& mac, const ElementConfig& draft) const
 {
-    if (encodeMac(m_selection.mac()).isEmpty())
-        return false;
-    // The store records what the element was given: a send that did not leave (the link has
-    // already told the operator) leaves the stored attenuation as it was.
-    if (!m_link.sendAttenuation(quint8(std::clamp(position, 0, 255))))
-        return false;
-    return m_store.write(m_selection.mac(), keys::att, QString::number(position));
+    using Reason = Refusal::Reason;
+    auto refused = [](Reason reason) {
+        Refusal r;
+        r.reason = reason;
+        return r;
+    };
+    if (mac.isEmpty() || mac == SelectedElement::kNone)
+        return refused(Reason::NoElement);
+    if (draft.audioSource < 0 || draft.audioType < 0 || draft.txType < 0)
+        return refused(Reason::AudioFields);
+    if (draft.name.isEmpty())
+        return refused(Reason::Name);
+    if (!isValidIp(draft.ip) || !isValidIp(draft.mask) || !isValidIp(draft.gateway) ||
+        !isValidIp(draft.remote))
+        return refused(Reason::Addresses);
+    if (!m_store.exists())
+        return refused(Reason::StoreMissing);
+    return {};
+}
+
+void Station::expect(const QString& mac, const ElementConfig& draft)
+{
+    m_replies.setExpectation(mac, draft);
+}
+
+void Station::configure(const QString& mac, const ElementConfig& draft, Role role)
+{
+    ConfigureOutcome o;
+    o.mac = mac;
+    o.sent = draft;
+    o.sent.sfn = draft.sfn ? 1 : 0;
+    // A decoder always has a routing selected after loading; without one, automatic detection
+    // is the one safe choice to send.
+    if (o.sent.silenceMode < 0)
+        o.sent.silenceMode = 0;
+    if ((o.refusal = checkConfiguration(mac, draft))) {
+        o.result = ConfigureOutcome::Result::Refused;
+        emit configured(o);
+        return;
+    }
+    // A new send supersedes one still awaiting its answer.
+    m_awaiting = false;
+    m_invalidField.clear();
+    expect(mac, draft);
+    o.problem = m_link.sendTo(m_store.read(mac, keys::ip), buildConfigRequest(o.sent, role), kConfigPort);
+    if (o.problem) {
+        o.result = ConfigureOutcome::Result::SendFailed;
+        emit configured(o);
+        return;
+    }
+    m_awaiting = true;
+    m_awaitedMac = mac;
+    m_sent = o.sent;
+}
+
+void Station::finishConfigure(ConfigureOutcome outcome)
+{
+    m_awaiting = false;
+    emit configured(outcome);
+}
+
+AttenuationOutcome Station::setAttenuation(const QString& mac, int position)
+{
+    AttenuationOutcome o;
+    if (encodeMac(mac).isEmpty()) {
+        o.problem = {SendFailure::NoAddress, QStringLiteral("no element named")};
+        return o;
+    }
+    // The store records what the element was given: a send that did not leave leaves the stored
+    // attenuation as it was.
+    o.problem = m_link.sendAttenuation(m_store.read(mac, keys::ip), quint8(std::clamp(position, 0, 255)));
+    if (!o.problem)
+        o.stored = m_store.write(mac, keys::att, QString::number(position));
+    return o;
 }
 
 MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "Outcomes.h"
 #include "discovery/Discovery.h"
 #include "link/ConfigLink.h"
-#include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
 #include "measure/MeasureExchange.h"
 #include "measure/MeasurePort.h"
@@ -35,9 +35,11 @@ struct StationServices
     bool gpsdoVariant = false;
 };
 
-// The station without its windows: the element store, the selected element, the configuration
-// link with its reply handling, sending and discovery. The main window shows it and hands it the
-// operator's actions; the command-line tool and the exporter drive it directly.
+// The station without its windows: the element store, the configuration link with its reply
+// handling, and the operations on an element named by its MAC text. Operations complete with
+// typed outcomes; nothing here asks the operator or shows anything. The main window turns the
+// outcomes into message boxes, the command-line tool into exit codes.
+// (The selected element is still kept here for the measurement windows and the level monitor.)
 class Station : public QObject
 {
     Q_OBJECT
@@ -49,8 +51,21 @@ public:
     bool bindConfigPort() { return m_link.bindConfigPort(); }
     void close() { m_link.close(); }
 
-    // Sends the attenuation to the selected decoder and stores it once the message left.
-    bool sendAttenuation(int position);
+    // The checks of "Save changes", in their order: the first that fails. `mac` is "-" or empty
+    // when no element is named.
+    Refusal checkConfiguration(const QString& mac, const ElementConfig& draft) const;
+    // Sends the configuration to the element (MAC text) at its stored `ip`: 40 bytes for a
+    // decoder, 36 otherwise. Ends in configured(): at once when refused or not sent; else with the
+    // element's answer compared (see expect()), or NoAnswer after the 3000 ms reply time-out.
+    void configure(const QString& mac, const ElementConfig& draft, Role role);
+    // What a confirmation is compared with from now on. configure() expects what it sent; the
+    // window keeps this up to date as the operator edits, so that the answer is compared with
+    // the panel as it is when the answer arrives (and a late answer after a time-out still is).
+    void expect(const QString& mac, const ElementConfig& draft);
+    bool isAwaitingAnswer() const { return m_awaiting; }
+
+    // Sends the attenuation to the decoder and stores `att` once the message left.
+    AttenuationOutcome setAttenuation(const QString& mac, int position);
 
     // Measurement operations on the element with the MAC text, over the station's one
     // measurement port. Each completes with a typed outcome through `done` (at once when the
@@ -76,27 +91,37 @@ public:
     Arp& arp() const { return m_services.arp; }
     Icmp& icmp() const { return m_services.icmp; }
 
+signals:
+    void configured(const vexo::ConfigureOutcome& outcome);
+
+public:
     ElementStore& store() { return m_store; }
     SelectedElement& selection() { return m_selection; }
     FatalError& fatal() { return m_fatal; }
     ConfigLink& link() { return m_link; }
     ReplyHandler& replies() { return m_replies; }
-    ConfigSender& sender() { return m_sender; }
     Discovery& discovery() { return m_discovery; }
 
 private:
+    void finishConfigure(ConfigureOutcome outcome);
+
     StationServices m_services;
     ElementStore m_store;
     SelectedElement m_selection;
     FatalError m_fatal;
     ConfigLink m_link;
     ReplyHandler m_replies;
-    ConfigSender m_sender;
     Discovery m_discovery;
     MeasurePort m_measurePort;
 
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
                               MeasureExchange::Reading refusedBy, MeasureExchange::Done done);
+
+    // The configuration send awaiting its answer.
+    bool m_awaiting = false;
+    QString m_awaitedMac;
+    ElementConfig m_sent;
+    QString m_invalidField; // the last invalid reply that came meanwhile
 };
 
 // The ranges the element's values are shown within (the GPSDO variant's buffer is longer).

@@ -4,7 +4,9 @@
 
 namespace vexo {
 
-bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
+namespace {
+
+bool lookUpMac(Arp& arp, bool wait, const QString& ip, const QString& delimiter, QString& mac)
 {
     quint32 address = 0;
     // The all-ones value is both the "no address" answer of the classic conversion and the
@@ -12,7 +14,7 @@ bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString
     if (!parseIPv4(ip, address) || address == 0 || address == 0xFFFFFFFFu)
         return false;
     QByteArray hw;
-    if (!arp.resolve(address, hw) || hw.isEmpty())
+    if (!(wait ? arp.resolve(address, hw) : arp.resolveNow(address, hw)) || hw.isEmpty())
         return false;
     // The hardware address buffer holds 8 bytes; an address whose first four are all zero is no
     // answer (an entry of an interface without hardware addresses).
@@ -22,6 +24,18 @@ bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString
         return false;
     mac = makeMacText(hw, delimiter);
     return true;
+}
+
+} // namespace
+
+bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
+{
+    return lookUpMac(arp, true, ip, delimiter, mac);
+}
+
+bool getRemoteMacNow(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
+{
+    return lookUpMac(arp, false, ip, delimiter, mac);
 }
 
 QString makeMacText(const QByteArray& bytes, const QString& delimiter)

@@ -12,6 +12,8 @@ class Arp;
 // is not resolved during this attempt; callers retry. A hardware address of a length other than 6
 // gives true with an empty text.
 bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString& mac);
+// The same without waiting for the network (Arp::resolveNow): for the GUI thread.
+bool getRemoteMacNow(Arp& arp, const QString& ip, const QString& delimiter, QString& mac);
 
 // Exactly six bytes as two upper-case hexadecimal digits each, joined by the delimiter; any other
 // length gives the empty text. (Building the text cannot fail, so the old "(error building MAC

@@ -3,7 +3,6 @@
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
-#include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 
 #include <QTimer>
@@ -14,10 +13,9 @@ namespace {
 const SystemNetworkInterfaces kSystemInterfaces;
 } // namespace
 
-Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, MessageBoxes& boxes,
-                     QObject* parent)
-    : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_boxes(boxes),
-      m_timer(new QTimer(this)), m_interfaces(&kSystemInterfaces)
+Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& handler, QObject* parent)
+    : QObject(parent), m_link(link), m_store(store), m_handler(handler), m_timer(new QTimer(this)),
+      m_interfaces(&kSystemInterfaces)
 {
     m_timer->setObjectName(QStringLiteral("Timer1"));
     m_timer->setSingleShot(true);
@@ -28,15 +26,10 @@ Discovery::Discovery(ConfigLink& link, const ElementStore& store, ReplyHandler& 
         if (m_running)
             emit progress(count);
     });
-}
-
-bool Discovery::confirm()
-{
-    return m_boxes.askYesNo(
-        QStringLiteral("Auto Discovery"),
-        QStringLiteral("Performing an 'Auto Discovery' will delete the local database in your computer\rand "
-                       "create a new "
-                       "one, based on the Network Elements found (if any). \rAre you sure?"));
+    connect(&m_handler, &ReplyHandler::discoveredStoreFailed, this, [this] {
+        m_result.storeWriteFailed = true;
+        emit problem(DiscoveryProblem::StoreWriteFailed, {});
+    });
 }
 
 int Discovery::answered() const
@@ -56,15 +49,22 @@ QString Discovery::noInterfaceText() const
     return which + QStringLiteral("\rNo element was paged; the local database was left as it was.");
 }
 
+QString Discovery::nothingAnsweredText() const
+{
+    return QStringLiteral("No element answered the paging request on %1.").arg(describeInterfaces(m_paged));
+}
+
 bool Discovery::start(int waitMs)
 {
     m_running = true;
+    m_result = {};
     m_handler.resetDiscoveredCount();
     m_paged = selectInterfaces(m_interfaces->pagingInterfaces(), m_interfaceNames);
     if (m_paged.isEmpty()) {
         // Paging nowhere would end in an empty store that reads like "no element is there":
         // the store keeps what it had and the operator learns why nothing was paged.
-        m_boxes.critical(kAppTitle, noInterfaceText());
+        m_result.noInterface = true;
+        emit problem(DiscoveryProblem::NoInterface, {});
         QMetaObject::invokeMethod(
             this,
             [this] {
@@ -76,8 +76,8 @@ bool Discovery::start(int waitMs)
         return false;
     }
     if (!m_store.clear()) {
-        m_boxes.critical(kAppTitle, QStringLiteral("The local database in your computer could not be "
-                                                   "created.\rNo element can be stored."));
+        m_result.storeNotCreated = true;
+        emit problem(DiscoveryProblem::StoreNotCreated, {});
     }
     m_savedPort = m_link.remotePort();
     m_savedHost = m_link.remoteHost();
@@ -85,7 +85,10 @@ bool Discovery::start(int waitMs)
     m_timer->start(waitMs);
     m_awaiting = true;
     m_link.setDiscoveryAwaiting(true);
-    return m_link.sendPaging(m_paged);
+    m_result.paging = m_link.sendPaging(m_paged);
+    if (m_result.paging)
+        emit problem(DiscoveryProblem::PagingNotSent, m_result.paging);
+    return !m_result.paging;
 }
 
 void Discovery::finish()
@@ -111,14 +114,8 @@ void Discovery::onStoreIdle()
     disconnect(m_idle);
     m_handler.flushDiscovered();
     m_running = false;
-    const int stored = m_handler.discoveredCount();
-    // Which cards were paged is what the operator needs to know when nothing answered: the
-    // elements may sit behind another card.
-    if (stored == 0)
-        m_boxes.information(
-            kAppTitle,
-            QStringLiteral("No element answered the paging request on %1.").arg(describeInterfaces(m_paged)));
-    emit finished(stored);
+    m_result.stored = m_handler.discoveredCount();
+    emit finished(m_result.stored);
 }
 
 } // namespace vexo

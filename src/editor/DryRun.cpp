@@ -101,7 +101,7 @@ DryRun dryRunConfiguration(const StoredElement& element, const QList<QPair<QStri
                       draft.remoteIsMulticast() ? keys::multi : keys::remote);
     for (const QString& key : fieldKeys)
         run.fields.append({key, element.field(key).text, requestText(draft, key)});
-    run.request = buildConfigRequest(draft, roleCaption(element.role()));
+    run.request = buildConfigRequest(draft, element.role());
     return run;
 }
 

@@ -4,6 +4,7 @@
 #include "DisclaimerDialog.h"
 #include "ElementTree.h"
 #include "LevelMeter.h"
+#include "OutcomeBoxes.h"
 #include "Pictures.h"
 #include "PingButton.h"
 #include "core/Station.h"
@@ -15,7 +16,6 @@
 #include "gui/PropertiesPanel.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigLink.h"
-#include "link/ConfigSender.h"
 #include "link/ReplyHandler.h"
 #include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
@@ -111,6 +111,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         StationServices{m_services.boxes, m_services.settings, m_services.programEnd, m_services.arp,
                         m_services.icmp, m_services.storePath, m_services.bindAddress, m_gpsdoVariant});
     Station& station = *m_station;
+    m_outcomeBoxes = std::make_unique<OutcomeBoxes>(m_services.boxes);
 
     PanelPeers peers;
     peers.cmdPing = cmdPing;
@@ -122,20 +123,52 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.lblVolume = lblVolume;
     frmProperties = new PropertiesPanel(
         station.store(), station.selection(), m_services.boxes, m_gpsdoVariant, peers,
-        [this](int position) { return m_station->sendAttenuation(position); }, client);
+        [this](int position) {
+            const AttenuationOutcome sent = m_station->setAttenuation(m_station->selection().mac(), position);
+            m_outcomeBoxes->showSendProblem(sent.problem);
+            return !sent.problem && sent.stored;
+        },
+        client);
     frmProperties->move(px(4200), px(480));
 
     m_tree = std::make_unique<ElementTree>(station.store(), m_services.boxes, frmTreeView, TreeView1,
                                            frmProperties->encoderList(), VUMeter);
 
-    // A reply's road ends here: the panel shows what the element confirmed, the tree what the
-    // store now holds.
+    // A reply's road ends here: the boxes tell the outcome, the panel shows what the element
+    // confirmed, the tree what the store now holds.
     ReplyHandler& replies = station.replies();
-    connect(&replies, &ReplyHandler::confirmationApplied, frmProperties, &PropertiesPanel::showConfirmation);
+    connect(&station, &Station::configured, this, [this](const ConfigureOutcome& outcome) {
+        m_outcomeBoxes->showConfigure(
+            outcome, {[this](Role role) { frmProperties->setElementType(roleCaption(role)); },
+                      [this](const ElementConfig& shown) { frmProperties->showConfirmation(shown); }});
+    });
+    connect(&replies, &ReplyHandler::invalidReply, this,
+            [this](const QString& field) { m_outcomeBoxes->showInvalidReply(field); });
+    connect(&replies, &ReplyHandler::invalidRepliesDropped, this,
+            [this](int count, const QList<QPair<QString, int>>& byField) {
+                m_outcomeBoxes->showInvalidRepliesDropped(count, byField);
+            });
     connect(&replies, &ReplyHandler::storeChanged, this, [this] { m_tree->loadConfig(); });
+    connect(&station.discovery(), &Discovery::problem, this,
+            [this](DiscoveryProblem problem, const SendProblem& paging) {
+                m_outcomeBoxes->showDiscoveryProblem(m_station->discovery(), problem, paging);
+            });
+    connect(&station.link(), &ConfigLink::levelRequestFailed, this,
+            [this](const SendProblem& problem) { m_outcomeBoxes->showSendProblem(problem); });
+    // A confirmation is compared with the panel as it is when the answer arrives.
+    SelectedElement& selection = station.selection();
+    auto expectPanel = [this] {
+        const SelectedElement& s = m_station->selection();
+        m_station->expect(s.mac(), s.draft());
+    };
+    connect(&selection, &SelectedElement::selectionChanged, this, expectPanel);
+    connect(&selection, &SelectedElement::draftChanged, this, expectPanel);
     // A discovery ends once the replies that came in time are stored, which may be after its
     // window has been closed.
-    connect(&station.discovery(), &Discovery::finished, this, [this] { m_tree->loadConfig(); });
+    connect(&station.discovery(), &Discovery::finished, this, [this](int stored) {
+        m_outcomeBoxes->showDiscoveryEnd(m_station->discovery(), stored);
+        m_tree->loadConfig();
+    });
 
     m_ping = new PingTest(m_services.icmp, m_services.boxes, station.selection(), this);
     showPingOn(*m_ping, cmdPing);
@@ -192,9 +225,10 @@ void MainWindow::buildToolbar()
         action = Toolbar1->addAction(picture(pictureIndex), text);
         action->setObjectName(QLatin1String(name));
         action->setShortcut(shortcut);
-        action->setToolTip(shortcut.isEmpty() ? text
-                                              : text + QStringLiteral(" (") +
-                                                    shortcut.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+        action->setToolTip(shortcut.isEmpty()
+                               ? text
+                               : text + QStringLiteral(" (") + shortcut.toString(QKeySequence::NativeText) +
+                                     QLatin1Char(')'));
         // Toolbar buttons take no focus by default; here they are the first stops of the tab
         // order, pressed with Space.
         Toolbar1->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
@@ -283,7 +317,8 @@ void MainWindow::applyTabOrder()
 {
     // Toolbar, tree, the panel's fields and the diagnostics buttons, then the polling slider.
     QList<QWidget*> order;
-    for (QAction* action : {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
+    for (QAction* action :
+         {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
         order << Toolbar1->widgetForAction(action);
     order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -321,11 +356,6 @@ bool MainWindow::startUp()
     return true;
 }
 
-void MainWindow::saveChanges()
-{
-    m_station->sender().saveChanges();
-}
-
 void MainWindow::startMonitoring()
 {
     chkGetVolume->setChecked(true);
@@ -336,10 +366,27 @@ void MainWindow::stopMonitoring()
     chkGetVolume->setChecked(false);
 }
 
+void MainWindow::saveChanges()
+{
+    const SelectedElement& selection = m_station->selection();
+    if (const Refusal refused = m_station->checkConfiguration(selection.mac(), selection.draft())) {
+        m_outcomeBoxes->showRefusal(refused);
+        return;
+    }
+    if (!m_outcomeBoxes->askSendConfiguration())
+        return;
+    // The size of the request follows the role the panel shows.
+    const QString caption = selection.roleCaption();
+    const Role role = caption == QLatin1String("DECODER")   ? Role::Decoder
+                      : caption == QLatin1String("ENCODER") ? Role::Encoder
+                                                            : Role::Unknown;
+    m_station->configure(selection.mac(), selection.draft(), role);
+}
+
 void MainWindow::autoDiscovery()
 {
     Discovery& discovery = m_station->discovery();
-    if (!discovery.confirm())
+    if (!m_outcomeBoxes->askDiscovery())
         return;
     // The main window shows no element while the store is rebuilt.
     chkGetVolume->setChecked(false);

@@ -26,6 +26,7 @@ class LevelMonitor;
 class PingTest;
 class InstanceGuard;
 class MessageBoxes;
+class OutcomeBoxes;
 class ProgramEnd;
 class PropertiesPanel;
 class UserSettings;
@@ -104,6 +105,7 @@ private:
     bool m_gpsdoVariant;
     Services m_services;
     std::unique_ptr<Station> m_station;
+    std::unique_ptr<OutcomeBoxes> m_outcomeBoxes;
     std::unique_ptr<ElementTree> m_tree;
     PingTest* m_ping = nullptr;
     LevelMonitor* m_levelMonitor = nullptr;

@@ -69,9 +69,9 @@ QString formatElementName(const QString& name)
     return text;
 }
 
-QByteArray buildConfigRequest(const ElementConfig& f, const QString& roleCaption)
+QByteArray buildConfigRequest(const ElementConfig& f, Role role)
 {
-    const bool decoder = roleCaption == QLatin1String("DECODER");
+    const bool decoder = role == Role::Decoder;
     QByteArray d(decoder ? 40 : 36, '\0');
     putAddress(d, 0, f.ip);
     putAddress(d, 4, f.mask);

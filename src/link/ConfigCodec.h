@@ -1,6 +1,7 @@
 #pragma once
 
 #include "store/ElementConfig.h"
+#include "store/ElementStore.h"
 
 #include <QByteArray>
 #include <QString>
@@ -17,8 +18,8 @@ inline constexpr quint16 kConfigPort = 2976;
 inline constexpr quint16 kCommandPort = 2977;
 inline constexpr quint16 kPagingPort = 1901;
 
-// 40 bytes when the role caption is "DECODER", 36 bytes for every other caption.
-QByteArray buildConfigRequest(const ElementConfig& fields, const QString& roleCaption);
+// 40 bytes for a decoder, 36 bytes for every other role.
+QByteArray buildConfigRequest(const ElementConfig& fields, Role role);
 // The inverse, for an element that takes a request on: nothing beyond the request's length is
 // filled in. False for a datagram that is neither 36 nor 40 bytes long.
 bool parseConfigRequest(const QByteArray& datagram, ElementConfig& fields);

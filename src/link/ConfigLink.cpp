@@ -47,15 +47,13 @@ Route routeDatagram(qsizetype length)
     return Route::Drop;
 }
 
-ConfigLink::ConfigLink(MessageBoxes& boxes, FatalError& fatal, const SelectedElement& selection,
-                       QHostAddress bindAddress, QObject* parent)
-    : QObject(parent), m_boxes(boxes), m_fatal(fatal), m_selection(selection),
-      m_bindAddress(std::move(bindAddress)), m_socket(new QUdpSocket(this)),
+ConfigLink::ConfigLink(FatalError& fatal, QHostAddress bindAddress, QObject* parent)
+    : QObject(parent), m_fatal(fatal), m_bindAddress(std::move(bindAddress)), m_socket(new QUdpSocket(this)),
       m_timerRemoteSent(new QTimer(this))
 {
     m_socket->setObjectName(QStringLiteral("udpClient"));
-    // Elements sit on the local network: no proxy applies, and asking the system for one at
-    // every rebind (20 times a second while the level is monitored) costs more than the rest.
+    // Elements sit on the local network: no proxy applies, and asking the system for one costs
+    // more than the send itself.
     m_socket->setProxy(QNetworkProxy::NoProxy);
     m_timerRemoteSent->setObjectName(QStringLiteral("timerRemoteSent"));
     m_timerRemoteSent->setInterval(kRemoteSentIntervalMs);
@@ -78,15 +76,15 @@ ConfigLink::~ConfigLink()
     m_socket->close();
 }
 
-ConfigLink::BindOutcome ConfigLink::bindSocket()
+bool ConfigLink::bindSocket()
 {
     if (m_socket->state() != QAbstractSocket::UnconnectedState)
         m_socket->close();
     // Exclusive bind: a second program holding 2976 must make this fail, not share the port.
     if (!m_socket->bind(m_bindAddress, kConfigPort, QAbstractSocket::DefaultForPlatform))
-        return BindOutcome::Failed;
+        return false;
     enlargeReceiveBuffer();
-    return BindOutcome::Bound;
+    return true;
 }
 
 void ConfigLink::enlargeReceiveBuffer()
@@ -114,7 +112,7 @@ int ConfigLink::receiveBufferSize() const
 
 bool ConfigLink::bindConfigPort()
 {
-    return bindSocket() == BindOutcome::Bound;
+    return bindSocket();
 }
 
 void ConfigLink::close()
@@ -123,80 +121,73 @@ void ConfigLink::close()
     m_socket->close();
 }
 
-bool ConfigLink::resolveDestination(QHostAddress& address)
+SendProblem ConfigLink::ensureBound()
+{
+    // The socket stays bound from start-up to shutdown: closing it before a send would let
+    // another program take 2976 in between. Only a socket that is not bound (yet) is bound here.
+    if (m_socket->state() == QAbstractSocket::BoundState || bindSocket())
+        return {};
+    m_fatal.fail(kPortOccupied);
+    return {SendFailure::PortBusy, kPortOccupied};
+}
+
+SendProblem ConfigLink::sendDatagram(const QByteArray& message, const QString& prefix, bool paging)
 {
     // The stored text is dotted decimal, blanks around a part allowed: build the address from
     // the four numbers rather than hand the text to a parser with other rules.
     quint32 value = 0;
-    if (!parseIPv4(m_remoteHost, value))
-        return false;
-    address = QHostAddress(value);
-    return true;
+    if (!parseIPv4(m_remoteHost, value)) {
+        if (m_remoteHost.trimmed().isEmpty())
+            return {SendFailure::NoAddress,
+                    prefix + (paging ? QStringLiteral("no destination address is set.")
+                                     : QStringLiteral("no IP address is stored for it."))};
+        return {SendFailure::InvalidAddress,
+                prefix + (paging ? QStringLiteral("the destination address is not valid (%1).")
+                                 : QStringLiteral("the IP address stored for it is not valid (%1)."))
+                             .arg(m_remoteHost)};
+    }
+    errno = 0;
+    const qint64 sent = m_socket->writeDatagram(message, QHostAddress(value), m_remotePort);
+    const int savedErrno = errno;
+    if (sent == message.size())
+        return {};
+    const int cause = sent < 0 ? savedErrno : 0;
+    return {cause == ENETUNREACH || cause == EHOSTUNREACH ? SendFailure::Unreachable
+                                                          : SendFailure::DatagramRefused,
+            prefix + sendErrorCause(*m_socket, cause)};
 }
 
-void ConfigLink::reportSendFailure(const QString& text)
+SendProblem ConfigLink::sendTo(const QString& ip, const QByteArray& message, quint16 port)
 {
-    m_boxes.critical(kAppTitle, text);
+    const bool configRequest = port == kConfigPort;
+    // A new configuration send supersedes a pending one: nothing is awaited after it fails.
+    if (configRequest)
+        m_timerRemoteSent->stop();
+    if (SendProblem bound = ensureBound())
+        return bound;
+    m_remotePort = port;
+    m_remoteHost = ip;
+    // Started just before the datagram leaves, stopped again if it does not.
+    if (configRequest)
+        m_timerRemoteSent->start();
+    SendProblem problem = sendDatagram(message, kSendPrefix, false);
+    if (problem && configRequest)
+        m_timerRemoteSent->stop();
+    return problem;
 }
 
-bool ConfigLink::sendToSelected(const QByteArray& message, quint16 port)
+SendProblem ConfigLink::sendAttenuation(const QString& ip, quint8 value)
 {
-    return send(message, port, true);
+    return sendTo(ip, buildAttenuationMessage(value), kCommandPort);
 }
 
 bool ConfigLink::sendLevelRequest(const QByteArray& message)
 {
-    return send(message, kCommandPort, false);
-}
-
-bool ConfigLink::send(const QByteArray& message, quint16 port, bool rebind)
-{
-    const bool configRequest = port == kConfigPort;
-    const bool bound = m_socket->state() == QAbstractSocket::BoundState;
-    if (rebind || !bound) {
-        // Closing drops whatever the kernel still holds for the socket: read it first, so that a
-        // reply or level reply that has arrived but not yet been read is not lost by the rebind.
-        if (bound)
-            readPending(true);
-        if (bindSocket() == BindOutcome::Failed) {
-            if (configRequest)
-                m_timerRemoteSent->stop();
-            m_fatal.fail(kPortOccupied);
-            return false;
-        }
-    }
-    m_remotePort = port;
-    m_remoteHost = m_selection.ip();
-
-    QHostAddress address;
-    if (!resolveDestination(address)) {
-        // A new configuration send supersedes a pending one: nothing is awaited after it fails.
-        if (configRequest)
-            m_timerRemoteSent->stop();
-        reportSendFailure(
-            m_remoteHost.trimmed().isEmpty()
-                ? kSendPrefix + QStringLiteral("no IP address is stored for it.")
-                : kSendPrefix +
-                      QStringLiteral("the IP address stored for it is not valid (%1).").arg(m_remoteHost));
-        return false;
-    }
-    if (configRequest)
-        m_timerRemoteSent->start();
-    errno = 0;
-    const qint64 sent = m_socket->writeDatagram(message, address, m_remotePort);
-    const int savedErrno = errno;
-    if (sent != message.size()) {
-        if (configRequest)
-            m_timerRemoteSent->stop();
-        reportSendFailure(kSendPrefix + sendErrorCause(*m_socket, sent < 0 ? savedErrno : 0));
-        return false;
-    }
-    return true;
-}
-
-bool ConfigLink::sendAttenuation(quint8 value)
-{
-    return sendToSelected(buildAttenuationMessage(value), kCommandPort);
+    const SendProblem problem =
+        sendTo(m_levelDestination ? m_levelDestination() : QString(), message, kCommandPort);
+    if (problem && problem.failure != SendFailure::PortBusy)
+        emit levelRequestFailed(problem);
+    return !problem;
 }
 
 void ConfigLink::setRemote(const QString& host, quint16 port)
@@ -205,45 +196,38 @@ void ConfigLink::setRemote(const QString& host, quint16 port)
     m_remotePort = port;
 }
 
-bool ConfigLink::sendPaging(const QList<PagingInterface>& interfaces)
+SendProblem ConfigLink::sendPaging(const QList<PagingInterface>& interfaces)
 {
     // The request must leave from 2976, where the answers come back: never let the socket
     // layer pick a port for an unbound socket.
-    if (m_socket->state() != QAbstractSocket::BoundState && bindSocket() == BindOutcome::Failed) {
-        m_fatal.fail(kPortOccupied);
-        return false;
-    }
-    QHostAddress address;
-    if (!resolveDestination(address)) {
-        reportSendFailure(
-            m_remoteHost.trimmed().isEmpty()
-                ? kPagingPrefix + QStringLiteral("no destination address is set.")
-                : kPagingPrefix +
-                      QStringLiteral("the destination address is not valid (%1).").arg(m_remoteHost));
-        return false;
-    }
+    if (SendProblem bound = ensureBound())
+        return bound;
+    quint32 destination = 0;
+    if (!parseIPv4(m_remoteHost, destination))
+        return sendDatagram(QByteArray(kPagingRequest, kPagingRequestSize), kPagingPrefix, true);
     // A broadcast to 255.255.255.255 leaves by the one interface the routing table picks for it;
     // the interface index and source address given with each copy (IP_PKTINFO) send it out of
     // every card instead, from the one socket bound to 2976 that all answers come back to.
     const QByteArray request(kPagingRequest, kPagingRequestSize);
     QStringList failures;
+    bool unreachable = false;
     for (const PagingInterface& i : interfaces) {
-        QNetworkDatagram datagram(request, address, m_remotePort);
+        QNetworkDatagram datagram(request, QHostAddress(destination), m_remotePort);
         datagram.setSender(i.address);
         datagram.setInterfaceIndex(uint(i.index));
         errno = 0;
         const qint64 sent = m_socket->writeDatagram(datagram);
-        const int savedErrno = errno;
-        if (sent != request.size())
-            failures << QStringLiteral("on %1 (%2), %3")
-                            .arg(i.name, i.address.toString(),
-                                 sendErrorCause(*m_socket, sent < 0 ? savedErrno : 0));
+        const int cause = sent < 0 ? errno : 0;
+        if (sent == request.size())
+            continue;
+        unreachable = unreachable || cause == ENETUNREACH || cause == EHOSTUNREACH;
+        failures << QStringLiteral("on %1 (%2), %3")
+                        .arg(i.name, i.address.toString(), sendErrorCause(*m_socket, cause));
     }
-    if (!failures.isEmpty()) {
-        reportSendFailure(kPagingPrefix + failures.join(QStringLiteral("; ")));
-        return false;
-    }
-    return true;
+    if (failures.isEmpty())
+        return {};
+    return {unreachable ? SendFailure::Unreachable : SendFailure::DatagramRefused,
+            kPagingPrefix + failures.join(QStringLiteral("; "))};
 }
 
 void ConfigLink::setReplyHandler(std::function<void(const QueuedReply&)> handler)
@@ -253,7 +237,7 @@ void ConfigLink::setReplyHandler(std::function<void(const QueuedReply&)> handler
         scheduleDispatch();
 }
 
-void ConfigLink::readPending(bool postLevelReplies)
+void ConfigLink::readPending()
 {
     // Every pending datagram is read at once; handling happens later, outside this signal
     // (the socket does not signal readyRead again while a readyRead slot is still running,
@@ -265,13 +249,6 @@ void ConfigLink::readPending(bool postLevelReplies)
         if (read < 0)
             break; // e.g. an ICMP error reported on the socket; the notifier calls again
         datagram.truncate(read);
-        if (postLevelReplies && routeDatagram(datagram.size()) == Route::LevelMonitor) {
-            // Read while a send rebinds the socket: delivered from the event loop like any
-            // other arrival, not from inside the sender's call.
-            QMetaObject::invokeMethod(
-                this, [this, datagram] { emit levelReply(datagram); }, Qt::QueuedConnection);
-            continue;
-        }
         acceptDatagram(datagram);
     }
 }
@@ -350,9 +327,6 @@ void ConfigLink::replyHandled()
 void ConfigLink::onTimerRemoteSent()
 {
     m_timerRemoteSent->stop();
-    m_boxes.critical(
-        QStringLiteral("Error!"),
-        QStringLiteral("Waiting for a response from Network Element has timed out!\rCannot save."));
     emit configReplyTimedOut();
 }
 

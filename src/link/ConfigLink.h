@@ -1,10 +1,8 @@
 #pragma once
 
+#include "LinkOutcomes.h"
 #include "platform/FatalError.h"
-#include "platform/MessageBoxes.h"
 #include "platform/NetworkInterfaces.h"
-#include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -45,14 +43,15 @@ struct QueuedReply
     quint64 sequence = 0; // arrival order, from 1
 };
 
-// The configuration socket `udpClient` (local UDP port 2976) with its two timers.
+// The configuration socket `udpClient` (local UDP port 2976) with its reply time-out.
 //
-// Every send to an element closes the socket and binds it again to 2976, so that each datagram
-// leaves from the port the elements answer to. Arrivals are routed by length; configuration
-// replies are read at once into a bounded FIFO and handed to the reply handler one at a time:
-// the next one only after the handler has said it is done with the last (replyHandled()). A
-// handler that waits (a message box, the MAC lookup retries) therefore never sees a second reply
-// before it has finished: replies that arrive meanwhile are only queued.
+// The socket is bound to 2976 at start-up and stays bound until shutdown, so every datagram
+// leaves from the port the elements answer to and no other program can take the port between
+// two sends. Every send names its destination: the link knows no "selected element". Arrivals are routed by
+// length; configuration replies are read at once into a bounded FIFO and handed to the reply handler one at a
+// time: the next one only after the handler has said it is done with the last (replyHandled()). A handler
+// that waits (a message box, the MAC lookup retries) therefore never sees a second reply before it has
+// finished: replies that arrive meanwhile are only queued.
 class ConfigLink : public QObject
 {
     Q_OBJECT
@@ -65,27 +64,30 @@ public:
     static constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
     static constexpr int kRemoteSentIntervalMs = 3000;
 
-    ConfigLink(MessageBoxes& boxes, FatalError& fatal, const SelectedElement& selection,
-               QHostAddress bindAddress = QHostAddress::AnyIPv4, QObject* parent = nullptr);
+    explicit ConfigLink(FatalError& fatal, QHostAddress bindAddress = QHostAddress::AnyIPv4,
+                        QObject* parent = nullptr);
     ~ConfigLink() override;
 
     // Start-up bind to local port 2976. False on failure; the caller reports it.
     bool bindConfigPort();
-    // Shutdown: the socket is closed, the timers stop.
+    // Shutdown: the socket is closed, the timer stops.
     void close();
 
-    // Sends one datagram to the selected element's stored `ip` at the given port, from local
-    // port 2976 (the socket is closed and bound again first). A message to 2976 is a
-    // ConfigRequest: `timerRemoteSent` starts just before it leaves. A failure to bind 2976 ends
-    // the program through FatalError; any other failure is reported with its cause, the station
-    // goes on and no timer is left running. True when the datagram left.
-    bool sendToSelected(const QByteArray& message, quint16 port);
-    // The two-byte attenuation command to the selected element's port 2977.
-    bool sendAttenuation(quint8 value);
-    // A level request to the selected element's port 2977, as sendToSelected() but on the socket
-    // as it is bound: polled 20 times a second, a rebind would cost more than the rest of the
-    // poll, and while the socket is closed for it an arriving reply would be lost.
+    // Sends one datagram to the element at the dotted `ip`, the given port, from local port
+    // 2976. A message to 2976 is a ConfigRequest: `timerRemoteSent` starts just before it leaves
+    // (and stops again when it does not leave). A socket that cannot be bound ends the program
+    // through FatalError (PortBusy); every other problem is returned with its cause, and no timer
+    // is left running.
+    SendProblem sendTo(const QString& ip, const QByteArray& message, quint16 port);
+    // The two-byte attenuation command to the element's port 2977.
+    SendProblem sendAttenuation(const QString& ip, quint8 value);
+    // A level request to port 2977 of the address the level destination gives (the element the
+    // level monitor watches). A problem other than a busy port is signalled (levelRequestFailed).
     bool sendLevelRequest(const QByteArray& message);
+    void setLevelDestination(std::function<QString()> destination)
+    {
+        m_levelDestination = std::move(destination);
+    }
 
     // The remote endpoint of the socket: where the last send went. Discovery saves it, points it
     // at the broadcast address for the paging request and puts it back.
@@ -93,9 +95,9 @@ public:
     quint16 remotePort() const { return m_remotePort; }
     void setRemote(const QString& host, quint16 port);
     // Sends the paging request to the current remote endpoint from local port 2976, one copy
-    // out of each of the interfaces, with that interface's own address as the source. True when
-    // every copy left; a failure is reported with the interface it concerns.
-    bool sendPaging(const QList<PagingInterface>& interfaces);
+    // out of each of the interfaces, with that interface's own address as the source. A problem
+    // names the interfaces whose copy did not leave.
+    SendProblem sendPaging(const QList<PagingInterface>& interfaces);
 
     // Set by discovery while paging replies are awaited; recorded with each queued reply.
     bool discoveryAwaiting() const { return m_discoveryAwaiting; }
@@ -133,31 +135,26 @@ public slots:
 
 signals:
     void levelReply(const QByteArray& datagram);
-    // No answer came within 3000 ms of a configuration send (after its message).
+    // No answer came within 3000 ms of a configuration send.
     void configReplyTimedOut();
+    // A level request did not leave.
+    void levelRequestFailed(const vexo::SendProblem& problem);
     // The queue became empty after replies were handled.
     void replyQueueIdle();
 
 private:
-    enum class BindOutcome
-    {
-        Bound,
-        Failed
-    };
-    BindOutcome bindSocket();
-    bool send(const QByteArray& message, quint16 port, bool rebind);
+    bool bindSocket();
+    SendProblem ensureBound();
+    SendProblem sendDatagram(const QByteArray& message, const QString& prefix, bool paging);
     void enlargeReceiveBuffer();
-    void readPending(bool postLevelReplies = false);
+    void readPending();
     void enqueue(const QByteArray& datagram);
     void dispatch();
     void scheduleDispatch();
-    bool resolveDestination(QHostAddress& address);
-    void reportSendFailure(const QString& cause);
 
-    MessageBoxes& m_boxes;
     FatalError& m_fatal;
-    const SelectedElement& m_selection;
     QHostAddress m_bindAddress;
+    std::function<QString()> m_levelDestination;
 
     QUdpSocket* m_socket;
     QTimer* m_timerRemoteSent;

@@ -1,9 +1,7 @@
 #include "ReplyHandler.h"
 
-#include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
 #include "store/IniFile.h"
-#include "store/SelectedElement.h"
 
 #include <QList>
 #include <QPair>
@@ -21,20 +19,20 @@ QString storeWriteFailedText()
         "The local database in your computer could not be written.\rCannot save this element info.");
 }
 
-ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, SelectedElement& selection,
-                           MessageBoxes& boxes, MacLookup getRemoteMac, ValueRanges ranges, QObject* parent)
-    : QObject(parent), m_link(link), m_store(store), m_selection(selection), m_boxes(boxes),
-      m_getRemoteMac(std::move(getRemoteMac)), m_ranges(ranges), m_timerGetMAC(new QTimer(this)),
-      m_retry(new QTimer(this)), m_storeTimer(new QTimer(this))
+ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, MacLookup getRemoteMac,
+                           ValueRanges ranges, QObject* parent)
+    : QObject(parent), m_link(link), m_store(store), m_getRemoteMac(std::move(getRemoteMac)),
+      m_ranges(ranges), m_timerGetMAC(new QTimer(this)), m_retry(new QTimer(this)),
+      m_storeTimer(new QTimer(this))
 {
     m_timerGetMAC->setObjectName(QStringLiteral("timerGetMAC"));
     m_timerGetMAC->setInterval(kGetMacIntervalMs);
     m_timerGetMAC->setTimerType(Qt::PreciseTimer);
     connect(m_timerGetMAC, &QTimer::timeout, this, &ReplyHandler::onTimerGetMAC);
-    // The next attempt as soon as the event loop has dealt with what is waiting: an attempt
-    // itself waits briefly for the neighbour table to change.
+    // An attempt only looks at the neighbour table; the next one follows shortly, while the
+    // event loop goes on.
     m_retry->setSingleShot(true);
-    m_retry->setInterval(0);
+    m_retry->setInterval(kRetryIntervalMs);
     m_storeTimer->setSingleShot(true);
     connect(m_storeTimer, &QTimer::timeout, this, &ReplyHandler::flushDiscovered);
     connect(m_retry, &QTimer::timeout, this, [this] {
@@ -45,30 +43,38 @@ ReplyHandler::ReplyHandler(ConfigLink& link, const ElementStore& store, Selected
     });
 }
 
+void ReplyHandler::setExpectation(const QString& mac, const ElementConfig& expected)
+{
+    m_expectedMac = mac;
+    m_expected = expected;
+}
+
 void ReplyHandler::corrupted(const QString& field)
 {
-    const QString text =
-        QStringLiteral("An error occured while retrieving '%1':\rFeedback is corrupted.").arg(field);
-    // Arrived while the same message was on screen: counted, not one more box.
-    if (text == m_lastFaultText && m_current.sequence <= m_faultShownUpTo) {
-        ++m_suppressed;
+    // Arrived while an invalid reply was being told: counted by its field.
+    if (m_current.sequence <= m_faultShownUpTo) {
+        auto it = std::find_if(m_suppressed.begin(), m_suppressed.end(),
+                               [&](const QPair<QString, int>& p) { return p.first == field; });
+        if (it == m_suppressed.end())
+            m_suppressed.append({field, 1});
+        else
+            ++it->second;
         return;
     }
     reportSuppressed();
-    m_lastFaultText = text;
-    m_boxes.critical(kAppTitle, text);
+    emit invalidReply(field);
     m_faultShownUpTo = m_link.lastSequence();
 }
 
 void ReplyHandler::reportSuppressed()
 {
-    if (m_suppressed == 0)
+    if (m_suppressed.isEmpty())
         return;
-    const QString text =
-        m_lastFaultText +
-        QStringLiteral("\r%1 more replies with the same fault were dropped.").arg(m_suppressed);
-    m_suppressed = 0;
-    m_boxes.critical(kAppTitle, text);
+    const auto byField = std::exchange(m_suppressed, {});
+    int count = 0;
+    for (const auto& p : byField)
+        count += p.second;
+    emit invalidRepliesDropped(count, byField);
     m_faultShownUpTo = m_link.lastSequence();
 }
 
@@ -152,12 +158,22 @@ void ReplyHandler::identified(bool found)
 {
     m_identifying = false;
     m_retry->stop();
-    if (!found || m_working.mac.isEmpty())
-        corrupted(QStringLiteral("Element MAC"));
-    else if (m_current.discovery)
+    const QString macField = QStringLiteral("Element MAC");
+    if ((!found || m_working.mac.isEmpty()) && m_current.discovery) {
+        corrupted(macField);
+    } else if (!found || m_working.mac.isEmpty()) {
+        ConfigureOutcome outcome;
+        outcome.result = ConfigureOutcome::Result::CorruptedReply;
+        outcome.mac = m_expectedMac;
+        outcome.sent = m_expected;
+        outcome.reported = m_working;
+        outcome.corruptedField = macField;
+        emit confirmation(outcome);
+    } else if (m_current.discovery) {
         storeDiscovered(m_working);
-    else
-        confirm(m_working);
+    } else {
+        emit confirmation(confirm(m_working));
+    }
     finishReply();
 }
 
@@ -193,7 +209,7 @@ void ReplyHandler::flushDiscovered()
     m_sinceStored.start();
     const auto batch = std::exchange(m_unstored, {});
     if (!writeSectionsToIni(batch, m_store.path())) {
-        m_boxes.critical(kAppTitle, storeWriteFailedText());
+        emit discoveredStoreFailed();
         return;
     }
     m_discovered += int(batch.size());
@@ -230,58 +246,40 @@ void ReplyHandler::storeDiscovered(const ElementConfig& r)
     m_unstored.append({encodeMac(r.mac), discoveredSectionValues(stored)});
 }
 
-void ReplyHandler::confirm(const ElementConfig& r)
+ConfigureOutcome ReplyHandler::confirm(const ElementConfig& r)
 {
-    if (m_selection.mac() != r.mac) {
-        m_boxes.critical(
-            kAppTitle,
-            QStringLiteral("The response received does not match the selected element.\rCannot save this "
-                           "element info."));
-        return;
+    using Result = ConfigureOutcome::Result;
+    ConfigureOutcome o;
+    o.mac = r.mac;
+    o.sent = m_expected;
+    o.reported = r;
+    if (m_expectedMac != r.mac) {
+        o.result = Result::OtherElement;
+        return o;
     }
     if (m_store.lineCount(r.mac) >= kCorruptedSectionLines) {
-        m_boxes.critical(kAppTitle, QStringLiteral("The data stored in your computer about this element, is "
-                                                   "corrupted.\rCannot save this element info."));
-        return;
+        o.result = Result::CorruptedRecord;
+        return o;
     }
 
-    bool mismatch = false;
-    bool writeFailed = false;
-    auto write = [&](const QString& key, const QString& value) {
-        if (!m_store.write(r.mac, key, value))
-            writeFailed = true;
-    };
-    auto savingFailed = [&](const QString& field) {
-        mismatch = true;
-        emit fieldMismatch(field);
-        m_boxes.critical(
-            kAppTitle,
-            QStringLiteral("An error occured while saving '%1':\rFeedback is corrupted.").arg(field));
-    };
-
-    // The edited configuration as it is now: edits made since the send count as mismatches.
-    const ElementConfig ev = m_selection.draft();
-    if (r.name.trimmed().toUpper() == ev.name.trimmed().toUpper())
-        write(keys::name, formatElementName(ev.name));
-    else
-        savingFailed(QStringLiteral("Element Name"));
-    const struct
-    {
-        QString edited;
-        QString reply;
-        const QString& key;
-        const char* field;
-    } texts[] = {
-        {ev.ip, r.ip, keys::ip, "Element IP"},
-        {ev.mask, r.mask, keys::mask, "Element Mask"},
-        {ev.gateway, r.gateway, keys::gw, "Element GW"},
-    };
-    for (const auto& t : texts) {
-        if (t.edited == t.reply)
-            write(t.key, t.edited);
+    // Everything that matched goes into the section with one replacement of the file: a failed
+    // write leaves the section as it was.
+    QList<QPair<QString, QString>> values;
+    auto compare = [&](bool same, const QString& key, const QString& value, const char* field,
+                       const QString& sent, const QString& reported) {
+        if (same)
+            values.append({key, value});
         else
-            savingFailed(QString::fromLatin1(t.field));
-    }
+            o.differences.append({QString::fromLatin1(field), key, sent, reported});
+    };
+
+    // The expected configuration as it is now: edits made since the send count as mismatches.
+    const ElementConfig& ev = m_expected;
+    compare(r.name.trimmed().toUpper() == ev.name.trimmed().toUpper(), keys::name, formatElementName(ev.name),
+            "Element Name", ev.name, r.name);
+    compare(ev.ip == r.ip, keys::ip, ev.ip, "Element IP", ev.ip, r.ip);
+    compare(ev.mask == r.mask, keys::mask, ev.mask, "Element Mask", ev.mask, r.mask);
+    compare(ev.gateway == r.gateway, keys::gw, ev.gateway, "Element GW", ev.gateway, r.gateway);
     const struct
     {
         int edited;
@@ -293,50 +291,45 @@ void ReplyHandler::confirm(const ElementConfig& r)
         {ev.audioType, r.audioType, keys::type, "Audio Type"},
         {ev.txType, r.txType, keys::tx, "Audio TX"},
     };
-    for (const auto& l : lists) {
-        if (l.edited == l.reply)
-            write(l.key, QString::number(l.edited));
-        else
-            savingFailed(QString::fromLatin1(l.field));
-    }
+    for (const auto& l : lists)
+        compare(l.edited == l.reply, l.key, QString::number(l.edited), l.field, QString::number(l.edited),
+                QString::number(l.reply));
 
-    write(keys::role, QString::number(r.role));
-    m_selection.setRoleCaption(roleCaption(r.role));
-    if (r.role != 1 && r.role != 2)
-        mismatch = true; // an element that does not say what it is was not configured as asked
+    values.append({keys::role, QString::number(r.role)});
+    // An element that does not say what it is was not configured as asked.
+    o.unknownRole = roleOf(r.role) == Role::Unknown;
 
-    if (ev.remote == r.remote)
-        write(r.remoteIsMulticast() ? keys::multi : keys::remote, ev.remote);
-    else
-        savingFailed(r.remoteIsMulticast() ? QStringLiteral("Multicast IP") : QStringLiteral("Remote IP"));
+    const bool multicast = r.remoteIsMulticast();
+    compare(ev.remote == r.remote, multicast ? keys::multi : keys::remote, ev.remote,
+            multicast ? "Multicast IP" : "Remote IP", ev.remote, r.remote);
 
     // What the element reported, within what the panel can show.
     ElementConfig shown = r;
-    write(keys::sn, QString::number(r.serial));
-    write(keys::ver, r.version());
     shown.attenuation = std::max(r.attenuation, m_ranges.attenuationMinimum);
-    write(keys::att, QString::number(shown.attenuation));
     shown.buffer = std::min(r.buffer, m_ranges.bufferMaximum);
-    write(keys::buf, QString::number(shown.buffer));
-    write(keys::sfn, QString::number(r.sfn > 1 ? 0 : r.sfn));
     if (r.silenceMode >= m_ranges.silenceModes)
         shown.silenceMode = -1; // no such choice: the list keeps what it shows
-    write(keys::sdm, QString::number(r.silenceMode));
     shown.silenceLevel =
         std::clamp(r.silenceLevel, m_ranges.silenceLevelMinimum, m_ranges.silenceLevelMaximum);
     shown.silenceTime = std::clamp(r.silenceTime, m_ranges.silenceTimeMinimum, m_ranges.silenceTimeMaximum);
-    write(keys::sdl, QString::number(shown.silenceLevel));
-    write(keys::sdt, QString::number(shown.silenceTime));
-    emit confirmationApplied(shown);
+    values += {{keys::sn, QString::number(r.serial)},
+               {keys::ver, r.version()},
+               {keys::att, QString::number(shown.attenuation)},
+               {keys::buf, QString::number(shown.buffer)},
+               {keys::sfn, QString::number(r.sfn > 1 ? 0 : r.sfn)},
+               {keys::sdm, QString::number(r.silenceMode)},
+               {keys::sdl, QString::number(shown.silenceLevel)},
+               {keys::sdt, QString::number(shown.silenceTime)}};
+    o.shown = shown;
 
     // Success is only claimed for what actually reached the store.
-    if (writeFailed) {
-        m_boxes.critical(kAppTitle, storeWriteFailedText());
-    } else if (!mismatch) {
-        emit configurationConfirmed();
-        m_boxes.information(QStringLiteral("Configuration changed"),
-                            QStringLiteral("New configuration has been sucessfuly saved and loaded!"));
-    }
+    if (!m_store.writeKeys(r.mac, values))
+        o.result = Result::StoreWriteFailed;
+    else if (!o.differences.isEmpty() || o.unknownRole)
+        o.result = Result::Mismatch;
+    else
+        o.result = Result::Confirmed;
+    return o;
 }
 
 } // namespace vexo

@@ -2,6 +2,7 @@
 
 #include "ConfigCodec.h"
 #include "ConfigLink.h"
+#include "LinkOutcomes.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -17,8 +18,6 @@ class QTimer;
 namespace vexo {
 
 class ElementStore;
-class MessageBoxes;
-class SelectedElement;
 
 // What the reply handler clamps an element's values to before it shows and stores them: the
 // ranges of the properties panel's controls.
@@ -35,7 +34,9 @@ struct ValueRanges
 
 // Handles every configuration reply the link hands over: checks it, identifies the element by
 // the MAC address of the IP it states, and stores it as a discovered element or compares it
-// with the configuration being edited as the confirmation of a sent configuration.
+// with the expected configuration as the confirmation of a sent configuration. It shows
+// nothing: every handling ends in a signal (an invalid reply, a summary of a flood of them, the
+// outcome of a confirmation), and the faces decide what the operator sees.
 //
 // Identifying may take a while: the neighbour table may not know the element yet. The lookup is
 // then tried again from the event loop until `timerGetMAC` has ticked 41 times (about 20 s); the
@@ -57,8 +58,18 @@ public:
     // per element or per few would make a burst of a thousand take seconds).
     static constexpr int kStoreIntervalMs = 25;
 
-    ReplyHandler(ConfigLink& link, const ElementStore& store, SelectedElement& selection, MessageBoxes& boxes,
-                 MacLookup getRemoteMac, ValueRanges ranges, QObject* parent = nullptr);
+    // How often an unidentified element is looked up again while `timerGetMAC` runs. A lookup
+    // only reads the neighbour table, so the event loop is never held up by one.
+    static constexpr int kRetryIntervalMs = 10;
+
+    // `getRemoteMac` must not block: it answers from what is known now.
+    ReplyHandler(ConfigLink& link, const ElementStore& store, MacLookup getRemoteMac, ValueRanges ranges,
+                 QObject* parent = nullptr);
+
+    // What a confirmation is compared with from now on: the element (MAC text) that is being
+    // configured and the configuration it is expected to have taken on.
+    void setExpectation(const QString& mac, const ElementConfig& expected);
+    const QString& expectedMac() const { return m_expectedMac; }
 
     // Takes a reply from the link; tells the link when it is done with it.
     void handleConfigReply(const QueuedReply& reply);
@@ -81,15 +92,19 @@ public slots:
     void onTimerGetMAC();
 
 signals:
-    // A confirmation was compared and what the element reported is to be shown: type, serial,
-    // version and the clamped attenuation, buffer and silence-detector values.
-    void confirmationApplied(const ElementConfig& shown);
-    // Every field matched and reached the store.
-    void configurationConfirmed();
-    // A field of the answer differed from the configuration sent.
-    void fieldMismatch(const QString& field);
+    // A reply failed a check (the field at fault: "Element Mask", "Element MAC"). Emitted while
+    // no other invalid reply is being told; while a receiver of this signal waits (a message box
+    // is open), further invalid replies are only counted.
+    void invalidReply(const QString& field);
+    // The invalid replies counted meanwhile: how many, and how many per field in first-seen order.
+    void invalidRepliesDropped(int count, const QList<QPair<QString, int>>& byField);
+    // A reply outside discovery was identified and dealt with: Confirmed, Mismatch,
+    // StoreWriteFailed, OtherElement, CorruptedRecord, or CorruptedReply ("Element MAC").
+    void confirmation(const vexo::ConfigureOutcome& outcome);
     // Discovered elements reached the store; the count so far.
     void elementsDiscovered(int count);
+    // Discovered elements could not be written: they are not in the store.
+    void discoveredStoreFailed();
     // A reply other than a discovery reply was dealt with: the store may have changed.
     void storeChanged();
 
@@ -103,14 +118,14 @@ private:
     // `looked`: the reply was decoded, so the store may have changed.
     void finishReply(bool looked = true);
     void storeDiscovered(const ElementConfig& r);
-    void confirm(const ElementConfig& r);
+    ConfigureOutcome confirm(const ElementConfig& r);
     void corrupted(const QString& field);
     void reportSuppressed();
 
     ConfigLink& m_link;
     const ElementStore& m_store;
-    SelectedElement& m_selection;
-    MessageBoxes& m_boxes;
+    QString m_expectedMac = QStringLiteral("-");
+    ElementConfig m_expected;
     MacLookup m_getRemoteMac;
     MacLookAhead m_lookAhead;
     quint64 m_lookedAheadUpTo = 0; // sequence of the last reply whose address was told
@@ -130,11 +145,10 @@ private:
     QTimer* m_storeTimer;
     QElapsedTimer m_sinceStored;
 
-    // A flood of invalid replies: while one fault's message is on screen, further replies with
-    // the same fault that arrive meanwhile are counted, not shown one box each.
-    QString m_lastFaultText;
+    // A flood of invalid replies: while one is being told, every further invalid reply that
+    // arrives meanwhile is counted by its field, not told one by one.
     quint64 m_faultShownUpTo = 0;
-    int m_suppressed = 0;
+    QList<QPair<QString, int>> m_suppressed;
 };
 
 // "Feedback is corrupted." messages and the store failure message share their form.

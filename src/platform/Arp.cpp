@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 #include <algorithm>
 #include <cstring>
@@ -374,6 +375,16 @@ bool NeighbourTableArp::resolve(quint32 ipv4, QByteArray& hw)
             return false;
     }
     return false;
+}
+
+bool NeighbourTableArp::resolveNow(quint32 ipv4, QByteArray& hw)
+{
+    // The same look at the table and the same request for an unknown address, with no time
+    // given to wait for the answer.
+    const int attemptMs = std::exchange(m_attemptMs, 0);
+    const bool found = resolve(ipv4, hw);
+    m_attemptMs = attemptMs;
+    return found;
 }
 
 bool NeighbourTableArp::resolveOnce(quint32 ipv4, QByteArray& hw)

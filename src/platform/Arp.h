@@ -18,6 +18,10 @@ public:
     virtual ~Arp() = default;
     // ipv4 in host byte order; fills hw with the hardware address bytes; true on success.
     virtual bool resolve(quint32 ipv4, QByteArray& hw) = 0;
+    // As resolve(), but answers from what is known now and never waits for the network: the
+    // address is asked for when unknown, and a later call finds the answer. For callers on the
+    // GUI thread, which retry from a timer.
+    virtual bool resolveNow(quint32 ipv4, QByteArray& hw) { return resolve(ipv4, hw); }
     // Addresses that are about to be resolved, in host byte order: an implementation may start
     // resolving all of them now, so that the lookups that follow wait for one round trip
     // together instead of one each.
@@ -47,6 +51,7 @@ public:
     NeighbourTableArp& operator=(const NeighbourTableArp&) = delete;
 
     bool resolve(quint32 ipv4, QByteArray& hw) override;
+    bool resolveNow(quint32 ipv4, QByteArray& hw) override;
     void prepare(const QList<quint32>& ipv4s) override;
 
     struct Neighbour

@@ -127,6 +127,11 @@ bool ElementStore::write(const QString& macText, const QString& key, const QStri
     return writeToIni(encodeMac(macText), key, value, m_path);
 }
 
+bool ElementStore::writeKeys(const QString& macText, const QList<QPair<QString, QString>>& keyValues) const
+{
+    return writeKeysToIni(encodeMac(macText), keyValues, m_path);
+}
+
 bool ElementStore::clear() const
 {
     return emptyIniFile(m_path);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -74,6 +76,8 @@ public:
     // Reads a key of the element whose MAC text (with colons) is given, with the key's default.
     QString read(const QString& macText, const QString& key) const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
+    // Several keys of the element with one replacement of the file: all of them or none.
+    bool writeKeys(const QString& macText, const QList<QPair<QString, QString>>& keyValues) const;
     int lineCount(const QString& macText) const;
     // The MAC texts of every element section, in store order (empty when there is no store).
     QStringList elements() const;

@@ -623,7 +623,9 @@ bool replaceContent(const QString& path, const QByteArray& bytes, const QByteArr
             }
             (void)::fchmod(fd, existing.st_mode & 07777);
         }
-        if (file.write(bytes) != bytes.size()) {
+        // Written past Qt's buffer: a write the disk cuts short (a full disk, a file-size limit)
+        // is reported by the buffer's flush as a success when part of it went through.
+        if (!writeAll(file.handle(), bytes)) {
             file.cancelWriting();
             return false;
         }

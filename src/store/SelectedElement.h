@@ -10,9 +10,9 @@ namespace vexo {
 class ElementStore;
 
 // The element the operator works on: its MAC text ("-" when none is selected), the role caption
-// the station shows for it, and the configuration being edited for it. Every operation on the
-// selected element takes its store section and its address from here; windows show it and tell
-// it what the operator changed.
+// the station shows for it, and the configuration being edited for it. The window keeps it; the
+// configuration operations take the MAC from it, and the measurement windows and the level
+// monitor read their element from it.
 class SelectedElement : public QObject
 {
     Q_OBJECT
@@ -35,7 +35,11 @@ public:
 
     // The configuration as the operator has edited it so far.
     const ElementConfig& draft() const { return m_draft; }
-    void setDraft(const ElementConfig& draft) { m_draft = draft; }
+    void setDraft(const ElementConfig& draft)
+    {
+        m_draft = draft;
+        emit draftChanged();
+    }
 
     // A new selection starts with an empty draft and no role caption.
     void select(const QString& mac);
@@ -44,6 +48,7 @@ public:
 signals:
     void selectionChanged(const QString& mac);
     void roleCaptionChanged(const QString& caption);
+    void draftChanged();
 
 private:
     const ElementStore& m_store;

@@ -99,6 +99,9 @@ TEST_F(StationTest, SaveRoundTripIsTakenOnConfirmationAndStored)
     ASSERT_TRUE(waitUntil([&] {
         return f.boxes.texts().contains("New configuration has been sucessfuly saved and loaded!");
     })) << f.boxes.texts().join(" | ").toStdString();
+    // The element writes down its state after it has answered: the answer may be stored first.
+    ASSERT_TRUE(lab.waitForState(
+        0, [](const QJsonObject& s) { return s.value("name").toString().startsWith("STUDIO WEST"); }));
     const QJsonObject s = lab.stateObject(0);
     QStringList taken, kept;
     for (const char* key : {"name", "mask", "gw", "remote", "tx", "sfn"})

@@ -1,11 +1,15 @@
-// The attenuation change of the selected decoder: one AttenuationMessage to a stand-in element
-// on 127.0.0.2:2977, stored once it left, and nothing sent or stored when it cannot leave.
+// The station's operations on an element named by its MAC, through their outcomes: the
+// attenuation change and the configuration send with its answer, against stand-in elements on
+// 127.0.0.2 over loopback.
 #include "core/Station.h"
 #include "Fakes.h"
 #include "TestUtil.h"
 #include "link/ConfigCodec.h"
 
+#include <QNetworkDatagram>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QUdpSocket>
 
 #include <gtest/gtest.h>
@@ -23,14 +27,14 @@ TEST(Station, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
         const char* what;
         QByteArray section; // the decoder's stored lines; selected unless empty
         int position;
-        QByteArray sent; // the datagram the element gets; empty: none
-        const char* box; // what the operator is told, after "Cannot send to the Network Element: "
+        QByteArray sent;   // the datagram the element gets; empty: none
+        const char* cause; // the problem's cause, after "Cannot send to the Network Element: "
     };
     const Case cases[] = {
         {"a step", "IP=127.0.0.2\nATT=100\n", 101, hex("65 00"), nullptr},
         {"mute", "IP=127.0.0.2\nATT=100\n", 14, hex("0E 00"), nullptr},
         {"loudest", "IP=127.0.0.2\n", 255, hex("FF 00"), nullptr},
-        {"nothing selected", {}, 101, {}, nullptr},
+        {"no element named", {}, 101, {}, "no element named"},
         {"invalid address",
          "IP=10.0.0.300\n",
          101,
@@ -53,10 +57,9 @@ TEST(Station, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
                          QHostAddress(QStringLiteral("127.0.0.1"))});
         const QByteArray before = "[0050C2000002]\nROLE=2\n" + c.section;
         ASSERT_TRUE(writeFile(station.store().path(), before));
-        if (!c.section.isNull())
-            station.selection().select(kMac);
-
-        EXPECT_EQ(station.sendAttenuation(c.position), !c.sent.isEmpty());
+        const AttenuationOutcome outcome =
+            station.setAttenuation(c.section.isNull() ? "-" : kMac, c.position);
+        EXPECT_EQ(outcome.stored, !c.sent.isEmpty());
 
         // A marker sent after it arrives after anything the station sent.
         marker.writeDatagram("MARK", QHostAddress(QStringLiteral("127.0.0.2")), kCommandPort);
@@ -71,13 +74,167 @@ TEST(Station, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
         }));
         got.removeLast();
         EXPECT_EQ(got, c.sent.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{c.sent});
-        EXPECT_EQ(boxes.texts(),
-                  c.box ? QStringList{"Cannot send to the Network Element: " + QString::fromLatin1(c.box)}
-                        : QStringList{});
+        const QString prefix = c.section.isNull() ? "" : "Cannot send to the Network Element: ";
+        EXPECT_EQ(outcome.problem.cause, c.cause ? prefix + QString::fromLatin1(c.cause) : QString());
+        EXPECT_TRUE(boxes.shown.isEmpty());
         if (c.sent.isEmpty())
             EXPECT_EQ(readFile(station.store().path()), before);
         else
             EXPECT_EQ(station.store().read(kMac, QStringLiteral("att")), QString::number(c.position));
         EXPECT_TRUE(end.codes.isEmpty());
     }
+}
+
+namespace {
+
+using Result = ConfigureOutcome::Result;
+
+// A station on 127.0.0.1 whose store holds the decoder 00:50:C2:00:00:02 at 127.0.0.2, with a
+// stand-in element on 127.0.0.2:2976 and the neighbour table knowing it.
+class ConfigureTest : public ::testing::Test
+{
+protected:
+    ConfigureTest()
+    {
+        writeFile(station.store().path(), kStored);
+        arp.table.insert(0x7F000002, hex("00 50 C2 00 00 02"));
+        EXPECT_TRUE(element.bind(QHostAddress(QStringLiteral("127.0.0.2")), kConfigPort));
+        EXPECT_TRUE(station.bindConfigPort());
+        QObject::connect(&station, &Station::configured,
+                         [this](const ConfigureOutcome& o) { outcomes << o; });
+        sent.name = "TX SITE B", sent.ip = "127.0.0.2", sent.mask = "255.0.0.0", sent.gateway = "127.0.0.1";
+        sent.remote = "239.1.1.1", sent.txType = 1, sent.role = 2, sent.buffer = 4, sent.silenceMode = -1;
+        sent.silenceLevel = 37, sent.silenceTime = 43, sent.serial = 40001, sent.attenuation = 200;
+    }
+
+    QByteArray request(int waitMs = 5000)
+    {
+        return waitUntil([&] { return element.hasPendingDatagrams(); }, waitMs)
+                   ? element.receiveDatagram().data()
+                   : QByteArray();
+    }
+    void answer(const ElementConfig& r)
+    {
+        element.writeDatagram(buildConfigReply(r), QHostAddress(QStringLiteral("127.0.0.1")), kConfigPort);
+    }
+
+    static inline const QByteArray kStored = "[0050C2000002]\nROLE=2\nIP=127.0.0.2\nDLY=5\n";
+    QTemporaryDir dir;
+    FakeMessageBoxes boxes;
+    FakeSettings settings;
+    FakeProgramEnd end;
+    FakeArp arp;
+    FakeIcmp icmp;
+    Station station{{boxes, settings, end, arp, icmp, dir.filePath(QStringLiteral("nms.ini")),
+                     QHostAddress(QStringLiteral("127.0.0.1"))}};
+    QUdpSocket element;
+    QList<ConfigureOutcome> outcomes;
+    ElementConfig sent;
+};
+
+} // namespace
+
+TEST_F(ConfigureTest, TheChecksOfSaveChangesRefuseInTheirOrderAndNothingLeaves)
+{
+    const QList<QPair<std::function<void(QString&, ElementConfig&)>, Refusal::Reason>> cases = {
+        {[](QString& mac, ElementConfig& d) { mac = "-", d.name.clear(); }, Refusal::Reason::NoElement},
+        {[](QString& mac, ElementConfig& d) { mac.clear(), d.txType = -1; }, Refusal::Reason::NoElement},
+        {[](QString&, ElementConfig& d) { d.audioType = -1, d.name.clear(); }, Refusal::Reason::AudioFields},
+        {[](QString&, ElementConfig& d) { d.name.clear(), d.mask = "1.2.3.300"; }, Refusal::Reason::Name},
+        {[](QString&, ElementConfig& d) { d.remote = "239.1.1"; }, Refusal::Reason::Addresses},
+        {[](QString&, ElementConfig& d) { d.gateway = "x"; }, Refusal::Reason::Addresses},
+        {[this](QString&, ElementConfig&) { QFile::remove(station.store().path()); },
+         Refusal::Reason::StoreMissing},
+    };
+    for (const auto& [spoil, reason] : cases) {
+        QString mac = kMac;
+        ElementConfig draft = sent;
+        spoil(mac, draft);
+        EXPECT_EQ(station.checkConfiguration(mac, draft).reason, reason);
+        station.configure(mac, draft, Role::Decoder);
+        ASSERT_FALSE(outcomes.isEmpty());
+        EXPECT_EQ(outcomes.last().result, Result::Refused);
+        EXPECT_EQ(outcomes.last().refusal.reason, reason);
+        EXPECT_FALSE(station.isAwaitingAnswer());
+    }
+    EXPECT_EQ(outcomes.size(), cases.size());
+    EXPECT_FALSE(station.link().timerRemoteSent()->isActive());
+    EXPECT_TRUE(request(100).isEmpty()); // loopback would have delivered it by now
+}
+
+TEST_F(ConfigureTest, ADecoderGets40BytesAndItsAnswerIsComparedAndStoredInOneWrite)
+{
+    // WHEN the decoder is configured (SFN 5 goes out as 1, no routing chosen as automatic)
+    sent.sfn = 5;
+    station.configure(kMac, sent, Role::Decoder);
+    EXPECT_TRUE(station.isAwaitingAnswer());
+    EXPECT_TRUE(outcomes.isEmpty());
+    // THEN 40 bytes leave for its stored address
+    EXPECT_EQ(request(), hex("7F 00 00 02 FF 00 00 00 7F 00 00 01 EF 01 01 01 00 00 01 01") +
+                             "TX SITE B       " + hex("04 00 25 2B"));
+    // WHEN it answers with what it took on
+    ElementConfig reply = sent;
+    reply.sfn = 1, reply.silenceMode = 0;
+    answer(reply);
+    ASSERT_TRUE(waitUntil([&] { return !outcomes.isEmpty(); }));
+    // THEN the configuration is confirmed and its section written with the keys kept
+    EXPECT_EQ(outcomes[0].result, Result::Confirmed);
+    EXPECT_EQ(outcomes[0].mac, kMac);
+    EXPECT_EQ(arp.calls, 0); // identified without waiting on the network
+    EXPECT_GE(arp.nowCalls, 1);
+    EXPECT_FALSE(station.isAwaitingAnswer());
+    EXPECT_FALSE(station.link().timerRemoteSent()->isActive());
+    EXPECT_EQ(readFile(station.store().path()),
+              "[0050C2000002]\nROLE=2\nIP=127.0.0.2\nDLY=5\nNAME=TX SITE B\nMASK=255.0.0.0\n"
+              "GW=127.0.0.1\nINPUT=0\nTYPE=0\nTX=1\nMULTI=239.1.1.1\nSN=40001\nVER=0.0\nATT=200\nBUF=4\n"
+              "SFN=1\nSDM=0\nSDL=37\nSDT=43\n");
+    EXPECT_TRUE(boxes.shown.isEmpty());
+}
+
+TEST_F(ConfigureTest, TheTimeOutEndsTheSendAndALateAnswerIsStillCompared)
+{
+    // GIVEN a send to an encoder (36 bytes) and an invalid reply meanwhile
+    station.configure(kMac, sent, Role::Encoder);
+    EXPECT_EQ(request().size(), 36);
+    ElementConfig bad = sent;
+    bad.audioType = 4;
+    answer(bad);
+    QSignalSpy invalid(&station.replies(), &ReplyHandler::invalidReply);
+    ASSERT_TRUE(invalid.wait(5000));
+    EXPECT_TRUE(outcomes.isEmpty());
+    // WHEN the reply time-out fires (fired here, not waited for)
+    ASSERT_TRUE(station.link().timerRemoteSent()->isActive());
+    station.link().onTimerRemoteSent();
+    // THEN the send ends without an answer, naming the invalid reply; the store is untouched
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].result, Result::NoAnswer);
+    EXPECT_EQ(outcomes[0].corruptedField, "Audio Type");
+    EXPECT_EQ(outcomes[0].sent.name, sent.name);
+    EXPECT_FALSE(station.isAwaitingAnswer());
+    EXPECT_EQ(readFile(station.store().path()), kStored);
+    // WHEN the window has edited the name since and the answer comes late
+    ElementConfig edited = sent;
+    edited.name = "OTHER";
+    station.expect(kMac, edited);
+    answer(sent);
+    ASSERT_TRUE(waitUntil([&] { return outcomes.size() == 2; }));
+    // THEN it is compared with the edited configuration and what matched is stored
+    EXPECT_EQ(outcomes[1].result, Result::Mismatch);
+    ASSERT_EQ(outcomes[1].differences.size(), 1);
+    EXPECT_EQ(outcomes[1].differences[0].key, "name");
+    EXPECT_EQ(station.store().read(kMac, "name"), QString());
+    EXPECT_EQ(station.store().read(kMac, "sn"), "40001");
+}
+
+TEST_F(ConfigureTest, ASendThatCannotLeaveEndsAtOnceWithItsCause)
+{
+    writeFile(station.store().path(), "[0050C2000002]\nROLE=2\n");
+    station.configure(kMac, sent, Role::Decoder);
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].result, Result::SendFailed);
+    EXPECT_EQ(outcomes[0].problem.failure, SendFailure::NoAddress);
+    EXPECT_EQ(outcomes[0].problem.cause,
+              "Cannot send to the Network Element: no IP address is stored for it.");
+    EXPECT_FALSE(station.isAwaitingAnswer());
+    EXPECT_FALSE(station.link().timerRemoteSent()->isActive());
 }

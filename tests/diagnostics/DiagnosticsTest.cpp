@@ -186,7 +186,10 @@ TEST(LevelMonitor, StopsOnceOnARequestThatCannotLeaveAndStaysBlankWhenStopped)
     ElementStore store(QStringLiteral("unused.ini"));
     SelectedElement selection(store);
     selection.select("00:50:C2:00:00:01"); // no address stored
-    ConfigLink link(boxes, fatal, selection, QHostAddress::LocalHost);
+    ConfigLink link(fatal, QHostAddress::LocalHost);
+    link.setLevelDestination([&] { return selection.ip(); });
+    QObject::connect(&link, &ConfigLink::levelRequestFailed,
+                     [&](const SendProblem& p) { boxes.critical(kAppTitle, p.cause); });
     LevelMonitor monitor(link);
     QSignalSpy levels(&monitor, &LevelMonitor::levelChanged);
     QSignalSpy stopped(&monitor, &LevelMonitor::stoppedOnFailure);

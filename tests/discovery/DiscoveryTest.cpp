@@ -4,6 +4,7 @@
 #include "discovery/InterfaceChoice.h"
 #include "link/ReplyHandler.h"
 
+#include <QDir>
 #include <QSignalSpy>
 
 using namespace vexo;
@@ -16,27 +17,19 @@ protected:
     {
         return mac = "00:50:C2:00:00:0" + QString::number(++found), true;
     }
-    ReplyHandler handler{link,         store, selection, boxes, std::bind_front(&DiscoveryTest::lookUp, this),
-                         ValueRanges{}};
-    Discovery discovery{link, store, handler, boxes};
+    ReplyHandler handler{link, store, std::bind_front(&DiscoveryTest::lookUp, this), ValueRanges{}};
+    Discovery discovery{link, store, handler};
     FakeInterfaces cards;
     void SetUp() override { discovery.setInterfaceSource(cards); }
 };
 
 TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
 {
-    // GIVEN an old store, the link last used for 127.0.0.2:2977, and the operator's No then Yes
+    // GIVEN an old store and the link last used for 127.0.0.2:2977
     writeFile(store.path(), "[0050C2FFFFFF]\nNAME=OLD\n");
     link.setReplyHandler([this](const QueuedReply& r) { handler.handleConfigReply(r); });
     ASSERT_TRUE(link.bindConfigPort());
     link.setRemote(QStringLiteral("127.0.0.2"), 2977);
-    boxes.answers = {MsgAnswer::No, MsgAnswer::Yes};
-    EXPECT_FALSE(discovery.confirm());
-    EXPECT_TRUE(discovery.confirm());
-    EXPECT_EQ(boxes.texts().first(),
-              "Performing an 'Auto Discovery' will delete the local database in your computer\r"
-              "and create a new one, based on the Network Elements found (if any). \rAre you sure?");
-    EXPECT_EQ(readFile(store.path()), "[0050C2FFFFFF]\nNAME=OLD\n");
     // WHEN it runs: the store is emptied, the link pages the broadcast address
     QSignalSpy progress(&discovery, &Discovery::progress);
     QSignalSpy finished(&discovery, &Discovery::finished);
@@ -51,6 +44,9 @@ TEST_F(DiscoveryTest, RepliesInTimeReplaceTheStoreAndTheLinkIsPutBack)
     ASSERT_TRUE(finished.wait(5000));
     // THEN both are stored in the order they came, and the link is as before
     EXPECT_EQ(finished.first().at(0).toInt(), 2);
+    EXPECT_EQ(discovery.result().stored, 2);
+    EXPECT_FALSE(discovery.result().storeWriteFailed || discovery.result().storeNotCreated ||
+                 discovery.result().paging);
     EXPECT_EQ(progress.last().at(0).toInt(), 2);
     EXPECT_EQ(iniSections(store.path()), (QStringList{"0050C2000001", "0050C2000002"}));
     EXPECT_EQ(link.remoteHost() + ":" + QString::number(link.remotePort()), "127.0.0.2:2977");
@@ -80,14 +76,16 @@ TEST_F(DiscoveryTest, WithNoCardToPageTheStoreStaysAndTheOperatorIsToldWhy)
     for (const auto& row : rows) {
         cards.list = row.cards;
         discovery.setInterfaceNames(row.names);
-        boxes.clear();
         QSignalSpy finished(&discovery, &Discovery::finished);
+        QSignalSpy problems(&discovery, &Discovery::problem);
         // WHEN it starts THEN nothing is paged, the store is as it was and the discovery ends
         EXPECT_FALSE(discovery.start());
-        ASSERT_EQ(boxes.texts(),
-                  QStringList{"No network interface can send the paging request: " + row.says +
-                              "\rNo element was paged; the local database was left as it was."});
-        EXPECT_EQ(boxes.shown[0].icon, MsgIcon::Critical);
+        ASSERT_EQ(problems.size(), 1);
+        EXPECT_EQ(problems[0][0].value<DiscoveryProblem>(), DiscoveryProblem::NoInterface);
+        EXPECT_TRUE(discovery.result().noInterface);
+        EXPECT_EQ(discovery.noInterfaceText(),
+                  "No network interface can send the paging request: " + row.says +
+                      "\rNo element was paged; the local database was left as it was.");
         ASSERT_TRUE(finished.wait(5000));
         EXPECT_EQ(finished.first().at(0).toInt(), 0);
         EXPECT_FALSE(discovery.isRunning());
@@ -137,4 +135,28 @@ TEST(InterfaceChoice, OptionsAreTakenOutAndTheChoiceIsRemembered)
         EXPECT_EQ(pagingInterfaceChoice(settings, options), row.paged);
         EXPECT_EQ(settings.value(kPagingInterfacesSetting, ""), row.stored);
     }
+}
+
+TEST_F(DiscoveryTest, ProblemsAreToldWhenTheyHappenAndKeptInTheResult)
+{
+    // GIVEN a store that cannot be written (a folder in its place) and no paging address
+    QDir().mkpath(store.path());
+    link.setReplyHandler([this](const QueuedReply& r) { handler.handleConfigReply(r); });
+    ASSERT_TRUE(link.bindConfigPort());
+    QSignalSpy problems(&discovery, &Discovery::problem);
+    QSignalSpy finished(&discovery, &Discovery::finished);
+    EXPECT_TRUE(discovery.start());
+    ASSERT_EQ(problems.size(), 1);
+    EXPECT_EQ(problems[0][0].value<DiscoveryProblem>(), DiscoveryProblem::StoreNotCreated);
+    // WHEN an element answers and the wait ends
+    link.acceptDatagram(encoderReply(5));
+    ASSERT_TRUE(waitUntil([&] { return problems.size() == 2; }));
+    discovery.finish();
+    ASSERT_TRUE(finished.size() == 1 || finished.wait(5000));
+    // THEN its write failed, and the result says all of it
+    EXPECT_EQ(problems[1][0].value<DiscoveryProblem>(), DiscoveryProblem::StoreWriteFailed);
+    EXPECT_TRUE(discovery.result().storeNotCreated);
+    EXPECT_TRUE(discovery.result().storeWriteFailed);
+    EXPECT_EQ(discovery.result().stored, 0);
+    EXPECT_TRUE(boxes.shown.isEmpty());
 }

@@ -9,16 +9,16 @@ TEST(ConfigRequest, IsBuiltAsWorkedOutByHandAndParsedBack)
     const QByteArray studio = hex("0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 01 01 01");
     const struct
     {
-        const char* caption;
+        Role role;
         const char* name; // UTF-8
         QByteArray bytes;
     } cases[] = {
-        {"ENCODER", "studio 1", studio + "STUDIO 1        "},
-        {"decoder", "studio 1", studio + "STUDIO 1        "},
-        {"DECODER", "studio 1", studio + "STUDIO 1        " + hex("04 01 25 2B")},
-        {"ENCODER", "abcdefghijklmnopqrst", studio + "ABCDEFGHIJKLMNOP"},
+        {Role::Encoder, "studio 1", studio + "STUDIO 1        "},
+        {Role::Unknown, "studio 1", studio + "STUDIO 1        "},
+        {Role::Decoder, "studio 1", studio + "STUDIO 1        " + hex("04 01 25 2B")},
+        {Role::Encoder, "abcdefghijklmnopqrst", studio + "ABCDEFGHIJKLMNOP"},
         // "été Ω €’“–": É C9, Ω has no Windows-1252 byte: '?', € ’ “ – 80 92 93 96
-        {"ENCODER", "\xC3\xA9t\xC3\xA9 \xCE\xA9 \xE2\x82\xAC\xE2\x80\x99\xE2\x80\x9C\xE2\x80\x93",
+        {Role::Encoder, "\xC3\xA9t\xC3\xA9 \xCE\xA9 \xE2\x82\xAC\xE2\x80\x99\xE2\x80\x9C\xE2\x80\x93",
          studio + hex("C9 54 C9 20 3F 20 80 92 93 96 20 20 20 20 20 20")},
     };
     for (const auto& c : cases) {
@@ -26,13 +26,13 @@ TEST(ConfigRequest, IsBuiltAsWorkedOutByHandAndParsedBack)
         ElementConfig f; // buffer 4, silence detector 1 / 37 / 43
         ASSERT_TRUE(parseConfigRequest(studio + QByteArray(16, ' ') + hex("04 01 25 2B"), f));
         f.name = QString::fromUtf8(c.name);
-        EXPECT_EQ(buildConfigRequest(f, QLatin1String(c.caption)), c.bytes);
+        EXPECT_EQ(buildConfigRequest(f, c.role), c.bytes);
         ASSERT_TRUE(parseConfigRequest(c.bytes, f));
-        EXPECT_EQ(buildConfigRequest(f, QLatin1String(c.caption)), c.bytes);
+        EXPECT_EQ(buildConfigRequest(f, c.role), c.bytes);
     }
     ElementConfig f; // unchecked addresses go out as 0.0.0.0
     f.remote = "300.1.1.1";
-    EXPECT_EQ(buildConfigRequest(f, "ENCODER"), QByteArray(20, '\0') + QByteArray(16, ' '));
+    EXPECT_EQ(buildConfigRequest(f, Role::Encoder), QByteArray(20, '\0') + QByteArray(16, ' '));
     EXPECT_FALSE(parseConfigRequest(QByteArray(37, '\0'), f));
 }
 

@@ -43,29 +43,28 @@ TEST_F(LinkFixture, ArrivalsAreRoutedByLengthAndRepliesHandedOverInOrderNeverNes
     EXPECT_EQ(levels[0][0].toByteArray(), QByteArray(1440, 'L'));
 }
 
-TEST_F(LinkFixture, SendsLeaveFrom2976ForTheStoredAddressAndLoseNothingThatArrived)
+TEST_F(LinkFixture, SendsLeaveFrom2976ForTheGivenAddressAndTheSocketStaysBound)
 {
-    // GIVEN the element stored at 127.0.0.2 with blanks in its address, the socket not bound yet
-    selectStandIn();
-    store.write(kSelectedMac, keys::ip, QStringLiteral("127. 0 .0.2"));
+    // GIVEN the socket not bound yet, the element at 127.0.0.2 (with blanks in its address)
     auto configPort = standIn(2976), commandPort = standIn(2977), pagingPort = standIn(1901);
+    const QString ip = QStringLiteral("127. 0 .0.2");
     // WHEN a configuration, an attenuation and a paging request are sent
-    ASSERT_TRUE(link.sendToSelected("request", 2976));
-    // The reply time-out runs; fired at once here rather than after its seconds
+    ASSERT_FALSE(link.sendTo(ip, "request", 2976));
     QSignalSpy timedOut(&link, &ConfigLink::configReplyTimedOut);
     ASSERT_TRUE(link.timerRemoteSent()->isActive());
-    link.timerRemoteSent()->start(0);
-    ASSERT_TRUE(timedOut.wait(5000));
-    ASSERT_EQ(boxes.texts(),
-              QStringList{"Waiting for a response from Network Element has timed out!\rCannot save."});
-    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Error!"));
-    ASSERT_TRUE(link.sendAttenuation(255));
-    EXPECT_EQ(link.remotePort(), 2977);
-    link.setRemote(QStringLiteral("127.0.0.2"), 1901);
-    ASSERT_TRUE(link.sendPaging({FakeInterfaces::loopback()}));
+    EXPECT_EQ(link.timerRemoteSent()->interval(), 3000);
+    // The reply time-out, fired here rather than after its seconds, is only signalled
+    link.onTimerRemoteSent();
+    EXPECT_EQ(timedOut.size(), 1);
     EXPECT_FALSE(link.timerRemoteSent()->isActive());
-    EXPECT_EQ(boxes.shown.size(), 1);
-    // THEN each left 127.0.0.1:2976 for its port
+    const qintptr socket = link.udpClient()->socketDescriptor();
+    ASSERT_FALSE(link.sendAttenuation(ip, 255));
+    EXPECT_EQ(link.remotePort(), 2977);
+    EXPECT_FALSE(link.timerRemoteSent()->isActive());
+    link.setRemote(QStringLiteral("127.0.0.2"), 1901);
+    ASSERT_FALSE(link.sendPaging({FakeInterfaces::loopback()}));
+    // THEN each left 127.0.0.1:2976 for its port, from the one socket bound at the first send
+    EXPECT_EQ(link.udpClient()->socketDescriptor(), socket);
     for (const auto& [socket, bytes] : {std::pair{configPort.get(), QByteArray("request")},
                                         {commandPort.get(), hex("FF 00")},
                                         {pagingPort.get(), "IPMPXSTL KORVANTA PAGING REQUEST"}}) {
@@ -74,20 +73,34 @@ TEST_F(LinkFixture, SendsLeaveFrom2976ForTheStoredAddressAndLoseNothingThatArriv
         EXPECT_EQ(got.senderPort(), 2976);
         EXPECT_EQ(got.senderAddress().toIPv4Address(), kStationAddress.toIPv4Address());
     }
-    // WHEN a reply and a level reply wait unread (loopback delivers within the send) as the next
-    // send rebinds the socket THEN both still arrive, from the event loop
-    QList<qint32> serials;
-    handleWith([&](const QueuedReply& r) { serials << serialOf(r.datagram); });
-    QSignalSpy levels(&link, &ConfigLink::levelReply);
-    commandPort->writeDatagram(encoderReply(77), kStationAddress, 2976);
-    commandPort->writeDatagram(QByteArray(1440, 'L'), kStationAddress, 2976);
-    ASSERT_TRUE(link.udpClient()->hasPendingDatagrams());
-    ASSERT_TRUE(link.sendAttenuation(40));
-    EXPECT_TRUE(levels.isEmpty());
-    ASSERT_TRUE(waitUntil([&] { return serials == QList<qint32>{77} && levels.size() == 1; }));
+    EXPECT_TRUE(boxes.shown.isEmpty());
 }
 
-TEST_F(LinkFixture, SendFailuresAreReportedAndOnlyATakenPortEndsTheProgram)
+TEST_F(LinkFixture, NoOtherProgramCanTakeThePortBetweenSends)
+{
+    // GIVEN the station bound at start-up
+    ASSERT_TRUE(link.bindConfigPort());
+    auto element = standIn(2976);
+    for (int send = 0; send < 3; ++send) {
+        // WHEN it sends THEN 2976 stays its own: another socket cannot bind it in between
+        ASSERT_FALSE(link.sendTo(QStringLiteral("127.0.0.2"), "request", 2976));
+        QUdpSocket other;
+        EXPECT_FALSE(other.bind(kStationAddress, 2976)) << send;
+        EXPECT_FALSE(other.bind(QHostAddress::AnyIPv4, 2976)) << send;
+        EXPECT_EQ(receiveOne(*element).senderPort(), 2976);
+    }
+    // A level request goes to the level destination and is refused without one.
+    QSignalSpy failed(&link, &ConfigLink::levelRequestFailed);
+    EXPECT_FALSE(link.sendLevelRequest("VOL"));
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(failed[0][0].value<SendProblem>().failure, SendFailure::NoAddress);
+    link.setLevelDestination([] { return QStringLiteral("127.0.0.2"); });
+    auto command = standIn(2977);
+    EXPECT_TRUE(link.sendLevelRequest("VOL"));
+    EXPECT_EQ(receiveOne(*command).data(), QByteArray("VOL"));
+}
+
+TEST_F(LinkFixture, SendFailuresAreReturnedAndOnlyATakenPortEndsTheProgram)
 {
     // Only loopback is up here (scripts/test runs in a namespace of its own): nothing leaves.
     for (const QNetworkInterface& i : QNetworkInterface::allInterfaces()) {
@@ -95,39 +108,36 @@ TEST_F(LinkFixture, SendFailuresAreReportedAndOnlyATakenPortEndsTheProgram)
                     !i.flags().testFlag(QNetworkInterface::IsUp));
     }
     const QString prefix = QStringLiteral("Cannot send to the Network Element: ");
-    const QList<std::tuple<const char*, const char*, int, QString>> cases = {
-        {"00:11:22:33:44:55", "", 36, prefix + "no IP address is stored for it."},
-        {"00:50:C2:A1:B2:C3", "300.1.1.1", 36,
+    const QList<std::tuple<const char*, int, SendFailure, QString>> cases = {
+        {"", 36, SendFailure::NoAddress, prefix + "no IP address is stored for it."},
+        {"300.1.1.1", 36, SendFailure::InvalidAddress,
          prefix + "the IP address stored for it is not valid (300.1.1.1)."},
-        {"00:50:C2:A1:B2:C3", "127.0.0.2", 70000, prefix + "the datagram could not be sent ("},
-        {"00:50:C2:A1:B2:C3", "198.51.100.7", 36, prefix + "the network is unreachable ("},
+        {"127.0.0.2", 70000, SendFailure::DatagramRefused, prefix + "the datagram could not be sent ("},
+        {"198.51.100.7", 36, SendFailure::Unreachable, prefix + "the network is unreachable ("},
     };
     ASSERT_TRUE(link.bindConfigPort());
-    for (const auto& [mac, ip, size, text] : cases) {
+    for (const auto& [ip, size, failure, text] : cases) {
         SCOPED_TRACE(ip);
-        boxes.clear();
-        store.write(kSelectedMac, keys::ip, QLatin1String(ip));
-        selection.select(QLatin1String(mac));
         link.timerRemoteSent()->start(); // a pending send is superseded by the failed one
-        EXPECT_FALSE(link.sendToSelected(QByteArray(size, 'x'), 2976));
-        ASSERT_EQ(boxes.shown.size(), 1);
-        EXPECT_TRUE(boxes.shown[0].text.startsWith(text)) << boxes.shown[0].text.toStdString();
+        const SendProblem problem = link.sendTo(QLatin1String(ip), QByteArray(size, 'x'), 2976);
+        EXPECT_EQ(problem.failure, failure);
+        EXPECT_TRUE(problem.cause.startsWith(text)) << problem.cause.toStdString();
         EXPECT_FALSE(link.timerRemoteSent()->isActive());
         EXPECT_EQ(link.udpClient()->localPort(), 2976);
     }
-    boxes.clear();
     link.setRemote(QString(), 1901);
-    EXPECT_FALSE(link.sendPaging({FakeInterfaces::loopback()}));
-    EXPECT_EQ(boxes.texts(), QStringList{"Cannot send the paging request: no destination address is set."});
+    const SendProblem paging = link.sendPaging({FakeInterfaces::loopback()});
+    EXPECT_EQ(paging.failure, SendFailure::NoAddress);
+    EXPECT_EQ(paging.cause, "Cannot send the paging request: no destination address is set.");
+    EXPECT_TRUE(boxes.shown.isEmpty());
     EXPECT_TRUE(programEnd.codes.isEmpty());
     // WHEN another program takes 2976 THEN the bind fails, and a send ends the program
     link.close();
     QUdpSocket holder;
     ASSERT_TRUE(holder.bind(QHostAddress::AnyIPv4, 2976));
     EXPECT_FALSE(link.bindConfigPort()); // the caller reports a start-up failure
-    boxes.clear();
     link.timerRemoteSent()->start();
-    EXPECT_FALSE(link.sendToSelected("request", 2976));
+    EXPECT_EQ(link.sendTo(QStringLiteral("127.0.0.2"), "request", 2976).failure, SendFailure::PortBusy);
     EXPECT_EQ(boxes.texts(), QStringList{"Unable to use UDP port 2976: occupied."});
     EXPECT_EQ(programEnd.codes, QList<int>{1});
     EXPECT_FALSE(link.timerRemoteSent()->isActive());

@@ -1,11 +1,14 @@
-// Replies checked, identified, stored as discovered or compared as the confirmation of a save;
-// and the save itself.
+// Replies checked, identified, stored as discovered or compared as the confirmation of a save,
+// each handling told by its outcome.
 #include "link/ReplyHandler.h"
 #include "LinkFixture.h"
-#include "link/ConfigSender.h"
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QSignalSpy>
+
+#include <csignal>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <functional>
@@ -14,12 +17,7 @@ using namespace vexo;
 
 namespace {
 
-const QString kSaved = QStringLiteral("New configuration has been sucessfuly saved and loaded!");
-const QString kNotSaved = QStringLiteral("\rCannot save this element info.");
-QString fault(const char* doing, const char* field)
-{
-    return QStringLiteral("An error occured while %1 '%2':\rFeedback is corrupted.").arg(doing, field);
-}
+using Result = ConfigureOutcome::Result;
 
 // The replies of the two elements in the Windows station's store (tests/data).
 // 10.0.0.5 / 255.255.255.0 / 10.0.0.1 / 10.0.0.9, 1 1 0, "STUDIO A", encoder, 32769, 3.1, SFN 1, buffer 6
@@ -30,6 +28,20 @@ const char* const kEncoder =
 const char* const kDecoder =
     "0A 00 00 09 FF FF FF 00 0A 00 00 01 EF 01 01 01 00 01 01 54 58 20 53 49 54 45 20 42"
     "20 20 20 20 20 20 20 02 00 00 9C 41 C8 03 02 01 04 00 25 2B";
+// Files of this process cannot grow beyond the given size while it lives (the disk is "full").
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limit{bytes, saved.rlim_max};
+        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
+    rlimit saved{};
+};
+
 ElementConfig reply(const char* bytes)
 {
     ElementConfig r;
@@ -44,20 +56,22 @@ protected:
     {
         writeFile(store.path(), "");
         QObject::connect(&handler, &ReplyHandler::storeChanged, [this] { ++rebuilds; });
-        QObject::connect(&handler, &ReplyHandler::confirmationApplied, [this](const ElementConfig& s) {
+        QObject::connect(&handler, &ReplyHandler::confirmation, [this](const ConfigureOutcome& o) {
+            outcomes << o;
+            const ElementConfig& s = o.shown;
             QStringList values;
             for (int v : {s.serial, s.attenuation, s.buffer, s.silenceMode, s.silenceLevel, s.silenceTime})
                 values << QString::number(v);
             shown = values.join(',');
         });
+        QObject::connect(&handler, &ReplyHandler::invalidReply, [this](const QString& f) { invalid << f; });
     }
 
-    // Selected and edited as loading leaves it; names compare without blanks and case.
-    void selectAs(ElementConfig draft)
+    // Expected as loading leaves it; names compare without blanks and case.
+    void expectAs(ElementConfig draft)
     {
-        selection.select(macs.value(draft.ip));
         draft.name = draft.name.trimmed().toLower() + QLatin1Char(' ');
-        selection.setDraft(draft);
+        handler.setExpectation(macs.value(draft.ip), draft);
     }
 
     void handle(const ElementConfig& r, bool discovery)
@@ -79,12 +93,10 @@ protected:
     QHash<QString, QString> macs{{"10.0.0.5", kSelectedMac}, {"10.0.0.9", "00:50:C2:A1:B2:C4"}};
     int lookups = 0, rebuilds = 0;
     QString shown;
+    QList<ConfigureOutcome> outcomes;
+    QStringList invalid;
     quint64 sequence = 0;
-    ReplyHandler handler{link,
-                         store,
-                         selection,
-                         boxes,
-                         std::bind_front(&ReplyHandlerTest::lookUp, this),
+    ReplyHandler handler{link, store, std::bind_front(&ReplyHandlerTest::lookUp, this),
                          ValueRanges{14, 22, 3, 1, 154, 1, 220}};
 };
 
@@ -98,16 +110,18 @@ TEST_F(ReplyHandlerTest, DiscoveredAndConfirmedElementsAreStoredAsTheWindowsStat
     handler.flushDiscovered();
     EXPECT_EQ(readFile(store.path()), windowsStore);
     EXPECT_EQ(handler.discoveredCount(), 2);
-    EXPECT_EQ(rebuilds + boxes.shown.size(), 0); // the end of the discovery rebuilds the tree
+    EXPECT_EQ(rebuilds + outcomes.size(), 0); // the end of the discovery rebuilds the tree
     // WHEN the decoder confirms a save of what it has THEN the store stays as it was
-    selectAs(reply(kDecoder));
+    expectAs(reply(kDecoder));
     link.timerRemoteSent()->start();
     handle(reply(kDecoder), false);
     EXPECT_FALSE(link.timerRemoteSent()->isActive());
-    ASSERT_EQ(boxes.texts(), QStringList{kSaved});
-    EXPECT_EQ(boxes.shown[0].caption, QStringLiteral("Configuration changed"));
+    EXPECT_FALSE(handler.isIdentifying());
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].result, Result::Confirmed);
+    EXPECT_EQ(outcomes[0].mac, "00:50:C2:A1:B2:C4");
+    EXPECT_EQ(outcomes[0].reported.role, 2);
     EXPECT_EQ(shown, "40001,200,4,0,37,43");
-    EXPECT_EQ(selection.roleCaption(), QStringLiteral("DECODER"));
     EXPECT_EQ(rebuilds, 1);
     EXPECT_EQ(readFile(store.path()), windowsStore);
 }
@@ -144,12 +158,13 @@ TEST_F(ReplyHandlerTest, ABurstIsStoredInArrivalOrderFirstElementAtOnceWithAddre
     EXPECT_EQ(iniSections(store.path()), sections);
     EXPECT_EQ(told, ips);
     EXPECT_EQ(lookups, 200);
-    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(invalid.isEmpty() && outcomes.isEmpty());
 }
 
-TEST_F(ReplyHandlerTest, InvalidRepliesAreReportedByTheirFirstBadFieldAndAFloodByItsCount)
+TEST_F(ReplyHandlerTest, InvalidRepliesAreToldByTheirFirstBadField)
 {
-    // GIVEN replies each wrong in another field, then 2999 with the same fault and a good one
+    // GIVEN replies each wrong in another field (the last in two: the first counts). Four bytes
+    // always make a valid address: the address checks cannot fail on a decoded reply.
     const QList<QPair<std::function<void(ElementConfig&)>, const char*>> cases = {
         {[](ElementConfig& r) { r.audioSource = 2; }, "Audio Input"},
         {[](ElementConfig& r) { r.audioType = 7; }, "Audio Type"},
@@ -158,39 +173,85 @@ TEST_F(ReplyHandlerTest, InvalidRepliesAreReportedByTheirFirstBadFieldAndAFloodB
         {[](ElementConfig& r) { r.serial = -5; }, "Serial Number"},
         {[](ElementConfig& r) { r.audioSource = 7, r.serial = 0; }, "Audio Input"},
     };
-    QStringList texts;
-    ElementConfig bad;
+    QStringList fields;
+    link.timerRemoteSent()->start();
     for (const auto& [spoil, field] : cases) {
-        spoil(bad = reply(kEncoder));
-        link.acceptDatagram(buildConfigReply(bad));
-        texts << fault("retrieving", field);
+        ElementConfig bad = reply(kEncoder);
+        spoil(bad);
+        handle(bad, false);
+        fields << QLatin1String(field);
     }
-    link.setDiscoveryAwaiting(true);
-    for (int i = 0; i < 3000; ++i)
-        link.acceptDatagram(i == 1500 ? hex(kEncoder) : buildConfigReply(bad));
-    // WHEN they are handled THEN each fault is shown once, then how many more there were
+    EXPECT_EQ(invalid, fields);
+    // An invalid reply leaves a pending send waiting, stores nothing and is not looked up.
+    EXPECT_TRUE(link.timerRemoteSent()->isActive());
+    EXPECT_EQ(lookups, 0);
+    EXPECT_TRUE(outcomes.isEmpty());
+    EXPECT_EQ(readFile(store.path()), QByteArray());
+}
+
+// A flood of junk while the first invalid reply is being told (its box is open): every further
+// invalid reply is counted by its field, and one summary follows.
+TEST_F(ReplyHandlerTest, AFloodOfMixedFaultsGivesOneReportAndOneSummary)
+{
+    ElementConfig input = reply(kEncoder), type = input, tx = input;
+    input.audioSource = 2, type.audioType = 5, tx.txType = 9;
+    int told = 0;
+    QObject::connect(&handler, &ReplyHandler::invalidReply, [&] {
+        if (++told > 1)
+            return;
+        // The box is open: 6000 mixed faults and one good discovery reply arrive meanwhile
+        link.setDiscoveryAwaiting(true);
+        for (int i = 0; i < 6000; ++i)
+            link.acceptDatagram(buildConfigReply(i % 3 == 0 ? type : i % 3 == 1 ? input : tx));
+        link.acceptDatagram(hex(kEncoder));
+    });
+    QList<QPair<int, QList<QPair<QString, int>>>> summaries;
+    QObject::connect(&handler, &ReplyHandler::invalidRepliesDropped,
+                     [&](int n, const QList<QPair<QString, int>>& byField) {
+                         summaries.append({n, byField});
+                     });
+    link.acceptDatagram(buildConfigReply(input));
     handleAllQueued();
-    EXPECT_EQ(boxes.texts(), texts << texts.last() + "\r2999 more replies with the same fault were dropped.");
+    handler.flushDiscovered();
+    EXPECT_EQ(invalid, QStringList{"Audio Input"});
+    ASSERT_EQ(summaries.size(), 1);
+    EXPECT_EQ(summaries[0].first, 6000);
+    const QList<QPair<QString, int>> byField = {
+        {"Audio Type", 2000}, {"Audio Input", 2000}, {"TX Type", 2000}};
+    EXPECT_EQ(summaries[0].second, byField);
     EXPECT_EQ(handler.discoveredCount(), 1);
-    EXPECT_EQ(lookups, 1);
-    boxes.clear(); // a fault after those boxes were closed is shown again
-    link.acceptDatagram(buildConfigReply(bad));
-    ASSERT_TRUE(waitUntil([&] { return boxes.texts() == QStringList{texts.first()}; }));
+    // A fault after the summary was closed is told again.
+    link.acceptDatagram(buildConfigReply(type));
+    ASSERT_TRUE(waitUntil([&] { return invalid.size() == 2; }));
+    EXPECT_EQ(invalid.last(), "Audio Type");
+    EXPECT_EQ(summaries.size(), 1);
 }
 
 TEST_F(ReplyHandlerTest, UnknownMacIsReportedAtThe41stTick)
 {
+    expectAs(reply(kEncoder));
     macs.clear();
     handle(reply(kEncoder), false);
+    EXPECT_TRUE(handler.isIdentifying());
     for (int tick = 0; tick < 40; ++tick)
         handler.onTimerGetMAC();
     ASSERT_TRUE(waitUntil([&] { return lookups > 1; })); // tried again from the event loop
-    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(outcomes.isEmpty());
+    EXPECT_EQ(rebuilds, 0);
     handler.onTimerGetMAC();
-    EXPECT_EQ(boxes.texts(), QStringList{fault("retrieving", "Element MAC")});
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].result, Result::CorruptedReply);
+    EXPECT_EQ(outcomes[0].corruptedField, "Element MAC");
+    EXPECT_EQ(outcomes[0].mac, kSelectedMac);
+    EXPECT_FALSE(handler.isIdentifying());
     EXPECT_FALSE(handler.timerGetMAC()->isActive());
     EXPECT_EQ(rebuilds, 1);
     EXPECT_EQ(readFile(store.path()), QByteArray());
+    // During a discovery the same failure is an invalid reply.
+    handle(reply(kEncoder), true);
+    for (int tick = 0; tick <= 40; ++tick)
+        handler.onTimerGetMAC();
+    EXPECT_EQ(invalid, QStringList{"Element MAC"});
 }
 
 TEST_F(ReplyHandlerTest, ConfirmationsThatDoNotMatchOrCannotBeStored)
@@ -198,52 +259,66 @@ TEST_F(ReplyHandlerTest, ConfirmationsThatDoNotMatchOrCannotBeStored)
     const struct
     {
         std::function<void(ElementConfig& reply, ElementConfig& draft)> change;
-        QStringList texts;
-        const char* stored; // key=value ("-": not in the store); shown=: what the panel is told to show
+        Result result;
+        QStringList differences; // field (key): sent / reported
+        const char* stored;      // key=value ("-": not in the store); shown=: what the panel is told to show
     } cases[] = {
         {[](ElementConfig&, ElementConfig& v) { v.name = "studio b"; },
-         {fault("saving", "Element Name")},
+         Result::Mismatch,
+         {"Element Name (name): studio b  / STUDIO A        "},
          "name=- ip=10.0.0.5 sdt=1 shown=32769,14,6,0,1,1"},
         {[](ElementConfig& r, ElementConfig& v) {
              r.txType = 1, v.mask = "255.255.0.0", v.audioType = 0, v.txType = 0, v.remote = "239.9.9.9";
          },
-         {fault("saving", "Element Mask"), fault("saving", "Audio Type"), fault("saving", "Audio TX"),
-          fault("saving", "Multicast IP")},
+         Result::Mismatch,
+         {"Element Mask (mask): 255.255.0.0 / 255.255.255.0", "Audio Type (type): 0 / 1",
+          "Audio TX (tx): 0 / 1", "Multicast IP (multi): 239.9.9.9 / 10.0.0.9"},
          "mask=- multi=- tx=- type=-"},
-        {[](ElementConfig& r, ElementConfig&) { r.role = 0; }, {}, "role=0"},
+        {[](ElementConfig& r, ElementConfig& v) { v.remote = r.remote = "10.0.0.7"; },
+         Result::Confirmed,
+         {},
+         "remote=10.0.0.7 multi=-"},
+        {[](ElementConfig& r, ElementConfig&) { r.role = 0; }, Result::Mismatch, {}, "role=0"},
         {[](ElementConfig& r, ElementConfig& v) {
              r.role = v.role = 2, r.buffer = 40, r.attenuation = 3, r.sfn = 5;
              r.silenceMode = 9, r.silenceLevel = 0, r.silenceTime = 250;
          },
-         {kSaved},
+         Result::Confirmed,
+         {},
          "buf=22 att=14 sfn=0 sdm=9 sdl=1 sdt=220 shown=32769,14,22,-1,1,220"},
         {[this](ElementConfig&, ElementConfig&) { handle(reply(kDecoder), true); },
-         {kSaved},
+         Result::Confirmed,
+         {},
          "att=200 sdl=37 sfn=1"},
-        {[this](ElementConfig&, ElementConfig&) { selection.clear(); },
-         {"The response received does not match the selected element." + kNotSaved},
+        {[this](ElementConfig&, ElementConfig&) { handler.setExpectation("-", {}); },
+         Result::OtherElement,
+         {},
          "ip=-"},
         {[&](ElementConfig&, ElementConfig&) {
              for (int i = 0; i < 21; ++i)
                  store.write(kSelectedMac, QStringLiteral("k%1").arg(i), "1");
          },
-         {"The data stored in your computer about this element, is corrupted." + kNotSaved},
+         Result::CorruptedRecord,
+         {},
          "ip=-"},
-        {[this](ElementConfig&, ElementConfig&) { QFile::remove(store.path()), QDir().mkpath(store.path()); },
-         {storeWriteFailedText()},
-         ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.stored);
-        boxes.clear();
+        outcomes.clear();
         writeFile(store.path(), "");
         ElementConfig r = reply(kEncoder), draft = r;
-        selectAs(r);
+        expectAs(r);
         c.change(r, draft);
-        if (selection.isSelected())
-            selectAs(draft);
+        if (handler.expectedMac() != "-")
+            expectAs(draft);
         handle(r, false);
-        EXPECT_EQ(boxes.texts(), c.texts);
+        ASSERT_EQ(outcomes.size(), 1);
+        EXPECT_EQ(outcomes[0].result, c.result);
+        EXPECT_EQ(outcomes[0].unknownRole, r.role == 0);
+        QStringList differences;
+        for (const FieldDifference& d : outcomes[0].differences)
+            differences << QStringLiteral("%1 (%2): %3 / %4").arg(d.field, d.key, d.sent, d.reported);
+        EXPECT_EQ(differences, c.differences);
         QStringList stored;
         for (const QString& key :
              QString(c.stored).remove(QRegularExpression("=[^ ]*")).split(' ', Qt::SkipEmptyParts))
@@ -251,54 +326,53 @@ TEST_F(ReplyHandlerTest, ConfirmationsThatDoNotMatchOrCannotBeStored)
                           (key == "shown" ? shown : readFromIni("0050C2A1B2C3", key, store.path(), "-"));
         EXPECT_EQ(stored.join(' '), c.stored);
     }
-    boxes.clear(); // nor can a discovered element be, and it is not counted
+}
+
+// A confirmation reaches the store in one write of the whole section: byte for byte what the
+// element took on, and nothing at all when that write fails.
+TEST_F(ReplyHandlerTest, AConfirmationIsStoredWithOneWriteOrNotAtAll)
+{
+    // GIVEN the encoder stored with keys of its own around what a confirmation writes
+    const QByteArray before =
+        "[0050C2A1B2C3]\nNAME=OLD\nBOUND=1\nIP=10.0.0.5\nDLY=7\n[0050C2A1B2C4]\nNAME=X\n";
+    writeFile(store.path(), before);
+    ElementConfig r = reply(kEncoder);
+    expectAs(r);
+    handle(r, false);
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes[0].result, Result::Confirmed);
+    EXPECT_EQ(
+        readFile(store.path()),
+        "[0050C2A1B2C3]\nNAME=STUDIO A\nBOUND=1\nIP=10.0.0.5\nDLY=7\nMASK=255.255.255.0\n"
+        "GW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\nSN=32769\nVER=3.1\nATT=14\nBUF=6\n"
+        "SFN=1\nSDM=0\nSDL=1\nSDT=1\n[0050C2A1B2C4]\nNAME=X\n");
+    // A section that is not there (yet) is made by the same one write, after the others.
+    writeFile(store.path(), "[0050C2A1B2C4]\nNAME=X\n");
+    handle(r, false);
+    EXPECT_EQ(
+        readFile(store.path()),
+        "[0050C2A1B2C4]\nNAME=X\n[0050C2A1B2C3]\nNAME=STUDIO A\nIP=10.0.0.5\nMASK=255.255.255.0\n"
+        "GW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\nSN=32769\nVER=3.1\nATT=14\nBUF=6\n"
+        "SFN=1\nSDM=0\nSDL=1\nSDT=1\n");
+    outcomes.removeLast();
+    // WHEN the store cannot take the write (a file-size limit below the new section)
+    writeFile(store.path(), before);
+    expectAs(r);
+    {
+        const FileSizeLimit limit(before.size() + 10);
+        handle(r, false);
+    }
+    // THEN the section is as it was, and the outcome says so with what differed
+    ASSERT_EQ(outcomes.size(), 2);
+    EXPECT_EQ(outcomes[1].result, Result::StoreWriteFailed);
+    EXPECT_EQ(readFile(store.path()), before);
+    // Nor can a discovered element be stored, and it is not counted.
+    QSignalSpy failed(&handler, &ReplyHandler::discoveredStoreFailed);
+    QFile::remove(store.path());
+    QDir().mkpath(store.path());
     const int discovered = handler.discoveredCount();
     handle(reply(kEncoder), true);
     handler.flushDiscovered();
-    EXPECT_EQ(boxes.texts(), QStringList{storeWriteFailedText()});
+    EXPECT_EQ(failed.size(), 1);
     EXPECT_EQ(handler.discoveredCount(), discovered);
-}
-
-TEST_F(LinkFixture, SaveChangesChecksAsksAndSendsTheRequestOfTheElementsRole)
-{
-    selectStandIn();
-    const QByteArray head = hex("0A 00 00 05 FF FF FF 00 0A 00 00 01 EF 01 01 01 01 00 01");
-    ElementConfig good; // SFN 5 goes out as 1, a silence detector without a routing chosen as 0
-    ASSERT_TRUE(parseConfigRequest(head + hex("05") + "studio 1        " + hex("04 00 25 2B"), good));
-    good.silenceMode = -1;
-    ConfigSender sender(link, store, boxes, selection);
-    auto element = standIn(2976);
-    const QList<QPair<std::function<void(ElementConfig&)>, const char*>> cases = {
-        {[this](ElementConfig&) { selection.clear(); }, "No Network Element selected!"},
-        {[](ElementConfig& v) { v.txType = -1, v.name.clear(); },
-         "Please verify that all audio fields are correct!"},
-        {[](ElementConfig& v) { v.name.clear(), v.mask = "1.2.3.300"; },
-         "Please verify that the name field is correct!"},
-        {[](ElementConfig& v) { v.remote = "239.1.1"; }, "Please verify that all IP fields are correct!"},
-        {[](ElementConfig&) {}, nullptr}, // asked, and the answer is No
-        {[this](ElementConfig&) { QFile::remove(store.path()); },
-         "The local database in your computer, is corrupted!"},
-    };
-    for (const auto& [spoil, problem] : cases) {
-        boxes.clear();
-        selection.select(kSelectedMac);
-        ElementConfig draft = good;
-        spoil(draft);
-        selection.setDraft(draft);
-        boxes.answers = {MsgAnswer::No};
-        sender.saveChanges();
-        EXPECT_EQ(boxes.texts(),
-                  QStringList{problem ? QLatin1String(problem) + "\rCannot save."
-                                      : "This configuration will be sent to selected Network Element "
-                                        "and\rwill also be saved to local database in your "
-                                        "computer. \rAre you sure?"});
-        EXPECT_FALSE(element->hasPendingDatagrams()); // loopback would have delivered it by now
-    }
-    selectStandIn();
-    selection.setDraft(good);
-    selection.setRoleCaption(QStringLiteral("DECODER"));
-    boxes.answers = {MsgAnswer::Yes};
-    sender.saveChanges();
-    EXPECT_EQ(receiveOne(*element).data(), head + hex("01") + "STUDIO 1        " + hex("04 00 25 2B"));
-    EXPECT_TRUE(link.timerRemoteSent()->isActive());
 }

@@ -73,8 +73,16 @@ public:
         hw = table.value(ipv4, hw);
         return table.contains(ipv4);
     }
+    // Counted apart: the station's identification must never use the waiting lookup.
+    bool resolveNow(quint32 ipv4, QByteArray& hw) override
+    {
+        ++nowCalls;
+        hw = table.value(ipv4, hw);
+        return table.contains(ipv4);
+    }
     QHash<quint32, QByteArray> table;
     int calls = 0;
+    int nowCalls = 0;
 };
 
 class FakeIcmp : public vexo::Icmp

@@ -1,7 +1,7 @@
 #pragma once
 
-// The configuration exchange on loopback: a fresh store, scripted boxes, the selected element and
-// the real link on 127.0.0.1. Stand-in element sockets use 127.0.0.2.
+// The configuration exchange on loopback: a fresh store, scripted boxes (for the program end), the
+// selected element and the real link on 127.0.0.1. Stand-in element sockets use 127.0.0.2.
 #include "Fakes.h"
 #include "TestUtil.h"
 #include "link/ConfigCodec.h"
@@ -84,5 +84,5 @@ protected:
     vexo::FatalError fatal{boxes, programEnd};
     vexo::ElementStore store{dir.filePath(QStringLiteral("nms.ini"))};
     vexo::SelectedElement selection{store};
-    vexo::ConfigLink link{boxes, fatal, selection, kStationAddress};
+    vexo::ConfigLink link{fatal, kStationAddress};
 };
