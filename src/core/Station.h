@@ -84,12 +84,7 @@ public:
     // operations.
     MeasurePort& measurePort() { return m_measurePort; }
 
-    bool gpsdoVariant() const { return m_services.gpsdoVariant; }
     QHostAddress bindAddress() const { return m_services.bindAddress; }
-    MessageBoxes& boxes() const { return m_services.boxes; }
-    UserSettings& settings() const { return m_services.settings; }
-    Arp& arp() const { return m_services.arp; }
-    Icmp& icmp() const { return m_services.icmp; }
 
 signals:
     void configured(const vexo::ConfigureOutcome& outcome);

@@ -11,33 +11,6 @@ QString ElementConfig::version() const
     return QStringLiteral("%1.%2").arg(versionMajor).arg(versionMinor);
 }
 
-ElementConfig storedConfig(const ElementStore& store, const QString& macText)
-{
-    auto number = [&](const QString& key) { return storedInt(store.read(macText, key)); };
-    ElementConfig c;
-    c.mac = macText;
-    c.name = store.read(macText, keys::name);
-    c.ip = store.read(macText, keys::ip);
-    c.mask = store.read(macText, keys::mask);
-    c.gateway = store.read(macText, keys::gw);
-    c.audioSource = number(keys::input);
-    c.audioType = number(keys::type);
-    c.txType = number(keys::tx);
-    c.role = number(keys::role);
-    c.remote = store.read(macText, c.remoteIsMulticast() ? keys::multi : keys::remote);
-    c.serial = number(keys::sn);
-    const QStringList version = store.read(macText, keys::ver).split(QLatin1Char('.'));
-    c.versionMajor = storedInt(version.value(0));
-    c.versionMinor = storedInt(version.value(1));
-    c.sfn = number(keys::sfn);
-    c.buffer = number(keys::buf);
-    c.attenuation = number(keys::att);
-    c.silenceMode = number(keys::sdm);
-    c.silenceLevel = number(keys::sdl);
-    c.silenceTime = number(keys::sdt);
-    return c;
-}
-
 QList<QPair<QString, QString>> discoveredSectionValues(const ElementConfig& c)
 {
     QList<QPair<QString, QString>> values = {

@@ -41,9 +41,6 @@ struct ElementConfig
 
 class ElementStore;
 
-// The element's record as the store holds it (with the schema's defaults), the starting point of
-// a configuration to send. `remote` comes from `multi` or `remote` as the role and TX type decide.
-ElementConfig storedConfig(const ElementStore& store, const QString& macText);
 
 // The keys and values a discovered element's section is written with, in store order.
 QList<QPair<QString, QString>> discoveredSectionValues(const ElementConfig& config);

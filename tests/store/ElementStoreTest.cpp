@@ -1,5 +1,6 @@
 #include "store/ElementStore.h"
 #include "TestUtil.h"
+#include "editor/StoredElement.h"
 #include "store/ElementConfig.h"
 #include "store/IniFile.h"
 
@@ -21,20 +22,20 @@ TEST(ElementStoreSchema, AStoredElementIsTheConfigurationDiscoveryWrote)
     // WHEN discovery writes each into a new store THEN the sections are the Windows station's
     ElementStore fresh(dir.filePath("nms.ini"));
     for (const char* section : {"0050C2A1B2C3", "0050C2A1B2C4"}) {
-        const ElementConfig c = storedConfig(windows, decodeMac(QString(section).toLower()));
+        const ElementConfig c = StoredElement::load(windows, decodeMac(QString(section).toLower())).config();
         ASSERT_TRUE(writeKeysToIni(section, discoveredSectionValues(c), fresh.path()));
     }
     EXPECT_EQ(readFile(fresh.path()), QByteArray(fixture).replace("\r\n", "\n"));
 
     // An element that stored only its role gets the schema's defaults.
     ASSERT_TRUE(writeFile(windows.path(), "[0050C2000001]\nROLE=2\n[0050C2000002]\nROLE=1\n"));
-    const ElementConfig bare = storedConfig(windows, "00:50:C2:00:00:01");
+    const ElementConfig bare = StoredElement::load(windows, "00:50:C2:00:00:01").config();
     EXPECT_EQ(bare.remote, "239.255.255.239");
     EXPECT_EQ(bare.version(), "2.0");
     EXPECT_EQ(QList<int>({bare.sfn, bare.buffer, bare.attenuation, bare.silenceMode, bare.silenceLevel,
                           bare.silenceTime}),
               QList<int>({0, 1, 0, 0, 37, 43}));
-    EXPECT_EQ(storedConfig(windows, "00:50:C2:00:00:02").remote, "192.168.1.91");
+    EXPECT_EQ(StoredElement::load(windows, "00:50:C2:00:00:02").config().remote, "192.168.1.91");
 }
 
 TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
@@ -44,8 +45,8 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
     const QByteArray fixture = readFile(fixturePath("nms-windows-station.ini"));
     ASSERT_FALSE(fixture.isEmpty()) << "fixture missing";
     const auto records = [](const ElementStore& s) {
-        return discoveredSectionValues(storedConfig(s, "00:50:C2:A1:B2:C3")) +
-               discoveredSectionValues(storedConfig(s, "00:50:C2:A1:B2:C4"));
+        return discoveredSectionValues(StoredElement::load(s, "00:50:C2:A1:B2:C3").config()) +
+               discoveredSectionValues(StoredElement::load(s, "00:50:C2:A1:B2:C4").config());
     };
     const auto same = [](const QByteArray& b) { return b; };
     const auto headerComment = [](QByteArray b) {
