@@ -13,6 +13,7 @@
 #include "gui/AdjustWindow.h"
 #include "gui/PagingWindow.h"
 #include "gui/PropertiesPanel.h"
+#include "gui/SfnOverviewWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigLink.h"
 #include "link/ConfigSender.h"
@@ -37,6 +38,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -192,9 +194,10 @@ void MainWindow::buildToolbar()
         action = Toolbar1->addAction(picture(pictureIndex), text);
         action->setObjectName(QLatin1String(name));
         action->setShortcut(shortcut);
-        action->setToolTip(shortcut.isEmpty() ? text
-                                              : text + QStringLiteral(" (") +
-                                                    shortcut.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+        action->setToolTip(shortcut.isEmpty()
+                               ? text
+                               : text + QStringLiteral(" (") + shortcut.toString(QKeySequence::NativeText) +
+                                     QLatin1Char(')'));
         // Toolbar buttons take no focus by default; here they are the first stops of the tab
         // order, pressed with Space.
         Toolbar1->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
@@ -211,6 +214,10 @@ void MainWindow::buildToolbar()
         &MainWindow::startMonitoring);
     add(m_actStopMonitoring, "actStopMonitoring", QStringLiteral("Stop audio monitoring"), 5, {},
         &MainWindow::stopMonitoring);
+    Toolbar1->addSeparator();
+    add(m_actSfnOverview, "actSfnOverview", QStringLiteral("SFN overview"), 0,
+        QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::openSfnOverview);
+    m_actSfnOverview->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
     // Shown only when the buttons do not fit.
     if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
         more->setAccessibleName(QStringLiteral("More toolbar buttons"));
@@ -283,7 +290,8 @@ void MainWindow::applyTabOrder()
 {
     // Toolbar, tree, the panel's fields and the diagnostics buttons, then the polling slider.
     QList<QWidget*> order;
-    for (QAction* action : {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
+    for (QAction* action :
+         {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
         order << Toolbar1->widgetForAction(action);
     order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -409,6 +417,16 @@ void MainWindow::openStatistics()
 void MainWindow::openAdjust()
 {
     openMeasureWindow<AdjustWindow>(measureServices(), m_services.boxes, m_station->fatal(), this);
+}
+
+void MainWindow::openSfnOverview()
+{
+    // Not modal: it polls beside the other windows, over the same measurement port.
+    if (!m_sfnOverview)
+        m_sfnOverview = new SfnOverviewWindow(*m_station, m_services.boxes, this);
+    m_sfnOverview->show();
+    m_sfnOverview->raise();
+    m_sfnOverview->activateWindow();
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)
