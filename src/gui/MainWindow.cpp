@@ -218,9 +218,15 @@ void MainWindow::buildToolbar()
     add(m_actSfnOverview, "actSfnOverview", QStringLiteral("SFN overview"), 0,
         QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::openSfnOverview);
     m_actSfnOverview->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    // The window's fixed width holds the other captions; this one is its icon (the tooltip names it).
+    if (auto* button = qobject_cast<QToolButton*>(Toolbar1->widgetForAction(m_actSfnOverview)))
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     // Shown only when the buttons do not fit.
-    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
         more->setAccessibleName(QStringLiteral("More toolbar buttons"));
+        // The SFN overview's button does not fit the fixed width: the menu holds it, and Tab reaches it.
+        more->setFocusPolicy(Qt::TabFocus);
+    }
 }
 
 void MainWindow::buildDiagnostics(QWidget* client)
@@ -293,6 +299,8 @@ void MainWindow::applyTabOrder()
     for (QAction* action :
          {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
         order << Toolbar1->widgetForAction(action);
+    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        order << more; // holds the SFN overview's button
     order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
