@@ -1,5 +1,5 @@
 // The SFN overview against a lab of simulated SFN decoders, with its window and chart shown:
-//   unshare -n build/bench/sfn/bench_sfn [DECODERS=200] [SECONDS=20]
+//   unshare -n build/bench/sfn/bench_sfn [DECODERS=200] [SECONDS=20] [SIMULATED_SECONDS=3600]
 //     CPU share of a core while polling once a second (real time), memory over an hour of
 //     simulated time (polls as fast as the lab answers, the clock one second further each), and
 //     the time to apply and verify an alignment of every decoder.
@@ -129,6 +129,8 @@ int main(int argc, char** argv)
         return shots(QString::fromLocal8Bit(argv[2]));
     const int decoders = argc > 1 ? std::atoi(argv[1]) : 200;
     const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
+    const int simulatedSeconds = argc > 3 ? std::atoi(argv[3]) : 3600;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     Bench b;
     if (!b.up(decoders))
         return 1;
@@ -152,11 +154,11 @@ int main(int argc, char** argv)
     o.setClock([&] { return clock; });
     QElapsedTimer simulated;
     simulated.start();
-    for (int s = 1; s <= 3600; ++s) {
+    for (int s = 1; s <= simulatedSeconds; ++s) {
         clock = clock.addSecs(1);
         o.pollNow();
         waitUntil([&] { return !o.isPolling(); }, 5000);
-        if (s % 600 == 0)
+        if (s % 300 == 0)
             std::printf("after %4d simulated s: %ld kB resident, %lld history points of the first decoder\n",
                         s, residentKb(), qlonglong(o.history().samples(0).size()));
     }
