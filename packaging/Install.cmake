@@ -82,7 +82,9 @@ set(CPACK_DEBIAN_COMPRESSION_TYPE "xz")
 # plugins at run time, so no library link names them and they are listed here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The journal opens its database through a Qt plugin, which dpkg-shlibdeps cannot see.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite")
+# libqt6charts6 is found by dpkg-shlibdeps as well; named here so that the SFN overview's chart
+# is never left out of a package built without it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6sql6-sqlite, libqt6charts6")
 # Ping falls back to the system's ping program where ICMP sockets are not allowed; the DejaVu
 # fonts are those the fixed layout was checked with at every scale factor.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "iputils-ping, fonts-dejavu-core")

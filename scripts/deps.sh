@@ -3,10 +3,13 @@
 
 # What building and running the station needs.
 vexo_packages_build=(cmake ninja-build g++ ccache pkg-config qt6-base-dev qt6-base-dev-tools libgl-dev
-    qt6-qpa-plugins fonts-dejavu-core prometheus-cpp-dev libyaml-cpp-dev libcrypt-dev)
+    qt6-qpa-plugins fonts-dejavu-core prometheus-cpp-dev libyaml-cpp-dev libcrypt-dev
+    qt6-charts-dev libqt6opengl6-dev)
+# qt6-charts-dev: the SFN overview's latency chart; libqt6opengl6-dev because Debian 12's
+# Qt6Charts CMake package asks for Qt6::OpenGLWidgets.
 # libqt6sql6-sqlite: Qt SQL's SQLite driver, for the journal of changes (Qt6Sql's headers come
 # with qt6-base-dev).
-vexo_packages_run=(iproute2 iputils-ping libqt6sql6-sqlite)
+vexo_packages_run=(iproute2 iputils-ping libqt6sql6-sqlite libqt6charts6)
 # Pictures of the station on a private virtual display.
 vexo_packages_screenshot=(xvfb xauth imagemagick x11-utils xdotool)
 # The tests and the benchmarks on top of that.

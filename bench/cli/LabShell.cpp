@@ -3,6 +3,7 @@
 //   unshare -n build/bench/cli/cli_lab_shell ENCODERS DECODERS SFN 'vexolink-cli discover --save' [--state]
 // --state prints each element's state dump after the command.
 // The command sees the lab's element list in $LAB_ELEMENTS (one "mac ip name" line each).
+// $LAB_ELEMENT_ARGS gives elements simulator options: "1:--latency-ns 500000;3:--silent".
 #include "Lab.h"
 
 #include <QCoreApplication>
@@ -23,7 +24,12 @@ int main(int argc, char** argv)
     }
     Lab lab;
     QString error;
-    if (!lab.up(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), &error)) {
+    QMap<int, QStringList> elementArgs;
+    for (const QString& part :
+         qEnvironmentVariable("LAB_ELEMENT_ARGS").split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        elementArgs[part.section(QLatin1Char(':'), 0, 0).toInt()] =
+            part.section(QLatin1Char(':'), 1).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (!lab.up(std::atoi(argv[1]), std::atoi(argv[2]), std::atoi(argv[3]), &error, elementArgs)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

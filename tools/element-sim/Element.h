@@ -115,6 +115,7 @@ private:
     int m_statsRequests = 0;
     int m_statsResets = 0;
     int m_setDelays = 0;
+    QByteArray m_lastSetDelay;
 };
 
 } // namespace vexo::sim

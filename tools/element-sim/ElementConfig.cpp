@@ -150,6 +150,7 @@ const QList<Key>& keys()
             [](ElementConfig& c, const QJsonValue& v) { c.forceIp = v.toString(); },
             [](const ElementConfig& c) { return optValue(c.forceIp); }},
         VX_BOOL("stale-reply", staleReply, "fault: ignore a ConfigRequest, answer with the previous config"),
+        VX_BOOL("keep-delay", keepDelay, "fault: ignore a SetDelayRequest, keep the delay and servo it has"),
         VX_TEXT("readdress", Kind::String, readdress,
                 "move (default): a new IP is taken on after the reply; keep: stay at the old address"),
         VX_TEXT("interface", Kind::String, interfaceName, "interface holding the address (found when empty)"),

@@ -36,6 +36,7 @@ struct ElementConfig : vexo::ElementConfig
     std::optional<QString> forceName;           // 16 characters as sent (blank padded, case kept)
     std::optional<QString> forceIp;             // the address stated in the reply
     bool staleReply = false;                    // ignores a ConfigRequest and answers with what it had before
+    bool keepDelay = false;                     // counts a SetDelayRequest but keeps its delay and servo
     QString readdress = QStringLiteral("move"); // "move" or "keep" when a request changes the IP
 
     // Where it lives in a fleet: the interface that holds its address (informational: found

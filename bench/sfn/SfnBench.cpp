@@ -1,0 +1,181 @@
+// The SFN overview against a lab of simulated SFN decoders, with its window and chart shown:
+//   unshare -n build/bench/sfn/bench_sfn [DECODERS=200] [SECONDS=20] [SIMULATED_SECONDS=3600]
+//     CPU share of a core while polling once a second (real time), memory over an hour of
+//     simulated time (polls as fast as the lab answers, the clock one second further each), and
+//     the time to apply and verify an alignment of every decoder.
+//   unshare -n xvfb-run -a build/bench/sfn/bench_sfn --shots OUTDIR
+//     sfn-before.png and sfn-after.png: five decoders of different latencies, before and after
+//     an alignment.
+#include "Fakes.h"
+#include "Lab.h"
+#include "TestUtil.h"
+#include "core/SfnOverview.h"
+#include "core/Station.h"
+#include "gui/SfnOverviewWindow.h"
+#include "store/IniFile.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <sys/resource.h>
+
+#include <cstdio>
+
+using namespace vexo;
+
+namespace {
+
+double cpuSeconds()
+{
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+long residentKb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+void spin(int ms)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!t.hasExpired(ms))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+}
+
+struct Bench
+{
+    Lab lab;
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("nms.ini"));
+    FakeMessageBoxes boxes;
+    FakeSettings settings;
+    FakeProgramEnd end;
+    FakeArp arp;
+    FakeIcmp icmp;
+    std::unique_ptr<Station> station;
+
+    // Decoder k has a steady path of 300 us + k x 7.3 us (all different), the third servo on.
+    bool up(int decoders)
+    {
+        QMap<int, QStringList> args;
+        for (int k = 0; k < decoders; ++k)
+            args[k] = {"--latency-ns", QString::number(300000 + k * 7300 + (k % 3) * 40000), "--jitter-ns",
+                       QString::number(1500 + k * 300)};
+        QString error;
+        if (!lab.up(0, decoders, decoders, &error, args)) {
+            std::fprintf(stderr, "lab: %s\n", qPrintable(error));
+            return false;
+        }
+        QList<QPair<QString, QList<QPair<QString, QString>>>> sections;
+        for (const Lab::Element& e : lab.elements())
+            sections.append(
+                {encodeMac(e.mac), {{"name", e.name}, {"ip", e.ip}, {"role", "2"}, {"sfn", "1"}}});
+        if (!writeSectionsToIni(sections, path))
+            return false;
+        station = std::make_unique<Station>(
+            StationServices{boxes, settings, end, arp, icmp, path, QHostAddress(lab.stationIp())});
+        return true;
+    }
+};
+
+int shots(const QString& out)
+{
+    Bench b;
+    if (!b.up(5))
+        return 1;
+    SfnOverviewWindow w(*b.station, b.boxes);
+    w.resize(1280, 900);
+    w.show();
+    spin(30000);
+    if (!w.grab().save(out + QStringLiteral("/sfn-before.png")))
+        return 1;
+    b.boxes.answers = {MsgAnswer::Yes};
+    w.findChild<QPushButton*>(QStringLiteral("cmdApply"))->click();
+    if (!waitUntil([&] { return w.alignment() && w.alignment()->isFinished(); }, 10000))
+        return 1;
+    spin(30000);
+    std::printf("%s\n", qPrintable(b.boxes.texts().join(QStringLiteral("\n---\n")).replace('\r', '\n')));
+    return w.grab().save(out + QStringLiteral("/sfn-after.png")) ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QLocale::setDefault(QLocale::c());
+    QApplication app(argc, argv);
+    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (const QString why = Lab::unavailableReason(); !why.isEmpty()) {
+        std::fprintf(stderr, "no lab: %s\n", qPrintable(why));
+        return 1;
+    }
+    if (argc > 2 && QByteArray(argv[1]) == "--shots")
+        return shots(QString::fromLocal8Bit(argv[2]));
+    const int decoders = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int seconds = argc > 2 ? std::atoi(argv[2]) : 20;
+    const int simulatedSeconds = argc > 3 ? std::atoi(argv[3]) : 3600;
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    Bench b;
+    if (!b.up(decoders))
+        return 1;
+    SfnOverviewWindow w(*b.station, b.boxes);
+    w.resize(1280, 900);
+    w.show();
+    spin(3000); // the first polls, the window laid out
+    const double cpu0 = cpuSeconds();
+    QElapsedTimer wall;
+    wall.start();
+    spin(seconds * 1000);
+    const double share = (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0) * 100.0;
+    std::printf(
+        "polling %d SFN decoders once a second, window and chart shown: %.1f %% of a core over %d s\n",
+        decoders, share, seconds);
+
+    // An hour of polls in simulated time: the clock goes one second further per poll.
+    SfnOverview& o = w.overview();
+    o.stop();
+    QDateTime clock = QDateTime::currentDateTimeUtc();
+    o.setClock([&] { return clock; });
+    QElapsedTimer simulated;
+    simulated.start();
+    for (int s = 1; s <= simulatedSeconds; ++s) {
+        clock = clock.addSecs(1);
+        o.pollNow();
+        waitUntil([&] { return !o.isPolling(); }, 5000);
+        if (s % 300 == 0)
+            std::printf("after %4d simulated s: %ld kB resident, %lld history points of the first decoder\n",
+                        s, residentKb(), qlonglong(o.history().samples(0).size()));
+    }
+    std::printf("(the simulated hour took %.1f s)\n", double(simulated.elapsed()) / 1000.0);
+
+    // Alignment of every decoder, applied and verified.
+    const QList<SfnDecoderReading> readings = o.planReadings();
+    SfnAlignment alignment(*b.station, planSfnAlignment(readings, *defaultSfnTargetNs(readings)));
+    QElapsedTimer applyTime;
+    applyTime.start();
+    alignment.start();
+    waitUntil([&] { return alignment.isFinished(); }, 30000);
+    int confirmed = 0;
+    for (const SfnApplyRow& r : alignment.rows())
+        confirmed += r.result == SfnApplyRow::Result::Confirmed;
+    std::printf("alignment of %lld decoders applied and verified in %lld ms (%d confirmed, stored: %s)\n",
+                qlonglong(alignment.rows().size()), applyTime.elapsed(), confirmed,
+                alignment.storeWritten() ? "yes" : "no");
+    return 0;
+}

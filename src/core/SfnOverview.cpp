@@ -1,0 +1,458 @@
+#include "SfnOverview.h"
+
+#include "Station.h"
+
+#include "editor/StoredElement.h"
+#include "store/IniFile.h"
+
+#include <QIODevice>
+#include <QPointer>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace vexo {
+
+SfnDecoderReading SfnDecoderStatus::planReading() const
+{
+    SfnDecoderReading r;
+    r.mac = mac;
+    r.answered = state == State::Answering && reading && reading->average;
+    if (reading) {
+        // The plan needs the field itself: the average row holds field + A + V.
+        r.additionalDelayNs = reading->additionalDelayNs;
+        r.autoServo = reading->autoServo;
+        r.servoCorrectionNs = reading->servoCorrectionNs;
+        if (reading->average)
+            r.networkAverageNs = qint32(qint64(reading->average->networkNs) - reading->additionalDelayNs -
+                                        reading->servoCorrectionNs);
+    }
+    return r;
+}
+
+// ---- SfnHistory --------------------------------------------------------------------------
+
+template <typename T> void SfnHistory::Ring<T>::add(const T& item, size_t capacity)
+{
+    if (items.size() < capacity) {
+        items.push_back(item);
+        return;
+    }
+    items[next] = item;
+    next = (next + 1) % capacity;
+}
+
+template <typename T> QList<T> SfnHistory::Ring<T>::inOrder() const
+{
+    QList<T> out;
+    out.reserve(qsizetype(items.size()));
+    for (size_t i = 0; i < items.size(); ++i)
+        out.append(items[(next + i) % items.size()]);
+    return out;
+}
+
+void SfnHistory::resize(int decoders)
+{
+    m_rings.resize(size_t(std::max(0, decoders)));
+}
+
+void SfnHistory::add(int decoder, const SfnSample& sample)
+{
+    if (decoder >= 0 && size_t(decoder) < m_rings.size())
+        m_rings[size_t(decoder)].add(sample, size_t(m_capacity));
+}
+
+void SfnHistory::addSpread(qint64 timeMs, qint64 spreadNs)
+{
+    m_spread.add({timeMs, spreadNs}, size_t(m_capacity));
+}
+
+void SfnHistory::clear()
+{
+    for (auto& ring : m_rings)
+        ring = {};
+    m_spread = {};
+}
+
+QList<SfnSample> SfnHistory::samples(int decoder) const
+{
+    if (decoder < 0 || size_t(decoder) >= m_rings.size())
+        return {};
+    return m_rings[size_t(decoder)].inOrder();
+}
+
+QList<std::pair<qint64, qint64>> SfnHistory::spread() const
+{
+    return m_spread.inOrder();
+}
+
+namespace {
+// RFC 4180: a field with a comma, a quote or a line break is quoted.
+QByteArray csvField(const QString& text)
+{
+    QByteArray b = text.toUtf8();
+    if (b.contains(',') || b.contains('"') || b.contains('\n') || b.contains('\r'))
+        b = '"' + b.replace("\"", "\"\"") + '"';
+    return b;
+}
+} // namespace
+
+bool SfnHistory::writeCsv(QIODevice& out, const QList<SfnDecoderStatus>& decoders) const
+{
+    QByteArray text = "time,mac,name,network_latency_avg_ns,network_latency_min_ns,network_latency_max_ns,"
+                      "latency_summary_avg_ns,latency_summary_min_ns,latency_summary_max_ns\r\n";
+    constexpr qint64 fixed = qint64(FixedLatencyMacNs) + FixedLatencyAudioNs;
+    for (int d = 0; d < decoders.size(); ++d) {
+        const QByteArray who = csvField(decoders[d].mac) + ',' + csvField(decoders[d].name);
+        for (const SfnSample& s : samples(d)) {
+            text += QDateTime::fromMSecsSinceEpoch(s.timeMs, Qt::UTC).toString(Qt::ISODateWithMs).toUtf8() +
+                    ',' + who;
+            for (qint64 v : {qint64(s.averageNs), qint64(s.minimumNs), qint64(s.maximumNs),
+                             s.averageNs + fixed, s.minimumNs + fixed, s.maximumNs + fixed})
+                text += ',' + QByteArray::number(v);
+            text += "\r\n";
+        }
+    }
+    return out.write(text) == text.size();
+}
+
+// ---- SfnOverview -------------------------------------------------------------------------
+
+SfnOverview::SfnOverview(Station& station, QObject* parent)
+    : QObject(parent), m_station(station), m_timer(new QTimer(this)),
+      m_clock([] { return QDateTime::currentDateTimeUtc(); })
+{
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, &SfnOverview::pollNow);
+}
+
+SfnOverview::~SfnOverview() = default;
+
+void SfnOverview::reload()
+{
+    const ElementStore& store = m_station.store();
+    QList<SfnDecoderStatus> decoders;
+    std::vector<QList<SfnSample>> kept;
+    for (const QString& mac : store.elements()) {
+        const StoredElement e = StoredElement::load(store, mac);
+        if (!e.exists() || e.corrupted() || e.role() != Role::Decoder ||
+            sfnNumericValue(e.field(keys::sfn).text) != 1.0)
+            continue;
+        SfnDecoderStatus status;
+        const auto known = std::find_if(m_decoders.cbegin(), m_decoders.cend(),
+                                        [&](const SfnDecoderStatus& s) { return s.mac == mac; });
+        if (known != m_decoders.cend()) {
+            status = *known;
+            kept.push_back(m_history.samples(int(known - m_decoders.cbegin())));
+        } else {
+            status.mac = mac;
+            kept.emplace_back();
+        }
+        status.name = e.field(keys::name).text.trimmed();
+        status.ip = e.field(keys::ip).text.trimmed();
+        decoders.append(status);
+    }
+    m_decoders = decoders;
+    const auto spread = m_history.spread();
+    m_history.clear();
+    m_history.resize(int(m_decoders.size()));
+    for (size_t d = 0; d < kept.size(); ++d)
+        for (const SfnSample& s : kept[d])
+            m_history.add(int(d), s);
+    for (const auto& [t, v] : spread)
+        m_history.addSpread(t, v);
+    emit decodersReloaded();
+}
+
+void SfnOverview::setIntervalSeconds(int seconds)
+{
+    m_timer->setInterval(std::clamp(seconds, kMinIntervalSeconds, kMaxIntervalSeconds) * 1000);
+}
+
+int SfnOverview::intervalSeconds() const
+{
+    return m_timer->interval() / 1000;
+}
+
+void SfnOverview::start()
+{
+    m_timer->start();
+    pollNow();
+}
+
+void SfnOverview::stop()
+{
+    m_timer->stop();
+}
+
+bool SfnOverview::isRunning() const
+{
+    return m_timer->isActive();
+}
+
+QList<MeasureExchange*> SfnOverview::pending() const
+{
+    QList<MeasureExchange*> list;
+    for (MeasureExchange* x : m_inFlight)
+        if (x)
+            list.append(x);
+    return list;
+}
+
+void SfnOverview::pollNow()
+{
+    recordSpread();
+    QPointer<SfnOverview> self(this);
+    for (const SfnDecoderStatus& d : std::as_const(m_decoders)) {
+        if (m_inFlight.contains(d.mac))
+            continue;
+        const QString mac = d.mac;
+        // The exchange may end before readDelay returns (port busy): the entry says it is on its way.
+        m_inFlight.insert(mac, nullptr);
+        MeasureExchange* x = m_station.readDelay(mac, [self, mac](const MeasureOutcome& o) {
+            if (self)
+                self->onOutcome(mac, o);
+        });
+        if (m_inFlight.contains(mac))
+            m_inFlight[mac] = x;
+    }
+}
+
+void SfnOverview::onOutcome(const QString& mac, const MeasureOutcome& outcome)
+{
+    m_inFlight.remove(mac);
+    const auto it = std::find_if(m_decoders.begin(), m_decoders.end(),
+                                 [&](const SfnDecoderStatus& s) { return s.mac == mac; });
+    if (it != m_decoders.end()) {
+        SfnDecoderStatus& d = *it;
+        const QDateTime now = m_clock();
+        d.updated = now;
+        if (outcome.result == MeasureOutcome::Result::Answered && outcome.latency &&
+            outcome.latency->sfnDecoder) {
+            d.state = SfnDecoderStatus::State::Answering;
+            d.reading = *outcome.latency;
+            d.readingTime = now;
+            d.noAnswerSince = {};
+            const LatencyReading& r = *outcome.latency;
+            if (r.average && r.minimum && r.maximum) {
+                m_history.add(int(it - m_decoders.begin()),
+                              SfnSample{now.toMSecsSinceEpoch(), r.average->networkNs, r.minimum->networkNs,
+                                        r.maximum->networkNs});
+                m_answeredSinceSpread = true;
+            }
+        } else if (outcome.result == MeasureOutcome::Result::RecordRefused) {
+            d.state = SfnDecoderStatus::State::Refused;
+        } else {
+            if (d.state != SfnDecoderStatus::State::NoAnswer)
+                d.noAnswerSince = now;
+            d.state = SfnDecoderStatus::State::NoAnswer;
+        }
+        emit decoderChanged(int(it - m_decoders.begin()));
+    }
+    if (m_inFlight.isEmpty())
+        emit pollFinished();
+}
+
+void SfnOverview::recordSpread()
+{
+    if (!m_answeredSinceSpread)
+        return;
+    m_answeredSinceSpread = false;
+    std::optional<qint64> low, high;
+    for (const SfnDecoderStatus& d : std::as_const(m_decoders)) {
+        if (d.state != SfnDecoderStatus::State::Answering || !d.reading || !d.reading->average)
+            continue;
+        const qint64 summary =
+            qint64(d.reading->average->networkNs) + FixedLatencyMacNs + FixedLatencyAudioNs;
+        low = std::min(low.value_or(summary), summary);
+        high = std::max(high.value_or(summary), summary);
+    }
+    if (!low)
+        return;
+    const qint64 t = m_clock().toMSecsSinceEpoch();
+    m_history.addSpread(t, *high - *low);
+    emit spreadRecorded(t, *high - *low);
+}
+
+QList<SfnDecoderReading> SfnOverview::planReadings() const
+{
+    QList<SfnDecoderReading> list;
+    for (const SfnDecoderStatus& d : m_decoders)
+        list.append(d.planReading());
+    return list;
+}
+
+// ---- SfnAlignment ------------------------------------------------------------------------
+
+SfnAlignment::SfnAlignment(Station& station, const SfnPlan& plan, QObject* parent)
+    : QObject(parent), m_station(station)
+{
+    for (const SfnPlanRow& p : plan.rows) {
+        if (p.status != SfnPlanRow::Status::Planned)
+            continue;
+        SfnApplyRow row;
+        row.mac = p.mac;
+        row.position = p.position;
+        row.plannedDelayNs = p.plannedDelayNs;
+        row.autoServo = p.autoServo;
+        m_rows.append(row);
+    }
+}
+
+QList<MeasureExchange*> SfnAlignment::pending() const
+{
+    QList<MeasureExchange*> list;
+    for (MeasureExchange* x : m_inFlight)
+        if (x)
+            list.append(x);
+    return list;
+}
+
+void SfnAlignment::start()
+{
+    if (m_started)
+        return;
+    m_started = true;
+    m_open = int(m_rows.size());
+    if (m_open == 0) {
+        writeStore();
+        return;
+    }
+    QPointer<SfnAlignment> self(this);
+    for (int i = 0; i < m_rows.size(); ++i) {
+        m_inFlight.insert(i, nullptr);
+        MeasureExchange* x = m_station.setDelay(m_rows[i].mac, m_rows[i].plannedDelayNs, m_rows[i].autoServo,
+                                                [self, i](const MeasureOutcome& o) {
+                                                    if (self)
+                                                        self->onOutcome(i, o, false);
+                                                });
+        if (m_inFlight.contains(i))
+            m_inFlight[i] = x;
+    }
+}
+
+void SfnAlignment::onOutcome(int index, const MeasureOutcome& outcome, bool secondLook)
+{
+    m_inFlight.remove(index);
+    SfnApplyRow& row = m_rows[index];
+    row.outcome = outcome;
+    using R = MeasureOutcome::Result;
+    switch (outcome.result) {
+    case R::Answered:
+        row.reportedDelayNs = outcome.latency ? outcome.latency->additionalDelayNs : 0;
+        if (outcome.latency && row.reportedDelayNs == row.plannedDelayNs) {
+            conclude(index, SfnApplyRow::Result::Confirmed);
+        } else if (!secondLook) {
+            QPointer<SfnAlignment> self(this);
+            m_inFlight.insert(index, nullptr);
+            MeasureExchange* x = m_station.readDelay(row.mac, [self, index](const MeasureOutcome& o) {
+                if (self)
+                    self->onOutcome(index, o, true);
+            });
+            if (m_inFlight.contains(index))
+                m_inFlight[index] = x;
+        } else {
+            conclude(index, SfnApplyRow::Result::Mismatch);
+        }
+        break;
+    case R::NoAnswer:
+        conclude(index, SfnApplyRow::Result::NoAnswer);
+        break;
+    default:
+        conclude(index, SfnApplyRow::Result::Failed);
+        break;
+    }
+}
+
+void SfnAlignment::conclude(int index, SfnApplyRow::Result result)
+{
+    m_rows[index].result = result;
+    emit rowFinished(index);
+    if (--m_open == 0)
+        writeStore();
+}
+
+void SfnAlignment::writeStore()
+{
+    QList<QPair<QString, QList<QPair<QString, QString>>>> sections;
+    for (const SfnApplyRow& row : std::as_const(m_rows)) {
+        if (row.result != SfnApplyRow::Result::Confirmed)
+            continue;
+        sections.append({encodeMac(row.mac),
+                         {{keys::dly, QString::number(row.position)},
+                          {keys::srv, row.autoServo ? QStringLiteral("1") : QStringLiteral("0")}}});
+    }
+    m_storeWritten = sections.isEmpty() || writeSectionsToIni(sections, m_station.store().path());
+    m_finished = true;
+    emit finished();
+}
+
+// ---- Texts ---------------------------------------------------------------------------------
+
+QString sfnStateText(const SfnDecoderStatus& d)
+{
+    switch (d.state) {
+    case SfnDecoderStatus::State::Answering:
+        return QStringLiteral("answering");
+    case SfnDecoderStatus::State::NoAnswer:
+        return QStringLiteral("no answer since %1")
+            .arg(d.noAnswerSince.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+    case SfnDecoderStatus::State::Refused:
+        return QStringLiteral("record refused");
+    case SfnDecoderStatus::State::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
+}
+
+QString sfnStateName(SfnDecoderStatus::State state)
+{
+    switch (state) {
+    case SfnDecoderStatus::State::Answering:
+        return QStringLiteral("answering");
+    case SfnDecoderStatus::State::NoAnswer:
+        return QStringLiteral("no_answer");
+    case SfnDecoderStatus::State::Refused:
+        return QStringLiteral("record_refused");
+    case SfnDecoderStatus::State::Waiting:
+        break;
+    }
+    return QStringLiteral("waiting");
+}
+
+QString sfnServoText(const LatencyReading& r)
+{
+    return r.autoServo ? QStringLiteral("on (%1 nS)").arg(r.servoCorrectionNs) : QStringLiteral("off");
+}
+
+QString sfnPlanStatusText(SfnPlanRow::Status status)
+{
+    switch (status) {
+    case SfnPlanRow::Status::Planned:
+        return QStringLiteral("planned");
+    case SfnPlanRow::Status::OutOfRange:
+        return QStringLiteral("out of range");
+    case SfnPlanRow::Status::NoAnswer:
+        break;
+    }
+    return QStringLiteral("no answer");
+}
+
+QString sfnApplyResultText(SfnApplyRow::Result result)
+{
+    switch (result) {
+    case SfnApplyRow::Result::Confirmed:
+        return QStringLiteral("confirmed");
+    case SfnApplyRow::Result::Mismatch:
+        return QStringLiteral("mismatch");
+    case SfnApplyRow::Result::NoAnswer:
+        return QStringLiteral("no answer");
+    case SfnApplyRow::Result::Failed:
+        return QStringLiteral("failed");
+    case SfnApplyRow::Result::Pending:
+        break;
+    }
+    return QStringLiteral("sending");
+}
+
+} // namespace vexo
