@@ -251,15 +251,15 @@ void MainWindow::buildToolbar()
     add(m_actSfnOverview, "actSfnOverview", QStringLiteral("SFN overview"), 0,
         QKeySequence(Qt::CTRL | Qt::Key_L), &MainWindow::openSfnOverview);
     m_actSfnOverview->setIcon(style()->standardIcon(QStyle::SP_FileDialogDetailedView));
-    // The window's fixed width holds the other captions; this one is its icon (the tooltip names it).
-    if (auto* button = qobject_cast<QToolButton*>(Toolbar1->widgetForAction(m_actSfnOverview)))
-        button->setToolButtonStyle(Qt::ToolButtonIconOnly);
-    // Shown only when the buttons do not fit.
-    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button"))) {
-        more->setAccessibleName(QStringLiteral("More toolbar buttons"));
-        // The SFN overview's button does not fit the fixed width: the menu holds it, and Tab reaches it.
-        more->setFocusPolicy(Qt::TabFocus);
+    // The window's fixed width holds every caption but the two long monitoring ones: those two
+    // show their pictures (their tooltips and accessible names keep the words).
+    for (QAction* action : {m_actStartMonitoring, m_actStopMonitoring}) {
+        if (auto* button = qobject_cast<QToolButton*>(Toolbar1->widgetForAction(action)))
+            button->setToolButtonStyle(Qt::ToolButtonIconOnly);
     }
+    // Shown only when the buttons do not fit.
+    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("More toolbar buttons"));
 }
 
 void MainWindow::buildDiagnostics(QWidget* client)
@@ -329,11 +329,9 @@ void MainWindow::applyTabOrder()
 {
     // Toolbar, tree, the panel's fields and the diagnostics buttons, then the polling slider.
     QList<QWidget*> order;
-    for (QAction* action :
-         {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
+    for (QAction* action : {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring,
+                            m_actSfnOverview})
         order << Toolbar1->widgetForAction(action);
-    if (auto* more = Toolbar1->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
-        order << more; // holds the SFN overview's button
     order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
