@@ -223,6 +223,25 @@ void Exporter::poll()
         if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0)
             ++m_levelsExpected;
     }
+    // Each operation ends with the element's record or a request that could not leave; those
+    // that are waiting are asked again at kRetryMs. The poll bounds their wait: a record that
+    // comes after the answer time while the echoes are still out counts, as one from a poll
+    // that ended does not (finish() drops the operations still waiting).
+    m_exchanges.clear();
+    const int count = int(m_targets.size());
+    const quint64 poll = ++m_pollNumber;
+    for (int i = 0; i < count; ++i) {
+        m_exchanges.append(m_station.readStatistics(
+            m_targets[i].mac,
+            [this, i, poll](const MeasureOutcome& o) {
+                if (poll == m_pollNumber)
+                    onMeasured(i, o);
+            },
+            kAnswerMs + kPingTimeoutMs * 4));
+    }
+    sendLevelRequests();
+    // The echoes after the requests: on a first poll both wait for the neighbours' ARP answers,
+    // and the records are what the poll is for.
     QStringList ips;
     for (const Target& t : m_targets)
         ips.append(t.ip);
@@ -232,19 +251,6 @@ void Exporter::poll()
         pingHost(icmp, ip, r, kPingTimeoutMs);
         return r;
     }));
-    // Each operation ends with the element's record, its answer time or a request that could
-    // not leave; those that are waiting are asked again at kRetryMs.
-    m_exchanges.clear();
-    const int count = int(m_targets.size());
-    const quint64 poll = ++m_pollNumber;
-    for (int i = 0; i < count; ++i) {
-        m_exchanges.append(
-            m_station.readStatistics(m_targets[i].mac, [this, i, poll](const MeasureOutcome& o) {
-                if (poll == m_pollNumber)
-                    onMeasured(i, o);
-            }));
-    }
-    sendLevelRequests();
     m_deadline->start();
     m_retry->start();
     checkAnswers();

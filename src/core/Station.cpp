@@ -65,7 +65,8 @@ bool Station::sendAttenuation(int position)
 }
 
 MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
-                                   MeasureExchange::Reading refusedBy, MeasureExchange::Done done)
+                                   MeasureExchange::Reading refusedBy, MeasureExchange::Done done,
+                                   int answerMs)
 {
     MeasureExchange::Plan plan;
     plan.ip = m_store.read(mac, keys::ip);
@@ -74,7 +75,7 @@ MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> request
     plan.refusedBy = refusedBy;
     plan.sfn = m_store.read(mac, keys::sfn);
     plan.role = roleOf(storedInt(m_store.read(mac, keys::role)));
-    plan.answerMs = kMeasureAnswerMs;
+    plan.answerMs = answerMs;
     auto* x = new MeasureExchange(m_measurePort, std::move(plan), std::move(done), this);
     // Deleted once it completed; until the event loop runs, the caller may still look at it.
     connect(x, &MeasureExchange::finished, x, &QObject::deleteLater);
@@ -82,9 +83,9 @@ MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> request
     return x;
 }
 
-MeasureExchange* Station::readStatistics(const QString& mac, MeasureExchange::Done done)
+MeasureExchange* Station::readStatistics(const QString& mac, MeasureExchange::Done done, int answerMs)
 {
-    return exchange(mac, {kGetStats}, true, MeasureExchange::Reading::Statistics, std::move(done));
+    return exchange(mac, {kGetStats}, true, MeasureExchange::Reading::Statistics, std::move(done), answerMs);
 }
 
 MeasureExchange* Station::readDelay(const QString& mac, MeasureExchange::Done done)

@@ -57,8 +57,10 @@ public:
     // port is busy or a request cannot leave); the exchange returned ends with its answer time
     // (its timer() can be fired) and is deleted after completing.
     static constexpr int kMeasureAnswerMs = 2000;
-    // "GetStats": the counters (and the latency figures the same record carries).
-    MeasureExchange* readStatistics(const QString& mac, MeasureExchange::Done done);
+    // "GetStats": the counters (and the latency figures the same record carries). A caller that
+    // bounds the wait itself (the exporter's poll) gives a longer answer time.
+    MeasureExchange* readStatistics(const QString& mac, MeasureExchange::Done done,
+                                    int answerMs = kMeasureAnswerMs);
     // "GetDel": the latency figures of an SFN decoder.
     MeasureExchange* readDelay(const QString& mac, MeasureExchange::Done done);
     // SetDelayRequest, then "GetDel": the figures as the element reports them afterwards.
@@ -96,7 +98,8 @@ private:
     MeasurePort m_measurePort;
 
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
-                              MeasureExchange::Reading refusedBy, MeasureExchange::Done done);
+                              MeasureExchange::Reading refusedBy, MeasureExchange::Done done,
+                              int answerMs = kMeasureAnswerMs);
 };
 
 // The ranges the element's values are shown within (the GPSDO variant's buffer is longer).
