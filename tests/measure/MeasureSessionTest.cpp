@@ -227,13 +227,15 @@ TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
 
 TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)
 {
-    // GIVEN 400 elements the station has never talked to: every request waits in the socket's
-    // send buffer for its neighbour's ARP answer, and the buffer holds far fewer than 400.
+    // GIVEN 401 elements the station has never talked to: every request waits in the socket's
+    // send buffer for its neighbour's ARP answer, and the buffer holds far fewer than 401. (Above
+    // 400 the lab's elements know the station for good, so that only its own neighbour entries
+    // fill the kernel's table.)
     if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
         GTEST_SKIP() << reason.toStdString();
     Lab lab;
     QString error;
-    ASSERT_TRUE(lab.up(200, 200, 0, &error)) << error.toStdString();
+    ASSERT_TRUE(lab.up(200, 201, 0, &error)) << error.toStdString();
     MeasurePort port;
     ASSERT_TRUE(port.acquire());
     // WHEN each is asked once, all at the same time (the exporter's first poll)
@@ -243,6 +245,8 @@ TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)
         MeasureExchange::Plan plan;
         plan.ip = e.ip;
         plan.requests = {kGetStats};
+        plan.role = roleOf(e.role);
+        plan.sfn = QStringLiteral("0");
         plan.answerMs = 60000; // ended by the records; the bound only guards a broken run
         exchanges.push_back(std::make_unique<MeasureExchange>(
             port, plan, [&](const MeasureOutcome& o) { outcomes.append(o); }));
@@ -250,11 +254,11 @@ TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)
     }
     // THEN the requests the buffer had no room for waited and left: every element answers
     EXPECT_GT(port.waitingRequests(), 0);
-    ASSERT_TRUE(waitUntil([&] { return outcomes.size() == 400; }, 60000));
+    ASSERT_TRUE(waitUntil([&] { return outcomes.size() == 401; }, 60000));
     EXPECT_EQ(
         std::count_if(outcomes.begin(), outcomes.end(),
                       [](const MeasureOutcome& o) { return o.result == MeasureOutcome::Result::Answered; }),
-        400);
+        401);
     EXPECT_EQ(port.waitingRequests(), 0);
     port.release();
 }
