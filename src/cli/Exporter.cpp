@@ -247,9 +247,7 @@ void Exporter::poll()
         ips.append(t.ip);
     Icmp& icmp = m_icmp;
     m_pings.setFuture(QtConcurrent::mapped(&m_pingPool, std::move(ips), [&icmp](const QString& ip) {
-        Icmp::Reply r;
-        pingHost(icmp, ip, r, kPingTimeoutMs);
-        return r;
+        return pingAddress(icmp, ip, kPingTimeoutMs);
     }));
     m_deadline->start();
     m_retry->start();
@@ -311,7 +309,7 @@ void Exporter::finish()
 {
     if (!m_polling || !m_pings.isFinished())
         return;
-    const QList<Icmp::Reply> pings = m_pings.future().results();
+    const QList<PingOutcome> pings = m_pings.future().results();
     for (int i = 0; i < pings.size() && i < m_targets.size(); ++i)
         m_targets[i].ping = pings[i];
     m_deadline->stop();
@@ -357,7 +355,7 @@ std::vector<MetricFamily> Exporter::buildMetrics() const
         // A record that the arithmetic refused still answered: its rows before the failure count.
         const bool up = t.outcome && t.outcome->record;
         add(Up, up ? 1 : 0);
-        const bool pinged = t.ping.status == ipstatus::Success;
+        const bool pinged = t.ping.result == PingOutcome::Result::Replied;
         add(PingSuccess, pinged ? 1 : 0);
         if (pinged)
             add(PingRtt, t.ping.roundTripMs / 1e3);

@@ -36,7 +36,8 @@ Station::Station(StationServices services, QObject* parent)
           },
           panelRanges(m_services.gpsdoVariant)),
       m_sender(m_link, m_store, m_services.boxes, m_selection),
-      m_discovery(m_link, m_store, m_replies, m_services.boxes), m_measurePort(m_services.bindAddress)
+      m_discovery(m_link, m_store, m_replies, m_services.boxes), m_measurePort(m_services.bindAddress),
+      m_pings(m_services.icmp)
 {
     m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
     m_replies.setLookAhead([this](const QStringList& ips) {
@@ -62,6 +63,11 @@ bool Station::sendAttenuation(int position)
     if (!m_link.sendAttenuation(quint8(std::clamp(position, 0, 255))))
         return false;
     return m_store.write(m_selection.mac(), keys::att, QString::number(position));
+}
+
+void Station::ping(const QString& mac, PingTest::Done done, const QString& address)
+{
+    m_pings.start(mac, address.isNull() ? m_store.read(mac, keys::ip) : address, std::move(done));
 }
 
 MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "diagnostics/MacLookup.h"
+#include "diagnostics/PingTest.h"
 #include "discovery/Discovery.h"
 #include "link/ConfigLink.h"
 #include "link/ConfigSender.h"
@@ -67,6 +69,15 @@ public:
     MeasureExchange* setDelay(const QString& mac, qint32 delayNs, bool autoServo, MeasureExchange::Done done);
     // "RstStats": completes once it left (the element does not answer it).
     MeasureExchange* clearCounters(const QString& mac, MeasureExchange::Done done);
+    // One ICMP echo to the element's stored address, awaited on a worker thread; `done` runs on
+    // the station's thread with the outcome (the stored address missing or no dotted quad, no
+    // ICMP facility, the echo's reply or its failure). `address`, when given, is pinged instead
+    // of the stored one: the window tests the address as the operator sees it in the panel.
+    void ping(const QString& mac, PingTest::Done done, const QString& address = QString());
+    // One attempt to learn the MAC address of the host at the dotted IPv4 address from the
+    // neighbour table (an ARP request goes out when it does not know it yet).
+    MacOutcome lookupMac(const QString& ip) { return vexo::lookupMac(m_services.arp, ip); }
+
     // The one measurement socket (local port 2978) that the windows' sessions share with the
     // operations.
     MeasurePort& measurePort() { return m_measurePort; }
@@ -96,6 +107,7 @@ private:
     ConfigSender m_sender;
     Discovery m_discovery;
     MeasurePort m_measurePort;
+    PingTest m_pings;
 
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
                               MeasureExchange::Reading refusedBy, MeasureExchange::Done done,

@@ -137,9 +137,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     // window has been closed.
     connect(&station.discovery(), &Discovery::finished, this, [this] { m_tree->loadConfig(); });
 
-    m_ping = new PingTest(m_services.icmp, m_services.boxes, station.selection(), this);
-    showPingOn(*m_ping, cmdPing);
-    connect(cmdPing, &QPushButton::clicked, m_ping, [this] { m_ping->ping(frmProperties->elementIp()); });
+    connect(cmdPing, &QPushButton::clicked, this, &MainWindow::onPingClicked);
 
     // chkGetVolume is the monitor's switch; the monitor's state and the selected element decide
     // the box and the buttons.
@@ -192,9 +190,10 @@ void MainWindow::buildToolbar()
         action = Toolbar1->addAction(picture(pictureIndex), text);
         action->setObjectName(QLatin1String(name));
         action->setShortcut(shortcut);
-        action->setToolTip(shortcut.isEmpty() ? text
-                                              : text + QStringLiteral(" (") +
-                                                    shortcut.toString(QKeySequence::NativeText) + QLatin1Char(')'));
+        action->setToolTip(shortcut.isEmpty()
+                               ? text
+                               : text + QStringLiteral(" (") + shortcut.toString(QKeySequence::NativeText) +
+                                     QLatin1Char(')'));
         // Toolbar buttons take no focus by default; here they are the first stops of the tab
         // order, pressed with Space.
         Toolbar1->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
@@ -283,7 +282,8 @@ void MainWindow::applyTabOrder()
 {
     // Toolbar, tree, the panel's fields and the diagnostics buttons, then the polling slider.
     QList<QWidget*> order;
-    for (QAction* action : {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
+    for (QAction* action :
+         {m_actDiscover, m_actRefresh, m_actSave, m_actStartMonitoring, m_actStopMonitoring})
         order << Toolbar1->widgetForAction(action);
     order << TreeView1 << frmProperties->firstTabStop();
     for (qsizetype i = 1; i < order.size(); ++i)
@@ -351,6 +351,25 @@ void MainWindow::autoDiscovery()
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
     paging.exec();
+}
+
+void MainWindow::onPingClicked()
+{
+    if (m_pinging)
+        return;
+    showPingTrying(cmdPing);
+    m_pinging = true;
+    const QString mac = m_station->selection().mac();
+    // The address as the operator sees it, which may not have been saved yet.
+    m_station->ping(
+        mac,
+        [this, mac](const PingOutcome& o) {
+            m_pinging = false;
+            // Another element selected meanwhile shows its own idle state: this is not about it.
+            if (m_station->selection().mac() == mac)
+                showPingOutcome(cmdPing, m_services.boxes, o);
+        },
+        frmProperties->elementIp());
 }
 
 void MainWindow::updateMonitorButtons()

@@ -60,7 +60,6 @@ public:
 
     ElementTree& tree() const { return *m_tree; }
     Station& station() const { return *m_station; }
-    PingTest& pingTest() const { return *m_ping; }
     LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
 
 protected:
@@ -99,13 +98,14 @@ private:
     void applyTabOrder();
     void onTreeClicked(QTreeWidgetItem* item);
     void updateMonitorButtons();
+    void onPingClicked();
     MeasureServices measureServices() const;
 
     bool m_gpsdoVariant;
     Services m_services;
     std::unique_ptr<Station> m_station;
     std::unique_ptr<ElementTree> m_tree;
-    PingTest* m_ping = nullptr;
+    bool m_pinging = false; // one test at a time
     LevelMonitor* m_levelMonitor = nullptr;
 };
 
