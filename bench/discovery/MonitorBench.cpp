@@ -11,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QMap>
 #include <QNetworkDatagram>
 #include <QTimer>
 #include <QTreeWidget>
@@ -44,6 +45,21 @@ double cpuSeconds()
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+// Paint events by widget while the monitor runs: the goal is one per reading.
+class PaintCounter : public QObject
+{
+public:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (counting && event->type() == QEvent::Paint)
+            ++paints[watched->objectName().isEmpty() ? QString::fromLatin1(watched->metaObject()->className())
+                                                     : watched->objectName()];
+        return false;
+    }
+    bool counting = false;
+    QMap<QString, int> paints;
+};
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -75,6 +91,9 @@ int main(int argc, char** argv)
     QObject::connect(m.timer(), &QTimer::timeout, [&] { ++requests; });
     QObject::connect(&window.station().link(), &ConfigLink::levelReply, [&] { ++replies; });
 
+    PaintCounter painted;
+    app.installEventFilter(&painted);
+    painted.counting = true;
     const long rssStart = residentKb();
     const double cpuStart = cpuSeconds();
     QElapsedTimer clock;
@@ -92,6 +111,11 @@ int main(int argc, char** argv)
                 requests, replies);
     std::printf("station CPU: %.2f s = %.2f %% of one core (goal < 0.5 %%)\n", cpu, 100.0 * cpu / wall);
     std::printf("resident memory: %ld kB at start, %ld kB at end\n", rssStart, rssEnd);
+    painted.counting = false;
+    std::printf("paint events per reply:");
+    for (auto it = painted.paints.cbegin(); it != painted.paints.cend(); ++it)
+        std::printf(" %s %.2f", qPrintable(it.key()), double(it.value()) / std::max(replies, 1));
+    std::printf("\n");
 
     const QHostAddress element(window.station().selection().ip());
     window.hide();

@@ -382,20 +382,40 @@ int Runner::ping()
     const ElementStore store(m_env.storePath);
     const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
     expectPositionals(1);
-    const QString ip = store.read(mac, keys::ip);
-    Icmp::Reply reply;
-    const qint32 status = pingHost(m_env.icmp, ip, reply);
-    const bool success = status == ipstatus::Success;
+    Station station(services(m_env.storePath));
+    std::optional<PingOutcome> o;
+    QEventLoop loop;
+    station.ping(mac, [&](const PingOutcome& outcome) {
+        o = outcome;
+        loop.quit();
+    });
+    loop.exec();
+    using Result = PingOutcome::Result;
+    switch (o->result) {
+    case Result::NoAddress:
+        throw CliError(Failure, QStringLiteral("no IP address is stored for %1").arg(mac));
+    case Result::InvalidAddress:
+        throw CliError(Failure,
+                       QStringLiteral("the stored IP address '%1' of %2 is not valid").arg(o->ip, mac));
+    case Result::NoIcmp:
+        throw CliError(Failure, QStringLiteral("no ICMP facility can be used here (an ICMP datagram "
+                                               "socket, a raw socket or the system's ping)"));
+    case Result::Replied:
+    case Result::Failed:
+        break;
+    }
+    const bool success = o->result == Result::Replied;
     if (m_format == Format::Json) {
         print(renderJson(QJsonObject{{"mac", mac},
-                                     {"ip", ip},
+                                     {"ip", o->ip},
                                      {"success", success},
-                                     {"status", status},
-                                     {"round_trip_ns", success ? QJsonValue(double(reply.roundTripMs) * 1e6)
+                                     {"status", o->status},
+                                     {"round_trip_ns", success ? QJsonValue(double(o->roundTripMs) * 1e6)
                                                                : QJsonValue(QJsonValue::Null)}}));
     } else {
-        print(success ? QStringLiteral("%1 (%2): reply in %3 ms\n").arg(mac, ip).arg(reply.roundTripMs)
-                      : QStringLiteral("%1 (%2): no reply (%3)\n").arg(mac, ip, icmpStatusText(status)));
+        print(success
+                  ? QStringLiteral("%1 (%2): reply in %3 ms\n").arg(mac, o->ip).arg(o->roundTripMs)
+                  : QStringLiteral("%1 (%2): no reply (%3)\n").arg(mac, o->ip, icmpStatusText(o->status)));
     }
     return success ? Success : NoAnswer;
 }
@@ -410,13 +430,17 @@ int Runner::mac()
     const double seconds = m_parser.value(QStringLiteral("timeout")).toDouble(&ok);
     if (!ok || seconds <= 0 || seconds > 60)
         throw CliError(UsageError, QStringLiteral("mac: --timeout must be above 0 and at most 60 seconds"));
-    QString mac;
-    const bool found =
-        waitUntil([&] { return getRemoteMac(m_env.arp, ip, QStringLiteral(":"), mac); }, int(seconds * 1000));
-    if (!found)
+    Station station(services(m_env.storePath));
+    MacOutcome o;
+    // The neighbour table learns the address while the attempts go on.
+    waitUntil([&] { return (o = station.lookupMac(ip)).result != MacOutcome::Result::NotFound; },
+              int(seconds * 1000));
+    if (o.result == MacOutcome::Result::InvalidAddress)
+        throw CliError(UsageError, QStringLiteral("'%1' names no single host").arg(ip));
+    if (o.result == MacOutcome::Result::NotFound)
         throw CliError(NoAnswer, QStringLiteral("%1 did not answer the ARP request").arg(ip));
-    print(m_format == Format::Json ? renderJson(QJsonObject{{"ip", ip}, {"mac", mac}})
-                                   : mac + QLatin1Char('\n'));
+    print(m_format == Format::Json ? renderJson(QJsonObject{{"ip", ip}, {"mac", o.mac}})
+                                   : o.mac + QLatin1Char('\n'));
     return Success;
 }
 

@@ -228,28 +228,32 @@ void Exporter::poll()
         if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0)
             ++m_levelsExpected;
     }
+    // Each operation ends with the element's record or a request that could not leave; those
+    // that are waiting are asked again at kRetryMs. The poll bounds their wait: a record that
+    // comes after the answer time while the echoes are still out counts, as one from a poll
+    // that ended does not (finish() drops the operations still waiting).
+    m_exchanges.clear();
+    const int count = int(m_targets.size());
+    const quint64 poll = ++m_pollNumber;
+    for (int i = 0; i < count; ++i) {
+        m_exchanges.append(m_station.readStatistics(
+            m_targets[i].mac,
+            [this, i, poll](const MeasureOutcome& o) {
+                if (poll == m_pollNumber)
+                    onMeasured(i, o);
+            },
+            kAnswerMs + kPingTimeoutMs * 4));
+    }
+    sendLevelRequests();
+    // The echoes after the requests: on a first poll both wait for the neighbours' ARP answers,
+    // and the records are what the poll is for.
     QStringList ips;
     for (const Target& t : m_targets)
         ips.append(t.ip);
     Icmp& icmp = m_icmp;
     m_pings.setFuture(QtConcurrent::mapped(&m_pingPool, std::move(ips), [&icmp](const QString& ip) {
-        Icmp::Reply r;
-        pingHost(icmp, ip, r, kPingTimeoutMs);
-        return r;
+        return pingAddress(icmp, ip, kPingTimeoutMs);
     }));
-    // Each operation ends with the element's record, its answer time or a request that could
-    // not leave; those that are waiting are asked again at kRetryMs.
-    m_exchanges.clear();
-    const int count = int(m_targets.size());
-    const quint64 poll = ++m_pollNumber;
-    for (int i = 0; i < count; ++i) {
-        m_exchanges.append(
-            m_station.readStatistics(m_targets[i].mac, [this, i, poll](const MeasureOutcome& o) {
-                if (poll == m_pollNumber)
-                    onMeasured(i, o);
-            }));
-    }
-    sendLevelRequests();
     m_deadline->start();
     m_retry->start();
     checkAnswers();
@@ -310,7 +314,7 @@ void Exporter::finish()
 {
     if (!m_polling || !m_pings.isFinished())
         return;
-    const QList<Icmp::Reply> pings = m_pings.future().results();
+    const QList<PingOutcome> pings = m_pings.future().results();
     for (int i = 0; i < pings.size() && i < m_targets.size(); ++i)
         m_targets[i].ping = pings[i];
     m_deadline->stop();
@@ -356,7 +360,7 @@ std::vector<MetricFamily> Exporter::buildMetrics() const
         // A record that the arithmetic refused still answered: its rows before the failure count.
         const bool up = t.outcome && t.outcome->record;
         add(Up, up ? 1 : 0);
-        const bool pinged = t.ping.status == ipstatus::Success;
+        const bool pinged = t.ping.result == PingOutcome::Result::Replied;
         add(PingSuccess, pinged ? 1 : 0);
         if (pinged)
             add(PingRtt, t.ping.roundTripMs / 1e3);

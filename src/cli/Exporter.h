@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diagnostics/PingTest.h"
 #include "measure/MeasureExchange.h"
 #include "platform/Icmp.h"
 #include "store/ElementStore.h"
@@ -88,7 +89,7 @@ private:
         int role = 0;
         std::optional<MeasureOutcome> outcome; // once the statistics operation completed
         std::optional<qint32> peak;
-        Icmp::Reply ping;
+        PingOutcome ping;
     };
 
     void loadTargets();
@@ -110,7 +111,7 @@ private:
     QTimer* m_deadline;
     QTimer* m_retry;
     QThreadPool m_pingPool;
-    QFutureWatcher<Icmp::Reply> m_pings;
+    QFutureWatcher<PingOutcome> m_pings;
     std::shared_ptr<MetricsSnapshot> m_snapshot = std::make_shared<MetricsSnapshot>();
 
     QList<Target> m_targets;

@@ -34,7 +34,8 @@ Station::Station(StationServices services, QObject* parent)
               return getRemoteMacNow(m_services.arp, ip, QStringLiteral(":"), mac);
           },
           panelRanges(m_services.gpsdoVariant)),
-      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress)
+      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress),
+      m_pings(m_services.icmp)
 {
     // The link is a member and also a child, so that the running program's parts can be found
     // from the application (a member is destroyed before its parent would delete it).
@@ -145,8 +146,14 @@ AttenuationOutcome Station::setAttenuation(const QString& mac, int position)
     return o;
 }
 
+void Station::ping(const QString& mac, PingTest::Done done, const QString& address)
+{
+    m_pings.start(mac, address.isNull() ? m_store.read(mac, keys::ip) : address, std::move(done));
+}
+
 MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
-                                   MeasureExchange::Reading refusedBy, MeasureExchange::Done done)
+                                   MeasureExchange::Reading refusedBy, MeasureExchange::Done done,
+                                   int answerMs)
 {
     MeasureExchange::Plan plan;
     plan.ip = m_store.read(mac, keys::ip);
@@ -155,7 +162,7 @@ MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> request
     plan.refusedBy = refusedBy;
     plan.sfn = m_store.read(mac, keys::sfn);
     plan.role = roleOf(storedInt(m_store.read(mac, keys::role)));
-    plan.answerMs = kMeasureAnswerMs;
+    plan.answerMs = answerMs;
     auto* x = new MeasureExchange(m_measurePort, std::move(plan), std::move(done), this);
     // Deleted once it completed; until the event loop runs, the caller may still look at it.
     connect(x, &MeasureExchange::finished, x, &QObject::deleteLater);
@@ -163,9 +170,9 @@ MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> request
     return x;
 }
 
-MeasureExchange* Station::readStatistics(const QString& mac, MeasureExchange::Done done)
+MeasureExchange* Station::readStatistics(const QString& mac, MeasureExchange::Done done, int answerMs)
 {
-    return exchange(mac, {kGetStats}, true, MeasureExchange::Reading::Statistics, std::move(done));
+    return exchange(mac, {kGetStats}, true, MeasureExchange::Reading::Statistics, std::move(done), answerMs);
 }
 
 MeasureExchange* Station::readDelay(const QString& mac, MeasureExchange::Done done)

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "Outcomes.h"
+#include "diagnostics/MacLookup.h"
+#include "diagnostics/PingTest.h"
 #include "discovery/Discovery.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
@@ -72,14 +74,25 @@ public:
     // port is busy or a request cannot leave); the exchange returned ends with its answer time
     // (its timer() can be fired) and is deleted after completing.
     static constexpr int kMeasureAnswerMs = 2000;
-    // "GetStats": the counters (and the latency figures the same record carries).
-    MeasureExchange* readStatistics(const QString& mac, MeasureExchange::Done done);
+    // "GetStats": the counters (and the latency figures the same record carries). A caller that
+    // bounds the wait itself (the exporter's poll) gives a longer answer time.
+    MeasureExchange* readStatistics(const QString& mac, MeasureExchange::Done done,
+                                    int answerMs = kMeasureAnswerMs);
     // "GetDel": the latency figures of an SFN decoder.
     MeasureExchange* readDelay(const QString& mac, MeasureExchange::Done done);
     // SetDelayRequest, then "GetDel": the figures as the element reports them afterwards.
     MeasureExchange* setDelay(const QString& mac, qint32 delayNs, bool autoServo, MeasureExchange::Done done);
     // "RstStats": completes once it left (the element does not answer it).
     MeasureExchange* clearCounters(const QString& mac, MeasureExchange::Done done);
+    // One ICMP echo to the element's stored address, awaited on a worker thread; `done` runs on
+    // the station's thread with the outcome (the stored address missing or no dotted quad, no
+    // ICMP facility, the echo's reply or its failure). `address`, when given, is pinged instead
+    // of the stored one: the window tests the address as the operator sees it in the panel.
+    void ping(const QString& mac, PingTest::Done done, const QString& address = QString());
+    // One attempt to learn the MAC address of the host at the dotted IPv4 address from the
+    // neighbour table (an ARP request goes out when it does not know it yet).
+    MacOutcome lookupMac(const QString& ip) { return vexo::lookupMac(m_services.arp, ip); }
+
     // The one measurement socket (local port 2978) that the windows' sessions share with the
     // operations.
     MeasurePort& measurePort() { return m_measurePort; }
@@ -108,9 +121,11 @@ private:
     ReplyHandler m_replies;
     Discovery m_discovery;
     MeasurePort m_measurePort;
+    PingTest m_pings;
 
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
-                              MeasureExchange::Reading refusedBy, MeasureExchange::Done done);
+                              MeasureExchange::Reading refusedBy, MeasureExchange::Done done,
+                              int answerMs = kMeasureAnswerMs);
 
     // The configuration send awaiting its answer.
     bool m_awaiting = false;

@@ -6,36 +6,54 @@ namespace vexo {
 
 namespace {
 
-bool lookUpMac(Arp& arp, bool wait, const QString& ip, const QString& delimiter, QString& mac)
+MacOutcome lookUp(Arp& arp, bool wait, const QString& ip, const QString& delimiter)
 {
+    MacOutcome o;
+    o.ip = ip;
     quint32 address = 0;
     // The all-ones value is both the "no address" answer of the classic conversion and the
     // limited broadcast: neither names one host.
-    if (!parseIPv4(ip, address) || address == 0 || address == 0xFFFFFFFFu)
-        return false;
+    if (!parseIPv4(ip, address) || address == 0 || address == 0xFFFFFFFFu) {
+        o.result = MacOutcome::Result::InvalidAddress;
+        return o;
+    }
     QByteArray hw;
     if (!(wait ? arp.resolve(address, hw) : arp.resolveNow(address, hw)) || hw.isEmpty())
-        return false;
+        return o;
     // The hardware address buffer holds 8 bytes; an address whose first four are all zero is no
     // answer (an entry of an interface without hardware addresses).
     QByteArray buffer = hw.left(8);
     buffer.append(QByteArray(8 - buffer.size(), '\0'));
     if (buffer.left(4) == QByteArray(4, '\0'))
+        return o;
+    o.result = MacOutcome::Result::Found;
+    o.mac = makeMacText(hw, delimiter);
+    return o;
+}
+
+bool found(const MacOutcome& o, QString& mac)
+{
+    if (o.result != MacOutcome::Result::Found)
         return false;
-    mac = makeMacText(hw, delimiter);
+    mac = o.mac;
     return true;
 }
 
 } // namespace
 
+MacOutcome lookupMac(Arp& arp, const QString& ip, const QString& delimiter)
+{
+    return lookUp(arp, true, ip, delimiter);
+}
+
 bool getRemoteMac(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
 {
-    return lookUpMac(arp, true, ip, delimiter, mac);
+    return found(lookUp(arp, true, ip, delimiter), mac);
 }
 
 bool getRemoteMacNow(Arp& arp, const QString& ip, const QString& delimiter, QString& mac)
 {
-    return lookUpMac(arp, false, ip, delimiter, mac);
+    return found(lookUp(arp, false, ip, delimiter), mac);
 }
 
 QString makeMacText(const QByteArray& bytes, const QString& delimiter)

@@ -7,6 +7,23 @@ namespace vexo {
 
 class Arp;
 
+// How one look-up of an address's MAC ended.
+struct MacOutcome
+{
+    enum class Result
+    {
+        Found,          // mac holds the text (empty for a hardware address of another length than 6)
+        NotFound,       // not resolved during this attempt: callers retry
+        InvalidAddress, // no dotted quad, 0.0.0.0 or the all-ones address: nothing was asked
+    };
+    Result result = Result::NotFound;
+    QString ip;
+    QString mac;
+};
+
+// One attempt, the MAC text joined by the delimiter.
+MacOutcome lookupMac(Arp& arp, const QString& ip, const QString& delimiter = QStringLiteral(":"));
+
 // The hardware address of the host at the dotted IPv4 text, as text made by makeMacText. False
 // (mac unchanged) when the text is no address, is 0.0.0.0 or the all-ones address, or the address
 // is not resolved during this attempt; callers retry. A hardware address of a length other than 6

@@ -1,9 +1,7 @@
 #include "PingTest.h"
 
 #include "platform/Arp.h"
-#include "platform/MessageBoxes.h"
 #include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -80,60 +78,54 @@ qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply, int timeoutMs
     return reply.status;
 }
 
-PingTest::PingTest(Icmp& icmp, MessageBoxes& boxes, const SelectedElement& selected, QObject* parent)
-    : QObject(parent), m_icmp(icmp), m_boxes(boxes), m_selected(selected)
+PingOutcome pingAddress(Icmp& icmp, const QString& ip, int timeoutMs)
 {
-    connect(&m_watcher, &QFutureWatcherBase::finished, this, &PingTest::reportOutcome);
+    PingOutcome o;
+    o.ip = ip;
+    if (ip.trimmed().isEmpty())
+        o.result = PingOutcome::Result::NoAddress;
+    else if (!isValidIp(ip))
+        o.result = PingOutcome::Result::InvalidAddress;
+    else if (!socketsStartup(icmp))
+        o.result = PingOutcome::Result::NoIcmp;
+    if (o.result != PingOutcome::Result::Failed)
+        return o;
+    Icmp::Reply reply;
+    o.status = pingHost(icmp, ip, reply, timeoutMs);
+    socketsCleanup(icmp);
+    if (icmpStatusText(o.status) == QLatin1String("Success!")) {
+        o.result = PingOutcome::Result::Replied;
+        o.roundTripMs = reply.roundTripMs;
+    }
+    return o;
 }
+
+PingTest::PingTest(Icmp& icmp, QObject* parent) : QObject(parent), m_icmp(icmp) {}
 
 PingTest::~PingTest()
 {
-    // The worker uses the ICMP facility, which its owner may destroy right after us.
-    m_watcher.disconnect(this);
-    m_watcher.waitForFinished();
+    // The workers use the ICMP facility, which its owner may destroy right after us.
+    for (QFutureWatcher<PingOutcome>* w : std::as_const(m_running)) {
+        w->disconnect(this);
+        w->waitForFinished();
+    }
 }
 
-void PingTest::ping(const QString& ip)
+void PingTest::start(const QString& mac, const QString& ip, Done done, int timeoutMs)
 {
-    // One test at a time: a second request while an echo is awaited is ignored.
-    if (m_busy)
-        return;
-    emit started();
-    if (!isValidIp(ip)) {
-        emit finished();
-        return;
-    }
-    if (!socketsStartup(m_icmp)) {
-        m_boxes.critical(QStringLiteral("Ping failed"),
-                         QStringLiteral("Windows Sockets not responding correctly."));
-        emit socketsUnavailable();
-        emit finished();
-        return;
-    }
-    m_busy = true;
-    m_macAtStart = m_selected.mac();
+    auto* watcher = new QFutureWatcher<PingOutcome>(this);
+    m_running.append(watcher);
+    connect(watcher, &QFutureWatcherBase::finished, this, [this, watcher, mac, done = std::move(done)] {
+        m_running.removeOne(watcher);
+        watcher->deleteLater();
+        PingOutcome o = watcher->result();
+        o.mac = mac;
+        if (done)
+            done(o);
+    });
     Icmp* icmp = &m_icmp;
-    const int timeoutMs = m_timeoutMs;
-    m_watcher.setFuture(QtConcurrent::run([icmp, ip, timeoutMs] {
-        Icmp::Reply reply;
-        reply.status = pingHost(*icmp, ip, reply, timeoutMs);
-        return reply;
-    }));
-}
-
-void PingTest::reportOutcome()
-{
-    const Icmp::Reply reply = m_watcher.result();
-    socketsCleanup(m_icmp);
-    m_busy = false;
-    // Another element selected meanwhile shows its own idle state: this outcome is not about it.
-    if (m_selected.mac() == m_macAtStart) {
-        if (icmpStatusText(reply.status) == QLatin1String("Success!"))
-            emit succeeded(int(reply.roundTripMs));
-        else
-            emit failed();
-    }
-    emit finished();
+    watcher->setFuture(
+        QtConcurrent::run([icmp, ip, timeoutMs] { return pingAddress(*icmp, ip, timeoutMs); }));
 }
 
 } // namespace vexo

@@ -6,10 +6,9 @@
 #include <QObject>
 #include <QString>
 
-namespace vexo {
+#include <functional>
 
-class MessageBoxes;
-class SelectedElement;
+namespace vexo {
 
 inline const QByteArray kPingData = QByteArrayLiteral("hello");
 constexpr int kPingTimeoutMs = 3000;
@@ -26,43 +25,46 @@ void socketsCleanup(Icmp& icmp);
 // The exporter, polling a fleet, waits a shorter time.
 qint32 pingHost(Icmp& icmp, const QString& ip, Icmp::Reply& reply, int timeoutMs = kPingTimeoutMs);
 
-// The ping test of the selected element. The echo is awaited on a worker thread, so the station
-// keeps handling datagrams and timers for the up to 3 s an echo may take; the outcome is reported
-// on the thread the test lives on, unless another element was selected meanwhile.
+// How one ping ended.
+struct PingOutcome
+{
+    enum class Result
+    {
+        Replied,        // the echo came back after roundTripMs
+        Failed,         // no echo came back: status says why (time-out, unreachable; -1: none sent)
+        NoIcmp,         // no ICMP facility can be used on this machine
+        NoAddress,      // no address to ping (nothing stored for the element)
+        InvalidAddress, // the address is no dotted quad
+    };
+    Result result = Result::Failed;
+    QString mac; // the element pinged (empty for an address alone)
+    QString ip;  // the address as it was given
+    qint32 status = -1;
+    quint32 roundTripMs = 0;
+};
+
+// One echo to the dotted address, with its outcome. Blocks up to timeoutMs. 0.0.0.0 and the
+// all-ones address are dotted quads but name no host: they fail without an echo.
+PingOutcome pingAddress(Icmp& icmp, const QString& ip, int timeoutMs = kPingTimeoutMs);
+
+// Pings awaited on worker threads, so that the station keeps handling datagrams and timers for
+// the up to 3 s an echo may take; each outcome is handed over on the thread this object lives on.
+// Several may run at once.
 class PingTest : public QObject
 {
     Q_OBJECT
 public:
-    PingTest(Icmp& icmp, MessageBoxes& boxes, const SelectedElement& selected, QObject* parent = nullptr);
+    using Done = std::function<void(const PingOutcome&)>;
+
+    explicit PingTest(Icmp& icmp, QObject* parent = nullptr);
     ~PingTest() override;
 
-    // Tests the address (the selected element's, as the operator sees it). Ignored while a test
-    // runs. An address that is no dotted quad starts nothing after started().
-    void ping(const QString& ip);
-    bool busy() const { return m_busy; }
-    // How long the echo is waited for (kPingTimeoutMs unless set).
-    void setTimeoutMs(int ms) { m_timeoutMs = ms; }
-
-signals:
-    void started();
-    void succeeded(int roundTripMs);
-    void failed();
-    // No ICMP facility could be used; the operator has been told.
-    void socketsUnavailable();
-    // The test is over: its outcome was reported, dropped (another element was selected
-    // meanwhile) or not to be had (invalid address).
-    void finished();
+    void start(const QString& mac, const QString& ip, Done done, int timeoutMs = kPingTimeoutMs);
+    int running() const { return int(m_running.size()); }
 
 private:
-    void reportOutcome();
-
     Icmp& m_icmp;
-    MessageBoxes& m_boxes;
-    const SelectedElement& m_selected;
-    QFutureWatcher<Icmp::Reply> m_watcher;
-    QString m_macAtStart;
-    bool m_busy = false;
-    int m_timeoutMs = kPingTimeoutMs;
+    QList<QFutureWatcher<PingOutcome>*> m_running;
 };
 
 } // namespace vexo

@@ -172,9 +172,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         m_tree->loadConfig();
     });
 
-    m_ping = new PingTest(m_services.icmp, m_services.boxes, station.selection(), this);
-    showPingOn(*m_ping, cmdPing);
-    connect(cmdPing, &QPushButton::clicked, m_ping, [this] { m_ping->ping(frmProperties->elementIp()); });
+    connect(cmdPing, &QPushButton::clicked, this, &MainWindow::onPingClicked);
 
     // chkGetVolume is the monitor's switch; the monitor's state and the selected element decide
     // the box and the buttons.
@@ -410,6 +408,25 @@ void MainWindow::autoDiscovery()
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
     paging.exec();
+}
+
+void MainWindow::onPingClicked()
+{
+    if (m_pinging)
+        return;
+    showPingTrying(cmdPing);
+    m_pinging = true;
+    const QString mac = m_station->selection().mac();
+    // The address as the operator sees it, which may not have been saved yet.
+    m_station->ping(
+        mac,
+        [this, mac](const PingOutcome& o) {
+            m_pinging = false;
+            // Another element selected meanwhile shows its own idle state: this is not about it.
+            if (m_station->selection().mac() == mac)
+                showPingOutcome(cmdPing, m_services.boxes, o);
+        },
+        frmProperties->elementIp());
 }
 
 void MainWindow::updateMonitorButtons()

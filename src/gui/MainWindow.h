@@ -61,7 +61,6 @@ public:
 
     ElementTree& tree() const { return *m_tree; }
     Station& station() const { return *m_station; }
-    PingTest& pingTest() const { return *m_ping; }
     LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
 
 protected:
@@ -103,6 +102,7 @@ private:
     void applyTabOrder();
     void onTreeClicked(QTreeWidgetItem* item);
     void updateMonitorButtons();
+    void onPingClicked();
     MeasureServices measureServices() const;
 
     bool m_gpsdoVariant;
@@ -110,7 +110,7 @@ private:
     std::unique_ptr<Station> m_station;
     std::unique_ptr<OutcomeBoxes> m_outcomeBoxes;
     std::unique_ptr<ElementTree> m_tree;
-    PingTest* m_ping = nullptr;
+    bool m_pinging = false; // one test at a time
     LevelMonitor* m_levelMonitor = nullptr;
 };
 

@@ -2,25 +2,46 @@
 
 #include "WidgetColours.h"
 #include "diagnostics/PingTest.h"
+#include "platform/MessageBoxes.h"
 
 #include <QPushButton>
 
 namespace vexo {
 
-void showPingOn(PingTest& test, QPushButton* cmdPing)
+namespace {
+
+void show(QPushButton* cmdPing, const QColor& colour, const QString& caption)
 {
-    auto show = [cmdPing](const QColor& colour, const QString& caption) {
-        setButtonColour(cmdPing, colour);
-        cmdPing->setText(caption);
-    };
-    QObject::connect(&test, &PingTest::started, cmdPing,
-                     [show] { show(kUntestedPingColour, QStringLiteral("Trying...")); });
-    QObject::connect(&test, &PingTest::succeeded, cmdPing,
-                     [show](int ms) { show(kSuccessColour, QString::number(ms) + QStringLiteral(" ms")); });
-    QObject::connect(&test, &PingTest::failed, cmdPing,
-                     [show] { show(kFailedColour, QStringLiteral("Failed!")); });
-    QObject::connect(&test, &PingTest::socketsUnavailable, cmdPing,
-                     [show] { show(kFailedColour, QStringLiteral("No sockets!")); });
+    setButtonColour(cmdPing, colour);
+    cmdPing->setText(caption);
+}
+
+} // namespace
+
+void showPingTrying(QPushButton* cmdPing)
+{
+    show(cmdPing, kUntestedPingColour, QStringLiteral("Trying..."));
+}
+
+void showPingOutcome(QPushButton* cmdPing, MessageBoxes& boxes, const PingOutcome& outcome)
+{
+    using Result = PingOutcome::Result;
+    switch (outcome.result) {
+    case Result::Replied:
+        show(cmdPing, kSuccessColour, QString::number(outcome.roundTripMs) + QStringLiteral(" ms"));
+        break;
+    case Result::Failed:
+        show(cmdPing, kFailedColour, QStringLiteral("Failed!"));
+        break;
+    case Result::NoIcmp:
+        boxes.critical(QStringLiteral("Ping failed"),
+                       QStringLiteral("Windows Sockets not responding correctly."));
+        show(cmdPing, kFailedColour, QStringLiteral("No sockets!"));
+        break;
+    case Result::NoAddress:
+    case Result::InvalidAddress:
+        break;
+    }
 }
 
 } // namespace vexo

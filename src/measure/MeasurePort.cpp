@@ -6,7 +6,13 @@
 
 #include <QNetworkDatagram>
 #include <QNetworkProxy>
+#include <QSocketNotifier>
 #include <QUdpSocket>
+
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 namespace vexo {
 
@@ -41,6 +47,9 @@ bool MeasurePort::acquire()
     if (!m_socket->bind(m_bindAddress, kMeasurePort, QAbstractSocket::DontShareAddress))
         return false;
     m_socket->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
+    m_writable = new QSocketNotifier(m_socket->socketDescriptor(), QSocketNotifier::Write, this);
+    m_writable->setEnabled(false);
+    connect(m_writable, &QSocketNotifier::activated, this, &MeasurePort::flushOutbox);
     m_holders = 1;
     return true;
 }
@@ -50,6 +59,11 @@ void MeasurePort::release()
     if (m_holders == 0)
         return;
     if (--m_holders == 0) {
+        // The notifier goes before the descriptor it watches.
+        delete m_writable;
+        m_writable = nullptr;
+        m_outbox.clear();
+        m_inOutbox.clear();
         m_socket->close();
         m_pending.clear();
     }
@@ -71,13 +85,55 @@ SendProblem MeasurePort::send(const QString& storedIp, const QByteArray& request
     if (address == 0)
         return {SendFailure::InvalidAddress,
                 QStringLiteral("The stored IP address \"%1\" is not valid.").arg(ip)};
-    const QHostAddress host(address);
-    if (m_socket->writeDatagram(request, host, kMeasurePort) != request.size()) {
-        const bool unreachable = m_socket->error() == QAbstractSocket::NetworkError;
-        return {unreachable ? SendFailure::Unreachable : SendFailure::DatagramRefused,
-                QStringLiteral("Sending to %1 failed: %2").arg(host.toString(), m_socket->errorString())};
+    // Behind requests that wait, a request waits too: they leave in the order they were made.
+    SendProblem problem;
+    if (!m_outbox.isEmpty() || write(address, request, &problem) == Write::NoRoom) {
+        if (!m_inOutbox.contains({address, request})) {
+            m_outbox.append({address, request});
+            m_inOutbox.insert({address, request});
+        }
+        m_writable->setEnabled(true);
     }
-    return {};
+    return problem;
+}
+
+MeasurePort::Write MeasurePort::write(quint32 address, const QByteArray& request, SendProblem* problem)
+{
+    // Written on the descriptor itself: Qt reports a full send buffer as any other failure, and
+    // only errno tells "no room yet" from "cannot be sent".
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(kMeasurePort);
+    to.sin_addr.s_addr = htonl(address);
+    ssize_t sent;
+    do {
+        sent = ::sendto(int(m_socket->socketDescriptor()), request.constData(), size_t(request.size()), 0,
+                        reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    } while (sent < 0 && errno == EINTR);
+    if (sent == request.size())
+        return Write::Sent;
+    const int error = sent < 0 ? errno : EMSGSIZE;
+    if (error == EAGAIN || error == EWOULDBLOCK || error == ENOBUFS)
+        return Write::NoRoom;
+    const bool unreachable = error == ENETUNREACH || error == EHOSTUNREACH;
+    *problem = {unreachable ? SendFailure::Unreachable : SendFailure::DatagramRefused,
+                QStringLiteral("Sending to %1 failed: %2")
+                    .arg(QHostAddress(address).toString(), QString::fromLocal8Bit(std::strerror(error)))};
+    return Write::Failed;
+}
+
+void MeasurePort::flushOutbox()
+{
+    while (!m_outbox.isEmpty()) {
+        const auto& [address, request] = m_outbox.first();
+        SendProblem problem;
+        // A request that fails now has no one to tell: its exchange ends with its answer time.
+        if (write(address, request, &problem) == Write::NoRoom)
+            return;
+        m_inOutbox.remove(m_outbox.first());
+        m_outbox.removeFirst();
+    }
+    m_writable->setEnabled(false);
 }
 
 int MeasurePort::addReceiver(quint32 address, Receiver receiver)

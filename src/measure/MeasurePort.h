@@ -7,9 +7,11 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 #include <functional>
 
+class QSocketNotifier;
 class QUdpSocket;
 
 namespace vexo {
@@ -36,8 +38,13 @@ public:
     void release();
     bool isBound() const;
 
-    // One request to the element at the dotted address, port 2978.
+    // One request to the element at the dotted address, port 2978. A request the socket has no
+    // room for yet (its send buffer is full, e.g. of datagrams that wait for the neighbours' ARP
+    // answers when a whole fleet is asked at once) is not a failure: it waits in the port's
+    // outbox and leaves, in order, as soon as there is room.
     SendProblem send(const QString& ip, const QByteArray& request);
+    // Requests still waiting for room in the socket.
+    int waitingRequests() const { return int(m_outbox.size()); }
 
     // Datagrams from the address (IPv4, host order) go to the receiver, in arrival order, one
     // completely before the next, also when a receiver waits in a nested event loop.
@@ -45,7 +52,15 @@ public:
     void removeReceiver(int id);
 
 private:
+    enum class Write
+    {
+        Sent,
+        NoRoom,
+        Failed,
+    };
     void readPending();
+    Write write(quint32 address, const QByteArray& request, SendProblem* problem);
+    void flushOutbox();
 
     struct Entry
     {
@@ -60,6 +75,10 @@ private:
     QHash<quint32, QList<int>> m_byAddress;
     QHash<int, Entry> m_receivers;
     QList<std::pair<quint32, QByteArray>> m_pending;
+    QSocketNotifier* m_writable = nullptr;
+    QList<std::pair<quint32, QByteArray>> m_outbox;
+    // A request asked again while its first copy still waits is not queued twice.
+    QSet<std::pair<quint32, QByteArray>> m_inOutbox;
     bool m_applying = false;
 };
 

@@ -13,7 +13,6 @@
 #include "TestUtil.h"
 
 #include <QProcess>
-#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -22,50 +21,6 @@
 using namespace vexo;
 
 namespace {
-
-// Answers as scripted; with holdEcho the echo waits on its worker thread until released.
-class ScriptedIcmp : public Icmp
-{
-public:
-    bool startup() override { return ++startups, startupOk; }
-    void cleanup() override { ++cleanups; }
-    Reply echo(quint32 ipv4, const QByteArray& data, int timeoutMs) override
-    {
-        sent = QStringLiteral("%1 %2 %3").arg(ipv4, 8, 16, QLatin1Char('0')).arg(data).arg(timeoutMs);
-        if (holdEcho)
-            gate.acquire();
-        return reply;
-    }
-    bool startupOk = true, holdEcho = false;
-    Reply reply{0, 2};
-    std::atomic<int> startups{0}, cleanups{0};
-    QString sent; // read once the echo is over
-    QSemaphore gate;
-};
-
-class PingTestFixture : public ::testing::Test
-{
-protected:
-    PingTestFixture()
-    {
-        auto log = [this](const char* event) { return [this, event] { events << event; }; };
-        QObject::connect(&test, &PingTest::started, log("started"));
-        QObject::connect(&test, &PingTest::succeeded,
-                         [this](int ms) { events << QString::number(ms) + " ms"; });
-        QObject::connect(&test, &PingTest::failed, log("failed"));
-        QObject::connect(&test, &PingTest::socketsUnavailable, log("no sockets"));
-        QObject::connect(&test, &PingTest::finished, log("finished"));
-    }
-    ~PingTestFixture() override { icmp.gate.release(2); }
-    void select(const char* mac) { selected.select(QString::fromLatin1(mac)); }
-
-    ScriptedIcmp icmp;
-    FakeMessageBoxes boxes;
-    ElementStore store{QStringLiteral("unused.ini")};
-    SelectedElement selected{store};
-    PingTest test{icmp, boxes, selected};
-    QStringList events;
-};
 
 // 480 samples of `fill` (1440 bytes), with three bytes placed at an offset.
 QByteArray levelReply(const char* fill, int offset = 0, const char* placed = nullptr)
@@ -77,56 +32,6 @@ QByteArray levelReply(const char* fill, int offset = 0, const char* placed = nul
 }
 
 } // namespace
-
-TEST_F(PingTestFixture, OutcomesOfAddressesAndAnswers)
-{
-    // address, echo reply, facility usable -> events, the echo sent (address, data, time-out)
-    const std::tuple<QString, Icmp::Reply, bool, QStringList, QString> cases[] = {
-        {"10.0.0.2", {0, 2}, true, {"started", "2 ms", "finished"}, "0a000002 hello 3000"},
-        {" 10.0.0.3", {11010, 0}, true, {"started", "failed", "finished"}, "0a000003 hello 3000"},
-        {"10.0.0.3", {12345, 5}, true, {"started", "failed", "finished"}, "0a000003 hello 3000"},
-        {"0.0.0.0", {0, 2}, true, {"started", "failed", "finished"}, ""},
-        {"255.255.255.255", {0, 2}, true, {"started", "failed", "finished"}, ""},
-        {"10.0.0", {0, 2}, true, {"started", "finished"}, ""},
-        {"10.0.0.2", {0, 2}, false, {"started", "no sockets", "finished"}, ""},
-    };
-    select("00:50:C2:0A:0B:0C");
-    for (const auto& [ip, reply, startupOk, expected, sent] : cases) {
-        SCOPED_TRACE(ip.toStdString());
-        events.clear(), icmp.sent.clear();
-        icmp.reply = reply, icmp.startupOk = startupOk;
-        test.ping(ip);
-        ASSERT_TRUE(waitUntil([&] { return events.contains("finished"); }));
-        EXPECT_EQ(events, expected);
-        EXPECT_EQ(icmp.sent, sent);
-        EXPECT_EQ(icmp.cleanups, icmp.startups - !startupOk) << "stopped after each test it started";
-    }
-    EXPECT_EQ(boxes.texts(), QStringList{"Windows Sockets not responding correctly."});
-    EXPECT_EQ(boxes.shown.value(0).caption, "Ping failed");
-}
-
-TEST_F(PingTestFixture, OneTestAtATimeAndTheOutcomeBelongsToItsElement)
-{
-    // Selections while the echo is awaited -> whether the outcome is reported.
-    const std::pair<QList<const char*>, bool> cases[] = {
-        {{}, true}, {{"00:50:C2:0A:0B:0D"}, false}, {{"00:50:C2:0A:0B:0D", "00:50:C2:0A:0B:0C"}, true}};
-    icmp.holdEcho = true;
-    for (const auto& [selections, reported] : cases) {
-        select("00:50:C2:0A:0B:0C");
-        events.clear();
-        test.ping("10.0.0.2");
-        EXPECT_TRUE(test.busy());
-        test.ping("10.0.0.3"); // ignored
-        for (const char* mac : selections)
-            select(mac);
-        icmp.gate.release();
-        ASSERT_TRUE(waitUntil([&] { return events.contains("finished"); }));
-        EXPECT_EQ(events, reported ? QStringList({"started", "2 ms", "finished"})
-                                   : QStringList({"started", "finished"}));
-        EXPECT_EQ(icmp.sent, "0a000002 hello 3000");
-        EXPECT_FALSE(test.busy());
-    }
-}
 
 TEST(getRemoteMac, AnswersAndRefusals)
 {
@@ -216,8 +121,6 @@ TEST(DiagnosticsLab, PingThroughEachFacilityAndMacLookupThroughTheNeighbourTable
     const Lab::Element element = lab.elements().first();
     const QString kFreeIp = QStringLiteral("10.77.101.200"), dev = lab.stationInterface();
     auto ip = [](const QStringList& args) { QProcess::execute(QStringLiteral("ip"), args); };
-    ElementStore store(QStringLiteral("unused.ini"));
-    SelectedElement selected(store);
     const QString kGroupRange = QStringLiteral("/proc/sys/net/ipv4/ping_group_range");
     const QByteArray groupRange = readFile(kGroupRange);
     using F = LinuxIcmp::Facility;
@@ -234,17 +137,12 @@ TEST(DiagnosticsLab, PingThroughEachFacilityAndMacLookupThroughTheNeighbourTable
         SCOPED_TRACE(carrier);
         ASSERT_TRUE(writeFile(kGroupRange, range));
         LinuxIcmp icmp(facilities);
-        FakeMessageBoxes boxes;
-        PingTest test(icmp, boxes, selected);
-        test.setTimeoutMs(300); // the element answers at once; the free address never does
-        QSignalSpy succeeded(&test, &PingTest::succeeded);
-        QSignalSpy finished(&test, &PingTest::finished);
-        test.ping(toElement ? element.ip : kFreeIp);
-        EXPECT_EQ(test.busy(), carrier >= 0); // the thread goes on meanwhile
-        ASSERT_TRUE(waitUntil([&] { return finished.count() == 1; }, 8000));
-        EXPECT_EQ(succeeded.count(), succeeds ? 1 : 0);
+        // The element answers at once; the free address never does.
+        const PingOutcome o = pingAddress(icmp, toElement ? element.ip : kFreeIp, 300);
+        EXPECT_EQ(o.result, succeeds       ? PingOutcome::Result::Replied
+                            : carrier >= 0 ? PingOutcome::Result::Failed
+                                           : PingOutcome::Result::NoIcmp);
         EXPECT_EQ(icmp.lastFacility(), carrier);
-        EXPECT_EQ(boxes.shown.size(), carrier >= 0 ? 0 : 1);
     }
     writeFile(kGroupRange, groupRange);
     // A neighbour table that does not know the element yet, then changed from outside.

@@ -3,7 +3,6 @@
 // (through QAccessible, as the desktop's accessibility bridge does) and the keys-only operation.
 #include "AppFixture.h"
 #include "diagnostics/LevelMonitor.h"
-#include "diagnostics/PingTest.h"
 #include "discovery/Discovery.h"
 #include "gui/Accessibility.h"
 #include "gui/AdjustWindow.h"
@@ -274,13 +273,17 @@ TEST(MainWindow, PingButtonShowsTheTestOfTheSelectedElement)
 {
     AppFixture f;
     MainWindow& w = startOn(f, kOneEncoder, true);
-    QTest::mouseClick(child<QPushButton>(w, "cmdPing"), Qt::LeftButton); // the fake answers in 1 ms
-    EXPECT_TRUE(waitUntil([&] { return child<QPushButton>(w, "cmdPing")->text() == "1 ms"; }))
-        << child<QPushButton>(w, "cmdPing")->text().toStdString();
-    emit w.pingTest().failed();
-    EXPECT_EQ(child<QPushButton>(w, "cmdPing")->text(), "Failed!");
-    emit w.pingTest().socketsUnavailable();
-    EXPECT_EQ(child<QPushButton>(w, "cmdPing")->text(), "No sockets!");
+    auto* cmdPing = child<QPushButton>(w, "cmdPing");
+    // echo reply, ICMP usable -> the caption that follows "Trying..."
+    const std::tuple<Icmp::Reply, bool, const char*> cases[] = {
+        {{0, 1}, true, "1 ms"}, {{11010, 0}, true, "Failed!"}, {{0, 1}, false, "No sockets!"}};
+    for (const auto& [reply, usable, caption] : cases) {
+        f.icmp.reply = reply, f.icmp.startupOk = usable;
+        QTest::mouseClick(cmdPing, Qt::LeftButton);
+        EXPECT_EQ(cmdPing->text(), "Trying...");
+        EXPECT_TRUE(waitUntil([&] { return cmdPing->text() == caption; })) << cmdPing->text().toStdString();
+    }
+    EXPECT_EQ(f.boxes.texts().count("Windows Sockets not responding correctly."), 1);
 }
 
 // The monitor buttons and the level meter follow the monitor, which a discovery stops; the paging

@@ -60,10 +60,14 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     element.answer = false;
     w.overview().stop();
     ASSERT_TRUE(waitUntil([&] { return !w.overview().isPolling(); }));
-    w.overview().pollNow();
-    for (MeasureExchange* x : w.overview().pending())
-        QMetaObject::invokeMethod(x->timer(), "timeout");
-    ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 11).startsWith("no answer since "); }));
+    // (a record already on its way when it fell silent may still answer one poll: poll again)
+    ASSERT_TRUE(waitUntil([&] {
+        if (w.overview().pending().isEmpty())
+            w.overview().pollNow();
+        for (MeasureExchange* x : w.overview().pending())
+            QMetaObject::invokeMethod(x->timer(), "timeout");
+        return cell("tblDecoders", 0, 11).startsWith("no answer since ");
+    }));
     const QTableWidgetItem* summary = w.findChild<QTableWidget*>("tblDecoders")->item(0, 8);
     EXPECT_EQ(summary->text(), "1 mS, 394 uS, 898 nS");
     EXPECT_EQ(summary->foreground().color(), QColor(Qt::gray));

@@ -4,6 +4,7 @@
 #include "MeasureFixture.h"
 
 #include "measure/AdjustSession.h"
+#include "measure/MeasureExchange.h"
 #include "measure/StatisticsSession.h"
 
 #include <QDir>
@@ -222,4 +223,42 @@ TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
     s.closeAndStore();
     EXPECT_EQ(storedKey("dly"), "2500");
     EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1); // cleared once
+}
+
+TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)
+{
+    // GIVEN 401 elements the station has never talked to: every request waits in the socket's
+    // send buffer for its neighbour's ARP answer, and the buffer holds far fewer than 401. (Above
+    // 400 the lab's elements know the station for good, so that only its own neighbour entries
+    // fill the kernel's table.)
+    if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
+        GTEST_SKIP() << reason.toStdString();
+    Lab lab;
+    QString error;
+    ASSERT_TRUE(lab.up(200, 201, 0, &error)) << error.toStdString();
+    MeasurePort port;
+    ASSERT_TRUE(port.acquire());
+    // WHEN each is asked once, all at the same time (the exporter's first poll)
+    QList<MeasureOutcome> outcomes;
+    std::vector<std::unique_ptr<MeasureExchange>> exchanges;
+    for (const Lab::Element& e : lab.elements()) {
+        MeasureExchange::Plan plan;
+        plan.ip = e.ip;
+        plan.requests = {kGetStats};
+        plan.role = roleOf(e.role);
+        plan.sfn = QStringLiteral("0");
+        plan.answerMs = 60000; // ended by the records; the bound only guards a broken run
+        exchanges.push_back(std::make_unique<MeasureExchange>(
+            port, plan, [&](const MeasureOutcome& o) { outcomes.append(o); }));
+        exchanges.back()->start();
+    }
+    // THEN the requests the buffer had no room for waited and left: every element answers
+    EXPECT_GT(port.waitingRequests(), 0);
+    ASSERT_TRUE(waitUntil([&] { return outcomes.size() == 401; }, 60000));
+    EXPECT_EQ(
+        std::count_if(outcomes.begin(), outcomes.end(),
+                      [](const MeasureOutcome& o) { return o.result == MeasureOutcome::Result::Answered; }),
+        401);
+    EXPECT_EQ(port.waitingRequests(), 0);
+    port.release();
 }

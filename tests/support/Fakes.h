@@ -85,12 +85,20 @@ public:
     int nowCalls = 0;
 };
 
+// Answers every echo with `reply`; the last echo's address is kept (read once it is over).
 class FakeIcmp : public vexo::Icmp
 {
 public:
-    bool startup() override { return true; }
+    bool startup() override { return startupOk; }
     void cleanup() override {}
-    Reply echo(quint32, const QByteArray&, int) override { return Reply{0, 1}; }
+    Reply echo(quint32 ipv4, const QByteArray&, int) override
+    {
+        echoedTo = ipv4;
+        return reply;
+    }
+    std::atomic<bool> startupOk{true};
+    Reply reply{0, 1};
+    std::atomic<quint32> echoedTo{0};
 };
 
 // The network cards discovery sees. Loopback stands in for a card in the tests that page

@@ -1,0 +1,94 @@
+// The station's ping and MAC lookup, addressed by the element's MAC, through their outcomes.
+#include "Fakes.h"
+#include "TestUtil.h"
+#include "core/Station.h"
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+using namespace vexo;
+
+namespace {
+
+struct Diagnostics : ::testing::Test
+{
+    PingOutcome ping(const QByteArray& section, const QString& address = QString())
+    {
+        writeFile(path, "[0050C2000002]\n" + section);
+        std::optional<PingOutcome> outcome;
+        station.ping(
+            QStringLiteral("00:50:C2:00:00:02"), [&](const PingOutcome& o) { outcome = o; }, address);
+        if (!waitUntil([&] { return outcome.has_value(); }))
+            ADD_FAILURE() << "the ping did not end";
+        return outcome.value_or(PingOutcome());
+    }
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("nms.ini"));
+    FakeMessageBoxes boxes;
+    FakeSettings settings;
+    FakeProgramEnd end;
+    FakeArp arp;
+    FakeIcmp icmp;
+    Station station{StationServices{boxes, settings, end, arp, icmp, path, QHostAddress::LocalHost}};
+};
+
+using R = PingOutcome::Result;
+
+} // namespace
+
+TEST_F(Diagnostics, PingEndsWithTheEchoOrWhyThereWasNone)
+{
+    struct Case
+    {
+        QByteArray section;
+        bool icmpUsable;
+        Icmp::Reply reply;
+        R result;
+        qint32 status;
+        quint32 roundTripMs;
+        quint32 echoedTo; // 0: no echo
+    };
+    const Case cases[] = {
+        {"IP=10.0.0.2\n", true, {0, 2}, R::Replied, 0, 2, 0x0a000002},
+        {"IP= 10.0.0.3\n", true, {11010, 0}, R::Failed, 11010, 0, 0x0a000003},
+        {"IP=10.0.0.3\n", true, {12345, 7}, R::Failed, 12345, 0, 0x0a000003},
+        {"IP=0.0.0.0\n", true, {0, 2}, R::Failed, -1, 0, 0},
+        {"IP=255.255.255.255\n", true, {0, 2}, R::Failed, -1, 0, 0},
+        {"IP=10.0.0\n", true, {0, 2}, R::InvalidAddress, -1, 0, 0},
+        {"NAME=X\n", true, {0, 2}, R::NoAddress, -1, 0, 0},
+        {"IP=10.0.0.2\n", false, {0, 2}, R::NoIcmp, -1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.section.toStdString());
+        icmp.startupOk = c.icmpUsable, icmp.reply = c.reply, icmp.echoedTo = 0;
+        const PingOutcome o = ping(c.section);
+        EXPECT_EQ(o.mac, "00:50:C2:00:00:02");
+        EXPECT_EQ(std::tuple(o.result, o.status, o.roundTripMs, quint32(icmp.echoedTo)),
+                  std::tuple(c.result, c.status, c.roundTripMs, c.echoedTo));
+    }
+    // The window pings the address the operator sees, saved or not.
+    icmp.startupOk = true, icmp.reply = {0, 3};
+    EXPECT_EQ(ping("IP=10.0.0.2\n", QStringLiteral("10.0.0.9")).ip, "10.0.0.9");
+    EXPECT_EQ(icmp.echoedTo, 0x0a000009u);
+}
+
+TEST_F(Diagnostics, MacLookupFindsTheNeighbourOrSaysWhyNot)
+{
+    arp.table[0x0a000002] = hex("00 50 C2 0A 0B 0C");
+    arp.table[0x0a000003] = hex("00 00 00 00 0B 0C"); // no hardware address
+    arp.table[0x0a000004] = hex("00 50 C2 0A");       // not six bytes: found, but no text
+    using M = MacOutcome::Result;
+    const std::tuple<const char*, M, const char*> cases[] = {
+        {"10.0.0.2", M::Found, "00:50:C2:0A:0B:0C"},
+        {"10.0.0.3", M::NotFound, ""},
+        {"10.0.0.4", M::Found, ""},
+        {"10.0.0.5", M::NotFound, ""},
+        {"0.0.0.0", M::InvalidAddress, ""},
+        {"10.0.0.", M::InvalidAddress, ""},
+    };
+    for (const auto& [ip, result, mac] : cases) {
+        const MacOutcome o = station.lookupMac(QString::fromLatin1(ip));
+        EXPECT_EQ(std::pair(o.result, o.mac), std::pair(result, QString::fromLatin1(mac))) << ip;
+    }
+}
