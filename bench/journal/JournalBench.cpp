@@ -61,7 +61,8 @@ int main(int argc, char** argv)
                 .arg(i % 200 + 1)
                 .toLatin1());
     file.close();
-    const QString path = argc > 3 ? QString::fromLocal8Bit(argv[3]) : dir.filePath(QStringLiteral("nms-journal.db"));
+    const QString path =
+        argc > 3 ? QString::fromLocal8Bit(argv[3]) : dir.filePath(QStringLiteral("nms-journal.db"));
     Journal journal(path, QStringLiteral("window"));
     if (!journal.open()) {
         std::fprintf(stderr, "%s\n", qPrintable(journal.problem()));

@@ -34,8 +34,7 @@ Station::Station(StationServices services, QObject* parent)
               return getRemoteMacNow(m_services.arp, ip, QStringLiteral(":"), mac);
           },
           panelRanges(m_services.gpsdoVariant)),
-      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress),
-      m_pings(m_services.icmp)
+      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress), m_pings(m_services.icmp)
 {
     // The link is a member and also a child, so that the running program's parts can be found
     // from the application (a member is destroyed before its parent would delete it).

@@ -41,7 +41,6 @@ struct ElementConfig
 
 class ElementStore;
 
-
 // The keys and values a discovered element's section is written with, in store order.
 QList<QPair<QString, QString>> discoveredSectionValues(const ElementConfig& config);
 
