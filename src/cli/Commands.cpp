@@ -10,6 +10,7 @@
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
 #include "discovery/InterfaceChoice.h"
+#include "editor/DryRun.h"
 #include "editor/StoredElement.h"
 #include "editor/ValueRules.h"
 #include "link/ConfigCodec.h"
@@ -708,72 +709,33 @@ int Runner::configure()
         throw CliError(UsageError, QStringLiteral("configure: no key=value given"));
     const bool gps = m_parser.isSet(QStringLiteral("gps"));
     const StoredElement stored = StoredElement::load(store, mac, gps);
-    ElementConfig draft = stored.config();
-    const bool decoder = stored.role() == Role::Decoder;
-    const int bufferMax = gps ? kBufferMaxGpsdo : kBufferMax;
-    struct Range
-    {
-        int* field;
-        int min, max;
-        bool decoderOnly;
-    };
-    const std::map<QString, Range> numbers = {
-        {keys::input, {&draft.audioSource, 0, 1, false}},
-        {keys::type, {&draft.audioType, 0, 1, false}},
-        {keys::tx, {&draft.txType, 0, 1, false}},
-        {keys::sfn, {&draft.sfn, 0, 1, false}},
-        {keys::buf, {&draft.buffer, kBufferMin, bufferMax, true}},
-        {keys::sdm, {&draft.silenceMode, 0, 2, true}},
-        {keys::sdl, {&draft.silenceLevel, kSilDetLevelMin, kSilDetLevelMax, true}},
-        {keys::sdt, {&draft.silenceTime, kSilDetTimeMin, kSilDetTimeMax, true}},
-    };
-    const std::map<QString, QString*> addresses = {{keys::ip, &draft.ip},
-                                                   {keys::mask, &draft.mask},
-                                                   {keys::gw, &draft.gateway},
-                                                   {keys::remote, &draft.remote},
-                                                   {keys::multi, &draft.remote}};
-    QStringList given; // store keys the command line sets
+    QList<QPair<QString, QString>> given; // the changes, in command-line order
+    QStringList givenKeys;                // store keys the command line sets
     for (const QString& change : changes) {
         const qsizetype eq = change.indexOf(QLatin1Char('='));
         const QString key = change.left(eq).trimmed().toLower();
-        const QString value = change.mid(eq + 1).trimmed();
         if (eq < 0)
             throw CliError(UsageError, QStringLiteral("configure: '%1' is no key=value").arg(change));
-        if (key == keys::name) {
-            if (value.isEmpty() || value.size() > kNameMaxLength)
-                throw CliError(UsageError, QStringLiteral("name must be 1 to 16 characters"));
-            draft.name = formatElementName(value);
-        } else if (const auto a = addresses.find(key); a != addresses.end()) {
-            if (!isValidIp(value))
-                throw CliError(UsageError, QStringLiteral("%1: malformed IP address '%2'").arg(key, value));
-            *a->second = value;
-        } else if (const auto n = numbers.find(key); n != numbers.end()) {
-            bool ok = false;
-            const int v = value.toInt(&ok);
-            if (n->second.decoderOnly && !decoder)
-                throw CliError(UsageError, QStringLiteral("%1 is for decoders only").arg(key));
-            if (!ok || v < n->second.min || v > n->second.max)
-                throw CliError(UsageError, QStringLiteral("%1 '%2' out of range: %3 to %4")
-                                               .arg(key, value)
-                                               .arg(n->second.min)
-                                               .arg(n->second.max));
-            *n->second.field = v;
-        } else if (key == keys::att) {
+        if (key == keys::att)
             throw CliError(UsageError, QStringLiteral("att is set with 'vexolink-cli attenuation'"));
-        } else {
-            throw CliError(
-                UsageError,
-                QStringLiteral("unknown key '%1' (keys: name, ip, mask, gw, remote, multi, input, type, "
-                               "tx, sfn, buf, sdm, sdl, sdt)")
-                    .arg(key));
-        }
+        given.append({key, change.mid(eq + 1)});
         // remote and multi both set the one address the element has.
-        given << (key == keys::remote || key == keys::multi ? stored.remoteKey() : key);
+        givenKeys << (key == keys::remote || key == keys::multi ? stored.remoteKey() : key);
     }
+    // The changes go through the same rules as a dry run's, and make the configuration sent.
+    const DryRun run = dryRunConfiguration(stored, given, gps);
+    if (!run.ok())
+        throw CliError(UsageError,
+                       run.refusal.startsWith(QLatin1String("unknown key"))
+                           ? run.refusal +
+                                 QStringLiteral(" (keys: name, ip, mask, gw, remote, multi, input, type, "
+                                                "tx, sfn, buf, sdm, sdl, sdt)")
+                           : run.refusal);
+    const ElementConfig& draft = run.config;
     // A stored value the request would carry must be valid, or be replaced on the command line:
     // the window would not send it either.
     for (const StoredField& f : stored.invalidRequestFields()) {
-        if (!given.contains(f.key))
+        if (!givenKeys.contains(f.key))
             throw CliError(StoreProblem, QStringLiteral("%1: stored %2=%3 is %4; give %2=VALUE to replace it")
                                              .arg(mac, f.key, f.text, f.problem()));
     }

@@ -102,6 +102,7 @@ DryRun dryRunConfiguration(const StoredElement& element, const QList<QPair<QStri
     for (const QString& key : fieldKeys)
         run.fields.append({key, element.field(key).text, requestText(draft, key)});
     run.request = buildConfigRequest(draft, element.role());
+    run.config = draft;
     return run;
 }
 

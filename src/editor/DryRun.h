@@ -24,6 +24,7 @@ struct DryRun
 {
     QList<DryRunField> fields; // in request order
     QByteArray request;        // the ConfigRequest datagram
+    ElementConfig config;      // the configuration it carries
     // A change that was refused (nothing else is filled in then): the key, its value, the rule.
     QString refusedKey;
     QString refusal; // "buf '23' out of range: 0 to 22", "unknown key 'colour'"
