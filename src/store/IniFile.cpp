@@ -815,38 +815,37 @@ bool writeSectionsToIni(const QList<QPair<QString, QList<QPair<QString, QString>
     return store(path, std::move(edit->doc), edit->original);
 }
 
+namespace {
+
+// The bytes of the file as it is (none when it is no regular file), only for putting them back
+// if an in-place write fails; no parsed copy is kept, the next call reads the file anew.
+QByteArray bytesBeforeReplacing(const QString& path)
+{
+    cache().remove(path);
+    struct stat st
+    {
+    };
+    QByteArray original;
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode))
+        original = load(path).bytes;
+    cache().remove(path);
+    return original;
+}
+
+} // namespace
+
 bool emptyIniFile(const QString& path)
 {
     // The old content is not needed: an unreadable store may be emptied too.
     Document empty;
     empty.index();
-    cache().remove(path);
-    struct stat st
-    {
-    };
-    QByteArray original;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-        // Only for putting it back if an in-place write fails.
-        const Loaded loaded = load(path);
-        original = loaded.bytes;
-        cache().remove(path);
-    }
+    const QByteArray original = bytesBeforeReplacing(path);
     return store(path, std::move(empty), original);
 }
 
 bool replaceIniFile(const QString& path, const QByteArray& bytes)
 {
-    cache().remove(path);
-    struct stat st
-    {
-    };
-    QByteArray original;
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-        const Loaded loaded = load(path);
-        original = loaded.bytes;
-    }
-    // No parsed copy is kept: the next call reads the new content from the file.
-    cache().remove(path);
+    const QByteArray original = bytesBeforeReplacing(path);
     return replaceContent(path, bytes, original);
 }
 
