@@ -56,6 +56,10 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_EQ(element.received.value(0), QByteArray::fromHex("530000000001"));
     EXPECT_EQ(storedKey("dly") + storedKey("srv"), "01");
 
+    // AND the next poll shows the decoder at its new delay
+    w.overview().pollNow();
+    ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 8) == "1 mS, 394 uS, 898 nS"; }));
+
     // WHEN the decoder falls silent, THEN its last values stay, greyed, with the time they date from
     element.answer = false;
     w.overview().stop();
