@@ -127,7 +127,9 @@ QString mainHelp()
                        "Environment:\n"
                        "  VEXOLINK_NMS_STORE  the element store file (default: as vexolink-nms, the program\n"
                        "                      folder's nms.ini when it is writable, else\n"
-                       "                      ~/.local/share/Korvanta/vexolink-nms/nms.ini)\n\n");
+                       "                      ~/.local/share/Korvanta/vexolink-nms/nms.ini)\n"
+                       "  VEXOLINK_NMS_JOURNAL  the journal of changes (default: beside the store,\n"
+                       "                      nms-journal.db)\n\n");
     return help + exitCodesHelp();
 }
 
