@@ -321,11 +321,13 @@ void SfnAlignment::start()
     QPointer<SfnAlignment> self(this);
     for (int i = 0; i < m_rows.size(); ++i) {
         m_inFlight.insert(i, nullptr);
-        MeasureExchange* x = m_station.setDelay(m_rows[i].mac, m_rows[i].plannedDelayNs, m_rows[i].autoServo,
-                                                [self, i](const MeasureOutcome& o) {
-                                                    if (self)
-                                                        self->onOutcome(i, o, false);
-                                                });
+        MeasureExchange* x = m_station.setDelay(
+            m_rows[i].mac, m_rows[i].plannedDelayNs, m_rows[i].autoServo,
+            [self, i](const MeasureOutcome& o) {
+                if (self)
+                    self->onOutcome(i, o, false);
+            },
+            JournalOperation::SfnAlignment);
         if (m_inFlight.contains(i))
             m_inFlight[i] = x;
     }

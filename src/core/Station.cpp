@@ -2,13 +2,18 @@
 
 #include "diagnostics/MacLookup.h"
 #include "editor/ValueRules.h"
+#include "journal/Journal.h"
+#include "journal/Recorders.h"
 #include "link/ConfigCodec.h"
+#include "measure/MeasureArithmetic.h"
+#include "measure/MeasureCodec.h"
 #include "platform/Arp.h"
 #include "platform/Numbers.h"
 
 #include <QTimer>
 
 #include <algorithm>
+#include <utility>
 
 namespace vexo {
 
@@ -63,6 +68,10 @@ Station::Station(StationServices services, QObject* parent)
         o.corruptedField = m_invalidField;
         finishConfigure(o);
     });
+    // The store's bytes are kept before the discovery empties them, and the discovery is
+    // journaled with that copy once it has ended.
+    connect(&m_discovery, &Discovery::aboutToEmptyStore, this, &Station::journalDiscoveryStart);
+    connect(&m_discovery, &Discovery::finished, this, &Station::journalDiscoveryEnd);
 }
 
 Station::~Station() = default;
@@ -104,8 +113,11 @@ void Station::configure(const QString& mac, const ElementConfig& draft, Role rol
     // is the one safe choice to send.
     if (o.sent.silenceMode < 0)
         o.sent.silenceMode = 0;
+    // The journal compares what is sent with the element as it was stored before the send.
+    m_configuredBefore = StoredElement::load(m_store, mac, m_services.gpsdoVariant);
     if ((o.refusal = checkConfiguration(mac, draft))) {
         o.result = ConfigureOutcome::Result::Refused;
+        journalConfigure(o);
         emit configured(o);
         return;
     }
@@ -116,6 +128,7 @@ void Station::configure(const QString& mac, const ElementConfig& draft, Role rol
     o.problem = m_link.sendTo(m_store.read(mac, keys::ip), buildConfigRequest(o.sent, role), kConfigPort);
     if (o.problem) {
         o.result = ConfigureOutcome::Result::SendFailed;
+        journalConfigure(o);
         emit configured(o);
         return;
     }
@@ -127,7 +140,61 @@ void Station::configure(const QString& mac, const ElementConfig& draft, Role rol
 void Station::finishConfigure(ConfigureOutcome outcome)
 {
     m_awaiting = false;
+    journalConfigure(outcome);
     emit configured(outcome);
+}
+
+void Station::takeJournalWarning()
+{
+    if (const QString reason = m_journal->takeWarning(); !reason.isEmpty())
+        emit journalWarning(reason);
+}
+
+void Station::journalConfigure(const ConfigureOutcome& outcome)
+{
+    // Only answers to a configuration this station sent: the window's expectation also compares
+    // answers nobody here asked for, and those changed nothing.
+    if (!m_journal || outcome.mac.isEmpty() || outcome.mac == SelectedElement::kNone ||
+        m_configuredBefore.mac() != outcome.mac)
+        return;
+    recordConfigure(*m_journal, outcome, m_configuredBefore);
+    takeJournalWarning();
+}
+
+void Station::journalDiscoveryStart()
+{
+    m_discoveryEmptied = true;
+    m_discoveryCopy = 0;
+    if (!m_journal)
+        return;
+    m_discoveryCopy = m_journal->saveStoreCopy(m_store.path()).value_or(0);
+    takeJournalWarning();
+}
+
+void Station::journalDiscoveryEnd(int answered)
+{
+    // A discovery that paged nowhere left the store as it was: nothing changed.
+    if (!std::exchange(m_discoveryEmptied, false) || !m_journal)
+        return;
+    recordDiscovery(*m_journal, answered, std::exchange(m_discoveryCopy, 0));
+    takeJournalWarning();
+}
+
+MeasureExchange::Done
+Station::journalMeasure(const QString& mac, MeasureExchange::Done done,
+                        std::function<void(Journal&, const StoredElement&, const MeasureOutcome&)> record)
+{
+    if (!m_journal)
+        return done;
+    return [this, before = StoredElement::load(m_store, mac, m_services.gpsdoVariant), done = std::move(done),
+            record = std::move(record)](const MeasureOutcome& o) {
+        // The caller learns the outcome first; the journal never delays or changes it.
+        done(o);
+        if (m_journal) {
+            record(*m_journal, before, o);
+            takeJournalWarning();
+        }
+    };
 }
 
 AttenuationOutcome Station::setAttenuation(const QString& mac, int position)
@@ -139,9 +206,15 @@ AttenuationOutcome Station::setAttenuation(const QString& mac, int position)
     }
     // The store records what the element was given: a send that did not leave leaves the stored
     // attenuation as it was.
+    const StoredElement before =
+        m_journal ? StoredElement::load(m_store, mac, m_services.gpsdoVariant) : StoredElement();
     o.problem = m_link.sendAttenuation(m_store.read(mac, keys::ip), quint8(std::clamp(position, 0, 255)));
     if (!o.problem)
         o.stored = m_store.write(mac, keys::att, QString::number(position));
+    if (m_journal) {
+        recordAttenuation(*m_journal, before, position, o.problem);
+        takeJournalWarning();
+    }
     return o;
 }
 
@@ -179,15 +252,40 @@ MeasureExchange* Station::readDelay(const QString& mac, MeasureExchange::Done do
     return exchange(mac, {kGetDel}, true, MeasureExchange::Reading::Latency, std::move(done));
 }
 
-MeasureExchange* Station::setDelay(const QString& mac, qint32 delayNs, bool autoServo,
-                                   MeasureExchange::Done done)
+namespace {
+// A measurement that did not leave: why, as the journal keeps it.
+SendProblem measureProblem(const MeasureOutcome& o)
 {
+    if (o.result == MeasureOutcome::Result::PortBusy && !o.problem)
+        return {SendFailure::PortBusy, QStringLiteral("UDP port 2978 is in use on this host")};
+    return o.problem;
+}
+} // namespace
+
+MeasureExchange* Station::setDelay(const QString& mac, qint32 delayNs, bool autoServo,
+                                   MeasureExchange::Done done, JournalOperation kind)
+{
+    const DelaySetting sent{delayNs / kNsPerDelayPosition, autoServo};
+    done =
+        journalMeasure(mac, std::move(done),
+                       [kind, sent](Journal& journal, const StoredElement& before, const MeasureOutcome& o) {
+                           std::optional<DelaySetting> reported;
+                           if (o.result == MeasureOutcome::Result::Answered && o.latency)
+                               reported = DelaySetting{o.latency->additionalDelayNs / kNsPerDelayPosition,
+                                                       o.latency->autoServo};
+                           recordDelay(journal, kind, before, sent, reported, measureProblem(o));
+                       });
     return exchange(mac, {buildSetDelayRequest(delayNs, autoServo), kGetDel}, true,
                     MeasureExchange::Reading::Latency, std::move(done));
 }
 
 MeasureExchange* Station::clearCounters(const QString& mac, MeasureExchange::Done done)
 {
+    done = journalMeasure(
+        mac, std::move(done), [](Journal& journal, const StoredElement& before, const MeasureOutcome& o) {
+            recordCountersCleared(journal, before, o.result == MeasureOutcome::Result::Answered,
+                                  measureProblem(o));
+        });
     return exchange(mac, {kRstStats}, false, MeasureExchange::Reading::None, std::move(done));
 }
 

@@ -4,6 +4,8 @@
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
 #include "discovery/Discovery.h"
+#include "editor/StoredElement.h"
+#include "journal/JournalEntry.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
 #include "measure/MeasureExchange.h"
@@ -16,10 +18,13 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+
 namespace vexo {
 
 class Arp;
 class Icmp;
+class Journal;
 class MessageBoxes;
 class ProgramEnd;
 class UserSettings;
@@ -80,8 +85,10 @@ public:
                                     int answerMs = kMeasureAnswerMs);
     // "GetDel": the latency figures of an SFN decoder.
     MeasureExchange* readDelay(const QString& mac, MeasureExchange::Done done);
-    // SetDelayRequest, then "GetDel": the figures as the element reports them afterwards.
-    MeasureExchange* setDelay(const QString& mac, qint32 delayNs, bool autoServo, MeasureExchange::Done done);
+    // SetDelayRequest, then "GetDel": the figures as the element reports them afterwards. `kind`
+    // is what the journal calls it: a delay set on its own, or one step of an SFN alignment.
+    MeasureExchange* setDelay(const QString& mac, qint32 delayNs, bool autoServo, MeasureExchange::Done done,
+                              JournalOperation kind = JournalOperation::SetDelay);
     // "RstStats": completes once it left (the element does not answer it).
     MeasureExchange* clearCounters(const QString& mac, MeasureExchange::Done done);
     // One ICMP echo to the element's stored address, awaited on a worker thread; `done` runs on
@@ -99,8 +106,17 @@ public:
 
     QHostAddress bindAddress() const { return m_services.bindAddress; }
 
+    // The journal every change made through the operations is recorded in (configure,
+    // attenuation, set-delay and SFN alignment, counters cleared, discovery with the store it
+    // replaced). Not owned; null: nothing is recorded. A journal that cannot be written never
+    // stops or changes an operation: journalWarning() says why, once per journal.
+    void setJournal(Journal* journal) { m_journal = journal; }
+    Journal* journal() const { return m_journal; }
+
 signals:
     void configured(const vexo::ConfigureOutcome& outcome);
+    // The journal could not be written (the reason); given once per journal.
+    void journalWarning(const QString& reason);
 
 public:
     ElementStore& store() { return m_store; }
@@ -126,6 +142,19 @@ private:
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
                               MeasureExchange::Reading refusedBy, MeasureExchange::Done done,
                               int answerMs = kMeasureAnswerMs);
+
+    // The journal, and the entries the operations leave in it.
+    Journal* m_journal = nullptr;
+    StoredElement m_configuredBefore; // the element as stored before its last configure()
+    bool m_discoveryEmptied = false;  // the running discovery emptied the store
+    qint64 m_discoveryCopy = 0;       // the copy of the store it replaced
+    void takeJournalWarning();
+    void journalConfigure(const ConfigureOutcome& outcome);
+    void journalDiscoveryStart();
+    void journalDiscoveryEnd(int answered);
+    MeasureExchange::Done
+    journalMeasure(const QString& mac, MeasureExchange::Done done,
+                   std::function<void(Journal&, const StoredElement&, const MeasureOutcome&)> record);
 
     // The configuration send awaiting its answer.
     bool m_awaiting = false;

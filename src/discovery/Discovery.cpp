@@ -75,6 +75,7 @@ bool Discovery::start(int waitMs)
             Qt::QueuedConnection);
         return false;
     }
+    emit aboutToEmptyStore();
     if (!m_store.clear()) {
         m_result.storeNotCreated = true;
         emit problem(DiscoveryProblem::StoreNotCreated, {});

@@ -73,6 +73,9 @@ public:
     QString nothingAnsweredText() const;
 
 signals:
+    // The store is about to be emptied (nothing has been paged yet): the last moment to keep a
+    // copy of it. Emitted synchronously from start().
+    void aboutToEmptyStore();
     // The store holds this many elements of this discovery so far.
     void progress(int stored);
     // The wait is over: no further replies count as discovery replies.

@@ -174,6 +174,18 @@ JournalEntry configureEntry(const ConfigureOutcome& outcome, const StoredElement
     return e;
 }
 
+QString changesText(const QList<JournalChange>& changes)
+{
+    QStringList parts;
+    for (const JournalChange& c : changes) {
+        QString part = QStringLiteral("%1: %2 -> %3").arg(c.field, c.before, c.sent);
+        if (!c.reported.isEmpty() && c.reported != c.sent)
+            part += QStringLiteral(" (reported %1)").arg(c.reported);
+        parts.append(part);
+    }
+    return parts.join(QStringLiteral("; "));
+}
+
 JournalEntry attenuationEntry(const StoredElement& before, int position, const SendProblem& problem)
 {
     JournalEntry e = entryFor(JournalOperation::Attenuation, before);

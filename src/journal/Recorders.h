@@ -27,6 +27,10 @@ QString outcomeName(ConfigureOutcome::Result result);
 // every field the element reported otherwise than sent. The sent configuration is kept whole.
 JournalEntry configureEntry(const ConfigureOutcome& outcome, const StoredElement& before);
 
+// "name: OLD -> NEW; ...", with what the element reported where it differs from what was sent:
+// the changes as the window's history and the command line's table show them.
+QString changesText(const QList<JournalChange>& changes);
+
 // An attenuation change (bar position 14..255); no answer is awaited, so "sent" or "send-failed".
 JournalEntry attenuationEntry(const StoredElement& before, int position, const SendProblem& problem);
 

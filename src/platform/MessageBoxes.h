@@ -11,7 +11,8 @@ enum class MsgIcon
 {
     Information,
     Critical,
-    Question
+    Question,
+    Warning
 };
 enum class MsgButtons
 {
@@ -45,6 +46,7 @@ public:
 
     void critical(const QString& caption, const QString& text);
     void information(const QString& caption, const QString& text);
+    void warning(const QString& caption, const QString& text);
     // Yes/No question, No being the default. True only for Yes.
     bool askYesNo(const QString& caption, const QString& text);
 };
