@@ -1,6 +1,7 @@
 #include "Commands.h"
 
 #include "CliSupport.h"
+#include "ConfigureSupport.h"
 #include "Exporter.h"
 #include "JournalCommands.h"
 #include "SfnCommands.h"
@@ -13,8 +14,10 @@
 #include "editor/DryRun.h"
 #include "editor/StoredElement.h"
 #include "editor/ValueRules.h"
+#include "journal/Journal.h"
 #include "link/ConfigCodec.h"
 #include "measure/MeasureSession.h"
+#include "platform/StorePath.h"
 #include "platform/UserSettings.h"
 #include "store/IniFile.h"
 
@@ -22,6 +25,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLocale>
@@ -34,6 +38,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 
 namespace vexo::cli {
@@ -97,12 +102,19 @@ const QList<CommandInfo>& commands()
         {"level", "level ELEMENT [--watch] [--interval MS] [--count N]",
          "The audio level of an encoder in dBFS; --watch repeats it (one line or JSON object each).",
          "{mac, peak, level_dbfs (null for silence), level_text}"},
-        {"configure", "configure ELEMENT key=value... [--gps]",
+        {"configure", "configure ELEMENT key=value... [--gps] [--dry-run]",
          "Sends the stored configuration with the changes, waits for the element's answer, compares\n"
          "it field by field and stores what matched. Keys: name, ip, mask, gw, remote, multi (both\n"
          "set the remote or multicast address), input, type, tx, sfn, and for a decoder buf, sdm, sdl,\n"
-         "sdt. --gps allows the GPSDO variant's longer buffer (23).",
-         "{mac, confirmed, mismatched_fields, stored: {as for show}}"},
+         "sdt. --gps allows the GPSDO variant's longer buffer (23). --dry-run prints, per field the\n"
+         "request carries, the stored value and the value to be sent (* where they differ) and the\n"
+         "request's bytes in hex; it sends nothing and writes nothing, not even the journal.",
+         "{mac, confirmed, mismatched_fields, stored: {as for show}}; with --dry-run\n"
+         "  {mac, changes: [{field, stored, sent}], request_hex}"},
+        {"restore", "restore ELEMENT [--entry ID] [--gps]",
+         "Sends again the configuration of the element's last confirmed journal entry (or of entry\n"
+         "ID, see vexolink-cli journal) and confirms it as configure does, with the same exit codes.",
+         "as for configure"},
         {"exporter", "exporter --listen ADDRESS:PORT [--interval SECONDS] [--level] [--web-config FILE]",
          "Polls every stored element at the interval and serves Prometheus metrics on\n"
          "http://ADDRESS:PORT/metrics; --level adds the encoders' audio peak level. --web-config\n"
@@ -150,6 +162,17 @@ bool waitUntil(const std::function<bool()>& done, int timeoutMs)
 QJsonValue optionalInt(const std::optional<qint64>& v)
 {
     return v ? QJsonValue(double(*v)) : QJsonValue(QJsonValue::Null);
+}
+
+// A stored value the request would carry must be valid, or be replaced on the command line: the
+// window would not send it either.
+void refuseInvalidStored(const QString& mac, const StoredElement& stored, const QStringList& givenKeys)
+{
+    for (const StoredField& f : stored.invalidRequestFields()) {
+        if (!givenKeys.contains(f.key))
+            throw CliError(StoreProblem, QStringLiteral("%1: stored %2=%3 is %4; give %2=VALUE to replace it")
+                                             .arg(mac, f.key, f.text, f.problem()));
+    }
 }
 
 class Runner
@@ -243,6 +266,18 @@ private:
     int attenuation();
     int level();
     int configure();
+    int restore();
+    int sendConfiguration(const ElementStore& store, const QString& mac, const StoredElement& stored,
+                          const QList<QPair<QString, QString>>& given, const QStringList& givenKeys);
+    // The journal the command's changes are recorded in (beside the store), made when first used.
+    Journal& journal()
+    {
+        if (!m_journal)
+            m_journal = std::make_unique<Journal>(resolveJournalPath(m_env.storePath),
+                                                  QStringLiteral("command-line"));
+        return *m_journal;
+    }
+    void journaled(Station& station) { journalChanges(station, journal(), m_env.err); }
     int reportConfigure(const ElementStore& store, const QString& mac, const ConfigureOutcome& o);
 
     const CommandInfo& m_info;
@@ -251,6 +286,7 @@ private:
     ConsoleBoxes m_boxes;
     CommandEnd m_end;
     Format m_format = Format::Table;
+    std::unique_ptr<Journal> m_journal;
 };
 
 int Runner::run()
@@ -272,6 +308,7 @@ int Runner::run()
         {"attenuation", &Runner::attenuation},
         {"level", &Runner::level},
         {"configure", &Runner::configure},
+        {"restore", &Runner::restore},
     };
     return table.at(m_info.name)(*this);
 }
@@ -317,6 +354,8 @@ int Runner::discover()
     QTemporaryDir scratch;
     const QString path = save ? m_env.storePath : scratch.filePath(QStringLiteral("nms.ini"));
     Station station(services(path));
+    if (save)
+        journaled(station);
     bindConfigPort(station);
     station.discovery().setInterfaceNames(interfaceNames(m_parser.values(QStringLiteral("interface"))));
     bool finished = false;
@@ -454,6 +493,7 @@ int Runner::stats()
     expectPositionals(1);
     Station station(services(m_env.storePath));
     if (m_parser.isSet(QStringLiteral("clear"))) {
+        journaled(station);
         const MeasureOutcome cleared =
             measure([&](MeasureExchange::Done done) { return station.clearCounters(mac, std::move(done)); });
         if (cleared.result != MeasureOutcome::Result::Answered)
@@ -532,6 +572,7 @@ int Runner::latency(bool setDelay)
     Station station(services(m_env.storePath));
     MeasureOutcome outcome;
     if (setDelay) {
+        journaled(station);
         // The servo stays as stored when it is not given.
         const bool servoWanted = servo.value_or(storedFlag(store.read(mac, keys::srv)));
         outcome = measure([&](MeasureExchange::Done done) {
@@ -619,6 +660,7 @@ int Runner::attenuation()
         throw CliError(UsageError,
                        QStringLiteral("%1 is no decoder: only decoders have an attenuation").arg(mac));
     Station station(services(m_env.storePath));
+    journaled(station);
     bindConfigPort(station);
     const AttenuationOutcome sent = station.setAttenuation(mac, position);
     if (sent.problem)
@@ -733,17 +775,60 @@ int Runner::configure()
                                  QStringLiteral(" (keys: name, ip, mask, gw, remote, multi, input, type, "
                                                 "tx, sfn, buf, sdm, sdl, sdt)")
                            : run.refusal);
-    const ElementConfig& draft = run.config;
-    // A stored value the request would carry must be valid, or be replaced on the command line:
-    // the window would not send it either.
-    for (const StoredField& f : stored.invalidRequestFields()) {
-        if (!givenKeys.contains(f.key))
-            throw CliError(StoreProblem, QStringLiteral("%1: stored %2=%3 is %4; give %2=VALUE to replace it")
-                                             .arg(mac, f.key, f.text, f.problem()));
+    if (m_parser.isSet(QStringLiteral("dry-run"))) {
+        // The same refusals as a send, so that a dry run that passes is a send that leaves.
+        refuseInvalidStored(mac, stored, givenKeys);
+        print(m_format == Format::Json ? renderJson(dryRunJson(mac, run)) : dryRunText(mac, run));
+        return Success;
     }
+    return sendConfiguration(store, mac, stored, given, givenKeys);
+}
+
+int Runner::restore()
+{
+    ElementStore store(m_env.storePath);
+    const QString mac = resolveElement(store, positional(0, QStringLiteral("ELEMENT")));
+    expectPositionals(1);
+    qint64 id = 0;
+    if (m_parser.isSet(QStringLiteral("entry"))) {
+        bool ok = false;
+        id = m_parser.value(QStringLiteral("entry")).toLongLong(&ok);
+        if (!ok || id <= 0)
+            throw CliError(UsageError, QStringLiteral("restore: malformed entry ID '%1'")
+                                           .arg(m_parser.value(QStringLiteral("entry"))));
+    }
+    // Reading never creates a journal: without one there is nothing to restore.
+    if (!QFileInfo::exists(journal().path()))
+        throw CliError(UsageError, QStringLiteral("restore: no journal at %1").arg(journal().path()));
+    JournalQuery query;
+    query.mac = mac;
+    query.operation = JournalOperation::Configure;
+    const auto entries = journal().entries(query);
+    if (!entries)
+        throw CliError(Failure, journal().problem());
+    QString why;
+    const std::optional<JournalEntry> entry = entryToRestore(*entries, id, why);
+    if (!entry)
+        throw CliError(UsageError, QStringLiteral("restore: %1 (%2)").arg(why, mac));
+    const StoredElement stored = StoredElement::load(store, mac, m_parser.isSet(QStringLiteral("gps")));
+    QStringList givenKeys;
+    for (const auto& field : entry->sentConfig)
+        givenKeys << field.first;
+    return sendConfiguration(store, mac, stored, entry->sentConfig, givenKeys);
+}
+
+int Runner::sendConfiguration(const ElementStore& store, const QString& mac, const StoredElement& stored,
+                              const QList<QPair<QString, QString>>& given, const QStringList& givenKeys)
+{
+    const DryRun run = dryRunConfiguration(stored, given, m_parser.isSet(QStringLiteral("gps")));
+    if (!run.ok())
+        throw CliError(UsageError, run.refusal);
+    const ElementConfig& draft = run.config;
+    refuseInvalidStored(mac, stored, givenKeys);
 
     // A child of the application while it runs, like every object of the command.
     Station station(services(m_env.storePath), QCoreApplication::instance());
+    journaled(station);
     bindConfigPort(station);
     std::optional<ConfigureOutcome> outcome;
     QObject::connect(&station, &Station::configured, [&](const ConfigureOutcome& o) { outcome = o; });
@@ -836,8 +921,13 @@ void addOptions(const QString& command, QCommandLineParser& parser)
         parser.addOption({"interval", "Milliseconds between readings (default 500).", "MS", "500"});
         parser.addOption({"count", "Stop after N readings.", "N"});
     }
-    if (command == QLatin1String("configure"))
+    if (command == QLatin1String("configure") || command == QLatin1String("restore"))
         parser.addOption({"gps", "The GPSDO variant's buffer range (0 to 23)."});
+    if (command == QLatin1String("configure"))
+        parser.addOption({"dry-run", "Print what would be sent; send nothing, write nothing."});
+    if (command == QLatin1String("restore"))
+        parser.addOption(
+            {"entry", "The journal entry to send again (default: the last confirmed one).", "ID"});
     if (command == QLatin1String("exporter")) {
         parser.addOption({"listen", "Address and port to serve /metrics on.", "ADDRESS:PORT"});
         parser.addOption({"interval", "Seconds between polls (default 10).", "SECONDS", "10"});

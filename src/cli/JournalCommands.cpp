@@ -2,9 +2,11 @@
 
 #include "CliSupport.h"
 #include "Commands.h"
+#include "ConfigureSupport.h"
 
 #include "journal/Journal.h"
 #include "journal/JournalTime.h"
+#include "journal/Recorders.h"
 #include "platform/StorePath.h"
 #include "store/ElementStore.h"
 
@@ -28,19 +30,6 @@ const QString kRestoreSynopsis = QStringLiteral("store restore ID");
 QString isoTime(const QDateTime& time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
-}
-
-// "name: OLD -> NEW", with what the element reported when it differs from what was sent.
-QString changesText(const QList<JournalChange>& changes)
-{
-    QStringList parts;
-    for (const JournalChange& c : changes) {
-        QString part = QStringLiteral("%1: %2 -> %3").arg(c.field, c.before, c.sent);
-        if (!c.reported.isEmpty() && c.reported != c.sent)
-            part += QStringLiteral(" (reported %1)").arg(c.reported);
-        parts.append(part);
-    }
-    return parts.join(QStringLiteral("; "));
 }
 
 QJsonValue optionalNumber(qint64 value, qint64 none)
@@ -85,7 +74,7 @@ public:
         if (std::uncaught_exceptions() > 0)
             return;
         if (const QString warning = m_journal.takeWarning(); !warning.isEmpty())
-            m_env.err << "vexolink-cli: warning: changes are not being journaled: " << warning << Qt::endl;
+            m_env.err << journalWarningLine(warning) << Qt::endl;
     }
 
     int journal();

@@ -2,9 +2,12 @@
 
 #include "CliSupport.h"
 #include "Commands.h"
+#include "ConfigureSupport.h"
 
 #include "core/SfnOverview.h"
 #include "core/Station.h"
+#include "journal/Journal.h"
+#include "platform/StorePath.h"
 
 #include <QCommandLineParser>
 #include <QEventLoop>
@@ -43,7 +46,7 @@ public:
         : m_parser(parser), m_env(env), m_boxes(env.err),
           m_station(StationServices{m_boxes, env.settings, m_end, env.arp, env.icmp, env.storePath,
                                     env.bindAddress}),
-          m_overview(m_station)
+          m_overview(m_station), m_journal(resolveJournalPath(env.storePath), QStringLiteral("command-line"))
     {
     }
     ~SfnRunner()
@@ -67,6 +70,7 @@ private:
     CommandEnd m_end;
     Station m_station;
     SfnOverview m_overview;
+    Journal m_journal;
     bool m_holding = false;
 };
 
@@ -173,6 +177,7 @@ int SfnRunner::align()
     QList<SfnApplyRow> applied;
     bool storeWritten = true;
     if (apply && lowest) {
+        journalChanges(m_station, m_journal, m_env.err);
         SfnAlignment alignment(m_station, plan);
         QEventLoop loop;
         QObject::connect(&alignment, &SfnAlignment::finished, &loop, &QEventLoop::quit);
