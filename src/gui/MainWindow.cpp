@@ -2,7 +2,9 @@
 
 #include "Accessibility.h"
 #include "DisclaimerDialog.h"
+#include "ElementMenu.h"
 #include "ElementTree.h"
+#include "HistoryWindow.h"
 #include "LevelMeter.h"
 #include "OutcomeBoxes.h"
 #include "Pictures.h"
@@ -16,12 +18,14 @@
 #include "gui/PropertiesPanel.h"
 #include "gui/SfnOverviewWindow.h"
 #include "gui/StatisticsWindow.h"
+#include "journal/Journal.h"
 #include "link/ConfigLink.h"
 #include "link/ReplyHandler.h"
 #include "measure/MeasureSession.h"
 #include "platform/FatalError.h"
 #include "platform/InstanceGuard.h"
 #include "platform/MessageBoxes.h"
+#include "platform/StorePath.h"
 #include "platform/UserSettings.h"
 #include "platform/Version.h"
 #include "store/ElementStore.h"
@@ -29,9 +33,11 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -42,6 +48,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
+
+#include <algorithm>
+#include <utility>
 
 namespace vexo {
 
@@ -113,6 +122,10 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         StationServices{m_services.boxes, m_services.settings, m_services.programEnd, m_services.arp,
                         m_services.icmp, m_services.storePath, m_services.bindAddress, m_gpsdoVariant});
     Station& station = *m_station;
+    // Every change the operations make is journaled beside the store.
+    m_journal = std::make_unique<Journal>(resolveJournalPath(m_services.storePath), QStringLiteral("window"));
+    station.setJournal(m_journal.get());
+    connect(&station, &Station::journalWarning, this, &MainWindow::warnJournal);
     m_outcomeBoxes = std::make_unique<OutcomeBoxes>(m_services.boxes);
 
     PanelPeers peers;
@@ -127,6 +140,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         station.store(), station.selection(), m_services.boxes, m_gpsdoVariant, peers,
         [this](int position) {
             const AttenuationOutcome sent = m_station->setAttenuation(m_station->selection().mac(), position);
+            reloadHistories();
             m_outcomeBoxes->showSendProblem(sent.problem);
             return !sent.problem && sent.stored;
         },
@@ -140,6 +154,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     // confirmed, the tree what the store now holds.
     ReplyHandler& replies = station.replies();
     connect(&station, &Station::configured, this, [this](const ConfigureOutcome& outcome) {
+        reloadHistories();
         m_outcomeBoxes->showConfigure(
             outcome, {[this](Role role) { frmProperties->setElementType(roleCaption(role)); },
                       [this](const ElementConfig& shown) { frmProperties->showConfirmation(shown); }});
@@ -173,6 +188,17 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     });
 
     connect(cmdPing, &QPushButton::clicked, this, &MainWindow::onPingClicked);
+
+    m_elementMenu = new ElementMenu(TreeView1, this);
+    connect(m_elementMenu, &ElementMenu::pointed, this, &MainWindow::onTreePointed);
+    connect(m_elementMenu->ping(), &QAction::triggered, this, &MainWindow::onPingClicked);
+    connect(m_elementMenu->statistics(), &QAction::triggered, this, &MainWindow::openStatistics);
+    connect(m_elementMenu->history(), &QAction::triggered, this,
+            [this] { openHistory(m_station->selection().mac()); });
+    connect(m_elementMenu->copyMac(), &QAction::triggered, this,
+            [this] { QGuiApplication::clipboard()->setText(m_station->selection().mac()); });
+    connect(m_elementMenu->copyIp(), &QAction::triggered, this, [this] { copyElementField(keys::ip); });
+    connect(m_elementMenu->restoreList(), &QAction::triggered, this, &MainWindow::restoreStoreList);
 
     // chkGetVolume is the monitor's switch; the monitor's state and the selected element decide
     // the box and the buttons.
@@ -502,6 +528,125 @@ void MainWindow::onTreeClicked(QTreeWidgetItem* item)
     if (!item)
         return;
     frmProperties->loadElement(item->text(0), ElementTree::entryKey(item));
+}
+
+void MainWindow::onTreePointed(QTreeWidgetItem* item)
+{
+    if (!item)
+        return;
+    // As a click would: the entry becomes current and its element fills the panel.
+    TreeView1->setCurrentItem(item);
+    onTreeClicked(item);
+    m_elementMenu->ping()->setEnabled(cmdPing->isEnabled() && !m_pinging);
+    m_elementMenu->statistics()->setEnabled(cmdGetStats->isEnabled());
+    m_elementMenu->copyIp()->setEnabled(
+        !m_station->store().read(m_station->selection().mac(), keys::ip).isEmpty());
+}
+
+void MainWindow::copyElementField(const QString& key)
+{
+    QGuiApplication::clipboard()->setText(m_station->store().read(m_station->selection().mac(), key));
+}
+
+HistoryWindow* MainWindow::openHistory(const QString& mac)
+{
+    if (encodeMac(mac).isEmpty())
+        return nullptr;
+    HistoryWindow* window = m_histories.value(mac);
+    if (window) {
+        window->reload();
+    } else {
+        const QString name = m_station->store().read(mac, keys::name).trimmed();
+        window = new HistoryWindow(*m_journal, mac,
+                                   name.isEmpty() ? mac : QStringLiteral("%1 [%2]").arg(name, mac), this);
+        connect(window, &HistoryWindow::loadRequested, this, &MainWindow::loadIntoEditor);
+        m_histories.insert(mac, window);
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+    return window;
+}
+
+void MainWindow::reloadHistories()
+{
+    for (const QPointer<HistoryWindow>& window : std::as_const(m_histories)) {
+        if (window)
+            window->reload();
+    }
+}
+
+void MainWindow::loadIntoEditor(const QString& mac, const QList<QPair<QString, QString>>& config)
+{
+    if (m_station->selection().mac() != mac) {
+        QTreeWidgetItem* item = m_tree->findEntry(mac);
+        if (!item) {
+            m_services.boxes.information(kAppTitle,
+                                         QStringLiteral("The element %1 is not in the list any "
+                                                        "more: its configuration cannot be loaded.")
+                                             .arg(mac));
+            return;
+        }
+        TreeView1->setCurrentItem(item);
+        onTreeClicked(item);
+    }
+    // Unsaved edits: "Save changes" sends them, with its question and its messages.
+    frmProperties->loadEdits(config);
+    activateWindow();
+}
+
+void MainWindow::restoreStoreList()
+{
+    JournalQuery query;
+    query.operation = JournalOperation::Discovery;
+    const auto discoveries = m_journal->entries(query);
+    if (!discoveries) {
+        m_services.boxes.critical(
+            kAppTitle, QStringLiteral("The journal cannot be read:\r%1").arg(m_journal->problem()));
+        return;
+    }
+    const auto last = std::find_if(discoveries->crbegin(), discoveries->crend(),
+                                   [](const JournalEntry& e) { return e.storeCopy > 0; });
+    if (last == discoveries->crend()) {
+        m_services.boxes.information(kAppTitle,
+                                     QStringLiteral("No list has been kept before a discovery yet."));
+        return;
+    }
+    const QString when = last->time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!m_services.boxes.askYesNo(
+            kAppTitle, QStringLiteral("The list of elements will be replaced with the one kept before the "
+                                      "discovery of %1.\rThe current list is kept too, so this can be undone "
+                                      "with vexolink-cli store restore.\rAre you sure?")
+                           .arg(when)))
+        return;
+    chkGetVolume->setChecked(false);
+    const RestoreResult result = m_journal->restoreStoreCopy(last->storeCopy, m_services.storePath);
+    if (const QString warning = m_journal->takeWarning(); !warning.isEmpty())
+        warnJournal(warning);
+    switch (result.status) {
+    case RestoreResult::Status::Restored:
+        frmProperties->clearElementProperties();
+        m_tree->loadConfig();
+        m_services.boxes.information(kAppTitle, QStringLiteral("The list from before the discovery of %1 has "
+                                                               "been restored (%2 elements).")
+                                                    .arg(when)
+                                                    .arg(result.elements));
+        return;
+    case RestoreResult::Status::UnknownCopy:
+    case RestoreResult::Status::JournalProblem:
+    case RestoreResult::Status::StoreWriteFailed:
+        m_services.boxes.critical(kAppTitle, QStringLiteral("The list could not be restored:\r%1\rThe local "
+                                                            "database was left as it was.")
+                                                 .arg(result.problem));
+        return;
+    }
+}
+
+void MainWindow::warnJournal(const QString& reason)
+{
+    if (std::exchange(m_journalWarned, true))
+        return;
+    m_services.boxes.warning(kAppTitle, QStringLiteral("Changes are not being journaled: %1").arg(reason));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

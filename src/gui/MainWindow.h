@@ -2,6 +2,9 @@
 
 #include <QHostAddress>
 #include <QMainWindow>
+#include <QMap>
+#include <QPair>
+#include <QPointer>
 #include <QStringList>
 
 #include <memory>
@@ -20,7 +23,10 @@ namespace vexo {
 
 class Arp;
 class ElementStore;
+class ElementMenu;
 class ElementTree;
+class HistoryWindow;
+class Journal;
 class Icmp;
 class LevelMonitor;
 class PingTest;
@@ -62,6 +68,9 @@ public:
     ElementTree& tree() const { return *m_tree; }
     Station& station() const { return *m_station; }
     LevelMonitor& levelMonitor() const { return *m_levelMonitor; }
+    Journal& journal() const { return *m_journal; }
+    // The element's History window, opened (or raised when it is open already).
+    HistoryWindow* openHistory(const QString& mac);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -74,6 +83,14 @@ private:
     void startMonitoring();
     void stopMonitoring();
     void saveChanges();
+    // The element tree's context menu and what it leads to.
+    void onTreePointed(QTreeWidgetItem* item);
+    void copyElementField(const QString& key);
+    void loadIntoEditor(const QString& mac, const QList<QPair<QString, QString>>& config);
+    void restoreStoreList();
+    void reloadHistories();
+    // Says once per session that changes are not being journaled, and why.
+    void warnJournal(const QString& reason);
 
     QToolBar* Toolbar1;
     // The toolbar's buttons, named for what they do.
@@ -107,9 +124,14 @@ private:
 
     bool m_gpsdoVariant;
     Services m_services;
+    // Declared before the station, which records into it: it outlives the station.
+    std::unique_ptr<Journal> m_journal;
     std::unique_ptr<Station> m_station;
     std::unique_ptr<OutcomeBoxes> m_outcomeBoxes;
     std::unique_ptr<ElementTree> m_tree;
+    ElementMenu* m_elementMenu = nullptr;
+    QMap<QString, QPointer<HistoryWindow>> m_histories; // by MAC
+    bool m_journalWarned = false;
     bool m_pinging = false; // one test at a time
     LevelMonitor* m_levelMonitor = nullptr;
 };

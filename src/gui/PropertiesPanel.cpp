@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <utility>
 
@@ -556,6 +557,47 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
         m_peers.cmdPing->setText(kPingUntested);
 
     m_loading = false;
+    pushEdits();
+}
+
+void PropertiesPanel::loadEdits(const QList<QPair<QString, QString>>& fields)
+{
+    if (!m_selection.isSelected())
+        return;
+    const std::map<QString, QLineEdit*> texts = {{keys::name, txtElementName}, {keys::ip, txtElementIP},
+                                                 {keys::mask, txtElementMask}, {keys::gw, txtElementGW},
+                                                 {keys::remote, txtRemoteIP},  {keys::multi, txtRemoteIP}};
+    const std::map<QString, QComboBox*> lists = {{keys::input, cmbAudioInput},
+                                                 {keys::type, cmbAudioType},
+                                                 {keys::tx, cmbAudioTX},
+                                                 {keys::sdm, cmbSilDetMode}};
+    const std::map<QString, QScrollBar*> bars = {
+        {keys::buf, scrlBuffer}, {keys::sdl, scrlSilDetLevel}, {keys::sdt, scrlSilDetTime}};
+    // The TX type first: switching it shows the stored address of the new kind, which the
+    // configuration's own address then replaces.
+    QList<QPair<QString, QString>> ordered;
+    for (const auto& field : fields)
+        field.first == keys::tx ? ordered.prepend(field) : ordered.append(field);
+    for (const auto& [key, value] : ordered) {
+        if (const auto t = texts.find(key); t != texts.end()) {
+            t->second->setText(value);
+        } else if (const auto l = lists.find(key); l != lists.end()) {
+            bool ok = false;
+            const int index = value.toInt(&ok);
+            if (ok && index >= 0 && index < l->second->count())
+                l->second->setCurrentIndex(index);
+        } else if (const auto b = bars.find(key); b != bars.end()) {
+            bool ok = false;
+            const int position = value.toInt(&ok);
+            if (ok) {
+                b->second->setValue(std::clamp(position, b->second->minimum(), b->second->maximum()));
+                showBarValue(b->second);
+            }
+        } else if (key == keys::sfn) {
+            chkSFNEnabled->setChecked(value == QLatin1String("1"));
+        }
+    }
+    applyAudioRouting();
     pushEdits();
 }
 

@@ -4,6 +4,7 @@
 
 #include <QGroupBox>
 #include <QList>
+#include <QPair>
 #include <QRect>
 #include <QString>
 
@@ -54,6 +55,9 @@ public:
 
     // A click on a tree node: fills the panel from the element's store section.
     void loadElement(const QString& nodeText, const QString& key);
+    // Puts a configuration (store keys and values, as the journal keeps what was sent) into the
+    // fields as edits the operator made: nothing is sent or stored until "Save changes".
+    void loadEdits(const QList<QPair<QString, QString>>& fields);
     // Empties the panel: no element is selected afterwards.
     void clearElementProperties();
     // Sets the role caption; the role layout runs when the caption changes.

@@ -17,6 +17,9 @@ MsgAnswer QtMessageBoxes::show(const MessageBoxRequest& request)
     case MsgIcon::Question:
         box.setIcon(QMessageBox::Question);
         break;
+    case MsgIcon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
     }
     box.setWindowTitle(request.caption.isEmpty() ? kAppTitle : request.caption);
     // A carriage return separates the lines of a message; Qt breaks lines at '\n'.
