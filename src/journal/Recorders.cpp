@@ -3,6 +3,7 @@
 #include "Journal.h"
 
 #include "editor/StoredElement.h"
+#include "link/ConfigCodec.h"
 
 #include <QHash>
 
@@ -157,7 +158,11 @@ JournalEntry configureEntry(const ConfigureOutcome& outcome, const StoredElement
         return e;
     const bool hasAnswer = answered(outcome.result);
     for (const QString& key : requestKeys(outcome.sent)) {
-        const QString sent = configFieldText(outcome.sent, key);
+        // A name leaves upper case and padded to its 16 characters, and comes back padded: both
+        // are kept as the element shows them, so that only a real difference counts.
+        const bool name = key == keys::name;
+        const QString sent =
+            name ? formatElementName(outcome.sent.name).trimmed() : configFieldText(outcome.sent, key);
         e.sentConfig.append({key, sent});
         const QString stored = before.field(key).text;
         QString reported;
@@ -168,6 +173,8 @@ JournalEntry configureEntry(const ConfigureOutcome& outcome, const StoredElement
             if (d.key == key)
                 reported = d.reported;
         }
+        if (name)
+            reported = reported.trimmed();
         if (sent != stored || (hasAnswer && reported != sent))
             e.changes.append({key, stored, sent, reported});
     }

@@ -4,10 +4,15 @@
 #include "core/Station.h"
 #include "Fakes.h"
 #include "TestUtil.h"
+#include "journal/Journal.h"
+#include "journal/Recorders.h"
 #include "link/ConfigCodec.h"
 
 #include <QNetworkDatagram>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUdpSocket>
@@ -237,4 +242,151 @@ TEST_F(ConfigureTest, ASendThatCannotLeaveEndsAtOnceWithItsCause)
               "Cannot send to the Network Element: no IP address is stored for it.");
     EXPECT_FALSE(station.isAwaitingAnswer());
     EXPECT_FALSE(station.link().timerRemoteSent()->isActive());
+}
+
+namespace {
+// Another program's transaction on the journal file, held while the station writes.
+struct JournalLock
+{
+    explicit JournalLock(const QString& path)
+    {
+        db = QSqlDatabase::addDatabase("QSQLITE", "other");
+        db.setDatabaseName(path);
+        EXPECT_TRUE(db.open() && QSqlQuery(db).exec("BEGIN EXCLUSIVE"));
+    }
+    ~JournalLock()
+    {
+        db.close();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase("other");
+    }
+    QSqlDatabase db;
+};
+} // namespace
+
+TEST_F(ConfigureTest, EveryOutcomeIsJournaledWithTheElementAsStoredBeforeTheSend)
+{
+    Journal journal(dir.filePath("nms-journal.db"), "window");
+    station.setJournal(&journal);
+    ElementConfig mismatched = sent;
+    mismatched.name = "NIGHT";
+    const struct
+    {
+        const char* outcome;
+        std::function<void()> act;
+        QList<JournalChange> changes; // the name's change; empty: none journaled
+    } rows[] = {
+        {"confirmed",
+         [&] { station.configure(kMac, sent, Role::Decoder), request(), answer(sent); },
+         {{"name", "", "TX SITE B", "TX SITE B"}}},
+        {"mismatch", // what the first send stored is now the value before
+         [&] { station.configure(kMac, mismatched, Role::Decoder), request(), answer(sent); },
+         {{"name", "TX SITE B", "NIGHT", "TX SITE B"}}},
+        {"no-answer",
+         [&] {
+             station.configure(kMac, mismatched, Role::Decoder), request(),
+                 station.link().onTimerRemoteSent();
+         },
+         {{"name", "TX SITE B", "NIGHT", ""}}},
+        {"refused", [&] { station.configure(kMac, ElementConfig{}, Role::Decoder); }, {}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.outcome);
+        const qsizetype before = outcomes.size();
+        r.act();
+        ASSERT_TRUE(waitUntil([&] { return outcomes.size() > before; }));
+        const auto entries = journal.entries();
+        ASSERT_TRUE(entries && !entries->isEmpty()) << journal.problem().toStdString();
+        const JournalEntry& e = entries->last();
+        EXPECT_EQ(QStringList({e.mac, e.outcome, e.program}), QStringList({kMac, r.outcome, "window"}));
+        QList<JournalChange> names;
+        for (const JournalChange& c : e.changes)
+            if (c.field == "name")
+                names << c;
+        EXPECT_EQ(changesText(names), changesText(r.changes));
+    }
+    // The attenuation as it was stored before the change.
+    ASSERT_TRUE(station.setAttenuation(kMac, 100).stored);
+    ASSERT_TRUE(station.setAttenuation(kMac, 101).stored);
+    EXPECT_EQ(journal.entries()->last().changes, QList<JournalChange>({{"att", "100", "101", ""}}));
+    EXPECT_EQ(journal.entries()->size(), 6);
+}
+
+TEST_F(ConfigureTest, AJournalThatCannotBeWrittenStopsNothingAndIsSaidOnce)
+{
+    const struct
+    {
+        const char* name;
+        const char* says;
+    } rows[] = {{"corrupted", "not a database"}, {"locked", "locked"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        const QString path = dir.filePath(QString("%1.db").arg(r.name));
+        std::unique_ptr<JournalLock> lock;
+        if (QString(r.name) == "corrupted") {
+            ASSERT_TRUE(writeFile(path, QByteArray(4096, 'z')));
+        } else {
+            ASSERT_TRUE(Journal(path, "exporter").open());
+            lock = std::make_unique<JournalLock>(path);
+        }
+        Journal journal(path, "window");
+        station.setJournal(&journal);
+        QSignalSpy warnings(&station, &Station::journalWarning);
+        // The operations go on and store what they did; the reason is given once.
+        EXPECT_TRUE(station.setAttenuation(kMac, 120).stored);
+        EXPECT_TRUE(station.setAttenuation(kMac, 121).stored);
+        EXPECT_EQ(station.store().read(kMac, "att"), "121");
+        station.configure(kMac, sent, Role::Decoder);
+        request();
+        answer(sent);
+        ASSERT_TRUE(waitUntil([&] { return !outcomes.isEmpty(); }));
+        EXPECT_EQ(outcomes.takeLast().result, Result::Confirmed);
+        ASSERT_EQ(warnings.size(), 1);
+        EXPECT_TRUE(warnings[0][0].toString().contains(r.says)) << warnings[0][0].toString().toStdString();
+    }
+}
+
+TEST(StationJournal, TheWindowsCoreAndACommandLineProcessWriteTheSameJournalAtOnce)
+{
+    // GIVEN a station in this process and vexolink-cli in another, both on one store and journal
+    QTemporaryDir dir;
+    FakeMessageBoxes boxes;
+    FakeSettings settings;
+    FakeProgramEnd end;
+    FakeArp arp;
+    FakeIcmp icmp;
+    const QString store = dir.filePath("nms.ini");
+    ASSERT_TRUE(writeFile(store, "[0050C2000002]\nROLE=2\nIP=127.0.0.2\nATT=100\n"));
+    Station station({boxes, settings, end, arp, icmp, store, QHostAddress(QStringLiteral("127.0.0.1"))});
+    Journal journal(dir.filePath("nms-journal.db"), "window");
+    station.setJournal(&journal);
+    constexpr int kEach = 40;
+    QProcess other;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VEXOLINK_NMS_STORE", store);
+    other.setProcessEnvironment(env);
+    // WHEN the command line changes the attenuation while the station clears the counters
+    other.start(
+        "sh",
+        {"-c",
+         QString("for i in $(seq %1); do \"$0\" attenuation %2 -$i || exit 1; done").arg(kEach).arg(kMac),
+         qEnvironmentVariable("VEXO_BIN") + "/src/app/vexolink-cli"});
+    ASSERT_TRUE(other.waitForStarted());
+    int cleared = 0;
+    for (int i = 0; i < kEach; ++i) {
+        station.clearCounters(
+            kMac, [&](const MeasureOutcome& o) { cleared += o.result == MeasureOutcome::Result::Answered; });
+        ASSERT_TRUE(waitUntil([&] { return cleared == i + 1; }));
+    }
+    ASSERT_TRUE(other.waitForFinished(60000));
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    // THEN every change of both is in the journal, each with its program, and nothing was said
+    const auto entries = journal.entries();
+    ASSERT_TRUE(entries) << journal.problem().toStdString();
+    QMap<QString, int> byProgram;
+    for (const JournalEntry& e : *entries)
+        byProgram[e.program + "/" + operationName(e.operation)]++;
+    EXPECT_EQ(byProgram,
+              (QMap<QString, int>{{"window/counters-cleared", kEach}, {"command-line/attenuation", kEach}}));
+    EXPECT_EQ(other.readAllStandardError(), QByteArray());
 }
