@@ -7,6 +7,7 @@
 #include "gui/Accessibility.h"
 #include "gui/AdjustWindow.h"
 #include "gui/DisclaimerDialog.h"
+#include "gui/HistoryWindow.h"
 #include "gui/PagingWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigCodec.h"
@@ -79,8 +80,9 @@ template <class T> std::shared_ptr<bool> whenShown(std::function<void(T*)> act)
 QStringList accessibilityFaults(QWidget* window)
 {
     using A = QAccessible;
-    const QList<A::Role> controlRoles = {A::EditableText, A::ComboBox,   A::ScrollBar, A::Slider, A::CheckBox,
-                                         A::PushButton,   A::ButtonMenu, A::Tree,      A::ToolBar};
+    const QList<A::Role> controlRoles = {A::EditableText, A::ComboBox,   A::ScrollBar,  A::Slider,
+                                         A::CheckBox,     A::PushButton, A::ButtonMenu, A::Tree,
+                                         A::ToolBar,      A::Table};
     QStringList faults, groups;
     QMap<QString, QStringList> controls; // by name
     std::function<void(QAccessibleInterface*, int)> visit = [&](QAccessibleInterface* node, int depth) {
@@ -109,8 +111,10 @@ QStringList accessibilityFaults(QWidget* window)
                     caption && role != A::PushButton && name != a11y::spokenCaption(caption->text()))
                     faults << "not named after its caption: " + what;
         }
-        for (int i = 0; role != A::ComboBox && role != A::Tree && i < node->childCount(); ++i)
-            visit(node->child(i), depth + 1); // the entries of lists and trees are values, not controls
+        // The entries of lists, trees and tables are values, not controls.
+        for (int i = 0; role != A::ComboBox && role != A::Tree && role != A::Table && i < node->childCount();
+             ++i)
+            visit(node->child(i), depth + 1);
     };
     visit(QAccessible::queryAccessibleInterface(window), 0);
     for (auto it = controls.cbegin(); it != controls.cend(); ++it)
@@ -400,6 +404,7 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
          [&] { return (window.reset(new PagingWindow(s.discovery(), &w)), window.get()); }},
         {"statistics", [&] { return shown(new StatisticsWindow(measure, f.boxes, s.fatal(), &w)); }},
         {"SFN adjustment", [&] { return shown(new AdjustWindow(measure, f.boxes, s.fatal(), &w)); }},
+        {"history", [&] { return shown(new HistoryWindow(w.journal(), s.selection().mac(), "AAA", &w)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.window);

@@ -1,0 +1,140 @@
+// The element tree's context menu and the History window, wired to the station core: the element
+// under the pointer (or the current one, for the menu key) is selected first, the actions reach
+// the clipboard, the journal and the editor, the list kept before a discovery comes back, and a
+// journal that cannot be written is said once.
+#include "AppFixture.h"
+#include "gui/HistoryWindow.h"
+#include "journal/Journal.h"
+#include "journal/Recorders.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+
+#include <gtest/gtest.h>
+
+using namespace vexo;
+
+namespace {
+
+const QByteArray kTwo = "[0050C2000001]\nNAME=AAA\nROLE=1\nIP=10.0.0.5\nMASK=255.0.0.0\nGW=10.0.0.1\n"
+                        "REMOTE=10.0.0.6\nINPUT=1\nTYPE=1\nTX=0\n"
+                        "[0050C2000002]\nNAME=BBB\nROLE=2\nIP=127.0.0.2\nMASK=255.0.0.0\nGW=10.0.0.1\n"
+                        "MULTI=239.1.1.1\nINPUT=0\nTYPE=0\nTX=1\nBUF=4\nSDM=0\nSDL=37\nSDT=43\n";
+
+// The menu as the right button (over `row`, -1: below every entry) or the menu key opens it.
+QMenu* openMenu(MainWindow& w, int row, bool key = false)
+{
+    auto* tree = child<QTreeWidget>(w, "TreeView1");
+    const QPoint at = row >= 0 ? tree->visualItemRect(tree->topLevelItem(row)).center()
+                               : QPoint(5, tree->viewport()->height() - 5);
+    QContextMenuEvent e(key ? QContextMenuEvent::Keyboard : QContextMenuEvent::Mouse, at,
+                        tree->viewport()->mapToGlobal(at));
+    QApplication::sendEvent(key ? static_cast<QWidget*>(tree) : tree->viewport(), &e);
+    return tree->findChild<QMenu*>("mnuElement");
+}
+
+} // namespace
+
+TEST(ElementMenu, SelectsTheElementUnderThePointerAndItsActionsAreWired)
+{
+    AppFixture f;
+    ASSERT_TRUE(writeFile(f.storePath(), kTwo));
+    MainWindow& w = f.make();
+    ASSERT_TRUE(w.startUp());
+    const struct
+    {
+        int row;
+        bool key;
+        const char* selected; // "-": none
+    } rows[] = {
+        {1, false, "00:50:C2:00:00:02"}, {0, false, "00:50:C2:00:00:01"}, {-1, false, "00:50:C2:00:00:01"}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.row);
+        QMenu* menu = openMenu(w, r.row, r.key);
+        ASSERT_TRUE(menu && menu->isVisible());
+        EXPECT_EQ(w.station().selection().mac(), r.selected);
+        EXPECT_EQ(child<QAction>(*menu, "actHistory")->isVisible(), r.row >= 0);
+        EXPECT_TRUE(child<QAction>(*menu, "actRestoreList")->isVisible());
+        menu->hide();
+    }
+    // The menu key acts on the current entry.
+    child<QTreeWidget>(w, "TreeView1")->setCurrentItem(child<QTreeWidget>(w, "TreeView1")->topLevelItem(1));
+    QMenu* menu = openMenu(w, -1, true);
+    EXPECT_EQ(w.station().selection().mac(), "00:50:C2:00:00:02");
+    child<QAction>(*menu, "actCopyMac")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "00:50:C2:00:00:02");
+    child<QAction>(*menu, "actCopyIp")->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), "127.0.0.2");
+    child<QAction>(*menu, "actPing")->trigger();
+    EXPECT_TRUE(waitUntil([&] { return f.icmp.echoedTo == 0x7F000002; }));
+    EXPECT_TRUE(f.boxes.shown.isEmpty());
+}
+
+TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
+{
+    AppFixture f;
+    ASSERT_TRUE(writeFile(f.storePath(), kTwo));
+    MainWindow& w = f.make();
+    ASSERT_TRUE(w.startUp());
+    // GIVEN the decoder's confirmed configuration NIGHT in the journal, and a store kept before a discovery
+    const QString mac = "00:50:C2:00:00:02";
+    const StoredElement before = StoredElement::load(w.station().store(), mac);
+    ConfigureOutcome o;
+    o.result = ConfigureOutcome::Result::Confirmed;
+    o.mac = mac, o.sent = o.reported = before.config(), o.sent.name = o.reported.name = "NIGHT";
+    o.sent.buffer = o.reported.buffer = 7;
+    ASSERT_TRUE(recordConfigure(w.journal(), o, before));
+    const qint64 copy = w.journal().saveStoreCopy(f.storePath()).value_or(0);
+    ASSERT_TRUE(copy > 0 && recordDiscovery(w.journal(), 0, copy));
+    // WHEN History... is chosen over the decoder and the entry loaded into the editor
+    child<QAction>(*openMenu(w, 1), "actHistory")->trigger();
+    const QByteArray stored = readFile(f.storePath());
+    auto* history = w.findChild<HistoryWindow*>("frmHistory");
+    ASSERT_TRUE(history && history->isVisible() && !history->isModal());
+    auto* table = child<QTableWidget>(*history, "tblHistory");
+    ASSERT_EQ(table->rowCount(), 1);
+    EXPECT_EQ(table->item(0, 2)->text(), "name: BBB -> NIGHT; buf: 4 -> 7");
+    EXPECT_EQ(table->item(0, 3)->text(), "Confirmed");
+    EXPECT_FALSE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
+    table->selectRow(0);
+    child<QLineEdit>(w, "txtElementName")->setFocus();
+    QTest::mouseClick(child<QPushButton>(*history, "cmdLoadIntoEditor"), Qt::LeftButton);
+    // THEN the panel holds it as unsaved edits: nothing sent, nothing stored
+    EXPECT_EQ(child<QLineEdit>(w, "txtElementName")->text(), "NIGHT");
+    EXPECT_EQ(w.station().selection().draft().name, "NIGHT");
+    EXPECT_EQ(w.station().selection().draft().buffer, 7);
+    EXPECT_EQ(readFile(f.storePath()), stored);
+    EXPECT_FALSE(w.station().isAwaitingAnswer());
+
+    // WHEN the store was emptied and the list is restored, answered Yes
+    ASSERT_TRUE(writeFile(f.storePath(), ""));
+    f.boxes.answers << MsgAnswer::Yes;
+    child<QAction>(*openMenu(w, -1), "actRestoreList")->trigger();
+    // THEN the store is back byte for byte as it was kept, and the tree shows it again
+    EXPECT_EQ(readFile(f.storePath()), kTwo);
+    EXPECT_EQ(child<QTreeWidget>(w, "TreeView1")->topLevelItemCount(), 2);
+    ASSERT_EQ(f.boxes.shown.size(), 2);
+    EXPECT_EQ(f.boxes.shown[0].icon, MsgIcon::Question);
+    EXPECT_TRUE(f.boxes.shown[1].text.contains("restored (2 elements)"))
+        << f.boxes.shown[1].text.toStdString();
+}
+
+TEST(ElementMenu, AJournalThatCannotBeWrittenIsSaidOnceAndStopsNothing)
+{
+    AppFixture f;
+    ASSERT_TRUE(writeFile(f.storePath(), kTwo));
+    ASSERT_TRUE(writeFile(f.dir.filePath("nms-journal.db"), QByteArray(4096, 'z')));
+    MainWindow& w = f.make();
+    ASSERT_TRUE(w.startUp());
+    for (int position : {100, 101})
+        EXPECT_TRUE(w.station().setAttenuation("00:50:C2:00:00:02", position).stored);
+    ASSERT_EQ(f.boxes.shown.size(), 1);
+    EXPECT_EQ(f.boxes.shown[0].icon, MsgIcon::Warning);
+    EXPECT_TRUE(f.boxes.shown[0].text.startsWith("Changes are not being journaled: journal "));
+    EXPECT_TRUE(f.boxes.shown[0].text.contains("not a database"));
+}
