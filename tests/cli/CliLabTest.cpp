@@ -213,3 +213,46 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     EXPECT_EQ(sample(page, "vexolink_element_up", e[2].ip), 0);
     EXPECT_EQ(sample(page, "vexolink_element_up", e[1].mac), 1);
 }
+
+TEST(CliLab, AStoreIsPutBackByteForByteAfterADiscovery)
+{
+    // GIVEN a store holding an element the lab does not have, with the Windows station's line ends
+    if (const QString why = Lab::unavailableReason(); !why.isEmpty())
+        GTEST_SKIP() << why.toStdString(); // fails the run as root
+    Lab lab;
+    QString error;
+    ASSERT_TRUE(lab.up(1, 1, 0, &error)) << error.toStdString();
+    QTemporaryDir dir;
+    const QString store = dir.filePath("nms.ini");
+    const QByteArray before =
+        "[0050C2FFFFFF]\r\nNAME=SWITCHED OFF\r\nROLE=2\r\nIP=10.77.101.99\r\nATT=200\r\n";
+    ASSERT_TRUE(writeFile(store, before));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VEXOLINK_NMS_STORE", store);
+    QByteArray out;
+    const auto cli = [&](const QStringList& args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(qEnvironmentVariable("VEXO_BIN") + "/src/app/vexolink-cli", args);
+        EXPECT_TRUE(p.waitForFinished(60000));
+        out = p.readAllStandardOutput();
+        EXPECT_EQ(p.readAllStandardError(), QByteArray()) << args.join(' ').toStdString();
+        return p.exitCode();
+    };
+    // WHEN a discovery replaces it with the lab's two elements
+    ASSERT_EQ(cli({"discover", "--timeout", "1", "--save"}), 0);
+    EXPECT_EQ(ElementStore(store).elements().size(), 2);
+    // THEN the journal holds the discovery with the copy of the store it replaced
+    ASSERT_EQ(cli({"journal", "--operation", "discovery", "--json"}), 0);
+    const QJsonObject discovery = QJsonDocument::fromJson(out).array().last().toObject();
+    EXPECT_EQ(discovery["elements"].toInt(), 2);
+    const qint64 copy = qint64(discovery["store_copy"].toDouble());
+    ASSERT_EQ(cli({"store", "backups", "--json"}), 0);
+    const QJsonObject kept = QJsonDocument::fromJson(out).array()[0].toObject();
+    EXPECT_EQ(QList<qint64>({qint64(kept["id"].toDouble()), kept["elements"].toInt(),
+                             qint64(kept["bytes"].toDouble())}),
+              QList<qint64>({copy, 1, before.size()}));
+    // WHEN that copy is restored THEN the store is the very bytes it was
+    ASSERT_EQ(cli({"store", "restore", QString::number(copy)}), 0);
+    EXPECT_EQ(readFile(store), before);
+}
