@@ -32,6 +32,19 @@ QString isoTime(const QDateTime& time)
     return time.toUTC().toString(Qt::ISODateWithMs);
 }
 
+// What the table's CHANGES column says: the fields, or what a discovery or a restore did with
+// the store.
+QString summary(const JournalEntry& e)
+{
+    if (e.operation == JournalOperation::Discovery)
+        return QStringLiteral("%1 answered; the store before: %2")
+            .arg(e.elements)
+            .arg(e.storeCopy > 0 ? QStringLiteral("copy %1").arg(e.storeCopy) : QStringLiteral("none"));
+    if (e.operation == JournalOperation::StoreRestored)
+        return QStringLiteral("copy %1 put back (%2 elements)").arg(e.storeCopy).arg(e.elements);
+    return changesText(e.changes);
+}
+
 QJsonValue optionalNumber(qint64 value, qint64 none)
 {
     return value == none ? QJsonValue(QJsonValue::Null) : QJsonValue(double(value));
@@ -156,7 +169,7 @@ int JournalRunner::journal()
                          e.ip, operationName(e.operation), e.outcome, changesText(e.changes), e.detail});
         else
             rows.append({QString::number(e.id), isoTime(e.time), operationName(e.operation), e.mac, e.name,
-                         e.outcome, changesText(e.changes), e.user});
+                         e.outcome, summary(e), e.user});
     }
     if (csv)
         print(renderCsv({"id", "time", "user", "host", "program", "mac", "name", "ip", "operation", "outcome",
