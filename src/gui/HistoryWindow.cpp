@@ -119,7 +119,7 @@ void HistoryWindow::updateButtons()
 
 void HistoryWindow::loadSelected()
 {
-    updateButtons();
+    // The button follows the selection and every reload, so it says whether there is one to load.
     if (!cmdLoadIntoEditor->isEnabled())
         return;
     emit loadRequested(m_mac, m_entries[tblHistory->currentRow()].sentConfig);

@@ -66,6 +66,10 @@ TEST(ElementMenu, SelectsTheElementUnderThePointerAndItsActionsAreWired)
     child<QTreeWidget>(w, "TreeView1")->setCurrentItem(child<QTreeWidget>(w, "TreeView1")->topLevelItem(1));
     QMenu* menu = openMenu(w, -1, true);
     EXPECT_EQ(w.station().selection().mac(), "00:50:C2:00:00:02");
+    // ... and opens beside it, not somewhere else on the screen
+    auto* tree = child<QTreeWidget>(w, "TreeView1");
+    EXPECT_TRUE(
+        tree->visualItemRect(tree->topLevelItem(1)).contains(tree->viewport()->mapFromGlobal(menu->pos())));
     child<QAction>(*menu, "actCopyMac")->trigger();
     EXPECT_EQ(QGuiApplication::clipboard()->text(), "00:50:C2:00:00:02");
     child<QAction>(*menu, "actCopyIp")->trigger();

@@ -145,6 +145,8 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
          "buf '99' is not 0 to 22"},
     };
     Journal journal(f.journal, "window");
+    ASSERT_TRUE(journal.open());
+    EXPECT_TRUE(journal.isWritable());
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
         // WHEN the outcome is recorded
@@ -225,6 +227,7 @@ TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
     ASSERT_EQ(restored->size(), 1);
     EXPECT_EQ(QList<qint64>({restored->at(0).storeCopy, restored->at(0).elements}),
               QList<qint64>({*copy, result.elements}));
+    EXPECT_EQ(restored->at(0).detail, QString("the store it replaced is copy %1").arg(result.replacedCopy));
     EXPECT_EQ(journal.restoreStoreCopy(99, f.store).status, RestoreResult::Status::UnknownCopy);
     EXPECT_EQ(readFile(f.store), windows);
 }
@@ -252,12 +255,14 @@ TEST(Journal, AJournalThatCannotBeWrittenGivesItsReasonOnceAndReturns)
     const struct
     {
         const char* name;
-        char setup; // g: garbage bytes, l: another connection's exclusive transaction, n: newer schema
+        char setup; // g: garbage bytes, l: another connection's exclusive transaction, n: newer schema,
+                    // f: another program's database with a table of the journal's names
         const char* says;
     } rows[] = {
         {"corrupted", 'g', "not a database"},
         {"locked", 'l', "locked"},
         {"newer", 'n', "written by a newer station (schema 7"},
+        {"foreign", 'f', "table entries already exists"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.name);
@@ -265,6 +270,8 @@ TEST(Journal, AJournalThatCannotBeWrittenGivesItsReasonOnceAndReturns)
         std::unique_ptr<RawConnection> other;
         if (r.setup == 'g') {
             ASSERT_TRUE(writeFile(f.journal, QByteArray(4096, '\x5a')));
+        } else if (r.setup == 'f') {
+            ASSERT_TRUE(RawConnection(f.journal).exec("CREATE TABLE entries(x)"));
         } else {
             ASSERT_TRUE(Journal(f.journal, "exporter").record(discoveryEntry(1, 0)));
             other = std::make_unique<RawConnection>(f.journal);
@@ -273,6 +280,7 @@ TEST(Journal, AJournalThatCannotBeWrittenGivesItsReasonOnceAndReturns)
         Journal journal(f.journal, "window");
         EXPECT_FALSE(recordAttenuation(journal, f.element(), 20, {}));
         EXPECT_TRUE(journal.problem().contains(r.says)) << journal.problem().toStdString();
+        EXPECT_EQ(journal.isWritable(), r.setup == 'l'); // a lock passes, the file stays writable
         EXPECT_TRUE(journal.takeWarning().contains(r.says));
         EXPECT_FALSE(journal.saveStoreCopy(f.store));
         EXPECT_EQ(journal.takeWarning(), QString()); // once per session
@@ -306,6 +314,8 @@ TEST(JournalTime, DatesTimesAndSpansBackFromNow)
         {"-2h", {}},
         {"2y", {}},
         {"99999999d", {}},
+        {"73200d", now.addDays(-73200)}, // 200 years back is the furthest
+        {"73201d", {}},
         {"2024-13-01", {}},
         {"2024-05-01T7:05", {}},
         {"2024-05-01T22:30+2", {}},
@@ -352,6 +362,10 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
                   {{"field", "name"}, {"before", "DECODER 001"}, {"sent", "NIGHT"}, {"reported", "NIGHT"}}));
     EXPECT_TRUE(QDateTime::fromString(first["time"].toString(), Qt::ISODateWithMs).isValid());
     EXPECT_TRUE(first["time"].toString().endsWith('Z'));
+    r = cli(f, {"journal", "decoder 001"});
+    EXPECT_TRUE(r.out.startsWith("ID  TIME")) << r.out.toStdString();
+    EXPECT_EQ(r.out.count('\n'), 3);
+    EXPECT_TRUE(r.out.contains("att: 200 -> 215"));
     r = cli(f, {"journal", "0050c2770002", "--operation", "attenuation", "--csv"});
     EXPECT_EQ(r.out.count('\n'), 2) << r.out.toStdString();
     EXPECT_TRUE(r.out.contains("att: 200 -> 215"));
