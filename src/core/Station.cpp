@@ -65,7 +65,12 @@ Station::Station(StationServices services, QObject* parent)
     });
 }
 
-Station::~Station() = default;
+Station::~Station()
+{
+    // Exchanges still on their way (a poll when the program ends) let go of the measurement
+    // port as they go: before the port, not after it as children would.
+    qDeleteAll(findChildren<MeasureExchange*>(Qt::FindDirectChildrenOnly));
+}
 
 Refusal Station::checkConfiguration(const QString& mac, const ElementConfig& draft) const
 {
