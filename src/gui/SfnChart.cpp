@@ -146,8 +146,7 @@ void SfnChart::setDecoders(const QList<SfnDecoderStatus>& decoders, const SfnHis
     std::stable_sort(all.begin(), all.end(),
                      [](const SfnSample& a, const SfnSample& b) { return a.timeMs < b.timeMs; });
     for (const SfnSample& s : std::as_const(all)) {
-        m_low.push(double(s.timeMs), micro(s.minimumNs + kFixedNs));
-        m_high.push(double(s.timeMs), micro(s.maximumNs + kFixedNs));
+        extend(s);
     }
     trimAndRescale(m_lastMs);
 }
@@ -157,6 +156,14 @@ qint64 SfnChart::slotMs(int decoders)
     const qint64 pointsEach = kPointBudget / std::max(1, decoders);
     const qint64 samplesEach = kWindowMs / 1000; // at the fastest poll
     return pointsEach >= samplesEach ? 0 : (kWindowMs + pointsEach - 1) / std::max<qint64>(1, pointsEach);
+}
+
+void SfnChart::extend(const SfnSample& s)
+{
+    // The average too: a record whose minimum or maximum does not enclose it still shows its line.
+    const double t = double(s.timeMs);
+    m_low.push(t, micro(std::min(s.minimumNs, s.averageNs) + kFixedNs));
+    m_high.push(t, micro(std::max(s.maximumNs, s.averageNs) + kFixedNs));
 }
 
 void SfnChart::append(Lines& l, const SfnSample& s)
@@ -192,8 +199,7 @@ void SfnChart::addRound(const QList<std::pair<int, SfnSample>>& samples,
         if (decoder < 0 || size_t(decoder) >= m_lines.size())
             continue;
         append(m_lines[size_t(decoder)], s);
-        m_low.push(double(s.timeMs), micro(s.minimumNs + kFixedNs));
-        m_high.push(double(s.timeMs), micro(s.maximumNs + kFixedNs));
+        extend(s);
     }
     if (spread) {
         m_spreadPoints.append({double(spread->first), micro(spread->second)});

@@ -78,6 +78,7 @@ private:
         bool changed = false;
     };
     void append(Lines& l, const SfnSample& sample);
+    void extend(const SfnSample& sample);
     void trimAndRescale(qint64 nowMs);
     void attach(QAbstractSeries* series, QValueAxis* y);
 
