@@ -56,9 +56,8 @@ SfnChart::SfnChart(QWidget* parent)
     : QChartView(new QChart, parent), m_spread(new QLineSeries), m_time(new QDateTimeAxis),
       m_latency(new QValueAxis), m_spreadAxis(new QValueAxis)
 {
-    // Hundreds of lines redrawn every second: no antialiasing, no animations, and no OpenGL
-    // (which an offscreen or remote display would only emulate).
-    setRenderHint(QPainter::Antialiasing, false);
+    // Hundreds of lines redrawn every second: no animations and no OpenGL (which an offscreen or
+    // remote display would only emulate); antialiasing only for a few decoders (setDecoders).
     QChart* c = chart();
     c->setAnimationOptions(QChart::NoAnimation);
     c->setMargins(QMargins(4, 4, 4, 4));
@@ -107,6 +106,7 @@ void SfnChart::setDecoders(const QList<SfnDecoderStatus>& decoders, const SfnHis
     }
     m_lines.clear();
     m_slotMs = slotMs(int(decoders.size()));
+    setRenderHint(QPainter::Antialiasing, decoders.size() <= kBroadLinesUpTo);
     m_low.clear();
     m_high.clear();
     // The extremes take points in time order, across the decoders.
