@@ -16,7 +16,6 @@
 #include <QSaveFile>
 #include <QSpinBox>
 #include <QSplitter>
-#include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -68,19 +67,18 @@ QTableWidget* makeTable(QWidget* parent, const char* name, const QStringList& he
     return t;
 }
 
-// Every column as wide as its contents and at least as its widest text to come (the widest time
-// text, "no answer since 00:00:00", ...), so that later values fit without measuring them.
-void fitColumns(QTableWidget* t, const QStringList& widest)
-{
-    t->resizeColumnsToContents();
-    const QFontMetrics metrics(t->font());
-    // Room for the cell's margins, as the style gives them.
-    const int margins = 2 * (t->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, t) + 1) + 8;
-    for (int c = 0; c < widest.size() && c < t->columnCount(); ++c)
-        t->setColumnWidth(c, std::max(t->columnWidth(c), metrics.horizontalAdvance(widest[c]) + margins));
-}
+// A column is measured again only when one of its cells gets a text longer than any it had: values
+// come and go every second, their widths rarely grow.
+constexpr int kLongestRole = Qt::UserRole;
+constexpr const char* kGrownProperty = "columnsGrown";
 
-const QString kWidestTime = QStringLiteral("-2 mS, 888 uS, 888 nS");
+void fitGrownColumns(QTableWidget* t)
+{
+    if (!t->property(kGrownProperty).toBool())
+        return;
+    t->setProperty(kGrownProperty, false);
+    t->resizeColumnsToContents();
+}
 
 void setCell(QTableWidget* t, int row, int column, const QString& text, bool stale = false)
 {
@@ -92,6 +90,11 @@ void setCell(QTableWidget* t, int row, int column, const QString& text, bool sta
     // Only a cell whose text or colour changes is touched: each change lays the table out again.
     if (item->text() != text)
         item->setText(text);
+    if (QTableWidgetItem* header = t->horizontalHeaderItem(column);
+        header && text.size() > header->data(kLongestRole).toLongLong()) {
+        header->setData(kLongestRole, qlonglong(text.size()));
+        t->setProperty(kGrownProperty, true);
+    }
     // A decoder that stopped answering keeps its last values, greyed.
     const QBrush colour = stale ? QBrush(Qt::gray) : QBrush();
     if (item->foreground() != colour)
@@ -214,6 +217,7 @@ void SfnOverviewWindow::showRound()
     m_roundSpread.reset();
     // The plan follows the answers of a whole round, not every single record.
     showPlan();
+    fitGrownColumns(tblDecoders);
 }
 
 SfnOverviewWindow::~SfnOverviewWindow() = default;
@@ -245,12 +249,7 @@ void SfnOverviewWindow::showDecoders()
         showDecoder(i);
     chtLatency->setDecoders(decoders, m_overview->history());
     showPlan();
-    fitColumns(tblDecoders,
-               {QString(), QString(), QString(), kWidestTime, kWidestTime, kWidestTime, kWidestTime,
-                QStringLiteral("on (-888888 nS)"), kWidestTime, kWidestTime, kWidestTime,
-                QStringLiteral("no answer since 88:88:88"), QStringLiteral("88:88:88")});
-    fitColumns(tblPlan, {QString(), QString(), kWidestTime, kWidestTime, kWidestTime, kWidestTime,
-                         QStringLiteral("mismatch (reports 2 mS, 888 uS, 888 nS)")});
+    fitGrownColumns(tblDecoders);
 }
 
 void SfnOverviewWindow::showDecoder(int index)
@@ -321,6 +320,7 @@ void SfnOverviewWindow::showPlan()
     if (m_alignment)
         for (int i = 0; i < m_alignment->rows().size(); ++i)
             showApplyRow(i);
+    fitGrownColumns(tblPlan);
 }
 
 void SfnOverviewWindow::apply()
@@ -377,6 +377,7 @@ void SfnOverviewWindow::showApplyRow(int index)
             text += QStringLiteral(" (reports %1)").arg(formatNanoseconds(row.reportedDelayNs));
         setCell(tblPlan, i, PlanState, text, row.result != SfnApplyRow::Result::Confirmed);
     }
+    fitGrownColumns(tblPlan);
 }
 
 void SfnOverviewWindow::exportCsv()
