@@ -115,21 +115,30 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
     const struct
     {
         bool bAnswers, aTakes;
+        int bAnswersLeft; // B falls silent after the poll
         int code;
-    } cases[] = {{false, true, cli::NoAnswer}, {true, false, cli::Mismatch}, {false, false, cli::Mismatch}};
+    } cases[] = {{false, true, -1, cli::NoAnswer},
+                 {true, false, -1, cli::Mismatch},
+                 {false, false, -1, cli::Mismatch},
+                 {true, true, 1, cli::NoAnswer}};
     for (const auto& c : cases) {
-        second.answer = c.bAnswers, element.takeDelay = c.aTakes;
+        second.answer = c.bAnswers, element.takeDelay = c.aTakes, second.answersLeft = c.bAnswersLeft;
+        second.record.additionalDelay = 0;     // so that B has something to change
         element.record.additionalDelay = 5000; // so that A has something to change
         EXPECT_EQ(run({"sfn", "align", "--apply"}), c.code) << out.toStdString();
     }
     // AND a target below what the slowest decoder needs, or options out of place, are usage errors
-    second.answer = true;
-    for (const QStringList& args : {QStringList{"sfn", "align", "--target", "1394800"},
-                                    {"sfn", "align", "--target", "soon"},
-                                    {"sfn", "--apply"},
-                                    {"sfn", "align", "--csv"},
-                                    {"sfn", "later"}}) {
+    second.answer = true, second.answersLeft = -1;
+    const std::pair<QStringList, const char*> usage[] = {
+        {{"sfn", "align", "--target", "1394800"}, "at least 1394900 ns"},
+        {{"sfn", "align", "--target", "soon"}, "not 'soon'"},
+        {{"sfn", "--apply"}, "belong to sfn align"},
+        {{"sfn", "align", "--csv"}, "for the table alone"},
+        {{"sfn", "later"}, "unexpected argument 'later'"},
+        {{"sfn", "align", "now"}, "unexpected argument 'now'"},
+    };
+    for (const auto& [args, says] : usage) {
         EXPECT_EQ(run(args), cli::UsageError) << args.join(' ').toStdString();
-        EXPECT_TRUE(err.startsWith("vexolink-cli sfn: ")) << err.toStdString();
+        EXPECT_TRUE(err.startsWith("vexolink-cli sfn: ") && err.contains(says)) << err.toStdString();
     }
 }

@@ -25,9 +25,11 @@ struct StandInElement : QUdpSocket
                 received << d.data();
                 if (const auto set = vexo::parseSetDelayRequest(d.data()); set && takeDelay)
                     record.additionalDelay = set->delayNs, record.autoServo = set->autoServo;
-                if (answer && (d.data() == "GetStats" || d.data() == "GetDel"))
+                if (answer && answersLeft != 0 && (d.data() == "GetStats" || d.data() == "GetDel")) {
+                    answersLeft -= answersLeft > 0;
                     writeDatagram(vexo::buildMeasurementRecord(record), d.senderAddress(),
                                   quint16(d.senderPort()));
+                }
             }
         });
     }
@@ -41,6 +43,7 @@ struct StandInElement : QUdpSocket
     vexo::MeasurementValues record;
     bool answer = true;
     bool takeDelay = true; // false: it keeps its delay whatever it is asked to set
+    int answersLeft = -1;  // how many more requests it answers before it falls silent (-1: all)
 };
 
 // A store with one SFN decoder "STUDIO A" at 127.0.0.2; scripted boxes and settings; a stand-in
