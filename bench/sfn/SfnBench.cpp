@@ -1,8 +1,9 @@
 // The SFN overview against a lab of simulated SFN decoders, with its window and chart shown:
 //   unshare -n build/bench/sfn/bench_sfn [DECODERS=200] [SECONDS=20] [SIMULATED_SECONDS=3600]
-//     CPU share of a core while polling once a second (real time), memory over an hour of
-//     simulated time (polls as fast as the lab answers, the clock one second further each), and
-//     the time to apply and verify an alignment of every decoder.
+//     resident memory at the start and along an accelerated hour (rounds as fast as the lab
+//     answers, the values' clock one second further each, the window showing every round), then
+//     the CPU share of a core while the window polls once a second in real time with its chart
+//     full, and the time to apply and verify an alignment of every decoder.
 //   unshare -n xvfb-run -a build/bench/sfn/bench_sfn --shots OUTDIR
 //     sfn-before.png and sfn-after.png: five decoders of different latencies, before and after
 //     an alignment.
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QPushButton>
 #include <QStyleFactory>
@@ -48,12 +50,13 @@ long residentKb()
     return -1;
 }
 
+// Runs the event loop for a while, sleeping while there is nothing to do, as the station does:
+// a loop that spins would count its own polling as the window's.
 void spin(int ms)
 {
-    QElapsedTimer t;
-    t.start();
-    while (!t.hasExpired(ms))
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
 }
 
 struct Bench
@@ -135,34 +138,49 @@ int main(int argc, char** argv)
     if (!b.up(decoders))
         return 1;
     SfnOverviewWindow w(*b.station, b.boxes);
-    w.resize(1280, 900);
-    w.show();
-    spin(3000); // the first polls, the window laid out
-    const double cpu0 = cpuSeconds();
-    QElapsedTimer wall;
-    wall.start();
-    spin(seconds * 1000);
-    const double share = (cpuSeconds() - cpu0) / (double(wall.elapsed()) / 1000.0) * 100.0;
-    std::printf(
-        "polling %d SFN decoders once a second, window and chart shown: %.1f %% of a core over %d s\n",
-        decoders, share, seconds);
-
-    // An hour of polls in simulated time: the clock goes one second further per poll.
     SfnOverview& o = w.overview();
-    o.stop();
+    // The values' clock: simulated for the accelerated hour, then one real second per second.
     QDateTime clock = QDateTime::currentDateTimeUtc();
     o.setClock([&] { return clock; });
+    w.resize(1280, 900);
+    w.show();
+    o.stop();
+    spin(500); // laid out and painted once
+    std::printf("window shown, %d SFN decoders, no history yet: %ld kB resident\n", decoders, residentKb());
+
+    // An hour of rounds in simulated time: the clock goes one second further per round, each
+    // round waits for the lab's answers and the window shows it (table, chart, plan) as it ends.
     QElapsedTimer simulated;
     simulated.start();
     for (int s = 1; s <= simulatedSeconds; ++s) {
         clock = clock.addSecs(1);
         o.pollNow();
         waitUntil([&] { return !o.isPolling(); }, 5000);
-        if (s % 300 == 0)
-            std::printf("after %4d simulated s: %ld kB resident, %lld history points of the first decoder\n",
-                        s, residentKb(), qlonglong(o.history().samples(0).size()));
+        QCoreApplication::processEvents(); // the round's repaint
+        if (s == 15 * 60 || s == simulatedSeconds || s % 600 == 0)
+            std::printf(
+                "after %4d simulated s of history: %ld kB resident (%lld points of the first decoder)\n", s,
+                residentKb(), qlonglong(o.history().samples(0).size()));
     }
-    std::printf("(the simulated hour took %.1f s)\n", double(simulated.elapsed()) / 1000.0);
+    std::printf("(the simulated span took %.1f s)\n", double(simulated.elapsed()) / 1000.0);
+
+    // Real time, the chart full: the window polls once a second by its own timer.
+    const QDateTime base = clock;
+    QElapsedTimer wall;
+    o.setClock([&] { return base.addMSecs(wall.elapsed()); });
+    wall.start();
+    o.start();
+    spin(3000); // past the first rounds
+    const double cpu0 = cpuSeconds();
+    const qint64 wall0 = wall.elapsed();
+    spin(seconds * 1000);
+    const double share = (cpuSeconds() - cpu0) / (double(wall.elapsed() - wall0) / 1000.0) * 100.0;
+    std::printf(
+        "polling %d SFN decoders once a second, window and chart shown: %.1f %% of a core over %d s\n",
+        decoders, share, seconds);
+    std::printf("after that: %ld kB resident\n", residentKb());
+    o.stop();
+    waitUntil([&] { return !o.isPolling(); }, 5000);
 
     // Alignment of every decoder, applied and verified.
     const QList<SfnDecoderReading> readings = o.planReadings();
@@ -171,11 +189,14 @@ int main(int argc, char** argv)
     applyTime.start();
     alignment.start();
     waitUntil([&] { return alignment.isFinished(); }, 30000);
-    int confirmed = 0;
+    QMap<QString, int> results;
     for (const SfnApplyRow& r : alignment.rows())
-        confirmed += r.result == SfnApplyRow::Result::Confirmed;
-    std::printf("alignment of %lld decoders applied and verified in %lld ms (%d confirmed, stored: %s)\n",
-                qlonglong(alignment.rows().size()), applyTime.elapsed(), confirmed,
+        ++results[sfnApplyResultText(r.result)];
+    QStringList counts;
+    for (auto it = results.cbegin(); it != results.cend(); ++it)
+        counts << QStringLiteral("%1 %2").arg(it.value()).arg(it.key());
+    std::printf("alignment of %lld decoders applied and verified in %lld ms (%s; stored: %s)\n",
+                qlonglong(alignment.rows().size()), applyTime.elapsed(), qPrintable(counts.join(", ")),
                 alignment.storeWritten() ? "yes" : "no");
     return 0;
 }

@@ -30,7 +30,7 @@ QJsonValue optionalNs(const std::optional<qint64>& v)
 
 QString timeText(const std::optional<qint64>& v)
 {
-    return v ? formatNanoseconds(qint32(*v)) : QStringLiteral("-");
+    return v ? formatNanoseconds(*v) : QStringLiteral("-");
 }
 
 // The JSON name of a state text: "no answer" -> "no_answer".
@@ -219,11 +219,11 @@ int SfnRunner::align()
              planned ? QJsonValue(double(p.expectedSummaryNs)) : QJsonValue(QJsonValue::Null)},
             {"state", jsonState(state)}});
         rows.append(
-            {d.name, p.mac, answered ? formatTimeCell(p.baseNs) : QStringLiteral("-"),
+            {d.name, p.mac, answered ? formatNanoseconds(p.baseNs) : QStringLiteral("-"),
              answered ? formatNanoseconds(p.currentDelayNs) : QStringLiteral("-"),
              planned ? formatNanoseconds(p.plannedDelayNs) : QStringLiteral("-"),
-             planned ? formatTimeCell(qint64(p.plannedDelayNs) - p.currentDelayNs) : QStringLiteral("-"),
-             planned ? formatTimeCell(p.expectedSummaryNs) : QStringLiteral("-"), state});
+             planned ? formatNanoseconds(qint64(p.plannedDelayNs) - p.currentDelayNs) : QStringLiteral("-"),
+             planned ? formatNanoseconds(p.expectedSummaryNs) : QStringLiteral("-"), state});
     }
     if (json()) {
         print(renderJson(QJsonObject{{"target_ns", lowest ? QJsonValue(double(plan.targetNs)) : QJsonValue()},
@@ -231,7 +231,7 @@ int SfnRunner::align()
                                      {"decoders", array}}));
     } else {
         print((lowest ? QStringLiteral("Target latency summary: %1 (%2 ns)\n")
-                            .arg(formatTimeCell(plan.targetNs))
+                            .arg(formatNanoseconds(plan.targetNs))
                             .arg(plan.targetNs)
                       : QStringLiteral("No SFN decoder answered: nothing to align.\n")) +
               renderTable(

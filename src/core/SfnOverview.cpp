@@ -13,6 +13,30 @@
 
 namespace vexo {
 
+namespace {
+
+// Starts an exchange that may end before the call returns (port busy, send failed): the entry
+// says it is on its way until its outcome removes it.
+template <typename Key, typename Start>
+void track(QHash<Key, MeasureExchange*>& inFlight, const Key& key, Start start)
+{
+    inFlight.insert(key, nullptr);
+    MeasureExchange* x = start();
+    if (inFlight.contains(key))
+        inFlight[key] = x;
+}
+
+template <typename Key> QList<MeasureExchange*> started(const QHash<Key, MeasureExchange*>& inFlight)
+{
+    QList<MeasureExchange*> list;
+    for (MeasureExchange* x : inFlight)
+        if (x)
+            list.append(x);
+    return list;
+}
+
+} // namespace
+
 SfnDecoderReading SfnDecoderStatus::planReading() const
 {
     SfnDecoderReading r;
@@ -40,6 +64,13 @@ template <typename T> void SfnHistory::Ring<T>::add(const T& item, size_t capaci
     }
     items[next] = item;
     next = (next + 1) % capacity;
+}
+
+template <typename T> const T* SfnHistory::Ring<T>::newest() const
+{
+    if (items.empty())
+        return nullptr;
+    return &items[(next + items.size() - 1) % items.size()];
 }
 
 template <typename T> QList<T> SfnHistory::Ring<T>::inOrder() const
@@ -79,6 +110,14 @@ QList<SfnSample> SfnHistory::samples(int decoder) const
     if (decoder < 0 || size_t(decoder) >= m_rings.size())
         return {};
     return m_rings[size_t(decoder)].inOrder();
+}
+
+std::optional<SfnSample> SfnHistory::last(int decoder) const
+{
+    if (decoder < 0 || size_t(decoder) >= m_rings.size())
+        return std::nullopt;
+    const SfnSample* newest = m_rings[size_t(decoder)].newest();
+    return newest ? std::optional<SfnSample>(*newest) : std::nullopt;
 }
 
 QList<std::pair<qint64, qint64>> SfnHistory::spread() const
@@ -139,11 +178,9 @@ void SfnOverview::reload()
             sfnNumericValue(e.field(keys::sfn).text) != 1.0)
             continue;
         SfnDecoderStatus status;
-        const auto known = std::find_if(m_decoders.cbegin(), m_decoders.cend(),
-                                        [&](const SfnDecoderStatus& s) { return s.mac == mac; });
-        if (known != m_decoders.cend()) {
-            status = *known;
-            kept.push_back(m_history.samples(int(known - m_decoders.cbegin())));
+        if (const int known = indexOf(mac); known >= 0) {
+            status = m_decoders[known];
+            kept.push_back(m_history.samples(known));
         } else {
             status.mac = mac;
             kept.emplace_back();
@@ -192,39 +229,52 @@ bool SfnOverview::isRunning() const
 
 QList<MeasureExchange*> SfnOverview::pending() const
 {
-    QList<MeasureExchange*> list;
-    for (MeasureExchange* x : m_inFlight)
-        if (x)
-            list.append(x);
-    return list;
+    return started(m_inFlight);
+}
+
+int SfnOverview::indexOf(const QString& mac) const
+{
+    for (int i = 0; i < m_decoders.size(); ++i)
+        if (m_decoders[i].mac == mac)
+            return i;
+    return -1;
 }
 
 void SfnOverview::pollNow()
 {
-    recordSpread();
+    if (m_roundOpen)
+        endRound();
     QPointer<SfnOverview> self(this);
     for (const SfnDecoderStatus& d : std::as_const(m_decoders)) {
         if (m_inFlight.contains(d.mac))
             continue;
         const QString mac = d.mac;
-        // The exchange may end before readDelay returns (port busy): the entry says it is on its way.
-        m_inFlight.insert(mac, nullptr);
-        MeasureExchange* x = m_station.readDelay(mac, [self, mac](const MeasureOutcome& o) {
-            if (self)
-                self->onOutcome(mac, o);
+        m_round.insert(mac);
+        track(m_inFlight, mac, [&] {
+            return m_station.readDelay(mac, [self, mac](const MeasureOutcome& o) {
+                if (self)
+                    self->onOutcome(mac, o);
+            });
         });
-        if (m_inFlight.contains(mac))
-            m_inFlight[mac] = x;
     }
+    m_roundOpen = true;
+    if (m_round.isEmpty())
+        endRound();
+}
+
+void SfnOverview::endRound()
+{
+    m_roundOpen = false;
+    m_round.clear();
+    recordSpread();
+    emit roundFinished();
 }
 
 void SfnOverview::onOutcome(const QString& mac, const MeasureOutcome& outcome)
 {
     m_inFlight.remove(mac);
-    const auto it = std::find_if(m_decoders.begin(), m_decoders.end(),
-                                 [&](const SfnDecoderStatus& s) { return s.mac == mac; });
-    if (it != m_decoders.end()) {
-        SfnDecoderStatus& d = *it;
+    if (const int index = indexOf(mac); index >= 0) {
+        SfnDecoderStatus& d = m_decoders[index];
         const QDateTime now = m_clock();
         d.updated = now;
         if (outcome.result == MeasureOutcome::Result::Answered && outcome.latency &&
@@ -235,9 +285,8 @@ void SfnOverview::onOutcome(const QString& mac, const MeasureOutcome& outcome)
             d.noAnswerSince = {};
             const LatencyReading& r = *outcome.latency;
             if (r.average && r.minimum && r.maximum) {
-                m_history.add(int(it - m_decoders.begin()),
-                              SfnSample{now.toMSecsSinceEpoch(), r.average->networkNs, r.minimum->networkNs,
-                                        r.maximum->networkNs});
+                m_history.add(index, SfnSample{now.toMSecsSinceEpoch(), r.average->networkNs,
+                                               r.minimum->networkNs, r.maximum->networkNs});
                 m_answeredSinceSpread = true;
             }
         } else if (outcome.result == MeasureOutcome::Result::RecordRefused) {
@@ -247,8 +296,11 @@ void SfnOverview::onOutcome(const QString& mac, const MeasureOutcome& outcome)
                 d.noAnswerSince = now;
             d.state = SfnDecoderStatus::State::NoAnswer;
         }
-        emit decoderChanged(int(it - m_decoders.begin()));
+        emit decoderChanged(index);
     }
+    // An outcome that comes inside pollNow (the port busy) ends the round there.
+    if (m_round.remove(mac) && m_roundOpen && m_round.isEmpty())
+        endRound();
     if (m_inFlight.isEmpty())
         emit pollFinished();
 }
@@ -301,11 +353,7 @@ SfnAlignment::SfnAlignment(Station& station, const SfnPlan& plan, QObject* paren
 
 QList<MeasureExchange*> SfnAlignment::pending() const
 {
-    QList<MeasureExchange*> list;
-    for (MeasureExchange* x : m_inFlight)
-        if (x)
-            list.append(x);
-    return list;
+    return started(m_inFlight);
 }
 
 void SfnAlignment::start()
@@ -320,16 +368,15 @@ void SfnAlignment::start()
     }
     QPointer<SfnAlignment> self(this);
     for (int i = 0; i < m_rows.size(); ++i) {
-        m_inFlight.insert(i, nullptr);
-        MeasureExchange* x = m_station.setDelay(
-            m_rows[i].mac, m_rows[i].plannedDelayNs, m_rows[i].autoServo,
-            [self, i](const MeasureOutcome& o) {
-                if (self)
-                    self->onOutcome(i, o, false);
-            },
-            JournalOperation::SfnAlignment);
-        if (m_inFlight.contains(i))
-            m_inFlight[i] = x;
+        const SfnApplyRow& row = m_rows[i];
+        track(m_inFlight, i, [&] {
+            return m_station.setDelay(row.mac, row.plannedDelayNs, row.autoServo,
+                                      [self, i](const MeasureOutcome& o) {
+                                          if (self)
+                                              self->onOutcome(i, o, false);
+                                      },
+                                      JournalOperation::SfnAlignment);
+        });
     }
 }
 
@@ -346,13 +393,12 @@ void SfnAlignment::onOutcome(int index, const MeasureOutcome& outcome, bool seco
             conclude(index, SfnApplyRow::Result::Confirmed);
         } else if (!secondLook) {
             QPointer<SfnAlignment> self(this);
-            m_inFlight.insert(index, nullptr);
-            MeasureExchange* x = m_station.readDelay(row.mac, [self, index](const MeasureOutcome& o) {
-                if (self)
-                    self->onOutcome(index, o, true);
+            track(m_inFlight, index, [&] {
+                return m_station.readDelay(row.mac, [self, index](const MeasureOutcome& o) {
+                    if (self)
+                        self->onOutcome(index, o, true);
+                });
             });
-            if (m_inFlight.contains(index))
-                m_inFlight[index] = x;
         } else {
             conclude(index, SfnApplyRow::Result::Mismatch);
         }
@@ -391,35 +437,18 @@ void SfnAlignment::writeStore()
 
 // ---- Texts ---------------------------------------------------------------------------------
 
-QString sfnStateText(const SfnDecoderStatus& d)
-{
-    switch (d.state) {
-    case SfnDecoderStatus::State::Answering:
-        return QStringLiteral("answering");
-    case SfnDecoderStatus::State::NoAnswer:
-        return QStringLiteral("no answer since %1")
-            .arg(d.noAnswerSince.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
-    case SfnDecoderStatus::State::Refused:
-        return QStringLiteral("record refused");
-    case SfnDecoderStatus::State::Waiting:
-        break;
-    }
-    return QStringLiteral("waiting");
-}
-
 QString sfnStateName(SfnDecoderStatus::State state)
 {
-    switch (state) {
-    case SfnDecoderStatus::State::Answering:
-        return QStringLiteral("answering");
-    case SfnDecoderStatus::State::NoAnswer:
-        return QStringLiteral("no_answer");
-    case SfnDecoderStatus::State::Refused:
-        return QStringLiteral("record_refused");
-    case SfnDecoderStatus::State::Waiting:
-        break;
-    }
-    return QStringLiteral("waiting");
+    static const char* const names[] = {"waiting", "answering", "no_answer", "record_refused"};
+    return QLatin1String(names[int(state)]);
+}
+
+QString sfnStateText(const SfnDecoderStatus& d)
+{
+    if (d.state == SfnDecoderStatus::State::NoAnswer)
+        return QStringLiteral("no answer since %1")
+            .arg(d.noAnswerSince.toLocalTime().toString(QStringLiteral("HH:mm:ss")));
+    return sfnStateName(d.state).replace(QLatin1Char('_'), QLatin1Char(' '));
 }
 
 QString sfnServoText(const LatencyReading& r)
@@ -429,32 +458,14 @@ QString sfnServoText(const LatencyReading& r)
 
 QString sfnPlanStatusText(SfnPlanRow::Status status)
 {
-    switch (status) {
-    case SfnPlanRow::Status::Planned:
-        return QStringLiteral("planned");
-    case SfnPlanRow::Status::OutOfRange:
-        return QStringLiteral("out of range");
-    case SfnPlanRow::Status::NoAnswer:
-        break;
-    }
-    return QStringLiteral("no answer");
+    static const char* const texts[] = {"planned", "out of range", "no answer"};
+    return QLatin1String(texts[int(status)]);
 }
 
 QString sfnApplyResultText(SfnApplyRow::Result result)
 {
-    switch (result) {
-    case SfnApplyRow::Result::Confirmed:
-        return QStringLiteral("confirmed");
-    case SfnApplyRow::Result::Mismatch:
-        return QStringLiteral("mismatch");
-    case SfnApplyRow::Result::NoAnswer:
-        return QStringLiteral("no answer");
-    case SfnApplyRow::Result::Failed:
-        return QStringLiteral("failed");
-    case SfnApplyRow::Result::Pending:
-        break;
-    }
-    return QStringLiteral("sending");
+    static const char* const texts[] = {"sending", "confirmed", "mismatch", "no answer", "failed"};
+    return QLatin1String(texts[int(result)]);
 }
 
 } // namespace vexo

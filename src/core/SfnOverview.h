@@ -71,6 +71,8 @@ public:
     int decoderCount() const { return int(m_rings.size()); }
     // Oldest first.
     QList<SfnSample> samples(int decoder) const;
+    // The newest sample of a decoder, without copying its ring.
+    std::optional<SfnSample> last(int decoder) const;
     QList<std::pair<qint64, qint64>> spread() const;
 
     // time, mac, name, then every latency in ns, oldest first and decoder by decoder.
@@ -83,6 +85,7 @@ private:
         size_t next = 0;
         void add(const T& item, size_t capacity);
         QList<T> inOrder() const;
+        const T* newest() const;
     };
     int m_capacity;
     std::vector<Ring<SfnSample>> m_rings;
@@ -115,7 +118,8 @@ public:
     void stop();  // polls already sent still complete
     bool isRunning() const;
     // One poll of every decoder that has no poll on the way (a silent decoder's may outlast the
-    // interval). Records the spread of the poll before.
+    // interval): a round. A round ends when each of its exchanges has, or when the next round
+    // starts first (its latecomers then show with that one).
     void pollNow();
     // The interval timer and the polls on the way, whose answer time a test can end.
     QTimer* timer() const { return m_timer; }
@@ -133,17 +137,24 @@ signals:
     void decoderChanged(int index);
     // Every poll's requests have been answered or timed out.
     void pollFinished();
+    // The spread of a round that brought records, recorded as the round ends.
     void spreadRecorded(qint64 timeMs, qint64 spreadNs);
+    // Once per round, after its decoderChanged and spreadRecorded: a face redraws here.
+    void roundFinished();
 
 private:
     void onOutcome(const QString& mac, const MeasureOutcome& outcome);
+    void endRound();
     void recordSpread();
+    int indexOf(const QString& mac) const;
 
     Station& m_station;
     QTimer* m_timer;
     QList<SfnDecoderStatus> m_decoders;
     SfnHistory m_history;
     QHash<QString, MeasureExchange*> m_inFlight;
+    QSet<QString> m_round; // the open round's exchanges still on their way
+    bool m_roundOpen = false;
     bool m_answeredSinceSpread = false;
     std::function<QDateTime()> m_clock;
 };

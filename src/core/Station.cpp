@@ -74,7 +74,12 @@ Station::Station(StationServices services, QObject* parent)
     connect(&m_discovery, &Discovery::finished, this, &Station::journalDiscoveryEnd);
 }
 
-Station::~Station() = default;
+Station::~Station()
+{
+    // Exchanges still on their way (a poll when the program ends) let go of the measurement
+    // port as they go: before the port, not after it as children would.
+    qDeleteAll(findChildren<MeasureExchange*>(Qt::FindDirectChildrenOnly));
+}
 
 Refusal Station::checkConfiguration(const QString& mac, const ElementConfig& draft) const
 {
@@ -227,13 +232,15 @@ MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> request
                                    MeasureExchange::Reading refusedBy, MeasureExchange::Done done,
                                    int answerMs)
 {
+    // One reading of the store for the three keys: a poll of every SFN decoder asks each second.
+    const QStringList stored = m_store.read(mac, QStringList{keys::ip, keys::sfn, keys::role});
     MeasureExchange::Plan plan;
-    plan.ip = m_store.read(mac, keys::ip);
+    plan.ip = stored[0];
     plan.requests = std::move(requests);
     plan.awaitRecord = awaitRecord;
     plan.refusedBy = refusedBy;
-    plan.sfn = m_store.read(mac, keys::sfn);
-    plan.role = roleOf(storedInt(m_store.read(mac, keys::role)));
+    plan.sfn = stored[1];
+    plan.role = roleOf(storedInt(stored[2]));
     plan.answerMs = answerMs;
     auto* x = new MeasureExchange(m_measurePort, std::move(plan), std::move(done), this);
     // Deleted once it completed; until the event loop runs, the caller may still look at it.

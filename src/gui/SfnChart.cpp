@@ -18,6 +18,7 @@ namespace vexo {
 
 namespace {
 constexpr qint64 kFixedNs = qint64(FixedLatencyMacNs) + FixedLatencyAudioNs;
+constexpr int kBroadLinesUpTo = 16;
 // Latencies are drawn in microseconds: the axis labels stay short, a hover gives the ns.
 double micro(qint64 ns)
 {
@@ -32,12 +33,33 @@ QColor decoderColour(int index)
 }
 } // namespace
 
+void SlidingExtreme::push(double x, double y)
+{
+    // A point that an equal or better later one outlives can never be the extreme again.
+    while (!m_points.empty() && (m_highest ? m_points.back().second <= y : m_points.back().second >= y))
+        m_points.pop_back();
+    m_points.emplace_back(x, y);
+}
+
+void SlidingExtreme::dropBefore(double x)
+{
+    while (!m_points.empty() && m_points.front().first < x)
+        m_points.pop_front();
+}
+
+std::optional<double> SlidingExtreme::value() const
+{
+    return m_points.empty() ? std::nullopt : std::optional<double>(m_points.front().second);
+}
+
 SfnChart::SfnChart(QWidget* parent)
     : QChartView(new QChart, parent), m_spread(new QLineSeries), m_time(new QDateTimeAxis),
       m_latency(new QValueAxis), m_spreadAxis(new QValueAxis)
 {
-    setRenderHint(QPainter::Antialiasing);
+    // Hundreds of lines redrawn every second: no animations and no OpenGL (which an offscreen or
+    // remote display would only emulate); antialiasing only for a few decoders (setDecoders).
     QChart* c = chart();
+    c->setAnimationOptions(QChart::NoAnimation);
     c->setMargins(QMargins(4, 4, 4, 4));
     c->legend()->setAlignment(Qt::AlignBottom);
     m_time->setFormat(QStringLiteral("HH:mm:ss"));
@@ -61,6 +83,7 @@ SfnChart::SfnChart(QWidget* parent)
 
 void SfnChart::attach(QAbstractSeries* series, QValueAxis* y)
 {
+    series->setUseOpenGL(false);
     chart()->addSeries(series);
     series->attachAxis(m_time);
     series->attachAxis(y);
@@ -82,6 +105,12 @@ void SfnChart::setDecoders(const QList<SfnDecoderStatus>& decoders, const SfnHis
         delete l.average;
     }
     m_lines.clear();
+    m_slotMs = slotMs(int(decoders.size()));
+    setRenderHint(QPainter::Antialiasing, decoders.size() <= kBroadLinesUpTo);
+    m_low.clear();
+    m_high.clear();
+    // The extremes take points in time order, across the decoders.
+    QList<SfnSample> all;
     for (int i = 0; i < decoders.size(); ++i) {
         Lines l;
         l.name = decoders[i].name.isEmpty() ? decoders[i].mac : decoders[i].name;
@@ -96,7 +125,8 @@ void SfnChart::setDecoders(const QList<SfnDecoderStatus>& decoders, const SfnHis
         fill.setAlpha(50);
         l.band->setBrush(fill);
         l.band->setPen(Qt::NoPen);
-        l.average->setPen(QPen(colour, 2));
+        // A broad line needs the stroker: only a few decoders get one.
+        l.average->setPen(QPen(colour, decoders.size() <= kBroadLinesUpTo ? 2 : 0));
         l.average->setName(l.name);
         attach(l.band, m_latency);
         attach(l.average, m_latency);
@@ -107,30 +137,86 @@ void SfnChart::setDecoders(const QList<SfnDecoderStatus>& decoders, const SfnHis
             if (on)
                 QToolTip::showText(QCursor::pos(), hoverText(who, p), this);
         });
+        const QList<SfnSample> samples = history.samples(i);
+        for (const SfnSample& s : samples)
+            append(l, s);
+        all += samples;
         m_lines.push_back(l);
-        for (const SfnSample& s : history.samples(i))
-            addSample(i, s);
+    }
+    std::stable_sort(all.begin(), all.end(),
+                     [](const SfnSample& a, const SfnSample& b) { return a.timeMs < b.timeMs; });
+    for (const SfnSample& s : std::as_const(all)) {
+        extend(s);
     }
     trimAndRescale(m_lastMs);
 }
 
-void SfnChart::addSample(int decoder, const SfnSample& s)
+qint64 SfnChart::slotMs(int decoders)
 {
-    if (decoder < 0 || size_t(decoder) >= m_lines.size())
-        return;
-    const Lines& l = m_lines[size_t(decoder)];
+    const qint64 pointsEach = kPointBudget / std::max(1, decoders);
+    const qint64 samplesEach = kWindowMs / 1000; // at the fastest poll
+    return pointsEach >= samplesEach ? 0 : (kWindowMs + pointsEach - 1) / std::max<qint64>(1, pointsEach);
+}
+
+void SfnChart::extend(const SfnSample& s)
+{
+    // The average too: a record whose minimum or maximum does not enclose it still shows its line.
     const double t = double(s.timeMs);
-    l.average->append(t, micro(s.averageNs + kFixedNs));
-    l.minimum->append(t, micro(s.minimumNs + kFixedNs));
-    l.maximum->append(t, micro(s.maximumNs + kFixedNs));
+    m_low.push(t, micro(std::min(s.minimumNs, s.averageNs) + kFixedNs));
+    m_high.push(t, micro(std::max(s.maximumNs, s.averageNs) + kFixedNs));
+}
+
+void SfnChart::append(Lines& l, const SfnSample& s)
+{
+    const double t = double(s.timeMs);
+    const double average = micro(s.averageNs + kFixedNs), minimum = micro(s.minimumNs + kFixedNs),
+                 maximum = micro(s.maximumNs + kFixedNs);
+    const qint64 slot = m_slotMs > 0 ? s.timeMs / m_slotMs : -1;
+    if (slot >= 0 && slot == l.lastBucket && !l.averagePoints.isEmpty()) {
+        // Into the slot of the last point: it moves to the newest time and takes the sample in.
+        QPointF& a = l.averagePoints.last();
+        QPointF& low = l.minimumPoints.last();
+        QPointF& high = l.maximumPoints.last();
+        ++l.lastCount;
+        a = {t, a.y() + (average - a.y()) / l.lastCount};
+        low = {t, std::min(low.y(), minimum)};
+        high = {t, std::max(high.y(), maximum)};
+    } else {
+        l.averagePoints.append({t, average});
+        l.minimumPoints.append({t, minimum});
+        l.maximumPoints.append({t, maximum});
+        l.lastBucket = slot;
+        l.lastCount = 1;
+    }
+    l.changed = true;
     m_lastMs = std::max(m_lastMs, s.timeMs);
 }
 
-void SfnChart::addSpread(qint64 timeMs, qint64 spreadNs)
+void SfnChart::addRound(const QList<std::pair<int, SfnSample>>& samples,
+                        const std::optional<std::pair<qint64, qint64>>& spread)
 {
-    m_spread->append(double(timeMs), micro(spreadNs));
-    // Once per poll: the older points go and the axes follow.
-    trimAndRescale(std::max(m_lastMs, timeMs));
+    for (const auto& [decoder, s] : samples) {
+        if (decoder < 0 || size_t(decoder) >= m_lines.size())
+            continue;
+        append(m_lines[size_t(decoder)], s);
+        extend(s);
+    }
+    if (spread) {
+        m_spreadPoints.append({double(spread->first), micro(spread->second)});
+        m_spreadHigh.push(double(spread->first), micro(spread->second));
+        m_lastMs = std::max(m_lastMs, spread->first);
+    }
+    trimAndRescale(m_lastMs);
+}
+
+std::pair<double, double> SfnChart::latencyRange() const
+{
+    return {m_latency->min(), m_latency->max()};
+}
+
+std::pair<double, double> SfnChart::spreadRange() const
+{
+    return {m_spreadAxis->min(), m_spreadAxis->max()};
 }
 
 void SfnChart::trimAndRescale(qint64 nowMs)
@@ -138,34 +224,48 @@ void SfnChart::trimAndRescale(qint64 nowMs)
     if (nowMs == 0)
         return;
     const double from = double(nowMs - kWindowMs);
-    auto trim = [from](QLineSeries* s) {
-        int old = 0;
-        while (old < s->count() && s->at(old).x() < from)
+    // Drops the points older than the window; true when any went.
+    auto trim = [from](QList<QPointF>& points) {
+        qsizetype old = 0;
+        while (old < points.size() && points[old].x() < from)
             ++old;
-        if (old)
-            s->removePoints(0, old);
+        points.remove(0, old);
+        return old > 0;
     };
-    double low = INFINITY, high = -INFINITY, first = double(nowMs);
-    for (const Lines& l : m_lines) {
-        trim(l.average);
-        trim(l.minimum);
-        trim(l.maximum);
-        for (const QPointF& p : l.minimum->points())
-            low = std::min(low, p.y());
-        for (const QPointF& p : l.maximum->points())
-            high = std::max(high, p.y());
-        if (l.average->count())
-            first = std::min(first, l.average->at(0).x());
+    double first = double(nowMs);
+    for (Lines& l : m_lines) {
+        l.changed |= trim(l.averagePoints);
+        trim(l.minimumPoints);
+        trim(l.maximumPoints);
+        if (!l.averagePoints.isEmpty())
+            first = std::min(first, l.averagePoints.first().x());
+        if (!l.changed)
+            continue;
+        // One call per series: each redraws its points once, not once per point.
+        l.average->replace(l.averagePoints);
+        l.minimum->replace(l.minimumPoints);
+        l.maximum->replace(l.maximumPoints);
+        l.changed = false;
     }
-    trim(m_spread);
-    double spreadHigh = 1;
-    for (const QPointF& p : m_spread->points())
-        spreadHigh = std::max(spreadHigh, p.y());
-    if (low <= high) {
-        const double margin = std::max(1.0, (high - low) * 0.05);
-        m_latency->setRange(low - margin, high + margin);
+    const qsizetype spreadBefore = m_spreadPoints.size();
+    if (trim(m_spreadPoints) || spreadBefore != m_spread->count())
+        m_spread->replace(m_spreadPoints);
+    m_low.dropBefore(from);
+    m_high.dropBefore(from);
+    m_spreadHigh.dropBefore(from);
+
+    // The axes move only when what they must hold leaves them: whole steps with room to spare.
+    if (const auto low = m_low.value(), high = m_high.value(); low && high) {
+        const double step =
+            std::max(1.0, std::pow(10.0, std::floor(std::log10(std::max(1.0, *high - *low)))) / 10.0);
+        const double bottom = std::floor(*low / step) * step - step,
+                     top = std::ceil(*high / step) * step + step;
+        if (m_latency->min() != bottom || m_latency->max() != top)
+            m_latency->setRange(bottom, top);
     }
-    m_spreadAxis->setRange(0, spreadHigh * 1.1);
+    const double spreadTop = std::ceil(std::max(1.0, m_spreadHigh.value().value_or(1.0)) * 1.1);
+    if (m_spreadAxis->min() != 0 || m_spreadAxis->max() != spreadTop)
+        m_spreadAxis->setRange(0, spreadTop);
     // At least a minute wide, so that the first points do not fill the whole width.
     first = std::min(first, double(nowMs - 60 * 1000));
     m_time->setRange(QDateTime::fromMSecsSinceEpoch(qint64(first)), QDateTime::fromMSecsSinceEpoch(nowMs));

@@ -61,8 +61,23 @@ QTableWidget* makeTable(QWidget* parent, const char* name, const QStringList& he
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
     t->verticalHeader()->setVisible(false);
-    t->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    // Sized when the decoders are read, not by their contents every round: measuring every
+    // cell's text each second costs more than the whole poll.
+    t->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     return t;
+}
+
+// A column is measured again only when one of its cells gets a text longer than any it had: values
+// come and go every second, their widths rarely grow.
+constexpr int kLongestRole = Qt::UserRole;
+constexpr const char* kGrownProperty = "columnsGrown";
+
+void fitGrownColumns(QTableWidget* t)
+{
+    if (!t->property(kGrownProperty).toBool())
+        return;
+    t->setProperty(kGrownProperty, false);
+    t->resizeColumnsToContents();
 }
 
 void setCell(QTableWidget* t, int row, int column, const QString& text, bool stale = false)
@@ -72,9 +87,18 @@ void setCell(QTableWidget* t, int row, int column, const QString& text, bool sta
         item = new QTableWidgetItem;
         t->setItem(row, column, item);
     }
-    item->setText(text);
+    // Only a cell whose text or colour changes is touched: each change lays the table out again.
+    if (item->text() != text)
+        item->setText(text);
+    if (QTableWidgetItem* header = t->horizontalHeaderItem(column);
+        header && text.size() > header->data(kLongestRole).toLongLong()) {
+        header->setData(kLongestRole, qlonglong(text.size()));
+        t->setProperty(kGrownProperty, true);
+    }
     // A decoder that stopped answering keeps its last values, greyed.
-    item->setForeground(stale ? QBrush(Qt::gray) : QBrush());
+    const QBrush colour = stale ? QBrush(Qt::gray) : QBrush();
+    if (item->foreground() != colour)
+        item->setForeground(colour);
 }
 
 QString timeOf(const std::optional<LatencyRow>& row, bool summary)
@@ -165,17 +189,35 @@ SfnOverviewWindow::SfnOverviewWindow(Station& station, MessageBoxes& boxes, QWid
     connect(cmdApply, &QPushButton::clicked, this, &SfnOverviewWindow::apply);
     connect(spnTarget, &QSpinBox::valueChanged, this, &SfnOverviewWindow::showPlan);
     connect(m_overview, &SfnOverview::decodersReloaded, this, &SfnOverviewWindow::showDecoders);
+    // A round's records are gathered and shown together when it ends: one redraw a round.
     connect(m_overview, &SfnOverview::decoderChanged, this, [this](int index) {
-        showDecoder(index);
-        const QList<SfnSample> samples = m_overview->history().samples(index);
+        m_changed.insert(index);
         const SfnDecoderStatus& d = m_overview->decoders()[index];
-        if (!samples.isEmpty() && d.state == SfnDecoderStatus::State::Answering &&
-            samples.last().timeMs == d.readingTime.toMSecsSinceEpoch())
-            chtLatency->addSample(index, samples.last());
+        const std::optional<SfnSample> last = m_overview->history().last(index);
+        if (last && d.state == SfnDecoderStatus::State::Answering &&
+            last->timeMs == d.readingTime.toMSecsSinceEpoch())
+            m_roundSamples.append({index, *last});
     });
-    connect(m_overview, &SfnOverview::spreadRecorded, chtLatency, &SfnChart::addSpread);
-    // The plan follows the answers of a whole poll, not every single record.
-    connect(m_overview, &SfnOverview::pollFinished, this, &SfnOverviewWindow::showPlan);
+    connect(m_overview, &SfnOverview::spreadRecorded, this, [this](qint64 timeMs, qint64 spreadNs) {
+        m_roundSpread = std::pair{timeMs, spreadNs};
+    });
+    connect(m_overview, &SfnOverview::roundFinished, this, &SfnOverviewWindow::showRound);
+}
+
+void SfnOverviewWindow::showRound()
+{
+    QList<int> changed(m_changed.cbegin(), m_changed.cend());
+    std::sort(changed.begin(), changed.end());
+    for (int index : std::as_const(changed))
+        if (index < m_overview->decoders().size())
+            showDecoder(index);
+    chtLatency->addRound(m_roundSamples, m_roundSpread);
+    m_changed.clear();
+    m_roundSamples.clear();
+    m_roundSpread.reset();
+    // The plan follows the answers of a whole round, not every single record.
+    showPlan();
+    fitGrownColumns(tblDecoders);
 }
 
 SfnOverviewWindow::~SfnOverviewWindow() = default;
@@ -199,11 +241,15 @@ void SfnOverviewWindow::closeEvent(QCloseEvent* event)
 void SfnOverviewWindow::showDecoders()
 {
     const QList<SfnDecoderStatus>& decoders = m_overview->decoders();
+    // What a round gathered for the old rows does not fit the new ones.
+    m_changed.clear();
+    m_roundSamples.clear();
     tblDecoders->setRowCount(int(decoders.size()));
     for (int i = 0; i < decoders.size(); ++i)
         showDecoder(i);
     chtLatency->setDecoders(decoders, m_overview->history());
     showPlan();
+    fitGrownColumns(tblDecoders);
 }
 
 void SfnOverviewWindow::showDecoder(int index)
@@ -263,9 +309,10 @@ void SfnOverviewWindow::showPlan()
                 answered ? formatNanoseconds(p.currentDelayNs) : QStringLiteral("-"));
         setCell(tblPlan, i, PlanNew, planned ? formatNanoseconds(p.plannedDelayNs) : QStringLiteral("-"));
         setCell(tblPlan, i, PlanChange,
-                planned ? formatTimeCell(qint64(p.plannedDelayNs) - p.currentDelayNs) : QStringLiteral("-"));
+                planned ? formatNanoseconds(qint64(p.plannedDelayNs) - p.currentDelayNs)
+                        : QStringLiteral("-"));
         setCell(tblPlan, i, PlanExpected,
-                planned ? formatTimeCell(p.expectedSummaryNs) : QStringLiteral("-"));
+                planned ? formatNanoseconds(p.expectedSummaryNs) : QStringLiteral("-"));
         setCell(tblPlan, i, PlanState, sfnPlanStatusText(p.status), !planned);
     }
     cmdApply->setEnabled(lowest.has_value() && anyPlanned);
@@ -273,6 +320,7 @@ void SfnOverviewWindow::showPlan()
     if (m_alignment)
         for (int i = 0; i < m_alignment->rows().size(); ++i)
             showApplyRow(i);
+    fitGrownColumns(tblPlan);
 }
 
 void SfnOverviewWindow::apply()
@@ -290,7 +338,7 @@ void SfnOverviewWindow::apply()
     const QString text =
         QStringLiteral("Set the additional delay of %1 SFN decoders to a total latency of %2?\r")
             .arg(changes.size())
-            .arg(formatTimeCell(m_plan.targetNs)) +
+            .arg(formatNanoseconds(m_plan.targetNs)) +
         changes.join(QLatin1Char('\r'));
     if (!m_boxes.askYesNo(QStringLiteral("SFN alignment"), text))
         return;
@@ -329,6 +377,7 @@ void SfnOverviewWindow::showApplyRow(int index)
             text += QStringLiteral(" (reports %1)").arg(formatNanoseconds(row.reportedDelayNs));
         setCell(tblPlan, i, PlanState, text, row.result != SfnApplyRow::Result::Confirmed);
     }
+    fitGrownColumns(tblPlan);
 }
 
 void SfnOverviewWindow::exportCsv()

@@ -40,6 +40,7 @@ protected:
 private:
     void showDecoders();
     void showDecoder(int index);
+    void showRound();
     void showPlan();
     void apply();
     void showApplyRow(int index);
@@ -50,6 +51,10 @@ private:
     SfnOverview* m_overview;
     SfnAlignment* m_alignment = nullptr;
     SfnPlan m_plan;
+    // What the round under way brought: the rows it changed, its samples and its spread.
+    QSet<int> m_changed;
+    QList<std::pair<int, SfnSample>> m_roundSamples;
+    std::optional<std::pair<qint64, qint64>> m_roundSpread;
     std::function<QString()> m_chooseExportPath;
     QSpinBox* spnInterval = nullptr;
     QPushButton* cmdExportCsv = nullptr;

@@ -85,11 +85,10 @@ bool adjustAcceptsLength(qsizetype length)
     return length == kMeasurementRecordSize;
 }
 
-QString formatNanoseconds(qint32 n)
+QString formatNanoseconds(qint64 n)
 {
-    // 64 bits, so that the magnitude of -2147483648 is representable.
     const bool negative = n < 0;
-    const qint64 a = negative ? -static_cast<qint64>(n) : static_cast<qint64>(n);
+    const qint64 a = negative ? -n : n;
     const qint64 ms = a / 1000000;
     const qint64 us = a / 1000 - ms * 1000;
     const qint64 ns = a - us * 1000 - ms * 1000000;

@@ -75,7 +75,9 @@ std::optional<SetDelay> parseSetDelayRequest(const QByteArray& datagram);
 bool statisticsAcceptsLength(qsizetype length);
 bool adjustAcceptsLength(qsizetype length);
 
-// Time text: "265 nS", "395 uS, 833 nS", "1 mS, 0 uS, 5 nS", "-1 uS, 500 nS".
-QString formatNanoseconds(qint32 n);
+// Time text: "265 nS", "395 uS, 833 nS", "1 mS, 0 uS, 5 nS", "-1 uS, 500 nS". It takes 64 bits
+// so that sums and differences of latencies (a plan's change, its expected summary) show in the
+// same text as the latencies themselves.
+QString formatNanoseconds(qint64 n);
 
 } // namespace vexo

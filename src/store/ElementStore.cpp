@@ -122,6 +122,14 @@ QString ElementStore::read(const QString& macText, const QString& key) const
     return readFromIni(encodeMac(macText), key, m_path, storeDefault(key));
 }
 
+QStringList ElementStore::read(const QString& macText, const QStringList& keys) const
+{
+    QStringList defaults;
+    for (const QString& key : keys)
+        defaults << storeDefault(key);
+    return readKeysFromIni(encodeMac(macText), keys, m_path, defaults);
+}
+
 bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
 {
     return writeToIni(encodeMac(macText), key, value, m_path);

@@ -698,6 +698,20 @@ QString readFromIni(const QString& section, const QString& key, const QString& p
     return valueOf(*doc, doc->lines[size_t(*line)].text);
 }
 
+QStringList readKeysFromIni(const QString& section, const QStringList& keys, const QString& path,
+                            const QStringList& defaults)
+{
+    const DocumentPtr doc = load(path).doc;
+    const Section* s = findSection(*doc, section);
+    QStringList values;
+    values.reserve(keys.size());
+    for (qsizetype i = 0; i < keys.size(); ++i) {
+        const auto line = s ? entryLine(*s, doc->encode(keys[i]).trimmed().toUpper()) : std::nullopt;
+        values << (line ? valueOf(*doc, doc->lines[size_t(*line)].text) : defaults.value(i));
+    }
+    return values;
+}
+
 QList<QStringList> readFromIni(const QStringList& sections, const QStringList& keys, const QString& path)
 {
     const DocumentPtr doc = load(path).doc;

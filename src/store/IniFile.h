@@ -33,6 +33,10 @@ namespace vexo {
 
 QString readFromIni(const QString& section, const QString& key, const QString& path,
                     const QString& defaultValue = QString());
+// Several keys of one section from one reading of the file, each as readFromIni would give it
+// with its default (defaults[i] for keys[i]; empty where none is given).
+QStringList readKeysFromIni(const QString& section, const QStringList& keys, const QString& path,
+                            const QStringList& defaults);
 // The same keys of several sections from one reading of the file: for each section, the values
 // of the keys in the given order, each what readFromIni would give (empty where missing).
 QList<QStringList> readFromIni(const QStringList& sections, const QStringList& keys, const QString& path);

@@ -3,8 +3,10 @@
 #include "../measure/MeasureFixture.h"
 
 #include "core/Station.h"
+#include "gui/SfnChart.h"
 #include "gui/SfnOverviewWindow.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -30,6 +32,30 @@ struct SfnOverviewWindowTest : MeasureFixture
     SfnOverviewWindow w{station, boxes};
 };
 
+TEST(SlidingExtreme, FollowsTheWindowAsPointsComeAndGo)
+{
+    // x, y pushed in time order; after each push the points before `from` go
+    struct Step
+    {
+        double x, y, from;
+        std::optional<double> lowest, highest;
+    };
+    const Step steps[] = {
+        {1, 5, 0, 5, 5},   {2, 3, 0, 3, 5},   {3, 4, 0, 3, 5},
+        {4, 3, 0, 3, 5},   {5, 9, 2.5, 3, 9}, // 1 and 2 gone: the later 3 is still there
+        {6, 6, 4.5, 6, 9}, {7, 7, 6.5, 7, 7},
+    };
+    SlidingExtreme low(false), high(true);
+    for (const Step& s : steps) {
+        low.push(s.x, s.y), high.push(s.x, s.y);
+        low.dropBefore(s.from), high.dropBefore(s.from);
+        EXPECT_EQ(low.value(), s.lowest) << s.x;
+        EXPECT_EQ(high.value(), s.highest) << s.x;
+    }
+    low.dropBefore(100);
+    EXPECT_FALSE(low.value().has_value());
+}
+
 TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
 {
     // GIVEN a decoder with a 1 ms path, 5 us of delay and the servo on at -1200 ns
@@ -42,9 +68,15 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // THEN the row sums as the SFN window does: 1,000,000 + 5,000 - 1,200 + 396,098
     EXPECT_EQ(cell("tblDecoders", 0, 8), "1 mS, 399 uS, 898 nS");
     EXPECT_EQ(cell("tblDecoders", 0, 7), "on (-1200 nS)");
-    // AND the plan takes the 5 us away to reach 1,394,900
+    // AND the chart took the round in: its latency axis holds the summary (uS)
+    const auto [low, high] = w.findChild<SfnChart*>("chtLatency")->latencyRange();
+    EXPECT_LT(low, 1399.898);
+    EXPECT_GT(high, 1399.898);
+    // AND the plan takes the 5 us away to reach 1,394,900, in the SFN window's time text
     ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 3) == "0 nS"; }));
     EXPECT_EQ(w.findChild<QSpinBox*>("spnTarget")->value(), 1394900);
+    EXPECT_EQ(cell("tblPlan", 0, 4), "-5 uS, 0 nS");
+    EXPECT_EQ(cell("tblPlan", 0, 5), "1 mS, 394 uS, 898 nS");
 
     // WHEN the operator applies and says Yes
     boxes.answers << MsgAnswer::Yes;
@@ -78,4 +110,53 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // AND the interval control reaches the poll
     w.findChild<QSpinBox*>("spnInterval")->setValue(7);
     EXPECT_EQ(w.overview().intervalSeconds(), 7);
+}
+
+TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
+{
+    // GIVEN a decoder answering with 5 us of delay
+    element.record.propagationDelayAverage = 1000000, element.record.additionalDelay = 5000;
+    w.show();
+    ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 6) == "planned"; }));
+    auto* apply = w.findChild<QPushButton*>("cmdApply");
+    const QString stored = readFile(path);
+    struct Case
+    {
+        MsgAnswer answer;
+        bool takes, answers;
+        const char* state;
+    };
+    const Case cases[] = {
+        {MsgAnswer::No, true, true, "planned"},
+        {MsgAnswer::Yes, false, true, "mismatch (reports 5 uS, 0 nS)"},
+        {MsgAnswer::Yes, true, false, "no answer"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.state);
+        ASSERT_TRUE(waitUntil([&] { return apply->isEnabled() && !w.overview().isPolling(); }));
+        // WHEN the operator answers the box and the decoder keeps its delay or falls silent
+        boxes.answers << c.answer;
+        element.takeDelay = c.takes;
+        element.received.clear();
+        apply->click();
+        element.answer = c.answers;
+        if (c.answer == MsgAnswer::No) {
+            // THEN on No nothing leaves
+            QCoreApplication::processEvents();
+            EXPECT_EQ(w.alignment(), nullptr);
+            EXPECT_TRUE(element.received.isEmpty());
+            continue;
+        }
+        ASSERT_TRUE(waitUntil([&] {
+            for (MeasureExchange* x : w.alignment()->pending())
+                if (!c.answers)
+                    QMetaObject::invokeMethod(x->timer(), "timeout");
+            return w.alignment()->isFinished();
+        }));
+        // THEN the plan shows how it ended, and nothing reached the store
+        EXPECT_EQ(cell("tblPlan", 0, 6), c.state);
+        EXPECT_EQ(w.findChild<QLabel*>("lblApply")->text(), "0 of 1 confirmed");
+        EXPECT_EQ(readFile(path), stored);
+        element.answer = true;
+    }
 }

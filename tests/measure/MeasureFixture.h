@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 
 // Stands in for a Network Element on 127.0.0.2:2978: records every request, answers "GetStats"
-// and "GetDel" with its record and takes on a SetDelayRequest.
+// and "GetDel" with its record and takes on a SetDelayRequest (unless told to keep its delay).
 struct StandInElement : QUdpSocket
 {
     StandInElement()
@@ -23,11 +23,13 @@ struct StandInElement : QUdpSocket
             while (hasPendingDatagrams()) {
                 const QNetworkDatagram d = receiveDatagram();
                 received << d.data();
-                if (const auto set = vexo::parseSetDelayRequest(d.data()))
+                if (const auto set = vexo::parseSetDelayRequest(d.data()); set && takeDelay)
                     record.additionalDelay = set->delayNs, record.autoServo = set->autoServo;
-                if (answer && (d.data() == "GetStats" || d.data() == "GetDel"))
+                if (answer && answersLeft != 0 && (d.data() == "GetStats" || d.data() == "GetDel")) {
+                    answersLeft -= answersLeft > 0;
                     writeDatagram(vexo::buildMeasurementRecord(record), d.senderAddress(),
                                   quint16(d.senderPort()));
+                }
             }
         });
     }
@@ -40,6 +42,8 @@ struct StandInElement : QUdpSocket
     QList<QByteArray> received;
     vexo::MeasurementValues record;
     bool answer = true;
+    bool takeDelay = true; // false: it keeps its delay whatever it is asked to set
+    int answersLeft = -1;  // how many more requests it answers before it falls silent (-1: all)
 };
 
 // A store with one SFN decoder "STUDIO A" at 127.0.0.2; scripted boxes and settings; a stand-in
@@ -68,4 +72,28 @@ public:
     FakeProgramEnd end;
     vexo::FatalError fatal{boxes, end};
     StandInElement element;
+};
+
+// Two SFN decoders: "STUDIO A" above with a 1 ms path, 5 us of delay and its servo on at -1.2 us;
+// "STUDIO B" at 127.0.0.3 with 800 us and its servo off (the correction it reports unused).
+class TwoSfnDecoders : public MeasureFixture
+{
+public:
+    void SetUp() override
+    {
+        MeasureFixture::SetUp();
+        setKey("role", "2");
+        for (const auto& [key, value] :
+             {std::pair{"name", "STUDIO B"}, {"ip", "127.0.0.3"}, {"role", "2"}, {"sfn", "1"}})
+            ASSERT_TRUE(store.write(kMacB, key, value));
+        ASSERT_TRUE(second.bind("127.0.0.3"));
+        element.record.propagationDelayAverage = 1000000, element.record.propagationDelayMinimum = 990000;
+        element.record.propagationDelayMaximum = 1010000, element.record.additionalDelay = 5000;
+        element.record.autoServo = 1, element.record.autoServoValue = -1200;
+        second.record.propagationDelayAverage = 800000, second.record.propagationDelayMinimum = 790000;
+        second.record.propagationDelayMaximum = 810000, second.record.autoServoValue = 300;
+    }
+
+    const QString kMacB = QStringLiteral("00:50:C2:A1:B2:C4");
+    StandInElement second;
 };

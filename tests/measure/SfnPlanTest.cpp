@@ -67,6 +67,8 @@ TEST(SfnPlan, EachDecoderGetsTheStepsToTheTargetRoundedHalfToEven)
          3896098},
         {"25000.51 steps: beyond 2.5 ms", decoder("A", 1000000), 1396098 + 2500051, Status::OutOfRange, 0, 0},
         {"servo on counts", decoder("A", 1000000, 0, true, 300), 1396098 + 1000, Status::Planned, 7, 1397098},
+        {"servo off does not", decoder("A", 1000000, 0, false, 300), 1396098 + 1000, Status::Planned, 10,
+         1397098},
         {"silent", silent, 1400000, Status::NoAnswer, 0, 0},
     };
     for (const Case& c : cases) {

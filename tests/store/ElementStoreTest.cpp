@@ -89,3 +89,20 @@ TEST(ElementStoreSchema, ReadsTheWindowsStationFileInEveryFormAndKeepsItsForm)
         EXPECT_EQ(readFile(path), form(expected));
     }
 }
+
+TEST(ElementStoreSchema, SeveralKeysReadAtOnceAreWhatEachReadGives)
+{
+    // GIVEN a section in the Windows station's form (upper-case keys, CRLF) without `sfn`
+    QTemporaryDir dir;
+    ElementStore store(dir.filePath("nms.ini"));
+    ASSERT_TRUE(writeFile(store.path(), "[0050C2A1B2C3]\r\nIP=10.0.0.7 \r\nROLE=2\r\n"));
+    const QStringList keys = {"ip", "sfn", "role", "remote"};
+    for (const QString mac : {"00:50:C2:A1:B2:C3", "00:50:C2:A1:B2:C9", "not a mac"}) {
+        // THEN each value is the single read's, defaults included, for a missing section too
+        QStringList one;
+        for (const QString& key : keys)
+            one << store.read(mac, key);
+        EXPECT_EQ(store.read(mac, keys), one) << mac.toStdString();
+    }
+    EXPECT_EQ(store.read("00:50:C2:A1:B2:C3", keys), (QStringList{"10.0.0.7", "0", "2", "192.168.1.91"}));
+}

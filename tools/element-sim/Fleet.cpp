@@ -250,8 +250,12 @@ void Fleet::handleFor(int index, Port port, UdpEndpoint* via, const Datagram& d)
                 moveElement(index, *previousIp);
         });
     } else {
-        if (out.reply)
+        if (out.reply && port == Port::Measure && !previousIp) {
+            m_outgoing.append({index, via, *out.reply, d, from});
+            queueFlush();
+        } else if (out.reply) {
             send(index, via, *out.reply, d, from);
+        }
         if (previousIp)
             moveElement(index, *previousIp);
     }
@@ -376,9 +380,29 @@ bool Fleet::writeState(QString* error)
 
 void Fleet::stateChanged()
 {
-    QString error;
-    if (!writeState(&error))
-        log(error);
+    m_stateDirty = true;
+    queueFlush();
+}
+
+void Fleet::queueFlush()
+{
+    if (m_flushQueued)
+        return;
+    m_flushQueued = true;
+    QTimer::singleShot(0, this, &Fleet::flushBurst);
+}
+
+void Fleet::flushBurst()
+{
+    m_flushQueued = false;
+    if (std::exchange(m_stateDirty, false)) {
+        QString error;
+        if (!writeState(&error))
+            log(error);
+    }
+    for (const Outgoing& o : std::exchange(m_outgoing, {}))
+        if (o.via)
+            send(o.index, o.via, o.reply, o.to, o.from);
 }
 
 void Fleet::log(const QString& line) const

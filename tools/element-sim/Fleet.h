@@ -81,6 +81,23 @@ private:
     bool bindOwn(int index, quint32 address, QString* error);
     void log(const QString& line) const;
     void stateChanged();
+    void queueFlush();
+    void flushBurst();
+
+    // Records answered at once wait for the end of the burst of datagrams they came in, so that
+    // the state a burst changed (a delay set on every decoder) is written once, and before they
+    // leave: whoever reads a record can read the state that preceded it.
+    struct Outgoing
+    {
+        int index;
+        QPointer<UdpEndpoint> via;
+        QByteArray reply;
+        Datagram to;
+        quint32 from;
+    };
+    QList<Outgoing> m_outgoing;
+    bool m_stateDirty = false;
+    bool m_flushQueued = false;
 
     FleetOptions m_options;
     std::vector<Member> m_members;
