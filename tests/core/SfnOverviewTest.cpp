@@ -217,3 +217,23 @@ TEST_F(SfnOverviewTest, TheIntervalStaysWithinOneToSixtySeconds)
     overview.stop();
     EXPECT_FALSE(overview.isRunning());
 }
+
+TEST_F(SfnOverviewTest, AnAlignmentSendsItsPlanOnceAndAnEmptyOneEndsAtOnce)
+{
+    // GIVEN a plan for A alone (the target is below B's base)
+    SfnDecoderReading a{kMac, true, 1000000, 5000, true, -1200}, b{kMacB, true, 1100000, 0, false, 0};
+    SfnAlignment alignment(station, planSfnAlignment({a, b}, 1394900));
+    ASSERT_EQ(alignment.rows().size(), 1);
+    // WHEN it is started twice, THEN A gets one SetDelayRequest and one "GetDel"
+    alignment.start();
+    alignment.start();
+    ASSERT_TRUE(waitUntil([&] { return alignment.isFinished(); }));
+    EXPECT_EQ(element.received, (QList<QByteArray>{QByteArray::fromHex("530000000001"), "GetDel"}));
+    EXPECT_TRUE(second.received.isEmpty());
+    // AND a plan without a decoder to set ends at once, with nothing to write
+    SfnAlignment none(station, planSfnAlignment({b}, 1394900));
+    QSignalSpy finished(&none, &SfnAlignment::finished);
+    none.start();
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_TRUE(none.isFinished() && none.storeWritten());
+}
