@@ -13,31 +13,31 @@ using namespace vexo;
 
 TEST(SfnHistory, KeepsTheNewestOfEachDecoderAndWritesThemAsCsv)
 {
-    // GIVEN rings of two samples for two decoders, three samples given to the first
-    SfnHistory h(2);
+    // GIVEN rings of three samples for two decoders, five samples given to the first
+    SfnHistory h(3);
     h.resize(2);
-    for (qint32 t = 1; t <= 3; ++t)
+    for (qint32 t = 1; t <= 5; ++t)
         h.add(0, {t * 1000, t * 100, t * 90, t * 110});
     h.add(1, {7000, -500, -600, -400});
     h.add(2, {8000, 1, 1, 1}); // no such decoder
     h.add(-1, {8000, 1, 1, 1});
-    for (qint64 t = 1; t <= 3; ++t)
+    for (qint64 t = 1; t <= 4; ++t)
         h.addSpread(t * 1000, t * 7);
-    // THEN each keeps its two newest, oldest first
+    // THEN each keeps its three newest, oldest first (the ring has wrapped)
     auto times = [&](int d) {
         QList<qint64> list;
         for (const SfnSample& s : h.samples(d))
             list << s.timeMs;
         return list;
     };
-    EXPECT_EQ(times(0), (QList<qint64>{2000, 3000}));
+    EXPECT_EQ(times(0), (QList<qint64>{3000, 4000, 5000}));
     EXPECT_EQ(times(1), QList<qint64>{7000});
     EXPECT_TRUE(times(2).isEmpty());
-    EXPECT_EQ(h.last(0)->averageNs, 300);
+    EXPECT_EQ(h.last(0)->averageNs, 500);
     EXPECT_EQ(h.last(1)->minimumNs, -600);
     EXPECT_FALSE(h.last(2).has_value());
     EXPECT_FALSE(h.last(-1).has_value());
-    EXPECT_EQ(h.spread(), (QList<std::pair<qint64, qint64>>{{2000, 14}, {3000, 21}}));
+    EXPECT_EQ(h.spread(), (QList<std::pair<qint64, qint64>>{{2000, 14}, {3000, 21}, {4000, 28}}));
 
     // AND the CSV gives each point with its summaries (+ 265 + 395,833), a name with a comma quoted
     SfnDecoderStatus a, b;
@@ -50,14 +50,15 @@ TEST(SfnHistory, KeepsTheNewestOfEachDecoderAndWritesThemAsCsv)
         csv.data(),
         "time,mac,name,network_latency_avg_ns,network_latency_min_ns,network_latency_max_ns,"
         "latency_summary_avg_ns,latency_summary_min_ns,latency_summary_max_ns\r\n"
-        "1970-01-01T00:00:02.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",200,180,220,396298,396278,396318\r\n"
         "1970-01-01T00:00:03.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",300,270,330,396398,396368,396428\r\n"
+        "1970-01-01T00:00:04.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",400,360,440,396498,396458,396538\r\n"
+        "1970-01-01T00:00:05.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",500,450,550,396598,396548,396648\r\n"
         "1970-01-01T00:00:07.000Z,00:50:C2:00:00:02,C,-500,-600,-400,395598,395498,395698\r\n");
 
     // WHEN it shrinks to one decoder, THEN the first keeps its points; clear() empties everything
     h.resize(1);
     EXPECT_EQ(h.decoderCount(), 1);
-    EXPECT_EQ(times(0).size(), 2);
+    EXPECT_EQ(times(0).size(), 3);
     h.clear();
     EXPECT_TRUE(times(0).isEmpty());
     EXPECT_TRUE(h.spread().isEmpty());
@@ -215,4 +216,24 @@ TEST_F(SfnOverviewTest, TheIntervalStaysWithinOneToSixtySeconds)
     EXPECT_EQ(overview.pending().size(), 2);
     overview.stop();
     EXPECT_FALSE(overview.isRunning());
+}
+
+TEST_F(SfnOverviewTest, AnAlignmentSendsItsPlanOnceAndAnEmptyOneEndsAtOnce)
+{
+    // GIVEN a plan for A alone (the target is below B's base)
+    SfnDecoderReading a{kMac, true, 1000000, 5000, true, -1200}, b{kMacB, true, 1100000, 0, false, 0};
+    SfnAlignment alignment(station, planSfnAlignment({a, b}, 1394900));
+    ASSERT_EQ(alignment.rows().size(), 1);
+    // WHEN it is started twice, THEN A gets one SetDelayRequest and one "GetDel"
+    alignment.start();
+    alignment.start();
+    ASSERT_TRUE(waitUntil([&] { return alignment.isFinished(); }));
+    EXPECT_EQ(element.received, (QList<QByteArray>{QByteArray::fromHex("530000000001"), "GetDel"}));
+    EXPECT_TRUE(second.received.isEmpty());
+    // AND a plan without a decoder to set ends at once, with nothing to write
+    SfnAlignment none(station, planSfnAlignment({b}, 1394900));
+    QSignalSpy finished(&none, &SfnAlignment::finished);
+    none.start();
+    EXPECT_EQ(finished.size(), 1);
+    EXPECT_TRUE(none.isFinished() && none.storeWritten());
 }
