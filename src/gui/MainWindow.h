@@ -22,6 +22,7 @@ class Arp;
 class ElementStore;
 class ElementTree;
 class Icmp;
+class LevelMeter;
 class LevelMonitor;
 class PingTest;
 class InstanceGuard;
@@ -29,6 +30,7 @@ class MessageBoxes;
 class OutcomeBoxes;
 class ProgramEnd;
 class PropertiesPanel;
+class SelectedElement;
 class UserSettings;
 class Station;
 struct MeasureServices;
@@ -91,9 +93,8 @@ private:
     QPushButton* cmdPing;
     QPushButton* cmdGetStats;
     QCheckBox* chkGetVolume;
-    QWidget* Picture2;
-    QWidget* VUMeter; // a LevelMeter
-    QLabel* lblVolume;
+    // The picture box, its bar and the level text, drawn as one.
+    LevelMeter* VUMeter;
     QSlider* Slider1;
 
     void buildToolbar();
@@ -103,11 +104,13 @@ private:
     void onTreeClicked(QTreeWidgetItem* item);
     void updateMonitorButtons();
     void onPingClicked();
+    void readLevel();
     MeasureServices measureServices() const;
 
     bool m_gpsdoVariant;
     Services m_services;
     std::unique_ptr<Station> m_station;
+    SelectedElement* m_selection;
     std::unique_ptr<OutcomeBoxes> m_outcomeBoxes;
     std::unique_ptr<ElementTree> m_tree;
     bool m_pinging = false; // one test at a time

@@ -122,6 +122,11 @@ QString ElementStore::read(const QString& macText, const QString& key) const
     return readFromIni(encodeMac(macText), key, m_path, storeDefault(key));
 }
 
+std::optional<QStringList> ElementStore::readKeys(const QString& macText, const QStringList& keys) const
+{
+    return readSectionKeys(encodeMac(macText), keys, m_path);
+}
+
 bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
 {
     return writeToIni(encodeMac(macText), key, value, m_path);

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <utility>
 
 namespace vexo {
@@ -75,6 +76,9 @@ public:
 
     // Reads a key of the element whose MAC text (with colons) is given, with the key's default.
     QString read(const QString& macText, const QString& key) const;
+    // Several keys of the element from one reading of the file (empty where missing); nothing
+    // when the store holds no section for it.
+    std::optional<QStringList> readKeys(const QString& macText, const QStringList& keys) const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
     // Several keys of the element with one replacement of the file: all of them or none.
     bool writeKeys(const QString& macText, const QList<QPair<QString, QString>>& keyValues) const;

@@ -780,6 +780,21 @@ bool applyWrite(Document& doc, const QString& section, const QString& key, const
 
 } // namespace
 
+std::optional<QStringList> readSectionKeys(const QString& section, const QStringList& keys,
+                                           const QString& path)
+{
+    const DocumentPtr doc = load(path).doc;
+    const Section* s = findSection(*doc, section);
+    if (!s)
+        return std::nullopt;
+    QStringList values;
+    for (const QString& key : keys) {
+        const auto line = entryLine(*s, doc->encode(key).trimmed().toUpper());
+        values << (line ? valueOf(*doc, doc->lines[size_t(*line)].text) : QString());
+    }
+    return values;
+}
+
 bool writeToIni(const QString& section, const QString& key, const QString& value, const QString& path)
 {
     auto edit = loadForWrite(path);
