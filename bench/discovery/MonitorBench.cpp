@@ -135,8 +135,10 @@ int main(int argc, char** argv)
     int bareRequests = 0;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         bare.writeDatagram(kLevelRequest, element, kCommandPort);
-        if (++bareRequests == requests)
+        if (++bareRequests == requests) {
+            poll.stop();
             QTimer::singleShot(2 * m.intervalMs(), &loop, &QEventLoop::quit); // the last reply's way back
+        }
     });
     const double bareStart = cpuSeconds();
     clock.restart();

@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QHash>
-#include <QStaticText>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -10,8 +10,9 @@ namespace vexo {
 // The level display of the diagnostics row: the picture box with its bar (0 to 140 pixels for
 // silence to full scale; the colour zones sit at fixed places of the full scale, as on a hardware
 // meter) and the level text beside it ("-6dBFS"). Both are drawn here, so that a new reading
-// repaints this one rectangle and nothing beneath or beside it: twenty readings a second cost
-// twenty small paints, not a relayout of the row.
+// repaints within this one rectangle and nothing beneath or beside it: twenty readings a second
+// cost twenty small paints, not a relayout of the row. The bar at full scale and each character
+// of the text are drawn once into pictures; a reading only copies the part that changed.
 class LevelMeter : public QWidget
 {
     Q_OBJECT
@@ -37,13 +38,20 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    const QStaticText& staticText(const QString& text);
+    struct Glyph
+    {
+        QPixmap picture;
+        qreal advance = 0;
+    };
+    const Glyph& glyph(QChar c);
+    const QPixmap& fullBar();
+    QRect textRect() const { return QRect(kTextLeft, 0, kTextWidth, kHeight); }
 
     int m_barWidth = 0;
     QString m_text;
-    // Laid-out texts by content: a moving level repeats the same few hundred texts, and laying
-    // one out costs more than drawing it.
-    QHash<QString, QStaticText> m_texts;
+    QPixmap m_fullBar; // the bar at full scale, in the colours of the enabled state it was made in
+    bool m_fullBarEnabled = false;
+    QHash<QChar, Glyph> m_glyphs; // a level text has at most a dozen different characters
 };
 
 } // namespace vexo
