@@ -47,7 +47,8 @@ void LevelReading::finish(LevelOutcome outcome)
     outcome.mac = m_mac;
     if (m_done)
         m_done(outcome);
-    deleteLater();
+    if (m_deleteLater)
+        deleteLater();
 }
 
 void LevelReading::cancel()
@@ -106,13 +107,17 @@ void LevelReadings::onLevelReply(const QByteArray& datagram, const QHostAddress&
         m_waiting.erase(it);
         return;
     }
-    const QPointer<LevelReading> reading = readings.takeFirst();
+    QPointer<LevelReading> reading = readings.takeFirst();
     if (readings.isEmpty())
         m_waiting.erase(it);
     LevelOutcome outcome;
     outcome.result = LevelOutcome::Result::Reading;
     outcome.peak = peakLevelOf(datagram);
+    reading->m_deleteLater = false;
     reading->finish(outcome);
+    // Deleted here rather than later: a deferred deletion would cost the event loop one more
+    // round for every reading.
+    delete reading.data();
 }
 
 } // namespace vexo

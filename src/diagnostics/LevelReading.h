@@ -72,6 +72,7 @@ private:
     Done m_done;
     QTimer* m_timer;
     bool m_finished = false;
+    bool m_deleteLater = true; // false where its reply completes it: deleted at once
 };
 
 // The level readings under way over the configuration socket: every 1440-byte reply the socket

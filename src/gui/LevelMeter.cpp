@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QPainter>
+#include <QRegion>
 
 #include <cmath>
 
@@ -29,19 +30,25 @@ void LevelMeter::showPeak(qint32 peak)
 {
     const int width = int(std::lround(meterWidthTwips(peak) / 15.0));
     const QString text = levelText(peak);
+    QRegion changed;
     if (width != m_barWidth) {
         // Only the strip between the old and the new end of the bar changes.
-        update(QRect(1 + std::min(width, m_barWidth), kBoxTop + 1, std::abs(width - m_barWidth), kBarHeight));
+        changed +=
+            QRect(1 + std::min(width, m_barWidth), kBoxTop + 1, std::abs(width - m_barWidth), kBarHeight);
         m_barWidth = width;
     }
     if (text != m_text) {
-        update(textRect());
+        changed += textRect();
         m_text = text;
         if (QAccessible::isActive()) {
-            QAccessibleValueChangeEvent changed(this, m_text);
-            QAccessible::updateAccessibility(&changed);
+            QAccessibleValueChangeEvent event(this, m_text);
+            QAccessible::updateAccessibility(&event);
         }
     }
+    // Painted now, while the reading is handled: a posted update would cost the event loop one
+    // more round for every reading. A hidden meter has nothing to paint.
+    if (!changed.isEmpty() && isVisible())
+        repaint(changed);
 }
 
 void LevelMeter::changeEvent(QEvent* event)
