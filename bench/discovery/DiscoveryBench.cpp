@@ -41,24 +41,20 @@ int main(int argc, char** argv)
         }
         MainWindow& window = *station.window;
         AppFixture& f = station.f;
-        ReplyHandler& replies = window.station().replies();
-        ConfigLink& link = window.station().link();
+        Discovery& discovery = window.station().discovery();
+        const ConfigLink& link = window.station().link();
         QElapsedTimer clock;
-        int received = 0;
+        quint64 received = 0;
         int updates = 0;
         qint64 lastStoredMs = -1;
         qint64 lastReadMs = -1;
         quint64 lastSequence = 0;
-        link.setReplyHandler([&](const QueuedReply& reply) {
-            ++received;
-            replies.handleConfigReply(reply);
-        });
-        QObject::connect(&replies, &ReplyHandler::elementsDiscovered, &replies, [&] {
+        QObject::connect(&discovery, &Discovery::progress, &discovery, [&] {
             lastStoredMs = clock.elapsed();
             ++updates; // each one a new count shown in the paging window
         });
         // When the last reply was read from the socket (after the link's own reading).
-        QObject::connect(link.udpClient(), &QUdpSocket::readyRead, &replies, [&] {
+        QObject::connect(link.udpClient(), &QUdpSocket::readyRead, &discovery, [&] {
             if (link.lastSequence() != lastSequence) {
                 lastSequence = link.lastSequence();
                 lastReadMs = clock.elapsed();
@@ -69,18 +65,21 @@ int main(int argc, char** argv)
         // First with the station's neighbour table empty (the elements of a big lab know the
         // station statically, so nothing has filled it), then again with every element in it.
         for (const char* table : {"empty", "full"}) {
-            received = updates = 0;
+            updates = 0;
             lastStoredMs = lastReadMs = -1;
+            const quint64 before = link.lastSequence();
             station.discover();
+            received = link.lastSequence() - before; // every reply the link queued
             const int stored = iniSections(f.storePath()).size();
 
             QElapsedTimer rebuild;
             rebuild.start();
             window.tree().loadConfig();
             const qint64 rebuildMs = rebuild.elapsed();
-            std::printf("%8d %6s %9d %8d %6d %13lld %14lld %15lld %8d %12lld\n", size, table, received,
-                        stored, size - stored, qlonglong(lastReadMs), qlonglong(lastStoredMs),
-                        qlonglong(lastStoredMs - lastReadMs), updates, qlonglong(rebuildMs));
+            std::printf("%8d %6s %9llu %8d %6d %13lld %14lld %15lld %8d %12lld\n", size, table,
+                        qulonglong(received), stored, size - stored, qlonglong(lastReadMs),
+                        qlonglong(lastStoredMs), qlonglong(lastStoredMs - lastReadMs), updates,
+                        qlonglong(rebuildMs));
             std::fflush(stdout);
             if (child<QTreeWidget>(window, "TreeView1")->topLevelItemCount() != stored)
                 std::fprintf(stderr, "tree shows %d of %d\n",

@@ -45,8 +45,6 @@ namespace vexo::cli {
 
 namespace {
 
-constexpr int kLevelAnswerMs = 1000;
-
 enum class Format
 {
     Table,
@@ -241,19 +239,6 @@ private:
             throw CliError(NoAnswer, QStringLiteral("%1 did not answer the %2 request").arg(mac, request));
         }
     }
-    // The station with the element selected as the window would have it (the measurement and
-    // level commands; the configuration road names its element).
-    void select(Station& station, const QString& mac)
-    {
-        station.selection().select(mac);
-        station.selection().setRoleCaption(roleCaption(storedInt(station.store().read(mac, keys::role))));
-    }
-    QString sendFailure() const
-    {
-        return m_boxes.errors().isEmpty() ? QStringLiteral("the request could not be sent")
-                                          : m_boxes.errors().join(QStringLiteral("; "));
-    }
-
     void listElements(const ElementStore& store);
     QJsonObject storedRecord(const ElementStore& store, const QString& mac);
     int discover();
@@ -698,49 +683,63 @@ int Runner::level()
         if (!ok || count < 1)
             throw CliError(UsageError, QStringLiteral("level: --count must be a positive number"));
     }
-    if (storedInt(store.read(mac, keys::role)) != int(Role::Encoder))
-        throw CliError(UsageError,
-                       QStringLiteral("%1 is no encoder: the level is read from encoders").arg(mac));
     Station station(services(m_env.storePath));
     bindConfigPort(station);
-    select(station, mac);
-    LevelMonitor monitor(station.link());
-    QObject::connect(&station.link(), &ConfigLink::levelRequestFailed,
-                     [&](const SendProblem& problem) { m_boxes.critical(kAppTitle, problem.cause); });
-    monitor.setIntervalMs(interval);
+    // One reading per interval until the readings are counted, or for ever with --watch alone;
+    // each reading must come within its answer time.
+    const int answerMs = std::max(Station::kLevelAnswerMs, 2 * interval);
     int readings = 0;
-    bool stopped = false;
-    QElapsedTimer sinceReply;
-    sinceReply.start();
-    QObject::connect(&monitor, &LevelMonitor::stoppedOnFailure, [&] { stopped = true; });
-    QObject::connect(&monitor, &LevelMonitor::levelChanged, [&](qint32 peak) {
-        if (!monitor.isRunning())
-            return; // the blank display of a stopped monitor, no reading
-        sinceReply.restart();
+    bool over = false;
+    std::optional<CliError> failed;
+    QEventLoop loop;
+    QTimer ticks;
+    ticks.setInterval(interval);
+    auto end = [&](std::optional<CliError> error) {
+        over = true;
+        failed = std::move(error);
+        ticks.stop();
+        loop.quit();
+    };
+    auto report = [&](const LevelOutcome& o) {
+        if (over)
+            return; // a reading still under way when the command ended
+        switch (o.result) {
+        case LevelOutcome::Result::Reading:
+            break;
+        case LevelOutcome::Result::NoAnswer:
+            return end(CliError(NoAnswer, QStringLiteral("%1 did not answer the level request").arg(mac)));
+        case LevelOutcome::Result::SendFailed:
+            return end(CliError(Failure, o.problem.cause));
+        case LevelOutcome::Result::NotStored:
+            return end(CliError(ElementUnknown, QStringLiteral("no stored element '%1'").arg(mac)));
+        case LevelOutcome::Result::NotEncoder:
+            return end(CliError(
+                UsageError, QStringLiteral("%1 is no encoder: the level is read from encoders").arg(mac)));
+        }
         ++readings;
-        const QString text = levelText(peak, QLocale::c());
+        const QString text = levelText(o.peak, QLocale::c());
+        const std::optional<double> dbfs = o.dbfs();
         if (m_format == Format::Json)
             print(renderJson(
                 QJsonObject{{"mac", mac},
-                            {"peak", peak},
-                            {"level_dbfs", peak > 0 ? QJsonValue(20 * std::log10(double(peak) / kFullScale))
-                                                    : QJsonValue(QJsonValue::Null)},
+                            {"peak", o.peak},
+                            {"level_dbfs", dbfs ? QJsonValue(*dbfs) : QJsonValue(QJsonValue::Null)},
                             {"level_text", text}}));
         else
             print(QStringLiteral("%1  %2\n").arg(mac, text));
-        if (count > 0 && readings >= count)
-            monitor.stop();
-    });
-    monitor.start();
-    // Until the readings are counted, or for ever with --watch alone; each reading in time.
-    const int answerMs = std::max(kLevelAnswerMs, 2 * interval);
-    waitUntil([&] { return stopped || !monitor.isRunning() || sinceReply.hasExpired(answerMs); },
-              std::numeric_limits<int>::max());
-    monitor.stop();
-    if (stopped)
-        throw CliError(Failure, sendFailure());
-    if (count < 0 || readings < count)
-        throw CliError(NoAnswer, QStringLiteral("%1 did not answer the level request").arg(mac));
+        if (readings == count)
+            end(std::nullopt);
+    };
+    auto read = [&] { station.readLevel(mac, report, answerMs); };
+    QObject::connect(&ticks, &QTimer::timeout, read);
+    read();
+    if (!over) {
+        if (count != 1)
+            ticks.start();
+        loop.exec();
+    }
+    if (failed)
+        throw *failed;
     return Success;
 }
 

@@ -9,7 +9,6 @@
 #include "diagnostics/LevelMonitor.h"
 #include "diagnostics/PingTest.h"
 #include "link/ConfigCodec.h"
-#include "link/ConfigLink.h"
 #include "measure/MeasureArithmetic.h"
 #include "store/IniFile.h"
 
@@ -18,10 +17,8 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QNetworkDatagram>
 #include <QTextStream>
 #include <QTimer>
-#include <QUdpSocket>
 #include <QtConcurrent>
 
 #include <cmath>
@@ -52,15 +49,6 @@ void MetricsSnapshot::replace(std::vector<MetricFamily> families)
 }
 
 namespace {
-
-constexpr int kReceiveBufferBytes = 4 * 1024 * 1024;
-
-quint32 ipv4Of(const QString& dotted)
-{
-    bool ok = false;
-    const quint32 v = QHostAddress(dotted.trimmed()).toIPv4Address(&ok);
-    return ok ? v : 0;
-}
 
 // The families in the order they are served, with their help texts.
 struct FamilySpec
@@ -147,7 +135,10 @@ Exporter::Exporter(Station& station, Icmp& icmp, bool level, QObject* parent)
             if (x)
                 x->resend();
         }
-        sendLevelRequests();
+        for (const QPointer<LevelReading>& r : std::as_const(m_levels)) {
+            if (r)
+                r->resend();
+        }
     });
     m_pingPool.setMaxThreadCount(kPingThreads);
     m_deadline->setSingleShot(true);
@@ -157,10 +148,6 @@ Exporter::Exporter(Station& station, Icmp& icmp, bool level, QObject* parent)
         maybeFinish();
     });
     connect(&m_pings, &QFutureWatcherBase::finished, this, &Exporter::maybeFinish);
-    if (m_level) {
-        m_config = new QUdpSocket(this);
-        connect(m_config, &QUdpSocket::readyRead, this, &Exporter::readLevels);
-    }
 }
 
 Exporter::~Exporter()
@@ -168,6 +155,8 @@ Exporter::~Exporter()
     m_pings.waitForFinished();
     for (const QPointer<MeasureExchange>& x : std::as_const(m_exchanges))
         delete x.data();
+    for (const QPointer<LevelReading>& r : std::as_const(m_levels))
+        delete r.data();
     if (m_holdingPort)
         m_station.measurePort().release();
 }
@@ -181,14 +170,11 @@ bool Exporter::bind(QString* error)
         return false;
     }
     m_holdingPort = true;
-    if (m_config &&
-        !m_config->bind(m_station.bindAddress(), kConfigPort, QAbstractSocket::DontShareAddress)) {
+    if (m_level && !m_station.bindConfigPort()) {
         *error = QStringLiteral(
             "UDP port 2976 is in use on this host (vexolink-nms holds it); the level needs it");
         return false;
     }
-    if (m_config)
-        m_config->setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, kReceiveBufferBytes);
     return true;
 }
 
@@ -209,9 +195,6 @@ void Exporter::loadTargets()
         }
     }
     m_targets = targets;
-    m_byAddress.clear();
-    for (int i = 0; i < m_targets.size(); ++i)
-        m_byAddress[ipv4Of(m_targets[i].ip)].append(i);
 }
 
 void Exporter::poll()
@@ -224,10 +207,6 @@ void Exporter::poll()
     m_clock.start();
     loadTargets();
 
-    for (const Target& t : m_targets) {
-        if (m_config && t.role == int(Role::Encoder) && ipv4Of(t.ip) != 0)
-            ++m_levelsExpected;
-    }
     // Each operation ends with the element's record or a request that could not leave; those
     // that are waiting are asked again at kRetryMs. The poll bounds their wait: a record that
     // comes after the answer time while the echoes are still out counts, as one from a poll
@@ -244,7 +223,22 @@ void Exporter::poll()
             },
             kAnswerMs + kPingTimeoutMs * 4));
     }
-    sendLevelRequests();
+    m_levels.clear();
+    for (int i = 0; m_level && i < count; ++i) {
+        if (m_targets[i].role != int(Role::Encoder))
+            continue;
+        ++m_levelsExpected;
+        // Completes at once (and returns nothing) when the store changed since it was read.
+        LevelReading* reading = m_station.readLevel(
+            m_targets[i].mac,
+            [this, i, poll](const LevelOutcome& o) {
+                if (poll == m_pollNumber)
+                    onLevel(i, o);
+            },
+            kAnswerMs + kPingTimeoutMs * 4);
+        if (reading && !reading->isFinished())
+            m_levels.append(reading);
+    }
     // The echoes after the requests: on a first poll both wait for the neighbours' ARP answers,
     // and the records are what the poll is for.
     QStringList ips;
@@ -257,16 +251,6 @@ void Exporter::poll()
     m_deadline->start();
     m_retry->start();
     checkAnswers();
-}
-
-void Exporter::sendLevelRequests()
-{
-    if (!m_config)
-        return;
-    for (const Target& t : std::as_const(m_targets)) {
-        if (t.role == int(Role::Encoder) && !t.peak && ipv4Of(t.ip) != 0)
-            m_config->writeDatagram(kLevelRequest, QHostAddress(t.ip), kCommandPort);
-    }
 }
 
 void Exporter::onMeasured(int target, const MeasureOutcome& outcome)
@@ -288,19 +272,14 @@ void Exporter::checkAnswers()
     maybeFinish();
 }
 
-void Exporter::readLevels()
+void Exporter::onLevel(int target, const LevelOutcome& outcome)
 {
-    while (m_config->hasPendingDatagrams()) {
-        const QNetworkDatagram d = m_config->receiveDatagram(kLevelReplySize + 1);
-        if (!m_polling || d.data().size() != kLevelReplySize)
-            continue;
-        for (int i : m_byAddress.value(d.senderAddress().toIPv4Address())) {
-            if (!m_targets[i].peak) {
-                m_targets[i].peak = peakLevelOf(d.data());
-                ++m_levelsAnswered;
-            }
-        }
-    }
+    if (!m_polling || target >= m_targets.size() || m_targets[target].levelDone)
+        return;
+    m_targets[target].levelDone = true;
+    if (outcome.result == LevelOutcome::Result::Reading)
+        m_targets[target].peak = outcome.peak;
+    ++m_levelsAnswered;
     checkAnswers();
 }
 
@@ -328,6 +307,11 @@ void Exporter::finish()
         }
     }
     m_exchanges.clear();
+    for (const QPointer<LevelReading>& r : std::as_const(m_levels)) {
+        if (r && !r->isFinished())
+            r->cancel();
+    }
+    m_levels.clear();
     m_polling = false;
     m_lastPollMs = m_clock.elapsed();
     m_snapshot->replace(buildMetrics());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diagnostics/LevelReading.h"
 #include "diagnostics/PingTest.h"
 #include "measure/MeasureExchange.h"
 #include "platform/Icmp.h"
@@ -22,7 +23,6 @@
 #include <vector>
 
 class QCommandLineParser;
-class QUdpSocket;
 class QTimer;
 
 namespace vexo {
@@ -49,8 +49,8 @@ private:
 
 // Polls every stored element: the station's statistics operation for each over its measurement
 // port (the record holds the traffic, audio and PTP counters and the SFN latency figures alike),
-// an ICMP echo each, and with
-// `level` a level request to each encoder. A poll ends when every element has answered (or the
+// an ICMP echo each, and with `level` the station's level reading of each encoder (over its
+// configuration port). A poll ends when every element has answered (or the
 // answer time is up) and every echo is back; its metrics then replace the last poll's. An element
 // that did not answer keeps its labels with vexolink_element_up 0.
 class Exporter : public QObject
@@ -69,8 +69,9 @@ public:
     Exporter(Station& station, Icmp& icmp, bool level, QObject* parent = nullptr);
     ~Exporter() override;
 
-    // Holds the station's measurement port 2978 for the exporter's life (and binds 2976 for the
-    // level). False, with the port named in `error`, when another program holds it.
+    // Holds the station's measurement port 2978 for the exporter's life (and binds the
+    // configuration port 2976 for the level). False, with the port named in `error`, when another
+    // program holds it.
     bool bind(QString* error);
     // Starts a poll unless one is running.
     void poll();
@@ -89,13 +90,13 @@ private:
         int role = 0;
         std::optional<MeasureOutcome> outcome; // once the statistics operation completed
         std::optional<qint32> peak;
+        bool levelDone = false; // the level reading completed (with a peak or without)
         PingOutcome ping;
     };
 
     void loadTargets();
-    void sendLevelRequests();
     void onMeasured(int target, const MeasureOutcome& outcome);
-    void readLevels();
+    void onLevel(int target, const LevelOutcome& outcome);
     void checkAnswers();
     void maybeFinish();
     void finish();
@@ -107,7 +108,7 @@ private:
     bool m_level;
     bool m_holdingPort = false;
     QList<QPointer<MeasureExchange>> m_exchanges;
-    QUdpSocket* m_config = nullptr;
+    QList<QPointer<LevelReading>> m_levels;
     QTimer* m_deadline;
     QTimer* m_retry;
     QThreadPool m_pingPool;
@@ -115,7 +116,6 @@ private:
     std::shared_ptr<MetricsSnapshot> m_snapshot = std::make_shared<MetricsSnapshot>();
 
     QList<Target> m_targets;
-    QHash<quint32, QList<int>> m_byAddress;
     int m_answered = 0;
     int m_levelsExpected = 0;
     int m_levelsAnswered = 0;

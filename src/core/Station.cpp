@@ -9,6 +9,7 @@
 #include "measure/MeasureCodec.h"
 #include "platform/Arp.h"
 #include "platform/Numbers.h"
+#include "store/SelectedElement.h"
 
 #include <QTimer>
 
@@ -31,7 +32,7 @@ ValueRanges panelRanges(bool gpsdoVariant)
 }
 
 Station::Station(StationServices services, QObject* parent)
-    : QObject(parent), m_services(std::move(services)), m_store(m_services.storePath), m_selection(m_store),
+    : QObject(parent), m_services(std::move(services)), m_store(m_services.storePath),
       m_fatal(m_services.boxes, m_services.programEnd), m_link(m_fatal, m_services.bindAddress, this),
       m_replies(
           m_link, m_store,
@@ -39,11 +40,11 @@ Station::Station(StationServices services, QObject* parent)
               return getRemoteMacNow(m_services.arp, ip, QStringLiteral(":"), mac);
           },
           panelRanges(m_services.gpsdoVariant)),
-      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress), m_pings(m_services.icmp)
+      m_discovery(m_link, m_store, m_replies), m_measurePort(m_services.bindAddress),
+      m_pings(m_services.icmp), m_levels(m_link)
 {
     // The link is a member and also a child, so that the running program's parts can be found
     // from the application (a member is destroyed before its parent would delete it).
-    m_link.setLevelDestination([this] { return m_selection.ip(); });
     m_link.setReplyHandler([this](const QueuedReply& reply) { m_replies.handleConfigReply(reply); });
     m_replies.setLookAhead([this](const QStringList& ips) {
         QList<quint32> addresses;
@@ -60,6 +61,9 @@ Station::Station(StationServices services, QObject* parent)
             m_invalidField = field;
     });
     connect(&m_replies, &ReplyHandler::confirmation, this, &Station::finishConfigure);
+    connect(&m_replies, &ReplyHandler::invalidReply, this, &Station::invalidReply);
+    connect(&m_replies, &ReplyHandler::invalidRepliesDropped, this, &Station::invalidRepliesDropped);
+    connect(&m_replies, &ReplyHandler::storeChanged, this, &Station::storeChanged);
     connect(&m_link, &ConfigLink::configReplyTimedOut, this, [this] {
         ConfigureOutcome o;
         o.result = ConfigureOutcome::Result::NoAnswer;
@@ -226,6 +230,23 @@ AttenuationOutcome Station::setAttenuation(const QString& mac, int position)
 void Station::ping(const QString& mac, PingTest::Done done, const QString& address)
 {
     m_pings.start(mac, address.isNull() ? m_store.read(mac, keys::ip) : address, std::move(done));
+}
+
+LevelReading* Station::readLevel(const QString& mac, LevelReading::Done done, int answerMs)
+{
+    // One reading of the file for both keys: the window asks twenty times a second.
+    const std::optional<QStringList> stored = m_store.readKeys(mac, {keys::ip, keys::role});
+    LevelOutcome o;
+    o.mac = mac;
+    if (!stored || encodeMac(mac).isEmpty())
+        o.result = LevelOutcome::Result::NotStored;
+    else if (roleOf(storedInt(stored->at(1))) != Role::Encoder)
+        o.result = LevelOutcome::Result::NotEncoder;
+    else
+        return m_levels.start(mac, stored->at(0), std::move(done), answerMs);
+    if (done)
+        done(o);
+    return nullptr;
 }
 
 MeasureExchange* Station::exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,

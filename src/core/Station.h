@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Outcomes.h"
+#include "diagnostics/LevelReading.h"
 #include "diagnostics/MacLookup.h"
 #include "diagnostics/PingTest.h"
 #include "discovery/Discovery.h"
@@ -12,7 +13,6 @@
 #include "measure/MeasurePort.h"
 #include "platform/FatalError.h"
 #include "store/ElementStore.h"
-#include "store/SelectedElement.h"
 
 #include <QHostAddress>
 #include <QObject>
@@ -45,8 +45,7 @@ struct StationServices
 // The station without its windows: the element store, the configuration link with its reply
 // handling, and the operations on an element named by its MAC text. Operations complete with
 // typed outcomes; nothing here asks the operator or shows anything. The main window turns the
-// outcomes into message boxes, the command-line tool into exit codes.
-// (The selected element is still kept here for the measurement windows and the level monitor.)
+// outcomes into message boxes, the command-line tool into exit codes, the exporter into metrics.
 class Station : public QObject
 {
     Q_OBJECT
@@ -100,6 +99,15 @@ public:
     // neighbour table (an ARP request goes out when it does not know it yet).
     MacOutcome lookupMac(const QString& ip) { return vexo::lookupMac(m_services.arp, ip); }
 
+    // One level reading of the encoder at its stored `ip`, over the configuration socket (the
+    // request leaves from 2976 for port 2977; the reply is taken from the element's address
+    // only). `done` runs with the outcome: at once, returning nullptr, when the element is not
+    // stored or not an encoder; at once when the request cannot leave; else with the reply or
+    // NoAnswer at the end of the answer time (the reading's timer()). The reading is deleted
+    // after it completed.
+    static constexpr int kLevelAnswerMs = 1000;
+    LevelReading* readLevel(const QString& mac, LevelReading::Done done, int answerMs = kLevelAnswerMs);
+
     // The one measurement socket (local port 2978) that the windows' sessions share with the
     // operations.
     MeasurePort& measurePort() { return m_measurePort; }
@@ -113,31 +121,37 @@ public:
     void setJournal(Journal* journal) { m_journal = journal; }
     Journal* journal() const { return m_journal; }
 
+    // The store the operations read and write; the windows read it to show the elements.
+    const ElementStore& store() const { return m_store; }
+    // The program's end on a fatal error, which the measurement windows share.
+    FatalError& fatal() { return m_fatal; }
+    // Discovery: its start, progress, problems and result.
+    Discovery& discovery() { return m_discovery; }
+    // The configuration socket, to look at (its state, where the last send went, its timers).
+    const ConfigLink& link() const { return m_link; }
+
 signals:
     void configured(const vexo::ConfigureOutcome& outcome);
+    // Reply handling beside a configuration send: an invalid reply (its field), the summary of
+    // those counted while one was being told, and a store the handling changed.
+    void invalidReply(const QString& field);
+    void invalidRepliesDropped(int count, const QList<QPair<QString, int>>& byField);
+    void storeChanged();
     // The journal could not be written (the reason); given once per journal.
     void journalWarning(const QString& reason);
-
-public:
-    ElementStore& store() { return m_store; }
-    SelectedElement& selection() { return m_selection; }
-    FatalError& fatal() { return m_fatal; }
-    ConfigLink& link() { return m_link; }
-    ReplyHandler& replies() { return m_replies; }
-    Discovery& discovery() { return m_discovery; }
 
 private:
     void finishConfigure(ConfigureOutcome outcome);
 
     StationServices m_services;
     ElementStore m_store;
-    SelectedElement m_selection;
     FatalError m_fatal;
     ConfigLink m_link;
     ReplyHandler m_replies;
     Discovery m_discovery;
     MeasurePort m_measurePort;
     PingTest m_pings;
+    LevelReadings m_levels;
 
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
                               MeasureExchange::Reading refusedBy, MeasureExchange::Done done,

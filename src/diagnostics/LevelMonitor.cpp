@@ -1,7 +1,5 @@
 #include "LevelMonitor.h"
 
-#include "link/ConfigCodec.h"
-#include "link/ConfigLink.h"
 #include "platform/Numbers.h"
 
 #include <QTimer>
@@ -39,13 +37,11 @@ QString levelText(qint32 peak, const QLocale& locale)
     return formatShortest(roundHalfEven(20.0 * log10Of(r), 1), locale) + QStringLiteral("dBFS");
 }
 
-LevelMonitor::LevelMonitor(ConfigLink& link, QObject* parent) : QObject(parent), m_link(link)
+LevelMonitor::LevelMonitor(QObject* parent) : QObject(parent)
 {
     m_tmrVolume = new QTimer(this);
     m_tmrVolume->setObjectName(QStringLiteral("tmrVolume"));
     m_tmrVolume->setInterval(kDefaultIntervalMs);
-    connect(m_tmrVolume, &QTimer::timeout, this, &LevelMonitor::onTick);
-    connect(&m_link, &ConfigLink::levelReply, this, &LevelMonitor::applyLevelReply);
 }
 
 void LevelMonitor::start()
@@ -80,20 +76,9 @@ int LevelMonitor::intervalMs() const
     return m_tmrVolume->interval();
 }
 
-void LevelMonitor::onTick()
+void LevelMonitor::applyPeak(qint32 peak)
 {
-    if (!m_link.sendLevelRequest(kLevelRequest)) {
-        // The link has told the operator why; polling on would repeat the message 20 times a
-        // second.
-        stop();
-        emit stoppedOnFailure();
-    }
-}
-
-void LevelMonitor::applyLevelReply(const QByteArray& reply)
-{
-    m_peakLevel = peakLevelOf(reply);
-    // A reply that arrives after the monitor stopped leaves the display blank.
+    m_peakLevel = peak;
     emit levelChanged(isRunning() ? m_peakLevel : 0);
 }
 

@@ -9,8 +9,6 @@ class QTimer;
 
 namespace vexo {
 
-class ConfigLink;
-
 inline const QByteArray kLevelRequest = QByteArrayLiteral("VOL");
 inline constexpr qint32 kFullScale = 8388608; // 2^23, the magnitude of the most negative sample
 inline constexpr int kMeterFullTwips = 2100;
@@ -24,16 +22,16 @@ int meterWidthTwips(qint32 peak);
 // "-6dBFS", "-138.5dBFS"; "-oodBFS" for a peak of 0.
 QString levelText(qint32 peak, const QLocale& locale = QLocale());
 
-// The audio level monitor: while it runs, tmrVolume sends a level request to the selected
-// element's command port at each tick, and each level reply becomes a peak. Whoever shows the
-// level listens to levelChanged(); 0 there means an empty bar and "-oodBFS".
+// The audio level monitor: while it runs, tmrVolume ticks and its owner starts a level reading of
+// the element it watches at each tick; each reading's peak comes back through applyPeak(). Whoever
+// shows the level listens to levelChanged(); 0 there means an empty bar and "-oodBFS".
 class LevelMonitor : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int kDefaultIntervalMs = 50;
 
-    explicit LevelMonitor(ConfigLink& link, QObject* parent = nullptr);
+    explicit LevelMonitor(QObject* parent = nullptr);
 
     void start();
     void stop();
@@ -44,20 +42,16 @@ public:
     // tmrVolume, so that its owner (and a test) can tick it.
     QTimer* timer() const { return m_tmrVolume; }
 
-    // The peak of the last level reply (0 before any).
+    // The peak of the last reading (0 before any).
     qint32 peakLevel() const { return m_peakLevel; }
-    void applyLevelReply(const QByteArray& reply);
+    // A reading that arrives after the monitor stopped leaves the display blank.
+    void applyPeak(qint32 peak);
 
 signals:
     void runningChanged(bool running);
     void levelChanged(qint32 peak);
-    // Monitoring ended by itself: a request could not be sent.
-    void stoppedOnFailure();
 
 private:
-    void onTick();
-
-    ConfigLink& m_link;
     QTimer* m_tmrVolume;
     qint32 m_peakLevel = 0;
 };

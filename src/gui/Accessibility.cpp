@@ -1,5 +1,7 @@
 #include "Accessibility.h"
 
+#include "LevelMeter.h"
+
 #include <QAbstractItemView>
 #include <QAccessibleWidget>
 #include <QComboBox>
@@ -12,7 +14,6 @@ namespace {
 
 // Set on the widgets whose interfaces the station provides itself.
 constexpr char kCaptionProperty[] = "vexoCaption";
-constexpr char kLevelValueProperty[] = "vexoLevelValue";
 
 QLabel* labelProperty(const QWidget* w, const char* name)
 {
@@ -92,18 +93,16 @@ public:
     }
 };
 
-// The level bar: a leaf, so the fill drawn inside it is no object of its own.
+// The level meter: a leaf, so what is drawn inside it is no object of its own.
 class LevelBarInterface : public QAccessibleWidget
 {
 public:
-    explicit LevelBarInterface(QWidget* bar) : QAccessibleWidget(bar, QAccessible::Indicator) {}
+    explicit LevelBarInterface(LevelMeter* meter) : QAccessibleWidget(meter, QAccessible::Indicator) {}
 
     QString text(QAccessible::Text t) const override
     {
-        if (t == QAccessible::Value) {
-            const QLabel* value = labelProperty(widget(), kLevelValueProperty);
-            return value ? value->text() : QString();
-        }
+        if (t == QAccessible::Value)
+            return static_cast<const LevelMeter*>(widget())->text();
         return QAccessibleWidget::text(t);
     }
     int childCount() const override { return 0; }
@@ -122,8 +121,8 @@ QAccessibleInterface* stationInterfaces(const QString& className, QObject* objec
     }
     if (className == QLatin1String("QLabel") && labelProperty(w, kCaptionProperty))
         return new ValueLabelInterface(static_cast<QLabel*>(w));
-    if (className == QLatin1String("QWidget") && labelProperty(w, kLevelValueProperty))
-        return new LevelBarInterface(w);
+    if (className == QLatin1String("vexo::LevelMeter"))
+        return new LevelBarInterface(static_cast<LevelMeter*>(w));
     // Qt exposes a toolbar's separator as an empty client area.
     if (className == QLatin1String("QToolBarSeparator"))
         return new QAccessibleWidget(w, QAccessible::Separator);
@@ -182,12 +181,10 @@ void labelValue(QLabel* caption, QLabel* value)
     renew<ValueLabelInterface>(value);
 }
 
-void levelBar(QWidget* bar, QLabel* caption, QLabel* value)
+void levelBar(LevelMeter* meter, QLabel* caption)
 {
-    bar->setProperty(kLevelValueProperty, QVariant::fromValue<QObject*>(value));
-    label(caption, bar);
-    renew<LevelBarInterface>(bar);
-    labelValue(caption, value);
+    label(caption, meter);
+    renew<LevelBarInterface>(meter);
 }
 
 } // namespace vexo::a11y

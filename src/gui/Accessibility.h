@@ -7,6 +7,10 @@
 class QLabel;
 class QWidget;
 
+namespace vexo {
+class LevelMeter;
+}
+
 namespace vexo::a11y {
 
 // Makes the station's own accessible interfaces known to Qt. Every window calls it; it acts once.
@@ -26,8 +30,8 @@ void relabel(QLabel* caption, QWidget* control, const QString& text);
 // caption, which already labels the control itself.
 void labelValue(QLabel* caption, QLabel* value);
 
-// The level bar: one read-only indicator, named after its caption, whose value is the level text.
-// The picture box around it and the coloured fill inside are drawing, not objects of their own.
-void levelBar(QWidget* bar, QLabel* caption, QLabel* value);
+// The level meter: one read-only indicator, named after its caption, whose value is the level
+// text. The picture box, the coloured fill and the text are drawing, not objects of their own.
+void levelBar(LevelMeter* meter, QLabel* caption);
 
 } // namespace vexo::a11y

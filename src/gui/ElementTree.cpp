@@ -1,5 +1,7 @@
 #include "ElementTree.h"
 
+#include "LevelMeter.h"
+
 #include "Pictures.h"
 #include "TextWidth.h"
 #include "platform/MessageBoxes.h"
@@ -18,7 +20,7 @@
 namespace vexo {
 
 ElementTree::ElementTree(const ElementStore& store, MessageBoxes& boxes, QGroupBox* frmTreeView,
-                         QTreeWidget* TreeView1, QComboBox* cmbEncoders, QWidget* VUMeter)
+                         QTreeWidget* TreeView1, QComboBox* cmbEncoders, LevelMeter* VUMeter)
     : m_store(store), m_boxes(boxes), m_frame(frmTreeView), m_tree(TreeView1), m_encoders(cmbEncoders),
       m_meter(VUMeter)
 {
@@ -97,7 +99,7 @@ void ElementTree::rebuild()
     m_encoders->clear();
     m_encoders->addItem(QStringLiteral("<None>"));
     if (m_meter)
-        m_meter->resize(0, m_meter->height());
+        m_meter->showPeak(0);
     updateCaption();
 
     if (!m_store.exists()) {

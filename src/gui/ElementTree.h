@@ -12,6 +12,7 @@ class QWidget;
 namespace vexo {
 
 class ElementStore;
+class LevelMeter;
 class MessageBoxes;
 
 // The element list on the left and the encoder list of the editor, both rebuilt from the store.
@@ -22,7 +23,7 @@ public:
     static constexpr int kEventsIntervalMs = 15;
 
     ElementTree(const ElementStore& store, MessageBoxes& boxes, QGroupBox* frmTreeView,
-                QTreeWidget* TreeView1, QComboBox* cmbEncoders, QWidget* VUMeter);
+                QTreeWidget* TreeView1, QComboBox* cmbEncoders, LevelMeter* VUMeter);
 
     // Rebuilds the tree, the encoder list and the frame caption from the store.
     void loadConfig();
@@ -43,7 +44,7 @@ private:
     QGroupBox* m_frame;
     QTreeWidget* m_tree;
     QComboBox* m_encoders;
-    QWidget* m_meter;
+    LevelMeter* m_meter;
     QStringList m_lstHidden;
     int m_depth = 0;
     bool m_again = false;

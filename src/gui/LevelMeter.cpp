@@ -2,44 +2,133 @@
 
 #include "diagnostics/LevelMonitor.h"
 
+#include <QAccessible>
+#include <QEvent>
+#include <QFontMetricsF>
 #include <QPainter>
+#include <QRegion>
 
 #include <cmath>
 
 namespace vexo {
 
-LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent)
+namespace {
+constexpr int kBoxTop = (LevelMeter::kHeight - LevelMeter::kBoxHeight) / 2;
+constexpr int kBarHeight = LevelMeter::kBoxHeight - 2;
+const QColor kBoxColour(30, 34, 40);
+} // namespace
+
+LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent), m_text(levelText(0))
 {
     setObjectName(QStringLiteral("VUMeter"));
+    // Every pixel is painted here: nothing beneath needs repainting for a new reading.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    resize(kWidth, kHeight);
 }
 
 void LevelMeter::showPeak(qint32 peak)
 {
-    resize(int(std::lround(meterWidthTwips(peak) / 15.0)), height());
+    const int width = int(std::lround(meterWidthTwips(peak) / 15.0));
+    const QString text = levelText(peak);
+    QRegion changed;
+    if (width != m_barWidth) {
+        // Only the strip between the old and the new end of the bar changes.
+        changed +=
+            QRect(1 + std::min(width, m_barWidth), kBoxTop + 1, std::abs(width - m_barWidth), kBarHeight);
+        m_barWidth = width;
+    }
+    if (text != m_text) {
+        changed += textRect();
+        m_text = text;
+        if (QAccessible::isActive()) {
+            QAccessibleValueChangeEvent event(this, m_text);
+            QAccessible::updateAccessibility(&event);
+        }
+    }
+    // Painted now, while the reading is handled: a posted update would cost the event loop one
+    // more round for every reading. A hidden meter has nothing to paint.
+    if (!changed.isEmpty() && isVisible())
+        repaint(changed);
 }
 
-void LevelMeter::paintEvent(QPaintEvent*)
+void LevelMeter::changeEvent(QEvent* event)
 {
-    if (width() <= 0)
-        return;
-    QPainter p(this);
+    // Pictures are made again for a new font, palette or screen.
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
+        event->type() == QEvent::StyleChange)
+        m_glyphs.clear(), m_fullBar = QPixmap();
+    QWidget::changeEvent(event);
+}
+
+const LevelMeter::Glyph& LevelMeter::glyph(QChar c)
+{
+    auto it = m_glyphs.find(c);
+    if (it == m_glyphs.end() || it->picture.devicePixelRatio() != devicePixelRatioF()) {
+        const QFontMetricsF metrics(font());
+        Glyph g;
+        g.advance = metrics.horizontalAdvance(c);
+        const qreal ratio = devicePixelRatioF();
+        g.picture = QPixmap(QSize(int(std::ceil(g.advance)) + 2, kHeight) * ratio);
+        g.picture.setDevicePixelRatio(ratio);
+        g.picture.fill(Qt::transparent);
+        QPainter p(&g.picture);
+        p.setFont(font());
+        p.setPen(palette().color(QPalette::Active, QPalette::WindowText));
+        p.drawText(QRectF(0, 0, g.advance + 2, kHeight), Qt::AlignLeft | Qt::AlignVCenter, QString(c));
+        it = m_glyphs.insert(c, g);
+    }
+    return *it;
+}
+
+const QPixmap& LevelMeter::fullBar()
+{
+    if (!m_fullBar.isNull() && m_fullBarEnabled == isEnabled() &&
+        m_fullBar.devicePixelRatio() == devicePixelRatioF())
+        return m_fullBar;
+    const qreal ratio = devicePixelRatioF();
+    m_fullBar = QPixmap(QSize(kFullScaleWidth, kBarHeight) * ratio);
+    m_fullBar.setDevicePixelRatio(ratio);
+    m_fullBarEnabled = isEnabled();
+    QPainter p(&m_fullBar);
     // Zone edges as fractions of full scale: -18 dBFS and -6 dBFS.
     const double yellowFrom = std::pow(10.0, -18.0 / 20.0) * kFullScaleWidth;
     const double redFrom = std::pow(10.0, -6.0 / 20.0) * kFullScaleWidth;
-    const QColor green = isEnabled() ? QColor(40, 190, 60) : QColor(150, 170, 150);
-    const QColor yellow = isEnabled() ? QColor(235, 200, 30) : QColor(180, 175, 140);
-    const QColor red = isEnabled() ? QColor(225, 45, 35) : QColor(180, 140, 140);
-    const int h = height();
-    const int w = width();
-    p.fillRect(QRectF(0, 0, std::min<double>(w, yellowFrom), h), green);
-    if (w > yellowFrom)
-        p.fillRect(QRectF(yellowFrom, 0, std::min<double>(w, redFrom) - yellowFrom, h), yellow);
-    if (w > redFrom)
-        p.fillRect(QRectF(redFrom, 0, w - redFrom, h), red);
+    const bool on = m_fullBarEnabled;
+    p.fillRect(QRectF(0, 0, yellowFrom, kBarHeight), on ? QColor(40, 190, 60) : QColor(150, 170, 150));
+    p.fillRect(QRectF(yellowFrom, 0, redFrom - yellowFrom, kBarHeight),
+               on ? QColor(235, 200, 30) : QColor(180, 175, 140));
+    p.fillRect(QRectF(redFrom, 0, kFullScaleWidth - redFrom, kBarHeight),
+               on ? QColor(225, 45, 35) : QColor(180, 140, 140));
     // Segment gaps make it read as a meter rather than a progress bar.
     p.setPen(QColor(0, 0, 0, 60));
-    for (int x = 4; x < w; x += 5)
-        p.drawLine(x, 0, x, h);
+    for (int x = 4; x < kFullScaleWidth; x += 5)
+        p.drawLine(x, 0, x, kBarHeight);
+    return m_fullBar;
+}
+
+void LevelMeter::paintEvent(QPaintEvent* event)
+{
+    QPainter p(this);
+    const QRect box(0, kBoxTop, kBoxWidth, kBoxHeight);
+    const QRect dirty = event->rect();
+    if (dirty.intersects(box)) {
+        p.fillRect(box, kBoxColour);
+        const int w = std::min(m_barWidth, kFullScaleWidth);
+        if (w > 0)
+            p.drawPixmap(QPointF(1, kBoxTop + 1), fullBar(), QRectF(QPointF(0, 0), QSizeF(w, kBarHeight)));
+    }
+    if (dirty.intersects(textRect()) || !dirty.intersects(box)) {
+        p.fillRect(rect().adjusted(kBoxWidth, 0, 0, 0), palette().color(QPalette::Window));
+        p.fillRect(QRect(0, 0, kBoxWidth, kBoxTop), palette().color(QPalette::Window));
+        p.fillRect(QRect(0, kBoxTop + kBoxHeight, kBoxWidth, kHeight - kBoxTop - kBoxHeight),
+                   palette().color(QPalette::Window));
+        qreal x = kTextLeft;
+        for (QChar c : std::as_const(m_text)) {
+            const Glyph& g = glyph(c);
+            p.drawPixmap(QPointF(std::round(x), 0), g.picture);
+            x += g.advance;
+        }
+    }
 }
 
 } // namespace vexo

@@ -45,6 +45,7 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -117,6 +118,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
             [this](QTreeWidgetItem* item) { onTreeClicked(item); });
 
     buildDiagnostics(client);
+    m_selection = new SelectedElement(this);
 
     m_station = std::make_unique<Station>(
         StationServices{m_services.boxes, m_services.settings, m_services.programEnd, m_services.arp,
@@ -135,11 +137,10 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.stopMonitoring = m_actStopMonitoring;
     peers.chkGetVolume = chkGetVolume;
     peers.VUMeter = VUMeter;
-    peers.lblVolume = lblVolume;
     frmProperties = new PropertiesPanel(
-        station.store(), station.selection(), m_services.boxes, m_gpsdoVariant, peers,
+        station.store(), *m_selection, m_services.boxes, m_gpsdoVariant, peers,
         [this](int position) {
-            const AttenuationOutcome sent = m_station->setAttenuation(m_station->selection().mac(), position);
+            const AttenuationOutcome sent = m_station->setAttenuation(m_selection->mac(), position);
             reloadHistories();
             m_outcomeBoxes->showSendProblem(sent.problem);
             return !sent.problem && sent.stored;
@@ -152,34 +153,27 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
 
     // A reply's road ends here: the boxes tell the outcome, the panel shows what the element
     // confirmed, the tree what the store now holds.
-    ReplyHandler& replies = station.replies();
     connect(&station, &Station::configured, this, [this](const ConfigureOutcome& outcome) {
         reloadHistories();
         m_outcomeBoxes->showConfigure(
-            outcome, {[this](Role role) { frmProperties->setElementType(roleCaption(role)); },
+            outcome, {[this](Role role) { frmProperties->setElementRole(role); },
                       [this](const ElementConfig& shown) { frmProperties->showConfirmation(shown); }});
     });
-    connect(&replies, &ReplyHandler::invalidReply, this,
+    connect(&station, &Station::invalidReply, this,
             [this](const QString& field) { m_outcomeBoxes->showInvalidReply(field); });
-    connect(&replies, &ReplyHandler::invalidRepliesDropped, this,
+    connect(&station, &Station::invalidRepliesDropped, this,
             [this](int count, const QList<QPair<QString, int>>& byField) {
                 m_outcomeBoxes->showInvalidRepliesDropped(count, byField);
             });
-    connect(&replies, &ReplyHandler::storeChanged, this, [this] { m_tree->loadConfig(); });
+    connect(&station, &Station::storeChanged, this, [this] { m_tree->loadConfig(); });
     connect(&station.discovery(), &Discovery::problem, this,
             [this](DiscoveryProblem problem, const SendProblem& paging) {
                 m_outcomeBoxes->showDiscoveryProblem(m_station->discovery(), problem, paging);
             });
-    connect(&station.link(), &ConfigLink::levelRequestFailed, this,
-            [this](const SendProblem& problem) { m_outcomeBoxes->showSendProblem(problem); });
     // A confirmation is compared with the panel as it is when the answer arrives.
-    SelectedElement& selection = station.selection();
-    auto expectPanel = [this] {
-        const SelectedElement& s = m_station->selection();
-        m_station->expect(s.mac(), s.draft());
-    };
-    connect(&selection, &SelectedElement::selectionChanged, this, expectPanel);
-    connect(&selection, &SelectedElement::draftChanged, this, expectPanel);
+    auto expectPanel = [this] { m_station->expect(m_selection->mac(), m_selection->draft()); };
+    connect(m_selection, &SelectedElement::selectionChanged, this, expectPanel);
+    connect(m_selection, &SelectedElement::draftChanged, this, expectPanel);
     // A discovery ends once the replies that came in time are stored, which may be after its
     // window has been closed.
     connect(&station.discovery(), &Discovery::finished, this, [this](int stored) {
@@ -194,29 +188,26 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     connect(m_elementMenu->ping(), &QAction::triggered, this, &MainWindow::onPingClicked);
     connect(m_elementMenu->statistics(), &QAction::triggered, this, &MainWindow::openStatistics);
     connect(m_elementMenu->history(), &QAction::triggered, this,
-            [this] { openHistory(m_station->selection().mac()); });
+            [this] { openHistory(m_selection->mac()); });
     connect(m_elementMenu->copyMac(), &QAction::triggered, this,
-            [this] { QGuiApplication::clipboard()->setText(m_station->selection().mac()); });
+            [this] { QGuiApplication::clipboard()->setText(m_selection->mac()); });
     connect(m_elementMenu->copyIp(), &QAction::triggered, this, [this] { copyElementField(keys::ip); });
     connect(m_elementMenu->restoreList(), &QAction::triggered, this, &MainWindow::restoreStoreList);
 
     // chkGetVolume is the monitor's switch; the monitor's state and the selected element decide
     // the box and the buttons.
-    m_levelMonitor = new LevelMonitor(station.link(), this);
+    // the box and the buttons; each tick reads the level of the element selected then.
+    m_levelMonitor = new LevelMonitor(this);
     connect(chkGetVolume, &QCheckBox::toggled, m_levelMonitor,
             [this](bool on) { on ? m_levelMonitor->start() : m_levelMonitor->stop(); });
-    connect(&station.selection(), &SelectedElement::selectionChanged, this,
-            &MainWindow::updateMonitorButtons);
-    connect(&station.selection(), &SelectedElement::roleCaptionChanged, this,
-            &MainWindow::updateMonitorButtons);
+    connect(m_levelMonitor->timer(), &QTimer::timeout, this, &MainWindow::readLevel);
+    connect(m_selection, &SelectedElement::selectionChanged, this, &MainWindow::updateMonitorButtons);
+    connect(m_selection, &SelectedElement::roleChanged, this, &MainWindow::updateMonitorButtons);
     connect(m_levelMonitor, &LevelMonitor::runningChanged, this, [this](bool running) {
         chkGetVolume->setChecked(running);
         updateMonitorButtons();
     });
-    connect(m_levelMonitor, &LevelMonitor::levelChanged, VUMeter,
-            [this](qint32 peak) { static_cast<LevelMeter*>(VUMeter)->showPeak(peak); });
-    connect(m_levelMonitor, &LevelMonitor::levelChanged, lblVolume,
-            [this](qint32 peak) { lblVolume->setText(levelText(peak)); });
+    connect(m_levelMonitor, &LevelMonitor::levelChanged, VUMeter, &LevelMeter::showPeak);
     connect(Slider1, &QSlider::valueChanged, m_levelMonitor, [this](int ms) {
         m_levelMonitor->setIntervalMs(ms);
         Slider1->setToolTip(QStringLiteral("Polling interval: %1 ms").arg(ms));
@@ -311,20 +302,8 @@ void MainWindow::buildDiagnostics(QWidget* client)
     cmdGetStats->setEnabled(false);
 
     QLabel* levelCaption = addCaption(QStringLiteral("Audio level:"), 56);
-    Picture2 = new QWidget(frmDiagnostics);
-    Picture2->setObjectName(QStringLiteral("Picture2"));
-    Picture2->setGeometry(100, 58, LevelMeter::kFullScaleWidth + 2, 14);
-    Picture2->setAutoFillBackground(true);
-    QPalette dark = Picture2->palette();
-    dark.setColor(QPalette::Window, QColor(30, 34, 40));
-    Picture2->setPalette(dark);
-    VUMeter = new LevelMeter(Picture2);
-    VUMeter->setGeometry(1, 1, 0, 12);
-    lblVolume = new QLabel(QStringLiteral("-oodBFS"), frmDiagnostics);
-    lblVolume->setObjectName(QStringLiteral("lblVolume"));
-    lblVolume->setGeometry(100 + LevelMeter::kFullScaleWidth + 8, 56, 80, 20);
-    // Opaque, so that a new level (20 a second) repaints the label alone, not the frame beneath.
-    lblVolume->setAutoFillBackground(true);
+    VUMeter = new LevelMeter(frmDiagnostics);
+    VUMeter->move(100, 56);
     // How often the level is asked for, in ms.
     Slider1 = new QSlider(Qt::Horizontal, frmDiagnostics);
     Slider1->setObjectName(QStringLiteral("Slider1"));
@@ -343,7 +322,7 @@ void MainWindow::buildDiagnostics(QWidget* client)
     // caption labels them.
     pingCaption->setBuddy(cmdPing);
     statisticsCaption->setBuddy(cmdGetStats);
-    a11y::levelBar(Picture2, levelCaption, lblVolume);
+    a11y::levelBar(VUMeter, levelCaption);
     Slider1->setAccessibleName(QStringLiteral("Level polling interval"));
     Slider1->setAccessibleDescription(QStringLiteral("How often the audio level is asked for, in ms"));
     chkGetVolume->setAccessibleName(chkGetVolume->toolTip());
@@ -404,7 +383,7 @@ void MainWindow::stopMonitoring()
 
 void MainWindow::saveChanges()
 {
-    const SelectedElement& selection = m_station->selection();
+    const SelectedElement& selection = *m_selection;
     if (const Refusal refused = m_station->checkConfiguration(selection.mac(), selection.draft())) {
         m_outcomeBoxes->showRefusal(refused);
         return;
@@ -412,11 +391,7 @@ void MainWindow::saveChanges()
     if (!m_outcomeBoxes->askSendConfiguration())
         return;
     // The size of the request follows the role the panel shows.
-    const QString caption = selection.roleCaption();
-    const Role role = caption == QLatin1String("DECODER")   ? Role::Decoder
-                      : caption == QLatin1String("ENCODER") ? Role::Encoder
-                                                            : Role::Unknown;
-    m_station->configure(selection.mac(), selection.draft(), role);
+    m_station->configure(selection.mac(), selection.draft(), selection.role().value_or(Role::Unknown));
 }
 
 void MainWindow::autoDiscovery()
@@ -430,7 +405,7 @@ void MainWindow::autoDiscovery()
     m_tree->clear();
     frmProperties->encoderList()->clear();
     frmProperties->encoderList()->addItem(QStringLiteral("<None>"));
-    VUMeter->resize(0, VUMeter->height());
+    VUMeter->showPeak(0);
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
     paging.exec();
@@ -442,14 +417,14 @@ void MainWindow::onPingClicked()
         return;
     showPingTrying(cmdPing);
     m_pinging = true;
-    const QString mac = m_station->selection().mac();
+    const QString mac = m_selection->mac();
     // The address as the operator sees it, which may not have been saved yet.
     m_station->ping(
         mac,
         [this, mac](const PingOutcome& o) {
             m_pinging = false;
             // Another element selected meanwhile shows its own idle state: this is not about it.
-            if (m_station->selection().mac() == mac)
+            if (m_selection->mac() == mac)
                 showPingOutcome(cmdPing, m_services.boxes, o);
         },
         frmProperties->elementIp());
@@ -460,10 +435,37 @@ void MainWindow::updateMonitorButtons()
     // Whoever stops the monitor (the toolbar, a discovery, another selection, a failed send),
     // the buttons follow it.
     const bool running = m_levelMonitor->isRunning();
-    const SelectedElement& selection = m_station->selection();
-    const bool encoder = selection.isSelected() && selection.roleCaption() == QLatin1String("ENCODER");
+    const bool encoder = m_selection->isSelected() && m_selection->role() == Role::Encoder;
     m_actStartMonitoring->setEnabled(encoder && !running);
     m_actStopMonitoring->setEnabled(running);
+}
+
+void MainWindow::readLevel()
+{
+    // No time-out of its own: the display keeps its last values until a reply arrives, and a
+    // request goes out at every tick whether or not the last one was answered.
+    m_station->readLevel(m_selection->mac(), [this](const LevelOutcome& o) {
+        switch (o.result) {
+        case LevelOutcome::Result::Reading:
+            // A reading of an element that is no longer selected is not about the one shown.
+            if (o.mac == m_selection->mac())
+                m_levelMonitor->applyPeak(o.peak);
+            break;
+        case LevelOutcome::Result::SendFailed:
+            // Polling on would repeat the message twenty times a second. A busy port has ended
+            // the program already.
+            m_levelMonitor->stop();
+            if (o.problem.failure != SendFailure::PortBusy)
+                m_outcomeBoxes->showSendProblem(o.problem);
+            break;
+        case LevelOutcome::Result::NotStored:
+        case LevelOutcome::Result::NotEncoder:
+            m_levelMonitor->stop(); // the store changed beneath the window
+            break;
+        case LevelOutcome::Result::NoAnswer:
+            break;
+        }
+    });
 }
 
 void MainWindow::refreshList()
@@ -485,22 +487,14 @@ void openMeasureWindow(const MeasureServices& services, MessageBoxes& boxes, Fat
         window.exec();
 }
 
-// The role the main window shows decides what the measurement windows show.
-Role shownRole(const QString& caption)
-{
-    if (caption == QLatin1String("ENCODER"))
-        return Role::Encoder;
-    if (caption == QLatin1String("DECODER"))
-        return Role::Decoder;
-    return Role::Unknown;
-}
 } // namespace
 
 MeasureServices MainWindow::measureServices() const
 {
-    const SelectedElement& selection = m_station->selection();
-    return MeasureServices{m_station->store(), selection.mac(), shownRole(selection.roleCaption()),
-                           m_station->measurePort(), m_services.settings};
+    // The role the main window shows decides what the measurement windows show.
+    return MeasureServices{m_station->store(), m_selection->mac(),
+                           m_selection->role().value_or(Role::Unknown), m_station->measurePort(),
+                           m_services.settings};
 }
 
 void MainWindow::openStatistics()
@@ -540,12 +534,12 @@ void MainWindow::onTreePointed(QTreeWidgetItem* item)
     m_elementMenu->ping()->setEnabled(cmdPing->isEnabled() && !m_pinging);
     m_elementMenu->statistics()->setEnabled(cmdGetStats->isEnabled());
     m_elementMenu->copyIp()->setEnabled(
-        !m_station->store().read(m_station->selection().mac(), keys::ip).isEmpty());
+        !m_station->store().read(m_selection->mac(), keys::ip).isEmpty());
 }
 
 void MainWindow::copyElementField(const QString& key)
 {
-    QGuiApplication::clipboard()->setText(m_station->store().read(m_station->selection().mac(), key));
+    QGuiApplication::clipboard()->setText(m_station->store().read(m_selection->mac(), key));
 }
 
 HistoryWindow* MainWindow::openHistory(const QString& mac)
@@ -578,7 +572,7 @@ void MainWindow::reloadHistories()
 
 void MainWindow::loadIntoEditor(const QString& mac, const QList<QPair<QString, QString>>& config)
 {
-    if (m_station->selection().mac() != mac) {
+    if (m_selection->mac() != mac) {
         QTreeWidgetItem* item = m_tree->findEntry(mac);
         if (!item) {
             m_services.boxes.information(kAppTitle,

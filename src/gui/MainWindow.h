@@ -28,6 +28,7 @@ class ElementTree;
 class HistoryWindow;
 class Journal;
 class Icmp;
+class LevelMeter;
 class LevelMonitor;
 class PingTest;
 class InstanceGuard;
@@ -35,6 +36,7 @@ class MessageBoxes;
 class OutcomeBoxes;
 class ProgramEnd;
 class PropertiesPanel;
+class SelectedElement;
 class UserSettings;
 class Station;
 struct MeasureServices;
@@ -108,9 +110,8 @@ private:
     QPushButton* cmdPing;
     QPushButton* cmdGetStats;
     QCheckBox* chkGetVolume;
-    QWidget* Picture2;
-    QWidget* VUMeter; // a LevelMeter
-    QLabel* lblVolume;
+    // The picture box, its bar and the level text, drawn as one.
+    LevelMeter* VUMeter;
     QSlider* Slider1;
 
     void buildToolbar();
@@ -120,6 +121,7 @@ private:
     void onTreeClicked(QTreeWidgetItem* item);
     void updateMonitorButtons();
     void onPingClicked();
+    void readLevel();
     MeasureServices measureServices() const;
 
     bool m_gpsdoVariant;
@@ -127,6 +129,7 @@ private:
     // Declared before the station, which records into it: it outlives the station.
     std::unique_ptr<Journal> m_journal;
     std::unique_ptr<Station> m_station;
+    SelectedElement* m_selection;
     std::unique_ptr<OutcomeBoxes> m_outcomeBoxes;
     std::unique_ptr<ElementTree> m_tree;
     ElementMenu* m_elementMenu = nullptr;

@@ -6,8 +6,6 @@
 
 namespace vexo::panel {
 
-inline const QString kEncoder = QStringLiteral("ENCODER");
-inline const QString kDecoder = QStringLiteral("DECODER");
 inline const QString kNone = QStringLiteral("-");
 inline const QString kRemoteCaption = QStringLiteral("Remote IP:");
 inline const QString kMulticastCaption = QStringLiteral("Multicast IP:");

@@ -1,6 +1,7 @@
 #include "PropertiesPanel.h"
 
 #include "Accessibility.h"
+#include "LevelMeter.h"
 #include "PanelTexts.h"
 #include "TextColours.h"
 #include "TextWidth.h"
@@ -146,8 +147,9 @@ void PropertiesPanel::connectRules()
 
     // The selected element is the station's; the panel shows it.
     connect(&m_selection, &SelectedElement::selectionChanged, lblElementMAC, &QLabel::setText);
-    connect(&m_selection, &SelectedElement::roleCaptionChanged, this, [this](const QString& caption) {
-        lblElementType->setText(caption);
+    connect(&m_selection, &SelectedElement::roleChanged, this, [this] {
+        const std::optional<Role> role = m_selection.role();
+        lblElementType->setText(role ? roleCaption(*role) : kNone);
         applyRoleLayout();
     });
     // Every edit reaches the configuration being edited at once.
@@ -265,9 +267,9 @@ QString PropertiesPanel::selectedMac() const
     return m_selection.mac();
 }
 
-QString PropertiesPanel::elementType() const
+std::optional<Role> PropertiesPanel::elementRole() const
 {
-    return m_selection.roleCaption();
+    return m_selection.role();
 }
 
 void PropertiesPanel::setBufferMaximum(int max)
@@ -275,9 +277,9 @@ void PropertiesPanel::setBufferMaximum(int max)
     scrlBuffer->setMaximum(max);
 }
 
-void PropertiesPanel::setElementType(const QString& caption)
+void PropertiesPanel::setElementRole(std::optional<Role> role)
 {
-    m_selection.setRoleCaption(caption);
+    m_selection.setRole(role);
 }
 
 void PropertiesPanel::onAddressEdited(QLineEdit* edit)
@@ -322,7 +324,7 @@ void PropertiesPanel::onAttenuationReleased()
 void PropertiesPanel::sendAttenuationChange(int position)
 {
     // Only the operator's own change of a decoder's bar reaches the element.
-    if (elementType() != kDecoder || !scrlAtten->hasFocus())
+    if (elementRole() != Role::Decoder || !scrlAtten->hasFocus())
         return;
     if (m_sendAttenuation)
         m_sendAttenuation(position);
@@ -336,7 +338,7 @@ void PropertiesPanel::onBufferChanged(int position)
 void PropertiesPanel::onTxTypeChanged(int index)
 {
     // Loading sets the remote address from the element's own section.
-    if (m_loading || elementType() != kEncoder)
+    if (m_loading || elementRole() != Role::Encoder)
         return;
     if (index >= 1) {
         a11y::relabel(Label7, txtRemoteIP, kMulticastCaption);
@@ -349,9 +351,9 @@ void PropertiesPanel::onTxTypeChanged(int index)
 
 void PropertiesPanel::applyRoleLayout()
 {
-    const QString role = elementType();
-    const bool encoder = role == kEncoder;
-    if (!encoder && role != kDecoder)
+    const std::optional<Role> role = elementRole();
+    const bool encoder = role == Role::Encoder;
+    if (!encoder && role != Role::Decoder)
         return; // "-" and "UNKNOWN" keep the present arrangement
 
     cmbAudioInput->setVisible(encoder);
@@ -370,10 +372,8 @@ void PropertiesPanel::applyRoleLayout()
     enableAction(m_peers.stopMonitoring, false);
     if (m_peers.VUMeter) {
         m_peers.VUMeter->setEnabled(encoder);
-        m_peers.VUMeter->resize(0, m_peers.VUMeter->height());
+        m_peers.VUMeter->showPeak(0); // an empty bar and "-oodBFS"
     }
-    if (m_peers.lblVolume)
-        m_peers.lblVolume->setText(QStringLiteral("-oodBFS"));
     if (encoder) {
         scrlBuffer->setValue(0);
         scrlBuffer->setEnabled(false);
@@ -399,7 +399,7 @@ void PropertiesPanel::applyAudioRouting()
 void PropertiesPanel::clearElementProperties()
 {
     m_selection.clear();
-    m_selection.setRoleCaption(kNone); // "-" keeps the arrangement
+    m_selection.setRole(std::nullopt); // "-" keeps the arrangement
     lblSerialNumber->setText(kNone);
     if (m_peers.cmdPing)
         m_peers.cmdPing->setText(QStringLiteral("<Unknown>"));
@@ -522,13 +522,13 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
         m_peers.cmdGetStats->setEnabled(true);
 
     // 7. A role that is not a number is no known role.
-    setElementType(roleCaption(stored.role()));
-    if (elementType() == kEncoder) {
+    setElementRole(stored.role());
+    if (elementRole() == Role::Encoder) {
         enableAction(m_peers.startMonitoring, true);
         const bool multicast = cmbAudioTX->currentIndex() >= 1;
         a11y::relabel(Label7, txtRemoteIP, multicast ? kMulticastCaption : kRemoteCaption);
         setText(txtRemoteIP, multicast ? keys::multi : keys::remote);
-    } else if (elementType() == kDecoder) {
+    } else if (elementRole() == Role::Decoder) {
         a11y::relabel(Label7, txtRemoteIP, kMulticastCaption);
         setText(txtRemoteIP, keys::multi);
         loadDecoderAttenuation(key, stored.field(keys::att));
@@ -546,7 +546,7 @@ void PropertiesPanel::loadElement(const QString& nodeText, const QString& key)
     chkSFNEnabled->setChecked(stored.field(keys::sfn).isValid() && stored.field(keys::sfn).value == 1);
 
     // 10.
-    cmdAdjust->setEnabled(chkSFNEnabled->isChecked() && elementType() == kDecoder);
+    cmdAdjust->setEnabled(chkSFNEnabled->isChecked() && elementRole() == Role::Decoder);
 
     // 11. Last, so that the latency label sees the loaded SFN state.
     applyRoleLayout();

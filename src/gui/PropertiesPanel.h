@@ -1,6 +1,7 @@
 #pragma once
 
 #include "PanelWidgets.h"
+#include "store/ElementStore.h"
 
 #include <QGroupBox>
 #include <QList>
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 
 class QAction;
 class QCheckBox;
@@ -22,6 +24,7 @@ class QScrollBar;
 namespace vexo {
 
 class ElementStore;
+class LevelMeter;
 struct StoredField;
 class MessageBoxes;
 class SelectedElement;
@@ -36,8 +39,7 @@ struct PanelPeers
     QAction* startMonitoring = nullptr; // toolbar button 6
     QAction* stopMonitoring = nullptr;  // toolbar button 7
     QCheckBox* chkGetVolume = nullptr;  // hidden; unchecking it stops the level monitor
-    QWidget* VUMeter = nullptr;         // level bar
-    QLabel* lblVolume = nullptr;
+    LevelMeter* VUMeter = nullptr;      // level bar with its text
     QComboBox* unused = nullptr;
 };
 
@@ -60,15 +62,15 @@ public:
     void loadEdits(const QList<QPair<QString, QString>>& fields);
     // Empties the panel: no element is selected afterwards.
     void clearElementProperties();
-    // Sets the role caption; the role layout runs when the caption changes.
-    void setElementType(const QString& caption);
-    // Arranges the panel for the role caption now shown ("ENCODER", "DECODER"; others: no change).
+    // Sets the role shown (none: "-"); the role layout runs when it changes.
+    void setElementRole(std::optional<Role> role);
+    // Arranges the panel for the role now shown (encoder, decoder; others: no change).
     void applyRoleLayout();
     // The silence-detector fields are editable only while the routing is detected automatically.
     void applyAudioRouting();
 
-    QString selectedMac() const; // "-" when none is selected
-    QString elementType() const; // the role caption lblElementType shows
+    QString selectedMac() const;             // "-" when none is selected
+    std::optional<Role> elementRole() const; // the role lblElementType shows
     // The configuration as the fields hold it now.
     ElementConfig editedConfig() const;
     // What the element reported in its confirmation: type, serial, version and the values of the

@@ -181,15 +181,6 @@ SendProblem ConfigLink::sendAttenuation(const QString& ip, quint8 value)
     return sendTo(ip, buildAttenuationMessage(value), kCommandPort);
 }
 
-bool ConfigLink::sendLevelRequest(const QByteArray& message)
-{
-    const SendProblem problem =
-        sendTo(m_levelDestination ? m_levelDestination() : QString(), message, kCommandPort);
-    if (problem && problem.failure != SendFailure::PortBusy)
-        emit levelRequestFailed(problem);
-    return !problem;
-}
-
 void ConfigLink::setRemote(const QString& host, quint16 port)
 {
     m_remoteHost = host;
@@ -245,19 +236,20 @@ void ConfigLink::readPending()
     while (m_socket->hasPendingDatagrams()) {
         const qint64 size = m_socket->pendingDatagramSize();
         QByteArray datagram(qMax<qint64>(size, 0), Qt::Uninitialized);
-        const qint64 read = m_socket->readDatagram(datagram.data(), datagram.size());
+        QHostAddress sender;
+        const qint64 read = m_socket->readDatagram(datagram.data(), datagram.size(), &sender);
         if (read < 0)
             break; // e.g. an ICMP error reported on the socket; the notifier calls again
         datagram.truncate(read);
-        acceptDatagram(datagram);
+        acceptDatagram(datagram, sender);
     }
 }
 
-void ConfigLink::acceptDatagram(const QByteArray& datagram)
+void ConfigLink::acceptDatagram(const QByteArray& datagram, const QHostAddress& sender)
 {
     switch (routeDatagram(datagram.size())) {
     case Route::LevelMonitor:
-        emit levelReply(datagram);
+        emit levelReply(datagram, sender);
         break;
     case Route::ConfigReply:
         // A reply shorter than 40 bytes carries no serial number: nothing in it can be checked

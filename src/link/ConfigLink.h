@@ -17,7 +17,8 @@ class QUdpSocket;
 
 namespace vexo {
 
-// Where a datagram arriving on the configuration socket goes. Only its length decides.
+// Where a datagram arriving on the configuration socket goes. Its length decides; a level reply
+// then goes to the reading that waits for its sender.
 enum class Route
 {
     LevelMonitor,
@@ -81,13 +82,6 @@ public:
     SendProblem sendTo(const QString& ip, const QByteArray& message, quint16 port);
     // The two-byte attenuation command to the element's port 2977.
     SendProblem sendAttenuation(const QString& ip, quint8 value);
-    // A level request to port 2977 of the address the level destination gives (the element the
-    // level monitor watches). A problem other than a busy port is signalled (levelRequestFailed).
-    bool sendLevelRequest(const QByteArray& message);
-    void setLevelDestination(std::function<QString()> destination)
-    {
-        m_levelDestination = std::move(destination);
-    }
 
     // The remote endpoint of the socket: where the last send went. Discovery saves it, points it
     // at the broadcast address for the paging request and puts it back.
@@ -120,9 +114,9 @@ public:
     bool isDispatching() const { return m_dispatching || m_handling; }
 
     // Takes one arrived datagram: the path of every datagram the socket reads. Level replies are
-    // signalled, configuration replies of at least 40 bytes are queued and dispatched, the rest
-    // is dropped.
-    void acceptDatagram(const QByteArray& datagram);
+    // signalled with their sender, configuration replies of at least 40 bytes are queued and
+    // dispatched, the rest is dropped.
+    void acceptDatagram(const QByteArray& datagram, const QHostAddress& sender = QHostAddress());
 
     QUdpSocket* udpClient() const { return m_socket; }
     QTimer* timerRemoteSent() const { return m_timerRemoteSent; }
@@ -134,11 +128,9 @@ public slots:
     void onTimerRemoteSent();
 
 signals:
-    void levelReply(const QByteArray& datagram);
+    void levelReply(const QByteArray& datagram, const QHostAddress& sender);
     // No answer came within 3000 ms of a configuration send.
     void configReplyTimedOut();
-    // A level request did not leave.
-    void levelRequestFailed(const vexo::SendProblem& problem);
     // The queue became empty after replies were handled.
     void replyQueueIdle();
 
@@ -154,7 +146,6 @@ private:
 
     FatalError& m_fatal;
     QHostAddress m_bindAddress;
-    std::function<QString()> m_levelDestination;
 
     QUdpSocket* m_socket;
     QTimer* m_timerRemoteSent;

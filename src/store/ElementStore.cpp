@@ -130,6 +130,11 @@ QStringList ElementStore::read(const QString& macText, const QStringList& keys) 
     return readKeysFromIni(encodeMac(macText), keys, m_path, defaults);
 }
 
+std::optional<QStringList> ElementStore::readKeys(const QString& macText, const QStringList& keys) const
+{
+    return readSectionKeys(encodeMac(macText), keys, m_path);
+}
+
 bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
 {
     return writeToIni(encodeMac(macText), key, value, m_path);

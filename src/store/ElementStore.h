@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <utility>
 
 namespace vexo {
@@ -77,6 +78,9 @@ public:
     QString read(const QString& macText, const QString& key) const;
     // Several keys of the element from one reading of the file, each with its default.
     QStringList read(const QString& macText, const QStringList& keys) const;
+    // Several keys of the element from one reading of the file (empty where missing); nothing
+    // when the store holds no section for it.
+    std::optional<QStringList> readKeys(const QString& macText, const QStringList& keys) const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
     // Several keys of the element with one replacement of the file: all of them or none.
     bool writeKeys(const QString& macText, const QList<QPair<QString, QString>>& keyValues) const;

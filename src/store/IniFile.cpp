@@ -698,17 +698,30 @@ QString readFromIni(const QString& section, const QString& key, const QString& p
     return valueOf(*doc, doc->lines[size_t(*line)].text);
 }
 
-QStringList readKeysFromIni(const QString& section, const QStringList& keys, const QString& path,
-                            const QStringList& defaults)
+std::optional<QStringList> readSectionKeys(const QString& section, const QStringList& keys,
+                                           const QString& path, const QStringList& defaults)
 {
     const DocumentPtr doc = load(path).doc;
     const Section* s = findSection(*doc, section);
+    if (!s)
+        return std::nullopt;
     QStringList values;
     values.reserve(keys.size());
     for (qsizetype i = 0; i < keys.size(); ++i) {
-        const auto line = s ? entryLine(*s, doc->encode(keys[i]).trimmed().toUpper()) : std::nullopt;
+        const auto line = entryLine(*s, doc->encode(keys[i]).trimmed().toUpper());
         values << (line ? valueOf(*doc, doc->lines[size_t(*line)].text) : defaults.value(i));
     }
+    return values;
+}
+
+QStringList readKeysFromIni(const QString& section, const QStringList& keys, const QString& path,
+                            const QStringList& defaults)
+{
+    if (std::optional<QStringList> values = readSectionKeys(section, keys, path, defaults))
+        return *values;
+    QStringList values;
+    for (qsizetype i = 0; i < keys.size(); ++i)
+        values << defaults.value(i);
     return values;
 }
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QStringView>
 
+#include <optional>
+
 namespace vexo {
 
 // The INI layer of the element store. Every call goes to the file itself: a parsed copy is kept
@@ -40,6 +42,10 @@ QStringList readKeysFromIni(const QString& section, const QStringList& keys, con
 // The same keys of several sections from one reading of the file: for each section, the values
 // of the keys in the given order, each what readFromIni would give (empty where missing).
 QList<QStringList> readFromIni(const QStringList& sections, const QStringList& keys, const QString& path);
+// The keys of one section from one reading of the file, as readKeysFromIni gives them; nothing
+// when the file holds no such section.
+std::optional<QStringList> readSectionKeys(const QString& section, const QStringList& keys,
+                                           const QString& path, const QStringList& defaults = {});
 // False when the file could not be written; the file then keeps its previous content.
 bool writeToIni(const QString& section, const QString& key, const QString& value, const QString& path);
 // Several keys of one section, in the given order, with a single replacement of the file: the

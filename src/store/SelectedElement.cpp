@@ -1,29 +1,13 @@
 #include "SelectedElement.h"
 
-#include "ElementStore.h"
-
 namespace vexo {
 
-SelectedElement::SelectedElement(const ElementStore& store, QObject* parent) : QObject(parent), m_store(store)
+void SelectedElement::setRole(std::optional<Role> role)
 {
-}
-
-QString SelectedElement::read(const QString& key) const
-{
-    return m_store.read(m_mac, key);
-}
-
-QString SelectedElement::ip() const
-{
-    return read(keys::ip);
-}
-
-void SelectedElement::setRoleCaption(const QString& caption)
-{
-    if (caption == m_roleCaption)
+    if (role == m_role)
         return;
-    m_roleCaption = caption;
-    emit roleCaptionChanged(caption);
+    m_role = role;
+    emit roleChanged();
 }
 
 void SelectedElement::select(const QString& mac)

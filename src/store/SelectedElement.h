@@ -1,37 +1,33 @@
 #pragma once
 
 #include "ElementConfig.h"
+#include "ElementStore.h"
 
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 namespace vexo {
 
-class ElementStore;
-
-// The element the operator works on: its MAC text ("-" when none is selected), the role caption
-// the station shows for it, and the configuration being edited for it. The window keeps it; the
-// configuration operations take the MAC from it, and the measurement windows and the level
-// monitor read their element from it.
+// The element the operator works on in the window: its MAC text ("-" when none is selected), the
+// role the window shows for it, and the configuration being edited for it. The window keeps it
+// and names the element to the station's operations with it.
 class SelectedElement : public QObject
 {
     Q_OBJECT
 public:
     static inline const QString kNone = QStringLiteral("-");
 
-    explicit SelectedElement(const ElementStore& store, QObject* parent = nullptr);
+    explicit SelectedElement(QObject* parent = nullptr) : QObject(parent) {}
 
     QString mac() const { return m_mac; }
     bool isSelected() const { return m_mac != kNone; }
-    // A stored key of the selected element, with the key's default.
-    QString read(const QString& key) const;
-    // The stored address the element is talked to at.
-    QString ip() const;
 
-    // "ENCODER", "DECODER", "UNKNOWN" (or "-" before any is known). Decides the size of a
-    // configuration request and what the measurement windows show.
-    QString roleCaption() const { return m_roleCaption; }
-    void setRoleCaption(const QString& caption);
+    // The role shown for it; none before one is known. Decides the size of a configuration
+    // request and what the measurement windows show.
+    std::optional<Role> role() const { return m_role; }
+    void setRole(std::optional<Role> role);
 
     // The configuration as the operator has edited it so far.
     const ElementConfig& draft() const { return m_draft; }
@@ -41,19 +37,18 @@ public:
         emit draftChanged();
     }
 
-    // A new selection starts with an empty draft and no role caption.
+    // A new selection starts with an empty draft and keeps the role until one is set.
     void select(const QString& mac);
     void clear() { select(kNone); }
 
 signals:
     void selectionChanged(const QString& mac);
-    void roleCaptionChanged(const QString& caption);
+    void roleChanged();
     void draftChanged();
 
 private:
-    const ElementStore& m_store;
     QString m_mac = kNone;
-    QString m_roleCaption = kNone;
+    std::optional<Role> m_role;
     ElementConfig m_draft;
 };
 

@@ -27,8 +27,10 @@ protected:
             GTEST_SKIP() << reason.toStdString();
         QString error;
         ASSERT_TRUE(start(1, 1, 0, &error)) << error.toStdString();
-        ASSERT_TRUE(writeFile(f.storePath(), "[0050C2FFFFFF]\nNAME=OLD\nROLE=1\n"));
-        window->station().link().setRemote(lab.elements()[0].ip, 2977); // as an earlier send left it
+        ASSERT_TRUE(writeFile(
+            f.storePath(), "[0050C2FFFFFF]\nNAME=OLD\nROLE=2\nIP=" + lab.elements()[0].ip.toLatin1() + "\n"));
+        // The socket's destination as an earlier send left it
+        ASSERT_FALSE(window->station().setAttenuation(QStringLiteral("00:50:C2:FF:FF:FF"), 255).problem);
         ASSERT_TRUE(capture.bind(QHostAddress::AnyIPv4, 1901, QUdpSocket::ShareAddress));
         f.boxes.clear(); // the empty store at start-up
         discover();

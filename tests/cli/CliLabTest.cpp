@@ -164,6 +164,8 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     EXPECT_TRUE(lab.waitForState(0, [](const QJsonObject& s) { return s["listen-ip"] == "10.77.200.9"; }));
     ASSERT_EQ(cli({"level", "10.77.200.9"}), 0);
     EXPECT_EQ(j["peak"].toInt(), 4204263); // -6 dBFS
+    ASSERT_EQ(cli({"level", e[0].mac, "--watch", "--count", "3", "--interval", "50"}), 0);
+    EXPECT_EQ(out.count(R"({"level_dbfs":)"), 3) << out.toStdString(); // a line per reading
 
     // WHEN the exporter polls every second THEN its page, which promtool accepts, tells the same
     QProcess exporter;
@@ -212,6 +214,13 @@ TEST(CliLab, CommandsAndTheExporterReportWhatTheElementsHold)
     EXPECT_EQ(sample(page, "vexolink_element_up", "OTHER"), 0);
     EXPECT_EQ(sample(page, "vexolink_element_up", e[2].ip), 0);
     EXPECT_EQ(sample(page, "vexolink_element_up", e[1].mac), 1);
+    // and, the exporter ended, the level of an encoder the route drops fails with the system's cause
+    exporter.kill();
+    ASSERT_TRUE(exporter.waitForFinished());
+    ASSERT_EQ(QProcess::execute("ip", {"route", "add", "blackhole", "10.77.200.9/32"}), 0);
+    EXPECT_EQ(cli({"level", e[0].mac}, false), Failure);
+    EXPECT_TRUE(err.contains("Cannot send to the Network Element: the datagram could not be sent"))
+        << err.toStdString();
 }
 
 TEST(CliLab, AStoreIsPutBackByteForByteAfterADiscovery)

@@ -1,9 +1,14 @@
-// The station's ping and MAC lookup, addressed by the element's MAC, through their outcomes.
+// The station's ping, MAC lookup and level readings, addressed by the element's MAC, through
+// their outcomes; the level against the simulated element's protocol logic on loopback.
+#include "Element.h"
 #include "Fakes.h"
 #include "TestUtil.h"
 #include "core/Station.h"
 
+#include <QNetworkDatagram>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <QUdpSocket>
 
 #include <gtest/gtest.h>
 
@@ -91,4 +96,53 @@ TEST_F(Diagnostics, MacLookupFindsTheNeighbourOrSaysWhyNot)
         const MacOutcome o = station.lookupMac(QString::fromLatin1(ip));
         EXPECT_EQ(std::pair(o.result, o.mac), std::pair(result, QString::fromLatin1(mac))) << ip;
     }
+}
+
+// GIVEN a simulated encoder at 127.0.0.2 answering on its command port only when told to
+TEST_F(Diagnostics, LevelReadingTakesOnlyTheElementsReplyOrSaysWhyThereIsNone)
+{
+    sim::Element element(sim::ElementConfig(), 1);
+    element.config().levelDbfs = -6;
+    QUdpSocket command, stranger;
+    ASSERT_TRUE(command.bind(QHostAddress("127.0.0.2"), 2977) && stranger.bind(QHostAddress("127.0.0.3"), 0));
+    ASSERT_TRUE(station.bindConfigPort());
+    std::optional<LevelOutcome> outcome;
+    auto read = [&](const QByteArray& section, const char* mac = "00:50:C2:00:00:02") {
+        writeFile(path, "[0050C2000002]\n" + section);
+        outcome.reset();
+        return station.readLevel(QString::fromLatin1(mac), [&](const LevelOutcome& o) { outcome = o; });
+    };
+    using L = LevelOutcome::Result;
+    // WHEN a stranger's level reply arrives first, then the element's THEN the element's is taken
+    ASSERT_NE(read("ROLE=1\nIP=127.0.0.2\n"), nullptr);
+    ASSERT_TRUE(waitUntil([&] { return command.hasPendingDatagrams(); }));
+    const QNetworkDatagram request = command.receiveDatagram();
+    EXPECT_EQ(std::pair(request.data(), request.senderPort()), std::pair(QByteArray("VOL"), 2976));
+    stranger.writeDatagram(hex("7F FF FF").repeated(480), QHostAddress::LocalHost, 2976);
+    command.writeDatagram(*element.handle(sim::Port::Command, request.data(), 0).reply,
+                          request.senderAddress(), quint16(request.senderPort()));
+    ASSERT_TRUE(waitUntil([&] { return outcome.has_value(); }));
+    EXPECT_EQ(std::tuple(outcome->result, outcome->mac, outcome->peak),
+              std::tuple(L::Reading, QString("00:50:C2:00:00:02"), sim::peakForDbfs(-6)));
+    EXPECT_NEAR(*outcome->dbfs(), -6.0, 0.005);
+    // WHEN the element stays silent THEN the end of the answer time ends the reading
+    LevelReading* silent = read("ROLE=1\nIP=127.0.0.2\n");
+    ASSERT_TRUE(silent && !outcome);
+    ASSERT_TRUE(waitUntil([&] { return command.hasPendingDatagrams(); }));
+    command.receiveDatagram();
+    QMetaObject::invokeMethod(silent->timer(), "timeout");
+    ASSERT_TRUE(outcome && outcome->result == L::NoAnswer);
+    // Readings that cannot be made end at once, nothing sent
+    const std::tuple<QByteArray, const char*, L, SendFailure> refused[] = {
+        {"ROLE=1\nIP=127.0.0\n", "00:50:C2:00:00:02", L::SendFailed, SendFailure::InvalidAddress},
+        {"ROLE=1\n", "00:50:C2:00:00:02", L::SendFailed, SendFailure::NoAddress},
+        {"ROLE=2\nIP=127.0.0.2\n", "00:50:C2:00:00:02", L::NotEncoder, SendFailure::None},
+        {"ROLE=1\nIP=127.0.0.2\n", "00:50:C2:00:00:03", L::NotStored, SendFailure::None},
+    };
+    for (const auto& [section, mac, result, failure] : refused) {
+        read(section, mac);
+        ASSERT_TRUE(outcome.has_value()) << section.constData();
+        EXPECT_EQ(std::pair(outcome->result, outcome->problem.failure), std::pair(result, failure)) << mac;
+    }
+    EXPECT_FALSE(command.hasPendingDatagrams()); // loopback delivers as it sends
 }

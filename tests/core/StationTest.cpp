@@ -204,12 +204,12 @@ TEST_F(ConfigureTest, TheTimeOutEndsTheSendAndALateAnswerIsStillCompared)
     ElementConfig bad = sent;
     bad.audioType = 4;
     answer(bad);
-    QSignalSpy invalid(&station.replies(), &ReplyHandler::invalidReply);
+    QSignalSpy invalid(&station, &Station::invalidReply);
     ASSERT_TRUE(invalid.wait(5000));
     EXPECT_TRUE(outcomes.isEmpty());
     // WHEN the reply time-out fires (fired here, not waited for)
     ASSERT_TRUE(station.link().timerRemoteSent()->isActive());
-    station.link().onTimerRemoteSent();
+    QMetaObject::invokeMethod(station.link().timerRemoteSent(), "timeout");
     // THEN the send ends without an answer, naming the invalid reply; the store is untouched
     ASSERT_EQ(outcomes.size(), 1);
     EXPECT_EQ(outcomes[0].result, Result::NoAnswer);

@@ -8,6 +8,7 @@
 #include "gui/AdjustWindow.h"
 #include "gui/DisclaimerDialog.h"
 #include "gui/HistoryWindow.h"
+#include "gui/LevelMeter.h"
 #include "gui/PagingWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigCodec.h"
@@ -21,8 +22,10 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkDatagram>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTimer>
 #include <QToolBar>
 #include <QUdpSocket>
@@ -306,15 +309,15 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
     child<QAction>(w, "actStartMonitoring")->trigger();
     EXPECT_TRUE(child<QCheckBox>(w, "chkGetVolume")->isChecked());
     EXPECT_EQ(buttons(), QPair(false, true));
+    auto* meter = child<LevelMeter>(w, "VUMeter");
     emit w.levelMonitor().levelChanged(4194304);
-    EXPECT_EQ(child<QLabel>(w, "lblVolume")->text(), "-6dBFS");
-    EXPECT_EQ(child<QWidget>(w, "VUMeter")->width(), 70);
+    EXPECT_EQ(std::pair(meter->text(), meter->barWidth()), std::pair(QString("-6dBFS"), 70));
     child<QAction>(w, "actStopMonitoring")->trigger();
     EXPECT_EQ(buttons(), QPair(true, false));
-    EXPECT_EQ(child<QLabel>(w, "lblVolume")->text(), "-oodBFS");
-    EXPECT_EQ(child<QWidget>(w, "VUMeter")->width(), 0);
+    EXPECT_EQ(std::pair(meter->text(), meter->barWidth()), std::pair(QString("-oodBFS"), 0));
     child<QAction>(w, "actStartMonitoring")->trigger();
     f.boxes.answers << MsgAnswer::Yes;
+    QUdpSocket element; // the answering elements
     whenShown<PagingWindow>([&](PagingWindow* paging) {
         EXPECT_EQ(paging->lblAnswered->text(), "Elements answered: 0");
         EXPECT_FALSE(child<QCheckBox>(w, "chkGetVolume")->isChecked());
@@ -327,7 +330,7 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
             r.gateway = r.remote = "10.0.0.1";
             r.name = QString("FOUND %1").arg(i);
             std::tie(r.role, r.serial) = std::pair(i - 1, i);
-            w.station().link().acceptDatagram(buildConfigReply(r));
+            element.writeDatagram(buildConfigReply(r), QHostAddress::LocalHost, 2976);
             EXPECT_TRUE(
                 waitUntil([&] { return paging->lblAnswered->text().endsWith(QString::number(i - 1)); }));
         }
@@ -346,6 +349,80 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
     EXPECT_FALSE(w.levelMonitor().isRunning());
     EXPECT_EQ(buttons(), QPair(false, false)); // nothing selected
     EXPECT_EQ(f.boxes.shown.size(), 1) << f.boxes.texts().join('|').toStdString();
+}
+
+// Each tick reads the level of the element selected then: its reading is shown, one of another
+// element is not, and a request that cannot leave is told once and stops the monitor.
+TEST(MainWindow, LevelOutcomesOfTheSelectedElementReachTheMeter)
+{
+    AppFixture f;
+    MainWindow& w = startOn(f,
+                            "[0050C2000001]\nNAME=A\nROLE=1\nIP=127.0.0.2\n"
+                            "[0050C2000002]\nNAME=B\nROLE=1\nIP=127.0.0.3\n",
+                            true);
+    QUdpSocket a, b;
+    ASSERT_TRUE(a.bind(QHostAddress("127.0.0.2"), 2977) && b.bind(QHostAddress("127.0.0.3"), 2977));
+    auto* meter = child<LevelMeter>(w, "VUMeter");
+    auto tick = [&](QUdpSocket& element) {
+        QMetaObject::invokeMethod(w.levelMonitor().timer(), "timeout");
+        EXPECT_TRUE(waitUntil([&] { return element.hasPendingDatagrams(); }));
+        return element.receiveDatagram();
+    };
+    auto answer = [&](QUdpSocket& element, const QNetworkDatagram& request, const char* sample) {
+        element.writeDatagram(hex(sample).repeated(480), request.senderAddress(),
+                              quint16(request.senderPort()));
+    };
+    child<QAction>(w, "actStartMonitoring")->trigger();
+    answer(a, tick(a), "40 00 00");
+    EXPECT_TRUE(waitUntil([&] { return meter->text() == "-6dBFS"; }));
+    EXPECT_EQ(meter->barWidth(), 70);
+    // WHEN A's reading is still under way as B is selected and monitored
+    const QNetworkDatagram late = tick(a);
+    clickEntry(w, 1);
+    child<QAction>(w, "actStartMonitoring")->trigger();
+    QSignalSpy shown(&w.levelMonitor(), &LevelMonitor::levelChanged);
+    answer(a, late, "7F FF FF");
+    answer(b, tick(b), "20 00 00");
+    // THEN only B's reading is shown
+    EXPECT_TRUE(waitUntil([&] { return meter->text() != "-oodBFS"; }));
+    EXPECT_EQ(std::pair(meter->text(), meter->barWidth()), std::pair(QString("-12dBFS"), 35));
+    EXPECT_EQ(shown.size(), 1);
+    // WHEN B's address is no longer valid THEN the next tick tells why once and stops the monitor
+    ASSERT_TRUE(writeToIni("0050C2000002", "ip", "127.0.0", f.storePath()));
+    QMetaObject::invokeMethod(w.levelMonitor().timer(), "timeout");
+    EXPECT_FALSE(w.levelMonitor().isRunning());
+    EXPECT_EQ(
+        f.boxes.texts(),
+        QStringList(
+            "Cannot send to the Network Element: the IP address stored for it is not valid (127.0.0)."));
+    EXPECT_TRUE(child<QAction>(w, "actStartMonitoring")->isEnabled());
+    EXPECT_EQ(meter->text(), "-oodBFS");
+}
+
+// A ping that ends after another element was selected is not shown for the new one.
+TEST(MainWindow, APingOutcomeForAnElementNoLongerSelectedIsDropped)
+{
+    AppFixture f;
+    QSemaphore echo;
+    f.icmp.gate = &echo;
+    MainWindow& w = startOn(f, kOneEncoder + "[0050C2000002]\nNAME=BBB\nROLE=2\nIP=10.0.0.7\n", true);
+    auto* cmdPing = child<QPushButton>(w, "cmdPing");
+    QTest::mouseClick(cmdPing, Qt::LeftButton);
+    EXPECT_EQ(cmdPing->text(), "Trying...");
+    clickEntry(w, 1);
+    const QString idle = cmdPing->text();
+    f.icmp.gate = nullptr;
+    echo.release();
+    // The window takes a new test once the first one ended; until then the new element's button
+    // keeps its idle caption.
+    bool shownForNew = false;
+    EXPECT_TRUE(waitUntil([&] {
+        shownForNew = shownForNew || cmdPing->text() != idle;
+        QTest::mouseClick(cmdPing, Qt::LeftButton);
+        return cmdPing->text() == "Trying...";
+    }));
+    EXPECT_FALSE(shownForNew) << cmdPing->text().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return cmdPing->text() == "1 ms"; }));
 }
 
 // The operator saves with keys only; every window names its controls for a screen reader and
@@ -380,13 +457,14 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
     QTest::keyClicks(name, "studio b");
     QTest::keyClick(name, Qt::Key_S, Qt::ControlModifier);
     // THEN the encoder's new name is asked to be sent
-    EXPECT_EQ(w.station().selection().draft().name, "studio b");
+    EXPECT_EQ(child<PropertiesPanel>(w, "frmProperties")->editedConfig().name, "studio b");
     EXPECT_EQ(f.boxes.texts().size(), 1);
     EXPECT_TRUE(f.boxes.texts().value(0).endsWith("Are you sure?")) << f.boxes.texts().value(0).toStdString();
 
     Station& s = w.station();
     // The measurement windows are walked without opening their link.
-    const MeasureServices measure{s.store(), s.selection().mac(), Role::Encoder, s.measurePort(), f.settings};
+    const MeasureServices measure{s.store(), child<PropertiesPanel>(w, "frmProperties")->selectedMac(),
+                                  Role::Encoder, s.measurePort(), f.settings};
     std::unique_ptr<QWidget> window;
     auto shown = [&](QWidget* dialog) { return window.reset(dialog), dialog->show(), dialog; };
     const struct
@@ -404,7 +482,7 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
          [&] { return (window.reset(new PagingWindow(s.discovery(), &w)), window.get()); }},
         {"statistics", [&] { return shown(new StatisticsWindow(measure, f.boxes, s.fatal(), &w)); }},
         {"SFN adjustment", [&] { return shown(new AdjustWindow(measure, f.boxes, s.fatal(), &w)); }},
-        {"history", [&] { return shown(new HistoryWindow(w.journal(), s.selection().mac(), "AAA", &w)); }},
+        {"history", [&] { return shown(new HistoryWindow(w.journal(), child<PropertiesPanel>(w, "frmProperties")->selectedMac(), "AAA", &w)); }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.window);

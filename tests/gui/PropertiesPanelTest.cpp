@@ -31,7 +31,7 @@ class PropertiesPanelTest : public ::testing::Test
 protected:
     void build(bool gpsdo = false)
     {
-        selection.setRoleCaption(SelectedElement::kNone); // as a station starts
+        selection.setRole(std::nullopt); // as a station starts
         PanelPeers peers;
         peers.cmdGetStats = &stats;
         peers.chkGetVolume = &volume;
@@ -48,7 +48,7 @@ protected:
 
     QTemporaryDir dir;
     ElementStore store{dir.filePath(QStringLiteral("nms.ini"))};
-    SelectedElement selection{store};
+    SelectedElement selection;
     FakeMessageBoxes boxes;
     QWidget window;
     QPushButton stats;
@@ -96,7 +96,7 @@ TEST_F(PropertiesPanelTest, LoadingShowsTheStoredElementForItsRole)
         EXPECT_EQ(readFile(store.path()), "[0050C2000002]\n" + (c.written.isNull() ? c.lines : c.written));
         EXPECT_EQ(selection.mac(), kMac);
         EXPECT_EQ(child<QLabel>(*panel, "lblElementMAC")->text(), kMac);
-        EXPECT_EQ(selection.roleCaption(), c.type);
+        EXPECT_EQ(selection.role() ? roleCaption(*selection.role()) : "-", c.type);
         EXPECT_EQ(child<QLabel>(*panel, "lblElementType")->text(), c.type);
         EXPECT_EQ(child<QLabel>(*panel, "Label7")->text(), c.remoteCaption);
         EXPECT_EQ(child<QLineEdit>(*panel, "txtRemoteIP")->text(), c.remote);

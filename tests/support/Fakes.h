@@ -11,8 +11,10 @@
 #include <QList>
 #include <QMap>
 #include <QNetworkInterface>
+#include <QSemaphore>
 #include <QStringList>
 
+#include <atomic>
 #include <functional>
 
 // Records every box and answers from a queue; an empty queue gives the box's default button.
@@ -93,10 +95,13 @@ public:
     void cleanup() override {}
     Reply echo(quint32 ipv4, const QByteArray&, int) override
     {
+        if (QSemaphore* g = gate.load())
+            g->acquire();
         echoedTo = ipv4;
         return reply;
     }
     std::atomic<bool> startupOk{true};
+    std::atomic<QSemaphore*> gate{nullptr}; // when set, each echo waits for one release
     Reply reply{0, 1};
     std::atomic<quint32> echoedTo{0};
 };

@@ -50,13 +50,6 @@ inline qint32 serialOf(const QByteArray& reply)
 class LinkFixture : public ::testing::Test
 {
 protected:
-    // The selected element, stored with the stand-ins' address.
-    void selectStandIn()
-    {
-        store.write(kSelectedMac, vexo::keys::ip, QStringLiteral("127.0.0.2"));
-        selection.select(kSelectedMac);
-    }
-
     // A reply handler that is done with each reply when it returns.
     void handleWith(std::function<void(const vexo::QueuedReply&)> handle)
     {
@@ -83,6 +76,5 @@ protected:
     FakeProgramEnd programEnd;
     vexo::FatalError fatal{boxes, programEnd};
     vexo::ElementStore store{dir.filePath(QStringLiteral("nms.ini"))};
-    vexo::SelectedElement selection{store};
     vexo::ConfigLink link{fatal, kStationAddress};
 };
