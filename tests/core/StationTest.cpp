@@ -285,7 +285,7 @@ TEST_F(ConfigureTest, EveryOutcomeIsJournaledWithTheElementAsStoredBeforeTheSend
         {"no-answer",
          [&] {
              station.configure(kMac, mismatched, Role::Decoder), request(),
-                 station.link().onTimerRemoteSent();
+                 QMetaObject::invokeMethod(station.link().timerRemoteSent(), "timeout");
          },
          {{"name", "TX SITE B", "NIGHT", ""}}},
         {"refused", [&] { station.configure(kMac, ElementConfig{}, Role::Decoder); }, {}},
