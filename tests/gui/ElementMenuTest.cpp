@@ -104,6 +104,10 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     ASSERT_TRUE(history && history->isVisible() && !history->isModal());
     auto* table = child<QTableWidget>(*history, "tblHistory");
     ASSERT_EQ(table->rowCount(), 1);
+    QStringList columns;
+    for (int c = 0; c < table->columnCount(); ++c)
+        columns << table->horizontalHeaderItem(c)->text();
+    EXPECT_EQ(columns, QStringList({"Time", "Operation", "Changes (old -> new)", "Outcome", "User"}));
     EXPECT_EQ(table->item(0, 2)->text(), "name: BBB -> NIGHT; buf: 4 -> 7");
     EXPECT_EQ(table->item(0, 3)->text(), "Confirmed");
     EXPECT_FALSE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());

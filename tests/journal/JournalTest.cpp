@@ -376,6 +376,7 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_TRUE(r.err.contains("unknown operation 'reboot'"));
     EXPECT_EQ(cli(f, {"journal", "--since", "soon"}).code, 2);
     EXPECT_EQ(cli(f, {"journal", "NOBODY"}).code, 3);
+    EXPECT_TRUE(cli(f, {"store", "restore", "abc"}).err.contains("malformed ID 'abc'"));
 
     // WHEN the store was emptied and the copy is listed and restored
     ASSERT_TRUE(emptyIniFile(f.store));
@@ -425,4 +426,21 @@ TEST(JournalCli, ARestoreGoesOnWhenTheJournalIsReadOnlyAndSaysSoOnce)
     EXPECT_TRUE(r.err.startsWith("vexolink-cli: warning: changes are not being journaled: journal "))
         << r.err.toStdString();
     EXPECT_EQ(Journal(f.journal, "window").entries()->size(), 0);
+}
+
+TEST(JournalCli, AnUnreadableJournalIsTheCommandsOneErrorLine)
+{
+    // GIVEN a journal file that is no database
+    Folder f;
+    ASSERT_TRUE(writeFile(f.journal, QByteArray(4096, 'z')));
+    for (const QStringList& args :
+         {QStringList{"journal"}, QStringList{"store", "backups"}, QStringList{"store", "restore", "1"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        // WHEN it is read THEN the command fails with the reason as its only line
+        const CliRun r = cli(f, args);
+        EXPECT_EQ(r.code, 1);
+        EXPECT_EQ(r.err.count('\n'), 1) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains("not a database")) << r.err.toStdString();
+        EXPECT_EQ(r.out, QByteArray());
+    }
 }
