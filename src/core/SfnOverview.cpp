@@ -370,12 +370,13 @@ void SfnAlignment::start()
     for (int i = 0; i < m_rows.size(); ++i) {
         const SfnApplyRow& row = m_rows[i];
         track(m_inFlight, i, [&] {
-            return m_station.setDelay(row.mac, row.plannedDelayNs, row.autoServo,
-                                      [self, i](const MeasureOutcome& o) {
-                                          if (self)
-                                              self->onOutcome(i, o, false);
-                                      },
-                                      JournalOperation::SfnAlignment);
+            return m_station.setDelay(
+                row.mac, row.plannedDelayNs, row.autoServo,
+                [self, i](const MeasureOutcome& o) {
+                    if (self)
+                        self->onOutcome(i, o, false);
+                },
+                JournalOperation::SfnAlignment);
         });
     }
 }
