@@ -206,6 +206,31 @@ Station::journalMeasure(const QString& mac, MeasureExchange::Done done,
     };
 }
 
+void Station::journalDelaySent(const QString& mac, int position, bool autoServo, const SendProblem& problem)
+{
+    if (!m_journal)
+        return;
+    JournalEntry e =
+        delayEntry(JournalOperation::SetDelay, StoredElement::load(m_store, mac, m_services.gpsdoVariant),
+                   DelaySetting{position, autoServo}, std::nullopt, problem);
+    if (!problem)
+        e.outcome = QStringLiteral("sent"); // the window reads it back only when asked to
+    m_journal->record(e);
+    takeJournalWarning();
+}
+
+void Station::journalCountersReset(const QString& mac, const SendProblem& problem)
+{
+    if (!m_journal)
+        return;
+    JournalEntry e =
+        countersClearedEntry(StoredElement::load(m_store, mac, m_services.gpsdoVariant), false, problem);
+    if (!problem)
+        e.outcome = QStringLiteral("sent"); // the element does not answer a reset
+    m_journal->record(e);
+    takeJournalWarning();
+}
+
 AttenuationOutcome Station::setAttenuation(const QString& mac, int position)
 {
     AttenuationOutcome o;

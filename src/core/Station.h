@@ -120,6 +120,10 @@ public:
     // stops or changes an operation: journalWarning() says why, once per journal.
     void setJournal(Journal* journal) { m_journal = journal; }
     Journal* journal() const { return m_journal; }
+    // The changes the measurement windows send over their own sessions, journaled as the
+    // operations' are: a delay set (not read back: "sent") and a counters' reset.
+    void journalDelaySent(const QString& mac, int position, bool autoServo, const SendProblem& problem);
+    void journalCountersReset(const QString& mac, const SendProblem& problem);
 
     // The store the operations read and write; the windows read it to show the elements.
     const ElementStore& store() const { return m_store; }

@@ -187,8 +187,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     connect(m_elementMenu, &ElementMenu::pointed, this, &MainWindow::onTreePointed);
     connect(m_elementMenu->ping(), &QAction::triggered, this, &MainWindow::onPingClicked);
     connect(m_elementMenu->statistics(), &QAction::triggered, this, &MainWindow::openStatistics);
-    connect(m_elementMenu->history(), &QAction::triggered, this,
-            [this] { openHistory(m_selection->mac()); });
+    connect(m_elementMenu->history(), &QAction::triggered, this, [this] { openHistory(m_selection->mac()); });
     connect(m_elementMenu->copyMac(), &QAction::triggered, this,
             [this] { QGuiApplication::clipboard()->setText(m_selection->mac()); });
     connect(m_elementMenu->copyIp(), &QAction::triggered, this, [this] { copyElementField(keys::ip); });
@@ -478,11 +477,23 @@ void MainWindow::refreshList()
 namespace {
 // The measurement windows are modal: the element selected when one opens stays selected until
 // it closes.
+// The changes a window sends over its own session (Set, Clear) go to the journal as the
+// operations' do.
 template <typename Window>
-void openMeasureWindow(const MeasureServices& services, MessageBoxes& boxes, FatalError& fatal,
-                       QWidget* parent)
+void openMeasureWindow(Station& station, const MeasureServices& services, MessageBoxes& boxes,
+                       MainWindow* parent)
 {
-    Window window(services, boxes, fatal, parent);
+    Window window(services, boxes, station.fatal(), parent);
+    const QString mac = services.mac;
+    QObject::connect(
+        &window.session(), &MeasureSession::countersResetSent, parent,
+        [&station, mac](const SendProblem& problem) { station.journalCountersReset(mac, problem); });
+    if constexpr (std::is_same_v<Window, AdjustWindow>) {
+        QObject::connect(&window.session(), &AdjustSession::delaySent, parent,
+                         [&station, mac](int position, bool autoServo, const SendProblem& problem) {
+                             station.journalDelaySent(mac, position, autoServo, problem);
+                         });
+    }
     if (window.openLink())
         window.exec();
 }
@@ -499,12 +510,14 @@ MeasureServices MainWindow::measureServices() const
 
 void MainWindow::openStatistics()
 {
-    openMeasureWindow<StatisticsWindow>(measureServices(), m_services.boxes, m_station->fatal(), this);
+    openMeasureWindow<StatisticsWindow>(*m_station, measureServices(), m_services.boxes, this);
+    reloadHistories();
 }
 
 void MainWindow::openAdjust()
 {
-    openMeasureWindow<AdjustWindow>(measureServices(), m_services.boxes, m_station->fatal(), this);
+    openMeasureWindow<AdjustWindow>(*m_station, measureServices(), m_services.boxes, this);
+    reloadHistories();
 }
 
 void MainWindow::openSfnOverview()
@@ -533,8 +546,7 @@ void MainWindow::onTreePointed(QTreeWidgetItem* item)
     onTreeClicked(item);
     m_elementMenu->ping()->setEnabled(cmdPing->isEnabled() && !m_pinging);
     m_elementMenu->statistics()->setEnabled(cmdGetStats->isEnabled());
-    m_elementMenu->copyIp()->setEnabled(
-        !m_station->store().read(m_selection->mac(), keys::ip).isEmpty());
+    m_elementMenu->copyIp()->setEnabled(!m_station->store().read(m_selection->mac(), keys::ip).isEmpty());
 }
 
 void MainWindow::copyElementField(const QString& key)

@@ -79,13 +79,15 @@ void AdjustSession::refresh()
 void AdjustSession::resetCounters()
 {
     setAutoRefresh(false);
-    sendOrReport(kRstStats);
+    sendReset();
 }
 
 void AdjustSession::set()
 {
     setAutoRefresh(false);
-    if (!sendOrReport(buildSetDelayRequest(additionalDelayNs(), m_autoServo)))
+    const SendProblem problem = sendAndReport(buildSetDelayRequest(additionalDelayNs(), m_autoServo));
+    emit delaySent(m_position, m_autoServo, problem);
+    if (problem)
         return; // nothing reached the element: nothing to clear, nothing to remind of
     if (m_autoClear)
         m_timer1->start();
@@ -149,7 +151,7 @@ void AdjustSession::onRefreshTick()
 void AdjustSession::onClearTick()
 {
     m_timer1->stop();
-    sendOrReport(kRstStats);
+    sendReset();
 }
 
 void AdjustSession::applyRecord(const QByteArray& datagram)

@@ -62,6 +62,8 @@ public:
 
 signals:
     void delayChanged(int position, qint32 additionalDelayNs);
+    // Set sent the delay position and servo (or could not: the problem), after sendFailed().
+    void delaySent(int position, bool autoServo, const vexo::SendProblem& problem);
     void autoServoChanged(bool on);
     void autoRefreshChanged(bool on);
     void autoClearChanged(bool on);

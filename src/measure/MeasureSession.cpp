@@ -1,5 +1,7 @@
 #include "MeasureSession.h"
 
+#include "MeasureCodec.h"
+
 namespace vexo {
 
 MeasureSession::MeasureSession(const MeasureServices& services, QObject* parent)
@@ -37,14 +39,19 @@ bool MeasureSession::openWith(const QByteArray& firstRequest)
     return true;
 }
 
-bool MeasureSession::sendOrReport(const QByteArray& request)
+SendProblem MeasureSession::sendAndReport(const QByteArray& request)
 {
     const SendProblem problem = send(request);
-    if (!problem)
-        return true;
-    beforeSendFailureReported();
-    emit sendFailed(problem);
-    return false;
+    if (problem) {
+        beforeSendFailureReported();
+        emit sendFailed(problem);
+    }
+    return problem;
+}
+
+void MeasureSession::sendReset()
+{
+    emit countersResetSent(sendAndReport(kRstStats));
 }
 
 SendProblem MeasureSession::send(const QByteArray& request)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "MeasurePort.h"
+#include "platform/SendProblem.h"
 #include "store/ElementStore.h"
 
 #include <QObject>
@@ -46,6 +47,8 @@ public:
 signals:
     // A request could not leave after the session opened; the session stays open.
     void sendFailed(const vexo::SendProblem& problem);
+    // The counters' reset was sent (or could not leave: the problem), after sendFailed().
+    void countersResetSent(const vexo::SendProblem& problem);
 
 protected:
     explicit MeasureSession(const MeasureServices& services, QObject* parent);
@@ -53,7 +56,11 @@ protected:
     // Holds the port and sends the first request.
     bool openWith(const QByteArray& firstRequest);
     // Sends a request after opening; a failure is reported through sendFailed().
-    bool sendOrReport(const QByteArray& request);
+    bool sendOrReport(const QByteArray& request) { return !sendAndReport(request); }
+    // The same, giving the problem (none when it left).
+    SendProblem sendAndReport(const QByteArray& request);
+    // "RstStats", reported as any request and told through countersResetSent().
+    void sendReset();
     QString stored(const QString& key) const { return m_services.store.read(m_services.mac, key); }
     // Called before a send failure is reported.
     virtual void beforeSendFailureReported() {}

@@ -25,7 +25,7 @@ void StatisticsSession::refresh()
 
 void StatisticsSession::resetCounters()
 {
-    sendOrReport(kRstStats);
+    sendReset();
 }
 
 void StatisticsSession::applyRecord(const QByteArray& datagram)

@@ -312,6 +312,26 @@ TEST_F(ConfigureTest, EveryOutcomeIsJournaledWithTheElementAsStoredBeforeTheSend
     EXPECT_EQ(journal.entries()->size(), 6);
 }
 
+TEST_F(ConfigureTest, TheMeasurementWindowsChangesAreJournaledAsSentOrFailed)
+{
+    // GIVEN a decoder stored with delay position 3, servo off
+    ASSERT_TRUE(station.store().writeKeys(kMac, {{"dly", "3"}, {"srv", "0"}}));
+    Journal journal(dir.filePath("windows.db"), "window");
+    station.setJournal(&journal);
+    // WHEN its adjustment window sets 25 with the servo, and a clear cannot leave
+    station.journalDelaySent(kMac, 25, true, {});
+    station.journalCountersReset(kMac, {SendFailure::Unreachable, "Network is unreachable"});
+    // THEN both are journaled with the values before and the cause of the failure
+    const auto entries = journal.entries();
+    ASSERT_TRUE(entries && entries->size() == 2) << journal.problem().toStdString();
+    EXPECT_EQ(QStringList({operationName((*entries)[0].operation), (*entries)[0].outcome}),
+              QStringList({"set-delay", "sent"}));
+    EXPECT_EQ((*entries)[0].changes, QList<JournalChange>({{"dly", "3", "25", ""}, {"srv", "0", "1", ""}}));
+    EXPECT_EQ(
+        QStringList({operationName((*entries)[1].operation), (*entries)[1].outcome, (*entries)[1].detail}),
+        QStringList({"counters-cleared", "send-failed", "Network is unreachable"}));
+}
+
 TEST_F(ConfigureTest, AJournalThatCannotBeWrittenStopsNothingAndIsSaidOnce)
 {
     const struct

@@ -136,9 +136,16 @@ TEST_F(MeasureSessionTest, AdjustSetReachesTheElementClearsOnceAndIsStoredAtClos
     const QByteArray before = readFile(path);
     s.setDelayPosition(2500);
     s.setAutoServo(true);
+    QSignalSpy delaySent(&s, &AdjustSession::delaySent);
+    QSignalSpy resetSent(&s, &MeasureSession::countersResetSent);
     s.set();
+    ASSERT_EQ(delaySent.size(), 1); // what the journal is told: the position and servo sent
+    EXPECT_EQ(delaySent[0][0].toInt(), 2500);
+    EXPECT_TRUE(delaySent[0][1].toBool());
+    EXPECT_FALSE(delaySent[0][2].value<SendProblem>());
     ASSERT_TRUE(s.clearTimer()->isActive());
     fire(s.clearTimer());
+    ASSERT_EQ(resetSent.size(), 1);
     EXPECT_FALSE(s.clearTimer()->isActive());
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 3; }));
     EXPECT_EQ(element.received, QList<QByteArray>({"GetDel", hex("53 00 03 D0 90 01"), "RstStats"}));
@@ -163,7 +170,10 @@ TEST_F(MeasureSessionTest, AutoRefreshTicksUntilAnyAdjustmentOrFailureSwitchesIt
     AdjustSession s(services());
     ASSERT_TRUE(s.open());
     setKey("ip", ""); // a Set that cannot leave is neither pending nor followed by a clear
+    QSignalSpy delaySent(&s, &AdjustSession::delaySent);
     s.set();
+    ASSERT_EQ(delaySent.size(), 1);
+    EXPECT_EQ(delaySent[0][2].value<SendProblem>().failure, SendFailure::NoAddress);
     EXPECT_FALSE(s.pendingSave() || s.clearTimer()->isActive());
     setKey("ip", "127.0.0.2");
     s.setAutoRefresh(true);
