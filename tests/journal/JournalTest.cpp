@@ -200,6 +200,25 @@ TEST(Journal, TheOtherOperationsMakeTheirEntries)
     EXPECT_EQ(QList<qint64>({discovery.elements, discovery.storeCopy}), QList<qint64>({4, 12}));
 }
 
+TEST(Journal, TheNewestEntriesComeInTheOrderTheyWereMadeAndASuccessClearsTheLastProblem)
+{
+    Folder f;
+    Journal journal(f.journal, "window");
+    for (int position = 14; position <= 18; ++position)
+        ASSERT_TRUE(recordAttenuation(journal, f.element(), position, {})) << journal.problem().toStdString();
+    JournalQuery newest;
+    newest.limit = 2;
+    const auto entries = journal.entries(newest);
+    ASSERT_TRUE(entries && entries->size() == 2);
+    EXPECT_EQ(QStringList({entries->at(0).changes.at(0).sent, entries->at(1).changes.at(0).sent}),
+              QStringList({"17", "18"}));
+    // A failure's reason does not outlive the next call that succeeds.
+    EXPECT_FALSE(journal.storeCopyBytes(99));
+    EXPECT_FALSE(journal.problem().isEmpty());
+    ASSERT_TRUE(journal.saveStoreCopy(f.store));
+    EXPECT_EQ(journal.problem(), "");
+}
+
 TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
 {
     // GIVEN the Windows station's store (CRLF, upper-case keys)
