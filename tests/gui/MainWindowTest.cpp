@@ -482,7 +482,11 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
          [&] { return (window.reset(new PagingWindow(s.discovery(), &w)), window.get()); }},
         {"statistics", [&] { return shown(new StatisticsWindow(measure, f.boxes, s.fatal(), &w)); }},
         {"SFN adjustment", [&] { return shown(new AdjustWindow(measure, f.boxes, s.fatal(), &w)); }},
-        {"history", [&] { return shown(new HistoryWindow(w.journal(), child<PropertiesPanel>(w, "frmProperties")->selectedMac(), "AAA", &w)); }},
+        {"history",
+         [&] {
+             return shown(new HistoryWindow(
+                 w.journal(), child<PropertiesPanel>(w, "frmProperties")->selectedMac(), "AAA", &w));
+         }},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.window);
