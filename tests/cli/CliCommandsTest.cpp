@@ -148,6 +148,9 @@ TEST_F(CliConfigure, ADryRunPrintsTheRequestBytesAndSendsAndWritesNothing)
         EXPECT_TRUE(o["changes"].toArray().contains(
             QJsonObject{{"field", "ip"}, {"stored", "127.0.0.2"}, {"sent", "127.0.0.2"}}));
         ASSERT_EQ(run(args), 0);
+        EXPECT_TRUE(out.startsWith("00:50:C2:00:00:02: dry run, nothing sent or stored\n"
+                                   "  FIELD  STORED         SENT\n"))
+            << out.toStdString();
         EXPECT_TRUE(out.contains("* name   OLD            STUDIO 1\n")) << out.toStdString();
         EXPECT_TRUE(out.contains(QString("request (%1 bytes): %2\n")
                                      .arg(r.hex.size() / 2)

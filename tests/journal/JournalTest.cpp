@@ -249,6 +249,16 @@ TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
     EXPECT_EQ(restored->at(0).detail, QString("the store it replaced is copy %1").arg(result.replacedCopy));
     EXPECT_EQ(journal.restoreStoreCopy(99, f.store).status, RestoreResult::Status::UnknownCopy);
     EXPECT_EQ(readFile(f.store), windows);
+    // A store that cannot be written (here a folder stands where it should be) is told, and journaled
+    const QString blocked = f.dir.filePath("blocked");
+    ASSERT_TRUE(QDir(f.dir.path()).mkdir("blocked"));
+    const RestoreResult failed = journal.restoreStoreCopy(*copy, blocked);
+    EXPECT_EQ(failed.status, RestoreResult::Status::StoreWriteFailed);
+    EXPECT_EQ(failed.problem, QString("the store %1 could not be written").arg(blocked));
+    const auto entries = journal.entries(query({}, {}, JournalOperation::StoreRestored));
+    ASSERT_EQ(entries->size(), 2);
+    EXPECT_EQ(QStringList({entries->at(1).outcome, entries->at(1).detail}),
+              QStringList({"store-write-failed", failed.problem}));
 }
 
 TEST(Journal, TwoWritersAtOnceLoseNothing)
