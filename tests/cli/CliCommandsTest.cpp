@@ -168,7 +168,7 @@ TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJou
     ASSERT_TRUE(writeFile(dir.filePath("nms.ini"), kDecoder));
     const QString mac = "00:50:C2:00:00:02";
     // GIVEN a confirmed configuration named NIGHT and a later one named LATER that did not match
-    qint64 later = 0;
+    qint64 night = 0, later = 0;
     {
         Journal journal(dir.filePath("nms-journal.db"), "window");
         const StoredElement before = StoredElement::load(ElementStore(dir.filePath("nms.ini")), mac);
@@ -177,7 +177,7 @@ TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJou
             o.result = name == QString("NIGHT") ? ConfigureOutcome::Result::Confirmed
                                                 : ConfigureOutcome::Result::Mismatch;
             o.mac = mac, o.sent = o.reported = before.config(), o.sent.name = name;
-            later = recordConfigure(journal, o, before).value_or(0);
+            (name == QString("NIGHT") ? night : later) = recordConfigure(journal, o, before).value_or(0);
         }
     }
     // WHEN it is restored (the element does not answer: the time-out is fired), or entry LATER
@@ -195,8 +195,10 @@ TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJou
     // THEN the confirmed configuration is sent again, ending as configure ends, and journaled
     EXPECT_EQ(restore({}), "NIGHT");
     EXPECT_EQ(restore({"--entry", QString::number(later)}), "LATER");
+    ASSERT_EQ(night, 1); // the first entry of a journal: an id that is still a chosen entry
+    EXPECT_EQ(restore({"--entry", "1"}), "NIGHT");
     const auto entries = Journal(dir.filePath("nms-journal.db"), "window").entries();
-    ASSERT_EQ(entries->size(), 4);
+    ASSERT_EQ(entries->size(), 5);
     EXPECT_EQ(QStringList({entries->at(2).program, entries->at(2).outcome}),
               QStringList({"command-line", "no-answer"}));
     EXPECT_EQ(run({"restore", mac, "--entry", "99"}), cli::UsageError);

@@ -118,8 +118,9 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
     const StoredElement before = f.element();
     ElementConfig sent = before.config();
     sent.name = "NIGHT";
-    ElementConfig reported = sent;
+    ElementConfig reported = sent, blank = sent;
     reported.silenceLevel = 41;
+    blank.name = ""; // the operator cleared the name: it leaves as sixteen blanks
     const JournalChange name{"name", "DECODER 001", "NIGHT", "NIGHT"},
         unanswered{"name", "DECODER 001", "NIGHT", ""};
     const struct
@@ -135,6 +136,7 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
          {name, {"sdl", "40", "40", "41"}},
          ""},
         {outcome(R::NoAnswer, sent), "no-answer", {unanswered}, ""},
+        {outcome(R::Confirmed, blank, blank), "confirmed", {{"name", "DECODER 001", "", ""}}, ""},
         {outcome(R::SendFailed, sent, {}, {}, {SendFailure::Unreachable, "Network is unreachable"}),
          "send-failed",
          {unanswered},
@@ -164,8 +166,8 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
     recordAttenuation(journal, before, 215, {});
     const auto read = journal.entries(query(kMac));
     ASSERT_TRUE(read) << journal.problem().toStdString();
-    ASSERT_EQ(read->size(), 6);
-    for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(read->size(), 7);
+    for (int i = 0; i < 6; ++i) {
         JournalEntry expected = configureEntry(rows[i].outcome, before);
         expected.id = read->at(i).id;
         expected.time = read->at(i).time;
@@ -247,8 +249,11 @@ TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
     EXPECT_EQ(QList<qint64>({restored->at(0).storeCopy, restored->at(0).elements}),
               QList<qint64>({*copy, result.elements}));
     EXPECT_EQ(restored->at(0).detail, QString("the store it replaced is copy %1").arg(result.replacedCopy));
-    EXPECT_EQ(journal.restoreStoreCopy(99, f.store).status, RestoreResult::Status::UnknownCopy);
+    const RestoreResult unknown = journal.restoreStoreCopy(99, f.store);
+    EXPECT_EQ(unknown.status, RestoreResult::Status::UnknownCopy);
+    EXPECT_EQ(unknown.problem, "the journal holds no store copy 99");
     EXPECT_EQ(readFile(f.store), windows);
+    EXPECT_EQ(journal.storeCopyBytes(*copy), windows);
     // A store that cannot be written (here a folder stands where it should be) is told, and journaled
     const QString blocked = f.dir.filePath("blocked");
     ASSERT_TRUE(QDir(f.dir.path()).mkdir("blocked"));
