@@ -16,7 +16,7 @@ using namespace vexo;
 
 namespace {
 
-struct Diagnostics : ::testing::Test
+struct Diagnostics : ::testing::Test, FakeMachine
 {
     PingOutcome ping(const QByteArray& section, const QString& address = QString())
     {
@@ -30,12 +30,7 @@ struct Diagnostics : ::testing::Test
     }
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("nms.ini"));
-    FakeMessageBoxes boxes;
-    FakeSettings settings;
-    FakeProgramEnd end;
-    FakeArp arp;
-    FakeIcmp icmp;
-    Station station{StationServices{boxes, settings, end, arp, icmp, path, QHostAddress::LocalHost}};
+    Station station{stationServices(path)};
 };
 
 using R = PingOutcome::Result;

@@ -161,7 +161,7 @@ TEST(MainWindow, StartUpSaysWhatIsMissingOrWhatStopsIt)
         EXPECT_EQ(f.boxes.shown.value(0).icon, c.icon);
         EXPECT_EQ(child<QTreeWidget>(w, "TreeView1")->topLevelItemCount(),
                   c.portTaken ? 1 : 0); // the tree comes before the port
-        EXPECT_EQ(f.programEnd.codes, c.portTaken ? QList<int>{1} : QList<int>{});
+        EXPECT_EQ(f.end.codes, c.portTaken ? QList<int>{1} : QList<int>{});
         EXPECT_EQ(w.station().link().udpClient()->state() == QAbstractSocket::BoundState, started);
         EXPECT_EQ(f.settings.writes, 0);
     }
