@@ -15,6 +15,8 @@
 #include <QTreeWidget>
 #include <QtTest/QTest>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
 struct FakeInstanceGuard : vexo::InstanceGuard
@@ -38,6 +40,14 @@ struct AppFixture : FakeMachine
             arguments);
         window->station().discovery().setInterfaceSource(cards);
         return *window;
+    }
+    // The window started on a store of these bytes.
+    vexo::MainWindow& startOn(const QByteArray& store, const QStringList& arguments = {})
+    {
+        EXPECT_TRUE(writeFile(storePath(), store));
+        vexo::MainWindow& w = make(arguments);
+        EXPECT_TRUE(w.startUp());
+        return w;
     }
 
     QTemporaryDir dir;

@@ -59,9 +59,7 @@ void clickEntry(MainWindow& w, int row)
 // The main window started on a store of these bytes, its first entry clicked when asked.
 MainWindow& startOn(AppFixture& f, const QByteArray& store, bool click = false, const QStringList& args = {})
 {
-    EXPECT_TRUE(writeFile(f.storePath(), store));
-    MainWindow& w = f.make(args);
-    EXPECT_TRUE(w.startUp());
+    MainWindow& w = f.startOn(store, args);
     if (click)
         clickEntry(w, 0);
     return w;
