@@ -59,16 +59,11 @@ void spin(int ms)
     loop.exec();
 }
 
-struct Bench
+struct Bench : FakeMachine
 {
     Lab lab;
     QTemporaryDir dir;
     QString path = dir.filePath(QStringLiteral("nms.ini"));
-    FakeMessageBoxes boxes;
-    FakeSettings settings;
-    FakeProgramEnd end;
-    FakeArp arp;
-    FakeIcmp icmp;
     std::unique_ptr<Station> station;
 
     // Decoder k has a steady path of 300 us + k x 7.3 us (all different), the third servo on.
@@ -89,8 +84,7 @@ struct Bench
                 {encodeMac(e.mac), {{"name", e.name}, {"ip", e.ip}, {"role", "2"}, {"sfn", "1"}}});
         if (!writeSectionsToIni(sections, path))
             return false;
-        station = std::make_unique<Station>(
-            StationServices{boxes, settings, end, arp, icmp, path, QHostAddress(lab.stationIp())});
+        station = std::make_unique<Station>(stationServices(path, QHostAddress(lab.stationIp())));
         return true;
     }
 };

@@ -83,9 +83,9 @@ bool writeStore(const QString& path, int elements)
 int childStation(const QString& storePath)
 {
     AppFixture f;
-    MainWindow window(Services{f.boxes, f.settings, f.guard, f.programEnd, f.arp, f.icmp, storePath,
-                               QHostAddress("127.0.0.1")},
-                      QStringList{});
+    MainWindow window(
+        Services{f.boxes, f.settings, f.guard, f.end, f.arp, f.icmp, storePath, QHostAddress("127.0.0.1")},
+        QStringList{});
     if (!window.startUp())
         return 1;
     waitExposed(window);
@@ -193,7 +193,7 @@ int main(int argc, char** argv)
 
     AppFixture f;
     MainWindow window(
-        Services{f.boxes, f.settings, f.guard, f.programEnd, f.arp, f.icmp, large, QHostAddress("127.0.0.1")},
+        Services{f.boxes, f.settings, f.guard, f.end, f.arp, f.icmp, large, QHostAddress("127.0.0.1")},
         QStringList{});
     if (!window.startUp())
         return 1;

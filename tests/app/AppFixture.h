@@ -15,6 +15,8 @@
 #include <QTreeWidget>
 #include <QtTest/QTest>
 
+#include <gtest/gtest.h>
+
 #include <memory>
 
 struct FakeInstanceGuard : vexo::InstanceGuard
@@ -25,7 +27,7 @@ struct FakeInstanceGuard : vexo::InstanceGuard
 
 // A main window with fakes for every machine service (the notice acknowledged) and a store in a
 // fresh folder. Its sockets bind 127.0.0.1, so a stand-in element can use 127.0.0.2.
-struct AppFixture
+struct AppFixture : FakeMachine
 {
     AppFixture() { settings.values["EULA1"] = "1"; }
     QString storePath() const { return dir.filePath("nms.ini"); }
@@ -33,21 +35,23 @@ struct AppFixture
     vexo::MainWindow& make(const QStringList& arguments = {}, vexo::Arp* realArp = nullptr,
                            const QHostAddress& bind = QHostAddress("127.0.0.1"))
     {
-        window = std::make_unique<vexo::MainWindow>(vexo::Services{boxes, settings, guard, programEnd,
-                                                                   realArp ? *realArp : arp, icmp,
-                                                                   storePath(), bind},
-                                                    arguments);
+        window = std::make_unique<vexo::MainWindow>(
+            vexo::Services{boxes, settings, guard, end, realArp ? *realArp : arp, icmp, storePath(), bind},
+            arguments);
         window->station().discovery().setInterfaceSource(cards);
         return *window;
     }
+    // The window started on a store of these bytes.
+    vexo::MainWindow& startOn(const QByteArray& store, const QStringList& arguments = {})
+    {
+        EXPECT_TRUE(writeFile(storePath(), store));
+        vexo::MainWindow& w = make(arguments);
+        EXPECT_TRUE(w.startUp());
+        return w;
+    }
 
     QTemporaryDir dir;
-    FakeMessageBoxes boxes;
-    FakeSettings settings;
     FakeInstanceGuard guard;
-    FakeProgramEnd programEnd;
-    FakeArp arp;
-    FakeIcmp icmp;
     FakeInterfaces cards;
     std::unique_ptr<vexo::MainWindow> window;
 };

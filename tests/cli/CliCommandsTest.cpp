@@ -63,29 +63,17 @@ TEST_F(CliConfigure, AnInvalidStoredValueIsRefusedUnlessGivenAndTheTimeOutEndsTh
     const struct
     {
         QByteArray from, to; // the stored line spoilt
-        QStringList args;
+        const char* args;    // the changes given
         int code;
         const char* error; // the one line after "vexolink-cli configure: "
     } cases[] = {
-        {"BUF=4",
-         "BUF=99",
-         {"name=X"},
-         cli::StoreProblem,
+        {"BUF=4", "BUF=99", "name=X", cli::StoreProblem,
          "00:50:C2:00:00:02: stored buf=99 is out of range (0 to 22); give buf=VALUE to replace it"},
-        {"INPUT=0",
-         "INPUT=abc",
-         {"name=X"},
-         cli::StoreProblem,
+        {"INPUT=0", "INPUT=abc", "name=X", cli::StoreProblem,
          "00:50:C2:00:00:02: stored input=abc is not a number (0 to 1); give input=VALUE to replace it"},
-        {"BUF=4",
-         "BUF=99",
-         {"name=X", "buf=5"},
-         cli::NoAnswer,
+        {"BUF=4", "BUF=99", "name=X buf=5", cli::NoAnswer,
          "00:50:C2:00:00:02 did not answer the configuration"},
-        {"INPUT=0",
-         "INPUT=abc",
-         {"input=1"},
-         cli::NoAnswer,
+        {"INPUT=0", "INPUT=abc", "input=1", cli::NoAnswer,
          "00:50:C2:00:00:02 did not answer the configuration"},
     };
     for (const auto& c : cases) {
@@ -100,7 +88,7 @@ TEST_F(CliConfigure, AnInvalidStoredValueIsRefusedUnlessGivenAndTheTimeOutEndsTh
             if (auto* link = qApp->findChild<ConfigLink*>())
                 link->onTimerRemoteSent();
         });
-        const int code = run(QStringList{"configure", "00:50:C2:00:00:02"} + c.args);
+        const int code = run(QStringList{"configure", "00:50:C2:00:00:02"} + QString(c.args).split(' '));
         QObject::disconnect(fire);
         EXPECT_EQ(code, c.code);
         EXPECT_EQ(err, "vexolink-cli configure: " + QString::fromLatin1(c.error) + "\n");
@@ -111,8 +99,8 @@ TEST_F(CliConfigure, AnInvalidStoredValueIsRefusedUnlessGivenAndTheTimeOutEndsTh
         } else {
             ASSERT_EQ(sent.size(), 1);
             ASSERT_EQ(sent[0].size(), 40);
-            EXPECT_EQ(int(sent[0][16]), c.args.contains("input=1") ? 1 : 0);
-            EXPECT_EQ(int(sent[0][36]), c.args.contains("buf=5") ? 5 : 4);
+            EXPECT_EQ(int(sent[0][16]), QString(c.args).contains("input=1") ? 1 : 0);
+            EXPECT_EQ(int(sent[0][36]), QString(c.args).contains("buf=5") ? 5 : 4);
         }
     }
 }

@@ -31,9 +31,7 @@ struct Operations : MeasureFixture
             ADD_FAILURE() << "the operation did not end";
         return outcome.value_or(MeasureOutcome());
     }
-    FakeArp arp;
-    FakeIcmp icmp;
-    Station station{StationServices{boxes, settings, end, arp, icmp, path, QHostAddress::LocalHost}};
+    Station station{stationServices(path)};
 };
 
 using Result = MeasureOutcome::Result;

@@ -22,10 +22,20 @@
 using namespace vexo;
 
 namespace {
-const QString kMac = QStringLiteral("00:50:C2:00:00:02");
-}
 
-TEST(Station, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
+const QString kMac = QStringLiteral("00:50:C2:00:00:02");
+
+// A station on 127.0.0.1 with a store in a fresh folder; stand-in elements use 127.0.0.2.
+class StationTest : public ::testing::Test, public FakeMachine
+{
+protected:
+    QTemporaryDir dir;
+    Station station{stationServices(dir.filePath(QStringLiteral("nms.ini")), QHostAddress("127.0.0.1"))};
+};
+
+} // namespace
+
+TEST_F(StationTest, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
 {
     struct Case
     {
@@ -52,14 +62,6 @@ TEST(Station, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
     ASSERT_TRUE(marker.bind(QHostAddress(QStringLiteral("127.0.0.1")), 0));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        QTemporaryDir dir;
-        FakeMessageBoxes boxes;
-        FakeSettings settings;
-        FakeProgramEnd end;
-        FakeArp arp;
-        FakeIcmp icmp;
-        Station station({boxes, settings, end, arp, icmp, dir.filePath(QStringLiteral("nms.ini")),
-                         QHostAddress(QStringLiteral("127.0.0.1"))});
         const QByteArray before = "[0050C2000002]\nROLE=2\n" + c.section;
         ASSERT_TRUE(writeFile(station.store().path(), before));
         const AttenuationOutcome outcome =
@@ -70,33 +72,30 @@ TEST(Station, AttenuationLeavesOnceAndIsStoredOnlyWhenSent)
         marker.writeDatagram("MARK", QHostAddress(QStringLiteral("127.0.0.2")), kCommandPort);
         QList<QByteArray> got;
         ASSERT_TRUE(waitUntil([&] {
-            while (element.hasPendingDatagrams()) {
-                QByteArray d(int(element.pendingDatagramSize()), '\0');
-                element.readDatagram(d.data(), d.size());
-                got << d;
-            }
-            return !got.isEmpty() && got.last() == "MARK";
+            while (element.hasPendingDatagrams())
+                got << element.receiveDatagram().data();
+            return got.value(got.size() - 1) == "MARK";
         }));
         got.removeLast();
         EXPECT_EQ(got, c.sent.isEmpty() ? QList<QByteArray>{} : QList<QByteArray>{c.sent});
         const QString prefix = c.section.isNull() ? "" : "Cannot send to the Network Element: ";
         EXPECT_EQ(outcome.problem.cause, c.cause ? prefix + QString::fromLatin1(c.cause) : QString());
-        EXPECT_TRUE(boxes.shown.isEmpty());
         if (c.sent.isEmpty())
             EXPECT_EQ(readFile(station.store().path()), before);
         else
             EXPECT_EQ(station.store().read(kMac, QStringLiteral("att")), QString::number(c.position));
-        EXPECT_TRUE(end.codes.isEmpty());
     }
+    EXPECT_TRUE(boxes.shown.isEmpty());
+    EXPECT_TRUE(end.codes.isEmpty());
 }
 
 namespace {
 
 using Result = ConfigureOutcome::Result;
 
-// A station on 127.0.0.1 whose store holds the decoder 00:50:C2:00:00:02 at 127.0.0.2, with a
-// stand-in element on 127.0.0.2:2976 and the neighbour table knowing it.
-class ConfigureTest : public ::testing::Test
+// The store holds the decoder 00:50:C2:00:00:02 at 127.0.0.2, with a stand-in element on
+// 127.0.0.2:2976 and the neighbour table knowing it.
+class ConfigureTest : public StationTest
 {
 protected:
     ConfigureTest()
@@ -124,14 +123,6 @@ protected:
     }
 
     static inline const QByteArray kStored = "[0050C2000002]\nROLE=2\nIP=127.0.0.2\nDLY=5\n";
-    QTemporaryDir dir;
-    FakeMessageBoxes boxes;
-    FakeSettings settings;
-    FakeProgramEnd end;
-    FakeArp arp;
-    FakeIcmp icmp;
-    Station station{{boxes, settings, end, arp, icmp, dir.filePath(QStringLiteral("nms.ini")),
-                     QHostAddress(QStringLiteral("127.0.0.1"))}};
     QUdpSocket element;
     QList<ConfigureOutcome> outcomes;
     ElementConfig sent;
@@ -236,12 +227,10 @@ TEST_F(ConfigureTest, ASendThatCannotLeaveEndsAtOnceWithItsCause)
     writeFile(station.store().path(), "[0050C2000002]\nROLE=2\n");
     station.configure(kMac, sent, Role::Decoder);
     ASSERT_EQ(outcomes.size(), 1);
-    EXPECT_EQ(outcomes[0].result, Result::SendFailed);
-    EXPECT_EQ(outcomes[0].problem.failure, SendFailure::NoAddress);
-    EXPECT_EQ(outcomes[0].problem.cause,
-              "Cannot send to the Network Element: no IP address is stored for it.");
-    EXPECT_FALSE(station.isAwaitingAnswer());
-    EXPECT_FALSE(station.link().timerRemoteSent()->isActive());
+    EXPECT_EQ(std::tuple(outcomes[0].result, outcomes[0].problem.failure, outcomes[0].problem.cause),
+              std::tuple(Result::SendFailed, SendFailure::NoAddress,
+                         QString("Cannot send to the Network Element: no IP address is stored for it.")));
+    EXPECT_FALSE(station.isAwaitingAnswer() || station.link().timerRemoteSent()->isActive());
 }
 
 namespace {
@@ -366,18 +355,11 @@ TEST_F(ConfigureTest, AJournalThatCannotBeWrittenStopsNothingAndIsSaidOnce)
     }
 }
 
-TEST(StationJournal, TheWindowsCoreAndACommandLineProcessWriteTheSameJournalAtOnce)
+TEST_F(StationTest, TheWindowsCoreAndACommandLineProcessWriteTheSameJournalAtOnce)
 {
     // GIVEN a station in this process and vexolink-cli in another, both on one store and journal
-    QTemporaryDir dir;
-    FakeMessageBoxes boxes;
-    FakeSettings settings;
-    FakeProgramEnd end;
-    FakeArp arp;
-    FakeIcmp icmp;
-    const QString store = dir.filePath("nms.ini");
+    const QString store = station.store().path();
     ASSERT_TRUE(writeFile(store, "[0050C2000002]\nROLE=2\nIP=127.0.0.2\nATT=100\n"));
-    Station station({boxes, settings, end, arp, icmp, store, QHostAddress(QStringLiteral("127.0.0.1"))});
     Journal journal(dir.filePath("nms-journal.db"), "window");
     station.setJournal(&journal);
     constexpr int kEach = 40;

@@ -98,42 +98,28 @@ TEST_F(DiscoveryTest, WithNoCardToPageTheStoreStaysAndTheOperatorIsToldWhy)
 TEST(InterfaceChoice, OptionsAreTakenOutAndTheChoiceIsRemembered)
 {
     FakeSettings settings;
-    const struct
-    {
-        QStringList arguments;
-        QStringList rest;
-        QString stored; // the setting afterwards
-        QStringList paged;
-        QString error;
-    } rows[] = {
-        {{"gps"}, {"gps"}, "", {}, {}},
-        {{"--interface", "eth1", "GPS", "--interface=eth2", "--interface", "eth1"},
-         {"GPS"},
-         "eth1 eth2",
-         {"eth1", "eth2"},
-         {}},
-        {{}, {}, "eth1 eth2", {"eth1", "eth2"}, {}}, // remembered
-        {{"--interface", "all", "--interface", "eth1"}, {}, "", {}, {}},
-        {{"--interface"},
-         {"--interface"},
-         "",
-         {},
-         "--interface needs the name of a network interface (or all)"},
-        {{"--interface=", "GPS"}, {"--interface=", "GPS"}, "", {}, "--interface needs the name"},
+    // arguments, what is left of them, the setting afterwards (also the cards paged), the error
+    const std::tuple<const char*, const char*, const char*, QString> rows[] = {
+        {"gps", "gps", "", {}},
+        {"--interface eth1 GPS --interface=eth2 --interface eth1", "GPS", "eth1 eth2", {}},
+        {"", "", "eth1 eth2", {}}, // remembered
+        {"--interface all --interface eth1", "", "", {}},
+        {"--interface", "--interface", "", "--interface needs the name of a network interface (or all)"},
+        {"--interface= GPS", "--interface= GPS", "", "--interface needs the name"},
     };
-    for (const auto& row : rows) {
-        SCOPED_TRACE(row.arguments.join(' ').toStdString());
-        QStringList arguments = row.arguments;
+    for (const auto& [given, rest, stored, expectedError] : rows) {
+        SCOPED_TRACE(given);
+        QStringList arguments = QString(given).split(' ', Qt::SkipEmptyParts);
         InterfaceOptions options;
         QString error;
         const bool ok = takeInterfaceOptions(arguments, options, &error);
-        EXPECT_EQ(ok, row.error.isEmpty());
-        EXPECT_TRUE(error.startsWith(row.error)) << error.toStdString();
-        EXPECT_EQ(arguments, row.rest);
+        EXPECT_EQ(ok, expectedError.isEmpty());
+        EXPECT_TRUE(error.startsWith(expectedError)) << error.toStdString();
+        EXPECT_EQ(arguments.join(' '), rest);
         if (!ok)
             continue;
-        EXPECT_EQ(pagingInterfaceChoice(settings, options), row.paged);
-        EXPECT_EQ(settings.value(kPagingInterfacesSetting, ""), row.stored);
+        EXPECT_EQ(pagingInterfaceChoice(settings, options), QString(stored).split(' ', Qt::SkipEmptyParts));
+        EXPECT_EQ(settings.value(kPagingInterfacesSetting, ""), stored);
     }
 }
 

@@ -58,7 +58,9 @@ TEST(DryRun, ChangesBecomeTheRequestThatWouldBeSent)
     } refusals[] = {
         {"00:50:C2:77:00:01", {"buf", "3"}, "buf is for decoders only"},
         {"00:50:C2:77:00:02", {"buf", "23"}, "buf '23' out of range: 0 to 22"},
+        {"00:50:C2:77:00:02", {"sdl", "0"}, "sdl '0' out of range: 1 to 154"},
         {"00:50:C2:77:00:02", {"ip", "10.0.0"}, "ip: malformed IP address '10.0.0'"},
+        {"00:50:C2:77:00:01", {"name", "ABCDEFGHIJKLMNOPQ"}, "name must be 1 to 16 characters"},
         {"00:50:C2:77:00:02", {"colour", "red"}, "unknown key 'colour'"},
     };
     for (const auto& r : refusals) {

@@ -45,9 +45,7 @@ QMenu* openMenu(MainWindow& w, int row, bool key = false)
 TEST(ElementMenu, SelectsTheElementUnderThePointerAndItsActionsAreWired)
 {
     AppFixture f;
-    ASSERT_TRUE(writeFile(f.storePath(), kTwo));
-    MainWindow& w = f.make();
-    ASSERT_TRUE(w.startUp());
+    MainWindow& w = f.startOn(kTwo);
     const struct
     {
         int row;
@@ -84,9 +82,7 @@ TEST(ElementMenu, SelectsTheElementUnderThePointerAndItsActionsAreWired)
 TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
 {
     AppFixture f;
-    ASSERT_TRUE(writeFile(f.storePath(), kTwo));
-    MainWindow& w = f.make();
-    ASSERT_TRUE(w.startUp());
+    MainWindow& w = f.startOn(kTwo);
     // GIVEN the decoder's confirmed configuration NIGHT in the journal, and a store kept before a discovery
     const QString mac = "00:50:C2:00:00:02";
     const StoredElement before = StoredElement::load(w.station().store(), mac);
@@ -136,10 +132,8 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
 TEST(ElementMenu, AJournalThatCannotBeWrittenIsSaidOnceAndStopsNothing)
 {
     AppFixture f;
-    ASSERT_TRUE(writeFile(f.storePath(), kTwo));
     ASSERT_TRUE(writeFile(f.dir.filePath("nms-journal.db"), QByteArray(4096, 'z')));
-    MainWindow& w = f.make();
-    ASSERT_TRUE(w.startUp());
+    MainWindow& w = f.startOn(kTwo);
     for (int position : {100, 101})
         EXPECT_TRUE(w.station().setAttenuation("00:50:C2:00:00:02", position).stored);
     ASSERT_EQ(f.boxes.shown.size(), 1);

@@ -59,9 +59,7 @@ void clickEntry(MainWindow& w, int row)
 // The main window started on a store of these bytes, its first entry clicked when asked.
 MainWindow& startOn(AppFixture& f, const QByteArray& store, bool click = false, const QStringList& args = {})
 {
-    EXPECT_TRUE(writeFile(f.storePath(), store));
-    MainWindow& w = f.make(args);
-    EXPECT_TRUE(w.startUp());
+    MainWindow& w = f.startOn(store, args);
     if (click)
         clickEntry(w, 0);
     return w;
@@ -161,7 +159,7 @@ TEST(MainWindow, StartUpSaysWhatIsMissingOrWhatStopsIt)
         EXPECT_EQ(f.boxes.shown.value(0).icon, c.icon);
         EXPECT_EQ(child<QTreeWidget>(w, "TreeView1")->topLevelItemCount(),
                   c.portTaken ? 1 : 0); // the tree comes before the port
-        EXPECT_EQ(f.programEnd.codes, c.portTaken ? QList<int>{1} : QList<int>{});
+        EXPECT_EQ(f.end.codes, c.portTaken ? QList<int>{1} : QList<int>{});
         EXPECT_EQ(w.station().link().udpClient()->state() == QAbstractSocket::BoundState, started);
         EXPECT_EQ(f.settings.writes, 0);
     }

@@ -15,13 +15,6 @@ using namespace vexo;
 
 using MeasureWindowsTest = MeasureFixture;
 
-template <typename T = QLabel> static T* child(QObject& w, const char* name)
-{
-    T* c = w.findChild<T*>(QString::fromLatin1(name));
-    [&] { ASSERT_NE(c, nullptr) << name; }();
-    return c;
-}
-
 TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
 {
     element.record.ptpSyncLatency = -5;
@@ -29,7 +22,7 @@ TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
     ASSERT_TRUE(w.openLink());
     w.show();
     EXPECT_EQ(child<QGroupBox>(w, "frmStats")->title(), "STUDIO A:");
-    ASSERT_TRUE(waitUntil([&] { return child(w, "lblPTPLatency")->text() == "-5 nS"; }));
+    ASSERT_TRUE(waitUntil([&] { return child<QLabel>(w, "lblPTPLatency")->text() == "-5 nS"; }));
     boxes.answers << MsgAnswer::Yes;
     for (const char* button : {"cmdRefreshStats", "cmdResetStats"})
         child<QPushButton>(w, button)->click();
@@ -42,8 +35,8 @@ TEST_F(MeasureWindowsTest, StatisticsWindowShowsItsSessionAndHandsOnItsButtons)
     child<QPushButton>(w, "cmdResetStats")->click();
     element.sendToStation(buildMeasurementRecord({INT32_MAX, 3, 1}));
     ASSERT_TRUE(waitUntil([&] { return boxes.shown.size() == 2; }));
-    EXPECT_EQ(child(w, "lblMACRxOK")->text(), "3");
-    EXPECT_EQ(child(w, "lblMACTxErr")->text(), "0 (0%)"); // from the earlier record
+    EXPECT_EQ(child<QLabel>(w, "lblMACRxOK")->text(), "3");
+    EXPECT_EQ(child<QLabel>(w, "lblMACTxErr")->text(), "0 (0%)"); // from the earlier record
     EXPECT_EQ(boxes.texts().value(1),
               "Error 5 while retrieving values. Please reset the device and try again.");
     // A request that cannot leave is shown with its cause.
@@ -87,7 +80,7 @@ TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
     // The controls reach the session, and what the session switches off shows.
     bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(s.delayPosition(), 2501);
-    EXPECT_EQ(child(w, "lblAdditionalDelay")->text(), "250 uS, 100 nS");
+    EXPECT_EQ(child<QLabel>(w, "lblAdditionalDelay")->text(), "250 uS, 100 nS");
     autoUpdate->click();
     servo->click();
     EXPECT_TRUE(s.autoServo() && !autoUpdate->isChecked());
@@ -96,8 +89,8 @@ TEST_F(MeasureWindowsTest, AdjustWindowFollowsItsSessionBothWays)
     // A record moves the controls and fills the latency labels.
     element.sendToStation(buildMeasurementRecord({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1000, 0, 0, 350, -1200, 1}));
     ASSERT_TRUE(waitUntil([&] { return bar->value() == 4; }));
-    EXPECT_EQ(child(w, "lblCurrentDelayAVG")->text(), "150 nS");
-    EXPECT_EQ(child(w, "lblDelaySumAVG")->text(), "396 uS, 248 nS");
+    EXPECT_EQ(child<QLabel>(w, "lblCurrentDelayAVG")->text(), "150 nS");
+    EXPECT_EQ(child<QLabel>(w, "lblDelaySumAVG")->text(), "396 uS, 248 nS");
     EXPECT_EQ(servo->text(), "Auto servo (-1200 nS)");
     // Set, Refresh and Clear (answered No) reach the session; closing stores.
     for (const char* button : {"cmdSet", "cmdRefresh", "cmdResetStats"})

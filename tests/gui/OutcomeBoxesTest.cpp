@@ -129,10 +129,8 @@ TEST(OutcomeBoxes, TheWindowShowsTheStationsOutcomesOnItsPanel)
 {
     // GIVEN the window on an encoder that the operator has selected
     AppFixture f;
-    writeFile(f.storePath(), "[0050C2000001]\nNAME=AAA\nROLE=1\nIP=10.0.0.5\nMASK=255.0.0.0\nGW=10.0.0.1\n"
-                             "REMOTE=10.0.0.6\nINPUT=1\nTYPE=1\nTX=0\n");
-    MainWindow& w = f.make();
-    ASSERT_TRUE(w.startUp());
+    MainWindow& w = f.startOn("[0050C2000001]\nNAME=AAA\nROLE=1\nIP=10.0.0.5\nMASK=255.0.0.0\nGW=10.0.0.1\n"
+                              "REMOTE=10.0.0.6\nINPUT=1\nTYPE=1\nTX=0\n");
     // WHEN the station tells that the element answered as a decoder with serial 7
     ConfigureOutcome o;
     o.result = Result::Confirmed;

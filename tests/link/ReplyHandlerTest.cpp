@@ -335,25 +335,22 @@ TEST_F(ReplyHandlerTest, AConfirmationIsStoredWithOneWriteOrNotAtAll)
     // GIVEN the encoder stored with keys of its own around what a confirmation writes
     const QByteArray before =
         "[0050C2A1B2C3]\nNAME=OLD\nBOUND=1\nIP=10.0.0.5\nDLY=7\n[0050C2A1B2C4]\nNAME=X\n";
+    const QByteArray written =
+        "MASK=255.255.255.0\nGW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\n"
+        "SN=32769\nVER=3.1\nATT=14\nBUF=6\nSFN=1\nSDM=0\nSDL=1\nSDT=1\n";
     writeFile(store.path(), before);
     ElementConfig r = reply(kEncoder);
     expectAs(r);
     handle(r, false);
     ASSERT_EQ(outcomes.size(), 1);
     EXPECT_EQ(outcomes[0].result, Result::Confirmed);
-    EXPECT_EQ(
-        readFile(store.path()),
-        "[0050C2A1B2C3]\nNAME=STUDIO A\nBOUND=1\nIP=10.0.0.5\nDLY=7\nMASK=255.255.255.0\n"
-        "GW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\nSN=32769\nVER=3.1\nATT=14\nBUF=6\n"
-        "SFN=1\nSDM=0\nSDL=1\nSDT=1\n[0050C2A1B2C4]\nNAME=X\n");
+    EXPECT_EQ(readFile(store.path()), "[0050C2A1B2C3]\nNAME=STUDIO A\nBOUND=1\nIP=10.0.0.5\nDLY=7\n" +
+                                          written + "[0050C2A1B2C4]\nNAME=X\n");
     // A section that is not there (yet) is made by the same one write, after the others.
     writeFile(store.path(), "[0050C2A1B2C4]\nNAME=X\n");
     handle(r, false);
-    EXPECT_EQ(
-        readFile(store.path()),
-        "[0050C2A1B2C4]\nNAME=X\n[0050C2A1B2C3]\nNAME=STUDIO A\nIP=10.0.0.5\nMASK=255.255.255.0\n"
-        "GW=10.0.0.1\nINPUT=1\nTYPE=1\nTX=0\nROLE=1\nREMOTE=10.0.0.9\nSN=32769\nVER=3.1\nATT=14\nBUF=6\n"
-        "SFN=1\nSDM=0\nSDL=1\nSDT=1\n");
+    EXPECT_EQ(readFile(store.path()),
+              "[0050C2A1B2C4]\nNAME=X\n[0050C2A1B2C3]\nNAME=STUDIO A\nIP=10.0.0.5\n" + written);
     outcomes.removeLast();
     // WHEN the store cannot take the write (a file-size limit below the new section)
     writeFile(store.path(), before);

@@ -47,15 +47,14 @@ TEST(MeasureCodec, SetDelayRequestAndTheLengthsEachWindowTakes)
 
 TEST(MeasureCodec, NanosecondTextAtItsEdges)
 {
-    const qint32 ns[] = {0, 999, 1000, -1500, INT32_MAX, INT32_MIN};
-    const char* texts[] = {"0 nS",
-                           "999 nS",
-                           "1 uS, 0 nS",
-                           "-1 uS, 500 nS",
-                           "2147 mS, 483 uS, 647 nS",
-                           "-2147 mS, 483 uS, 648 nS"};
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(formatNanoseconds(ns[i]), texts[i]);
+    const std::pair<qint32, const char*> cases[] = {{0, "0 nS"},
+                                                    {999, "999 nS"},
+                                                    {1000, "1 uS, 0 nS"},
+                                                    {-1500, "-1 uS, 500 nS"},
+                                                    {INT32_MAX, "2147 mS, 483 uS, 647 nS"},
+                                                    {INT32_MIN, "-2147 mS, 483 uS, 648 nS"}};
+    for (const auto& [ns, text] : cases)
+        EXPECT_EQ(formatNanoseconds(ns), text);
 }
 
 namespace {

@@ -46,9 +46,9 @@ struct StandInElement : QUdpSocket
     int answersLeft = -1;  // how many more requests it answers before it falls silent (-1: all)
 };
 
-// A store with one SFN decoder "STUDIO A" at 127.0.0.2; scripted boxes and settings; a stand-in
-// element. The station's measurement port binds 127.0.0.1:2978.
-class MeasureFixture : public ::testing::Test
+// A store with one SFN decoder "STUDIO A" at 127.0.0.2; the fake machine; a stand-in element. The station's
+// measurement port binds 127.0.0.1:2978.
+class MeasureFixture : public ::testing::Test, public FakeMachine
 {
 public:
     void SetUp() override
@@ -67,9 +67,6 @@ public:
     vexo::ElementStore store{path};
     vexo::Role role = vexo::Role::Decoder;
     vexo::MeasurePort port{QHostAddress::LocalHost};
-    FakeMessageBoxes boxes;
-    FakeSettings settings;
-    FakeProgramEnd end;
     vexo::FatalError fatal{boxes, end};
     StandInElement element;
 };

@@ -1,5 +1,5 @@
 // Both measurement sessions against a stand-in element on loopback, observed through their
-// signals, the requests, the message boxes and the store; the SFN adjustment also in a lab.
+// signals, the requests, the message boxes and the store; a fleet in a lab asked at once.
 #include "Lab.h"
 #include "MeasureFixture.h"
 
@@ -8,7 +8,6 @@
 #include "measure/StatisticsSession.h"
 
 #include <QDir>
-#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTimer>
 
@@ -202,37 +201,6 @@ TEST_F(MeasureSessionTest, AutoRefreshTicksUntilAnyAdjustmentOrFailureSwitchesIt
     EXPECT_EQ(sendFailed.count(), 1); // the failed tick
     fire(s.refreshTimer());           // a tick still queued after it stopped
     EXPECT_EQ(sendFailed.count(), 1);
-}
-
-TEST_F(MeasureSessionTest, SetReachesTheSimulatedDecoderWhichReportsIt)
-{
-    if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
-        GTEST_SKIP() << reason.toStdString();
-    Lab lab; // the session's socket is made in the lab's namespace
-    QString error;
-    ASSERT_TRUE(lab.up(0, 1, 1, &error)) << error.toStdString();
-    setKey("ip", lab.elements().first().ip.toLatin1().constData());
-    settings.values["AutoClearCounters"] = "1";
-    MeasurePort labPort; // any address of the lab's station namespace
-    AdjustSession s(MeasureServices{store, kMac, Role::Decoder, labPort, settings});
-    QSignalSpy records(&s, &AdjustSession::latencyReceived);
-    ASSERT_TRUE(s.open());
-    ASSERT_TRUE(records.wait(5000));
-    s.setDelayPosition(2500);
-    s.setAutoServo(true);
-    s.set();
-    fire(s.clearTimer());
-    EXPECT_TRUE(lab.waitForState(0, [](const QJsonObject& st) {
-        return st.value("additional-delay-ns").toInt() == 250000 && st.value("auto-servo").toBool() &&
-               st.value("stats-resets").toInt() == 1;
-    }));
-    s.setDelayPosition(10);
-    s.refresh();
-    ASSERT_TRUE(records.wait(5000));
-    EXPECT_TRUE(s.delayPosition() == 2500 && s.autoServo());
-    s.closeAndStore();
-    EXPECT_EQ(storedKey("dly"), "2500");
-    EXPECT_EQ(lab.stateObject(0).value("stats-resets").toInt(), 1); // cleared once
 }
 
 TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)

@@ -36,13 +36,14 @@ QString unpacked()
     return ok ? dir.path() : QString();
 }
 
-QString output(const QString& command)
+// A shell command run in the scratch folder: its exit code and standard output.
+std::pair<int, QString> run(const QString& command)
 {
     QProcess p;
     p.setWorkingDirectory(unpacked());
     p.start("sh", {"-c", command});
-    p.waitForFinished();
-    return QString::fromLocal8Bit(p.readAll());
+    p.waitForFinished(120000);
+    return std::pair(p.exitCode(), QString::fromLocal8Bit(p.readAll()));
 }
 
 // Makes the folder, and gives it with the parents made in the scratch folder to the user.
@@ -60,16 +61,16 @@ bool own(const QString& path)
 TEST(Packaging, HoldsTheProgramsDesktopEntryAndIconsBelowUsrWithTheirDependencies)
 {
     ASSERT_FALSE(unpacked().isEmpty()) << "cpack or dpkg-deb failed (see above)";
-    const QString fields = output("dpkg-deb -f pkg/*.deb Package Version Depends");
+    const QString fields = run("dpkg-deb -f pkg/*.deb Package Version Depends").second;
     EXPECT_TRUE(fields.startsWith("Package: vexolink-nms\nVersion: 3.4.4\n")) << fields.toStdString();
     for (const char* dep :
          {"libc6", "libqt6widgets6", "libqt6network6", "qt6-qpa-plugins", "libprometheus-cpp-pull1.0"})
         EXPECT_TRUE(fields.contains(QRegularExpression(QString("[ ,]%1( |,|\n)").arg(dep)))) << dep;
     // Nothing outside /usr but the exporter's unit and its settings (a configuration file).
-    EXPECT_EQ(output("dpkg-deb -c pkg/*.deb | awk '{print $6}' | grep -v -e '^[.]/usr/' -e '^[.]/$'"),
+    EXPECT_EQ(run("dpkg-deb -c pkg/*.deb | awk '{print $6}' | grep -v -e '^[.]/usr/' -e '^[.]/$'").second,
               "./etc/\n./etc/default/\n./etc/default/vexolink-exporter\n./lib/\n./lib/systemd/\n"
               "./lib/systemd/system/\n./lib/systemd/system/vexolink-exporter.service\n");
-    EXPECT_EQ(output("dpkg-deb --ctrl-tarfile pkg/*.deb | tar -xOf - ./conffiles"),
+    EXPECT_EQ(run("dpkg-deb --ctrl-tarfile pkg/*.deb | tar -xOf - ./conffiles").second,
               "/etc/default/vexolink-exporter\n");
     const QDir usr(unpacked() + "/root/usr");
     EXPECT_EQ(QDir(usr.filePath("bin")).entryList(QDir::Files | QDir::Executable, QDir::Name), kPrograms);
@@ -140,13 +141,6 @@ TEST(Packaging, AnOrdinaryUsersStoreIsInTheUsersDataFolderAndLeftAsItWas)
 TEST(Packaging, ServiceManualPagesCompletionAndLintian)
 {
     ASSERT_FALSE(unpacked().isEmpty()) << "cpack or dpkg-deb failed (see above)";
-    const auto run = [](const QString& command) {
-        QProcess p;
-        p.setWorkingDirectory(unpacked());
-        p.start("sh", {"-c", command});
-        p.waitForFinished(120000);
-        return std::pair(p.exitCode(), QString::fromLocal8Bit(p.readAll()));
-    };
     // The unit verifies, against the programs of the unpacked tree; the system's own units (the
     // targets every service depends on) are copied beside it.
     const auto [verified, says] = run(

@@ -17,6 +17,10 @@
 #include <atomic>
 #include <functional>
 
+namespace vexo {
+struct StationServices;
+}
+
 // Records every box and answers from a queue; an empty queue gives the box's default button.
 class FakeMessageBoxes : public vexo::MessageBoxes
 {
@@ -118,4 +122,21 @@ public:
                 QHostAddress(QHostAddress::LocalHost)};
     }
     QList<vexo::PagingInterface> list{loopback()};
+};
+
+// The machine a station runs on, every service a fake. stationServices() gives them to a Station (the
+// caller includes core/Station.h; this header stays below core).
+struct FakeMachine
+{
+    FakeMessageBoxes boxes;
+    FakeSettings settings;
+    FakeProgramEnd end;
+    FakeArp arp;
+    FakeIcmp icmp;
+
+    template <typename Services = vexo::StationServices>
+    Services stationServices(const QString& storePath, const QHostAddress& bind = QHostAddress::LocalHost)
+    {
+        return Services{boxes, settings, end, arp, icmp, storePath, bind};
+    }
 };

@@ -25,9 +25,7 @@ QString Lab::unavailableReason()
     if (::geteuid() != 0)
         return "the namespace lab needs root (run the suite as root through scripts/test)";
     // Never in the machine's initial namespace; if process 1's is hidden, only beside loopback alone.
-    struct stat self
-    {
-    }, init{};
+    struct stat self = {}, init = {};
     const QString hint = " (run through scripts/test, which uses unshare -n)";
     if (stat("/proc/self/ns/net", &self) != 0 || stat("/proc/1/ns/net", &init) != 0) {
         for (const QNetworkInterface& i : QNetworkInterface::allInterfaces())
