@@ -108,6 +108,10 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     EXPECT_EQ(table->item(0, 3)->text(), "Confirmed");
     EXPECT_FALSE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
     table->selectRow(0);
+    EXPECT_TRUE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
+    table->clearSelection();
+    EXPECT_FALSE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
+    table->selectRow(0);
     child<QLineEdit>(w, "txtElementName")->setFocus();
     QTest::mouseClick(child<QPushButton>(*history, "cmdLoadIntoEditor"), Qt::LeftButton);
     // THEN the panel holds it as unsaved edits: nothing sent, nothing stored
