@@ -20,9 +20,9 @@
 namespace vexo {
 
 ElementTree::ElementTree(const ElementStore& store, MessageBoxes& boxes, QGroupBox* frmTreeView,
-                         QTreeWidget* TreeView1, QComboBox* cmbEncoders, LevelMeter* VUMeter)
+                         QTreeWidget* TreeView1, QComboBox* cmbEncoders, LevelMeter* levelMeter)
     : m_store(store), m_boxes(boxes), m_frame(frmTreeView), m_tree(TreeView1), m_encoders(cmbEncoders),
-      m_meter(VUMeter)
+      m_meter(levelMeter)
 {
 }
 

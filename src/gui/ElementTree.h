@@ -23,7 +23,7 @@ public:
     static constexpr int kEventsIntervalMs = 15;
 
     ElementTree(const ElementStore& store, MessageBoxes& boxes, QGroupBox* frmTreeView,
-                QTreeWidget* TreeView1, QComboBox* cmbEncoders, LevelMeter* VUMeter);
+                QTreeWidget* TreeView1, QComboBox* cmbEncoders, LevelMeter* levelMeter);
 
     // Rebuilds the tree, the encoder list and the frame caption from the store.
     void loadConfig();

@@ -5,6 +5,7 @@
 #include <QAccessible>
 #include <QEvent>
 #include <QFontMetricsF>
+#include <QLabel>
 #include <QPainter>
 #include <QRegion>
 
@@ -18,12 +19,27 @@ constexpr int kBarHeight = LevelMeter::kBoxHeight - 2;
 const QColor kBoxColour(30, 34, 40);
 } // namespace
 
-LevelMeter::LevelMeter(QWidget* parent) : QWidget(parent), m_text(levelText(0))
+LevelMeter::LevelMeter(QWidget* parent)
+    : QWidget(parent), Picture2(new QWidget(this)), VUMeter(new QWidget(Picture2)),
+      lblVolume(new QLabel(this)), m_text(levelText(0))
 {
-    setObjectName(QStringLiteral("VUMeter"));
+    setObjectName(QStringLiteral("levelMeter"));
     // Every pixel is painted here: nothing beneath needs repainting for a new reading.
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(kWidth, kHeight);
+    Picture2->setObjectName(QStringLiteral("Picture2"));
+    Picture2->setGeometry(0, kBoxTop, kBoxWidth, kBoxHeight);
+    VUMeter->setObjectName(QStringLiteral("VUMeter"));
+    VUMeter->setGeometry(1, 1, 0, kBarHeight);
+    lblVolume->setObjectName(QStringLiteral("lblVolume"));
+    lblVolume->setText(m_text);
+    lblVolume->setGeometry(textRect());
+    // A fixed size: a new text then asks the row for no new layout.
+    lblVolume->setFixedSize(textRect().size());
+    for (QWidget* part : {Picture2, VUMeter, static_cast<QWidget*>(lblVolume)}) {
+        part->setUpdatesEnabled(false); // drawn by the meter, in the same paint
+        part->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
 }
 
 void LevelMeter::showPeak(qint32 peak)
@@ -36,10 +52,12 @@ void LevelMeter::showPeak(qint32 peak)
         changed +=
             QRect(1 + std::min(width, m_barWidth), kBoxTop + 1, std::abs(width - m_barWidth), kBarHeight);
         m_barWidth = width;
+        VUMeter->resize(std::min(width, kFullScaleWidth), kBarHeight);
     }
     if (text != m_text) {
         changed += textRect();
         m_text = text;
+        lblVolume->setText(text);
         if (QAccessible::isActive()) {
             QAccessibleValueChangeEvent event(this, m_text);
             QAccessible::updateAccessibility(&event);

@@ -5,14 +5,18 @@
 #include <QString>
 #include <QWidget>
 
+class QLabel;
+
 namespace vexo {
 
-// The level display of the diagnostics row: the picture box with its bar (0 to 140 pixels for
-// silence to full scale; the colour zones sit at fixed places of the full scale, as on a hardware
-// meter) and the level text beside it ("-6dBFS"). Both are drawn here, so that a new reading
-// repaints within this one rectangle and nothing beneath or beside it: twenty readings a second
-// cost twenty small paints, not a relayout of the row. The bar at full scale and each character
-// of the text are drawn once into pictures; a reading only copies the part that changed.
+// The level display of the diagnostics row: the picture box Picture2 with its bar VUMeter (0 to
+// 140 pixels for silence to full scale; the colour zones sit at fixed places of the full scale, as
+// on a hardware meter) and the level text lblVolume beside it ("-6dBFS"). The three are widgets of
+// their own, with the geometry and text a reading gives them, but they never paint: all of it is
+// drawn here, so that a new reading repaints within this one rectangle and nothing beneath or
+// beside it. Twenty readings a second cost twenty small paints, not three times as many, nor a
+// relayout of the row. The bar at full scale and each character of the text are drawn once into
+// pictures; a reading only copies the part that changed.
 class LevelMeter : public QWidget
 {
     Q_OBJECT
@@ -30,7 +34,6 @@ public:
     // The bar and the text of a peak (0: an empty bar and "-oodBFS"). Nothing is repainted when
     // both stay as they are.
     void showPeak(qint32 peak);
-    int barWidth() const { return m_barWidth; }
     QString text() const { return m_text; }
 
 protected:
@@ -47,6 +50,9 @@ private:
     const QPixmap& fullBar();
     QRect textRect() const { return QRect(kTextLeft, 0, kTextWidth, kHeight); }
 
+    QWidget* Picture2;
+    QWidget* VUMeter;
+    QLabel* lblVolume;
     int m_barWidth = 0;
     QString m_text;
     QPixmap m_fullBar; // the bar at full scale, in the colours of the enabled state it was made in

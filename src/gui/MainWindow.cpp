@@ -136,7 +136,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     peers.startMonitoring = m_actStartMonitoring;
     peers.stopMonitoring = m_actStopMonitoring;
     peers.chkGetVolume = chkGetVolume;
-    peers.VUMeter = VUMeter;
+    peers.levelMeter = m_levelMeter;
     frmProperties = new PropertiesPanel(
         station.store(), *m_selection, m_services.boxes, m_gpsdoVariant, peers,
         [this](int position) {
@@ -149,7 +149,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
     frmProperties->move(px(4200), px(480));
 
     m_tree = std::make_unique<ElementTree>(station.store(), m_services.boxes, frmTreeView, TreeView1,
-                                           frmProperties->encoderList(), VUMeter);
+                                           frmProperties->encoderList(), m_levelMeter);
 
     // A reply's road ends here: the boxes tell the outcome, the panel shows what the element
     // confirmed, the tree what the store now holds.
@@ -206,7 +206,7 @@ MainWindow::MainWindow(Services services, const QStringList& arguments, QWidget*
         chkGetVolume->setChecked(running);
         updateMonitorButtons();
     });
-    connect(m_levelMonitor, &LevelMonitor::levelChanged, VUMeter, &LevelMeter::showPeak);
+    connect(m_levelMonitor, &LevelMonitor::levelChanged, m_levelMeter, &LevelMeter::showPeak);
     connect(Slider1, &QSlider::valueChanged, m_levelMonitor, [this](int ms) {
         m_levelMonitor->setIntervalMs(ms);
         Slider1->setToolTip(QStringLiteral("Polling interval: %1 ms").arg(ms));
@@ -301,8 +301,8 @@ void MainWindow::buildDiagnostics(QWidget* client)
     cmdGetStats->setEnabled(false);
 
     QLabel* levelCaption = addCaption(QStringLiteral("Audio level:"), 56);
-    VUMeter = new LevelMeter(frmDiagnostics);
-    VUMeter->move(100, 56);
+    m_levelMeter = new LevelMeter(frmDiagnostics);
+    m_levelMeter->move(100, 56);
     // How often the level is asked for, in ms.
     Slider1 = new QSlider(Qt::Horizontal, frmDiagnostics);
     Slider1->setObjectName(QStringLiteral("Slider1"));
@@ -321,7 +321,7 @@ void MainWindow::buildDiagnostics(QWidget* client)
     // caption labels them.
     pingCaption->setBuddy(cmdPing);
     statisticsCaption->setBuddy(cmdGetStats);
-    a11y::levelBar(VUMeter, levelCaption);
+    a11y::levelBar(m_levelMeter, levelCaption);
     Slider1->setAccessibleName(QStringLiteral("Level polling interval"));
     Slider1->setAccessibleDescription(QStringLiteral("How often the audio level is asked for, in ms"));
     chkGetVolume->setAccessibleName(chkGetVolume->toolTip());
@@ -404,7 +404,7 @@ void MainWindow::autoDiscovery()
     m_tree->clear();
     frmProperties->encoderList()->clear();
     frmProperties->encoderList()->addItem(QStringLiteral("<None>"));
-    VUMeter->showPeak(0);
+    m_levelMeter->showPeak(0);
     m_tree->updateCaption();
     PagingWindow paging(discovery, this);
     paging.exec();

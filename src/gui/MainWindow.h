@@ -110,8 +110,8 @@ private:
     QPushButton* cmdPing;
     QPushButton* cmdGetStats;
     QCheckBox* chkGetVolume;
-    // The picture box, its bar and the level text, drawn as one.
-    LevelMeter* VUMeter;
+    // The picture box Picture2, its bar VUMeter and the level text lblVolume, drawn as one.
+    LevelMeter* m_levelMeter;
     QSlider* Slider1;
 
     void buildToolbar();

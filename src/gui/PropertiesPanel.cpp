@@ -370,9 +370,9 @@ void PropertiesPanel::applyRoleLayout()
     }
     enableAction(m_peers.startMonitoring, encoder);
     enableAction(m_peers.stopMonitoring, false);
-    if (m_peers.VUMeter) {
-        m_peers.VUMeter->setEnabled(encoder);
-        m_peers.VUMeter->showPeak(0); // an empty bar and "-oodBFS"
+    if (m_peers.levelMeter) {
+        m_peers.levelMeter->setEnabled(encoder);
+        m_peers.levelMeter->showPeak(0); // an empty bar and "-oodBFS"
     }
     if (encoder) {
         scrlBuffer->setValue(0);

@@ -39,7 +39,7 @@ struct PanelPeers
     QAction* startMonitoring = nullptr; // toolbar button 6
     QAction* stopMonitoring = nullptr;  // toolbar button 7
     QCheckBox* chkGetVolume = nullptr;  // hidden; unchecking it stops the level monitor
-    LevelMeter* VUMeter = nullptr;      // level bar with its text
+    LevelMeter* levelMeter = nullptr;   // level bar with its text
     QComboBox* unused = nullptr;
 };
 

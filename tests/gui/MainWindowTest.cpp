@@ -8,7 +8,6 @@
 #include "gui/AdjustWindow.h"
 #include "gui/DisclaimerDialog.h"
 #include "gui/HistoryWindow.h"
-#include "gui/LevelMeter.h"
 #include "gui/PagingWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigCodec.h"
@@ -35,6 +34,16 @@
 using namespace vexo;
 
 namespace {
+
+// The level text lblVolume and the bar VUMeter, as the level meter leaves them.
+struct Meter
+{
+    QLabel* label;
+    QWidget* bar;
+    explicit Meter(MainWindow& w) : label(child<QLabel>(w, "lblVolume")), bar(child<QWidget>(w, "VUMeter")) {}
+    QString text() const { return label->text(); }
+    int barWidth() const { return bar->width(); }
+};
 
 const QByteArray kOneEncoder = "[0050C2000001]\nNAME=AAA\nROLE=1\nIP=10.0.0.5\nMASK=255.0.0.0\nGW=10.0.0.1\n"
                                "REMOTE=10.0.0.6\nINPUT=1\nTYPE=1\nTX=0\n";
@@ -307,12 +316,12 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
     child<QAction>(w, "actStartMonitoring")->trigger();
     EXPECT_TRUE(child<QCheckBox>(w, "chkGetVolume")->isChecked());
     EXPECT_EQ(buttons(), QPair(false, true));
-    auto* meter = child<LevelMeter>(w, "VUMeter");
+    const Meter meter(w);
     emit w.levelMonitor().levelChanged(4194304);
-    EXPECT_EQ(std::pair(meter->text(), meter->barWidth()), std::pair(QString("-6dBFS"), 70));
+    EXPECT_EQ(std::pair(meter.text(), meter.barWidth()), std::pair(QString("-6dBFS"), 70));
     child<QAction>(w, "actStopMonitoring")->trigger();
     EXPECT_EQ(buttons(), QPair(true, false));
-    EXPECT_EQ(std::pair(meter->text(), meter->barWidth()), std::pair(QString("-oodBFS"), 0));
+    EXPECT_EQ(std::pair(meter.text(), meter.barWidth()), std::pair(QString("-oodBFS"), 0));
     child<QAction>(w, "actStartMonitoring")->trigger();
     f.boxes.answers << MsgAnswer::Yes;
     QUdpSocket element; // the answering elements
@@ -360,7 +369,7 @@ TEST(MainWindow, LevelOutcomesOfTheSelectedElementReachTheMeter)
                             true);
     QUdpSocket a, b;
     ASSERT_TRUE(a.bind(QHostAddress("127.0.0.2"), 2977) && b.bind(QHostAddress("127.0.0.3"), 2977));
-    auto* meter = child<LevelMeter>(w, "VUMeter");
+    const Meter meter(w);
     auto tick = [&](QUdpSocket& element) {
         QMetaObject::invokeMethod(w.levelMonitor().timer(), "timeout");
         EXPECT_TRUE(waitUntil([&] { return element.hasPendingDatagrams(); }));
@@ -372,8 +381,8 @@ TEST(MainWindow, LevelOutcomesOfTheSelectedElementReachTheMeter)
     };
     child<QAction>(w, "actStartMonitoring")->trigger();
     answer(a, tick(a), "40 00 00");
-    EXPECT_TRUE(waitUntil([&] { return meter->text() == "-6dBFS"; }));
-    EXPECT_EQ(meter->barWidth(), 70);
+    EXPECT_TRUE(waitUntil([&] { return meter.text() == "-6dBFS"; }));
+    EXPECT_EQ(meter.barWidth(), 70);
     // WHEN A's reading is still under way as B is selected and monitored
     const QNetworkDatagram late = tick(a);
     clickEntry(w, 1);
@@ -382,8 +391,8 @@ TEST(MainWindow, LevelOutcomesOfTheSelectedElementReachTheMeter)
     answer(a, late, "7F FF FF");
     answer(b, tick(b), "20 00 00");
     // THEN only B's reading is shown
-    EXPECT_TRUE(waitUntil([&] { return meter->text() != "-oodBFS"; }));
-    EXPECT_EQ(std::pair(meter->text(), meter->barWidth()), std::pair(QString("-12dBFS"), 35));
+    EXPECT_TRUE(waitUntil([&] { return meter.text() != "-oodBFS"; }));
+    EXPECT_EQ(std::pair(meter.text(), meter.barWidth()), std::pair(QString("-12dBFS"), 35));
     EXPECT_EQ(shown.size(), 1);
     // WHEN B's address is no longer valid THEN the next tick tells why once and stops the monitor
     ASSERT_TRUE(writeToIni("0050C2000002", "ip", "127.0.0", f.storePath()));
@@ -394,7 +403,7 @@ TEST(MainWindow, LevelOutcomesOfTheSelectedElementReachTheMeter)
         QStringList(
             "Cannot send to the Network Element: the IP address stored for it is not valid (127.0.0)."));
     EXPECT_TRUE(child<QAction>(w, "actStartMonitoring")->isEnabled());
-    EXPECT_EQ(meter->text(), "-oodBFS");
+    EXPECT_EQ(meter.text(), "-oodBFS");
 }
 
 // A ping that ends after another element was selected is not shown for the new one.
