@@ -29,12 +29,20 @@ int meterWidthTwips(qint32 peak)
     return int(roundHalfEven(r * kMeterFullTwips, 0));
 }
 
-QString levelText(qint32 peak, const QLocale& locale)
+std::optional<int> levelTenths(qint32 peak)
 {
     if (peak <= 0)
-        return QStringLiteral("-oodBFS");
+        return std::nullopt;
     const double r = double(peak) / kFullScale;
-    return formatShortest(roundHalfEven(20.0 * log10Of(r), 1), locale) + QStringLiteral("dBFS");
+    return int(roundHalfEven(200.0 * log10Of(r), 0));
+}
+
+QString levelText(qint32 peak, const QLocale& locale)
+{
+    const std::optional<int> tenths = levelTenths(peak);
+    if (!tenths)
+        return QStringLiteral("-oodBFS");
+    return formatShortest(*tenths / 10.0, locale) + QStringLiteral("dBFS");
 }
 
 LevelMonitor::LevelMonitor(QObject* parent) : QObject(parent)

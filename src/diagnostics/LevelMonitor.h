@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 class QTimer;
 
 namespace vexo {
@@ -19,6 +21,8 @@ inline constexpr int kLevelSamples = 479; // the samples read: bytes 0 to 1436
 qint32 peakLevelOf(const QByteArray& reply);
 // Bar width for a peak, in twips, rounded half to even.
 int meterWidthTwips(qint32 peak);
+// The level of a peak in tenths of a dBFS, rounded half to even (-62 for -6.2dBFS); none for 0.
+std::optional<int> levelTenths(qint32 peak);
 // "-6dBFS", "-138.5dBFS"; "-oodBFS" for a peak of 0.
 QString levelText(qint32 peak, const QLocale& locale = QLocale());
 

@@ -32,6 +32,7 @@ LevelMeter::LevelMeter(QWidget* parent)
     VUMeter->setObjectName(QStringLiteral("VUMeter"));
     VUMeter->setGeometry(1, 1, 0, kBarHeight);
     lblVolume->setObjectName(QStringLiteral("lblVolume"));
+    lblVolume->setTextFormat(Qt::PlainText);
     lblVolume->setText(m_text);
     lblVolume->setGeometry(textRect());
     // A fixed size: a new text then asks the row for no new layout.
@@ -42,20 +43,29 @@ LevelMeter::LevelMeter(QWidget* parent)
     }
 }
 
+const QString& LevelMeter::textOf(qint32 peak)
+{
+    // Formatting a number costs more than the rest of a reading: each text is made once.
+    const int tenths = levelTenths(peak).value_or(kSilence);
+    auto it = m_texts.constFind(tenths);
+    if (it == m_texts.cend())
+        it = m_texts.insert(tenths, levelText(peak));
+    return *it;
+}
+
 void LevelMeter::showPeak(qint32 peak)
 {
     const int width = int(std::lround(meterWidthTwips(peak) / 15.0));
-    const QString text = levelText(peak);
-    QRegion changed;
+    const QString& text = textOf(peak);
+    // Only the strip between the old and the new end of the bar changes, and the text.
+    QRect bar, label;
     if (width != m_barWidth) {
-        // Only the strip between the old and the new end of the bar changes.
-        changed +=
-            QRect(1 + std::min(width, m_barWidth), kBoxTop + 1, std::abs(width - m_barWidth), kBarHeight);
+        bar = QRect(1 + std::min(width, m_barWidth), kBoxTop + 1, std::abs(width - m_barWidth), kBarHeight);
         m_barWidth = width;
         VUMeter->resize(std::min(width, kFullScaleWidth), kBarHeight);
     }
     if (text != m_text) {
-        changed += textRect();
+        label = textRect();
         m_text = text;
         lblVolume->setText(text);
         if (QAccessible::isActive()) {
@@ -65,8 +75,12 @@ void LevelMeter::showPeak(qint32 peak)
     }
     // Painted now, while the reading is handled: a posted update would cost the event loop one
     // more round for every reading. A hidden meter has nothing to paint.
-    if (!changed.isEmpty() && isVisible())
-        repaint(changed);
+    if (!isVisible())
+        return;
+    if (!bar.isNull() && !label.isNull())
+        repaint(QRegion(bar) + label);
+    else if (!bar.isNull() || !label.isNull())
+        repaint(bar.isNull() ? label : bar);
 }
 
 void LevelMeter::changeEvent(QEvent* event)
@@ -75,6 +89,8 @@ void LevelMeter::changeEvent(QEvent* event)
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange)
         m_glyphs.clear(), m_fullBar = QPixmap();
+    if (event->type() == QEvent::LocaleChange)
+        m_texts.clear();
     QWidget::changeEvent(event);
 }
 

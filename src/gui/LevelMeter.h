@@ -47,6 +47,7 @@ private:
         qreal advance = 0;
     };
     const Glyph& glyph(QChar c);
+    const QString& textOf(qint32 peak);
     const QPixmap& fullBar();
     QRect textRect() const { return QRect(kTextLeft, 0, kTextWidth, kHeight); }
 
@@ -57,7 +58,9 @@ private:
     QString m_text;
     QPixmap m_fullBar; // the bar at full scale, in the colours of the enabled state it was made in
     bool m_fullBarEnabled = false;
-    QHash<QChar, Glyph> m_glyphs; // a level text has at most a dozen different characters
+    QHash<QChar, Glyph> m_glyphs;      // a level text has at most a dozen different characters
+    static constexpr int kSilence = 1; // the key of "-oodBFS": no level is above 0 dBFS
+    QHash<int, QString> m_texts;       // by tenths of a dBFS
 };
 
 } // namespace vexo

@@ -319,6 +319,16 @@ TEST(MainWindow, MonitorAndDiscoveryShowInTheirWidgets)
     const Meter meter(w);
     emit w.levelMonitor().levelChanged(4194304);
     EXPECT_EQ(std::pair(meter.text(), meter.barWidth()), std::pair(QString("-6dBFS"), 70));
+    // A new regional setting is followed by the next reading, though the level stays the same
+    emit w.levelMonitor().levelChanged(2000000);
+    EXPECT_EQ(meter.text(), "-12.5dBFS");
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German));
+    QEvent changed(QEvent::LocaleChange);
+    QApplication::sendEvent(meter.label->parentWidget(), &changed);
+    emit w.levelMonitor().levelChanged(2000000);
+    QLocale::setDefault(before);
+    EXPECT_EQ(meter.text(), "-12,5dBFS");
     child<QAction>(w, "actStopMonitoring")->trigger();
     EXPECT_EQ(buttons(), QPair(true, false));
     EXPECT_EQ(std::pair(meter.text(), meter.barWidth()), std::pair(QString("-oodBFS"), 0));
