@@ -13,6 +13,7 @@
 #include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTableWidget>
@@ -119,6 +120,13 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     EXPECT_EQ(child<QScrollBar>(w, "scrlBuffer")->value(), 7);
     EXPECT_EQ(readFile(f.storePath()), stored);
     EXPECT_FALSE(w.station().isAwaitingAnswer());
+    // Refresh shows what was journaled since; Close closes
+    ASSERT_TRUE(recordConfigure(w.journal(), o, before));
+    QTest::mouseClick(child<QPushButton>(*history, "cmdRefresh"), Qt::LeftButton);
+    EXPECT_EQ(table->rowCount(), 2);
+    const QPointer<HistoryWindow> closing(history); // deleted once closed
+    QTest::mouseClick(child<QPushButton>(*history, "cmdClose"), Qt::LeftButton);
+    EXPECT_TRUE(!closing || !closing->isVisible());
 
     // WHEN the store was emptied and the list is restored, answered Yes
     ASSERT_TRUE(writeFile(f.storePath(), ""));

@@ -394,6 +394,9 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_EQ(first["changes"].toArray()[0].toObject(),
               QJsonObject(
                   {{"field", "name"}, {"before", "DECODER 001"}, {"sent", "NIGHT"}, {"reported", "NIGHT"}}));
+    // What a configuration does not have is null, not a made-up number
+    EXPECT_EQ(QList<QJsonValue>({first["store_copy"], first["elements"]}),
+              QList<QJsonValue>(2, QJsonValue::Null));
     EXPECT_TRUE(QDateTime::fromString(first["time"].toString(), Qt::ISODateWithMs).isValid());
     EXPECT_TRUE(first["time"].toString().endsWith('Z'));
     r = cli(f, {"journal", "decoder 001"});
@@ -411,6 +414,18 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_EQ(cli(f, {"journal", "--since", "soon"}).code, 2);
     EXPECT_EQ(cli(f, {"journal", "NOBODY"}).code, 3);
     EXPECT_TRUE(cli(f, {"store", "restore", "abc"}).err.contains("malformed ID 'abc'"));
+    const struct
+    {
+        QStringList args;
+        const char* error;
+    } usage[] = {{{"journal", "decoder 001", "more"}, "unexpected argument 'more'"},
+                 {{"store", "restore"}, "restore: ID missing"},
+                 {{"store", "restore", "1", "2"}, "restore: unexpected argument '2'"}};
+    for (const auto& u : usage) {
+        r = cli(f, u.args);
+        EXPECT_EQ(r.code, 2) << u.error;
+        EXPECT_TRUE(r.err.contains(u.error)) << r.err.toStdString();
+    }
 
     // WHEN the store was emptied and the copy is listed and restored
     ASSERT_TRUE(emptyIniFile(f.store));
@@ -452,10 +467,13 @@ TEST(JournalCli, ARestoreGoesOnWhenTheJournalIsReadOnlyAndSaysSoOnce)
         runAs = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "--"};
     }
     // WHEN the copy is restored
-    const CliRun r = cli(f, {"store", "restore", QString::number(copy)}, runAs);
+    const CliRun r = cli(f, {"store", "restore", QString::number(copy), "--json"}, runAs);
     // THEN the store is back, and one warning line says the change was not journaled
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(readFile(f.store), original);
+    // ... the store it replaced could not be kept: no copy to name
+    EXPECT_EQ(r.json().object(),
+              QJsonObject({{"id", double(copy)}, {"elements", 1}, {"replaced_copy", QJsonValue()}}));
     EXPECT_EQ(r.err.count('\n'), 1);
     EXPECT_TRUE(r.err.startsWith("vexolink-cli: warning: changes are not being journaled: journal "))
         << r.err.toStdString();
