@@ -405,6 +405,10 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_TRUE(r.out.contains("att: 200 -> 215"));
     r = cli(f, {"journal", "0050c2770002", "--operation", "attenuation", "--csv"});
     EXPECT_EQ(r.out.count('\n'), 2) << r.out.toStdString();
+    EXPECT_TRUE(
+        r.out.startsWith("id,time,user,host,program,mac,name,ip,operation,outcome,changes,detail\r\n"))
+        << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(",window,00:50:C2:77:00:02,DECODER 001,10.0.0.7,attenuation,"));
     EXPECT_TRUE(r.out.contains("att: 200 -> 215"));
     EXPECT_EQ(cli(f, {"journal", "--since", "2999-01-01", "--json"}).json().array().size(), 0);
     // Bad input: its own line and code.
@@ -420,7 +424,8 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
         const char* error;
     } usage[] = {{{"journal", "decoder 001", "more"}, "unexpected argument 'more'"},
                  {{"store", "restore"}, "restore: ID missing"},
-                 {{"store", "restore", "1", "2"}, "restore: unexpected argument '2'"}};
+                 {{"store", "restore", "1", "2"}, "restore: unexpected argument '2'"},
+                 {{"store", "backups", "x"}, "backups: unexpected argument 'x'"}};
     for (const auto& u : usage) {
         r = cli(f, u.args);
         EXPECT_EQ(r.code, 2) << u.error;
@@ -440,6 +445,9 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     // THEN the store is back byte for byte and the restore is in the journal
     EXPECT_EQ(r.code, 0) << r.err.toStdString();
     EXPECT_EQ(r.err, QByteArray());
+    EXPECT_EQ(r.out, QString("Store copy %1 restored (3 elements); the store it replaced is copy %2.\n")
+                         .arg(copy)
+                         .arg(copy + 1));
     EXPECT_EQ(readFile(f.store), original);
     entries = cli(f, {"journal", "--operation", "store-restored", "--json"}).json().array();
     ASSERT_EQ(entries.size(), 1);
