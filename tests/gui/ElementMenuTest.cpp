@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -107,6 +108,7 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     EXPECT_EQ(columns, QStringList({"Time", "Operation", "Changes (old -> new)", "Outcome", "User"}));
     EXPECT_EQ(table->item(0, 2)->text(), "name: BBB -> NIGHT; buf: 4 -> 7");
     EXPECT_EQ(table->item(0, 3)->text(), "Confirmed");
+    EXPECT_FALSE(child<QLabel>(*history, "historyProblem")->isVisible()); // nothing went wrong
     EXPECT_FALSE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
     table->selectRow(0);
     EXPECT_TRUE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
@@ -121,9 +123,12 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     EXPECT_EQ(readFile(f.storePath()), stored);
     EXPECT_FALSE(w.station().isAwaitingAnswer());
     // Refresh shows what was journaled since; Close closes
+    o.result = ConfigureOutcome::Result::NoAnswer;
     ASSERT_TRUE(recordConfigure(w.journal(), o, before));
     QTest::mouseClick(child<QPushButton>(*history, "cmdRefresh"), Qt::LeftButton);
-    EXPECT_EQ(table->rowCount(), 2);
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(QStringList({table->item(0, 3)->text(), table->item(1, 3)->text()}).join('|'),
+              "No answer|Confirmed");
     const QPointer<HistoryWindow> closing(history); // deleted once closed
     QTest::mouseClick(child<QPushButton>(*history, "cmdClose"), Qt::LeftButton);
     EXPECT_TRUE(!closing || !closing->isVisible());

@@ -14,10 +14,12 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+#include <pwd.h>
 #include <thread>
 #include <unistd.h>
 
@@ -175,7 +177,10 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
         expected.host = read->at(i).host;
         expected.program = "window";
         EXPECT_EQ(read->at(i), expected) << i;
-        EXPECT_FALSE(expected.user.isEmpty());
+        // ... the account that ran the program, and the machine it ran on
+        EXPECT_EQ(QStringList({expected.user, expected.host}),
+                  QStringList({QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name),
+                               QSysInfo::machineHostName()}));
         EXPECT_LE(qAbs(read->at(i).time.msecsTo(QDateTime::currentDateTimeUtc())), 60000);
     }
     EXPECT_EQ(read->last().changes, QList<JournalChange>({{"att", "200", "215", ""}}));
@@ -307,7 +312,8 @@ TEST(Journal, AJournalThatCannotBeWrittenGivesItsReasonOnceAndReturns)
         } else if (r.setup == 'f') {
             ASSERT_TRUE(RawConnection(f.journal).exec("CREATE TABLE entries(x)"));
         } else {
-            ASSERT_TRUE(Journal(f.journal, "exporter").record(discoveryEntry(1, 0)));
+            Journal before(f.journal, "exporter");
+            ASSERT_TRUE(before.record(discoveryEntry(1, 0)) && before.saveStoreCopy(f.store) == 1);
             other = std::make_unique<RawConnection>(f.journal);
             ASSERT_TRUE(other->exec(r.setup == 'l' ? "BEGIN EXCLUSIVE" : "PRAGMA user_version=7"));
         }
@@ -321,6 +327,10 @@ TEST(Journal, AJournalThatCannotBeWrittenGivesItsReasonOnceAndReturns)
         // A newer journal is still read.
         if (r.setup == 'n') {
             EXPECT_EQ(journal.entries()->size(), 1);
+            // ... and its copy restored, saying what could not be journaled
+            const RestoreResult back = journal.restoreStoreCopy(1, f.store);
+            EXPECT_EQ(back.status, RestoreResult::Status::Restored);
+            EXPECT_TRUE(back.journalProblem.contains(r.says)) << back.journalProblem.toStdString();
         }
     }
 }
@@ -418,6 +428,7 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_EQ(cli(f, {"journal", "--since", "soon"}).code, 2);
     EXPECT_EQ(cli(f, {"journal", "NOBODY"}).code, 3);
     EXPECT_TRUE(cli(f, {"store", "restore", "abc"}).err.contains("malformed ID 'abc'"));
+    EXPECT_TRUE(cli(f, {"store", "restore", "0"}).err.contains("malformed ID '0'"));
     const struct
     {
         QStringList args;
