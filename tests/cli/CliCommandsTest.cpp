@@ -4,6 +4,7 @@
 #include "TestUtil.h"
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "cli/ConfigureSupport.h"
 #include "editor/StoredElement.h"
 #include "journal/Journal.h"
 #include "journal/Recorders.h"
@@ -148,6 +149,19 @@ TEST_F(CliConfigure, ADryRunPrintsTheRequestBytesAndSendsAndWritesNothing)
         EXPECT_FALSE(QFile::exists(dir.filePath("nms-journal.db")));
         EXPECT_TRUE(requests().isEmpty());
     }
+}
+
+TEST(DryRunText, ColumnsWidenForTheLongestKeyAndStoredValue)
+{
+    DryRun run;
+    run.fields = {{"remote", "10.0.0.1", "10.0.0.2"}, {"ip", "10.0.0.5", "10.0.0.5"}};
+    run.request = QByteArray::fromHex("0102");
+    EXPECT_EQ(cli::dryRunText("00:50:C2:00:00:01", run),
+              "00:50:C2:00:00:01: dry run, nothing sent or stored\n"
+              "  FIELD   STORED    SENT\n"
+              "* remote  10.0.0.1  10.0.0.2\n"
+              "  ip      10.0.0.5  10.0.0.5\n"
+              "request (2 bytes): 01 02\n");
 }
 
 TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJournalIsOneLine)

@@ -17,6 +17,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSysInfo>
 #include <QTableWidget>
 
 #include <gtest/gtest.h>
@@ -67,6 +68,7 @@ TEST(ElementMenu, SelectsTheElementUnderThePointerAndItsActionsAreWired)
     // The menu key acts on the current entry.
     child<QTreeWidget>(w, "TreeView1")->setCurrentItem(child<QTreeWidget>(w, "TreeView1")->topLevelItem(1));
     QMenu* menu = openMenu(w, -1, true);
+    ASSERT_TRUE(menu->isVisible());
     EXPECT_EQ(child<PropertiesPanel>(w, "frmProperties")->selectedMac(), "00:50:C2:00:00:02");
     // ... and opens beside it, not somewhere else on the screen
     auto* tree = child<QTreeWidget>(w, "TreeView1");
@@ -108,6 +110,8 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     EXPECT_EQ(columns, QStringList({"Time", "Operation", "Changes (old -> new)", "Outcome", "User"}));
     EXPECT_EQ(table->item(0, 2)->text(), "name: BBB -> NIGHT; buf: 4 -> 7");
     EXPECT_EQ(table->item(0, 3)->text(), "Confirmed");
+    EXPECT_EQ(table->item(0, 4)->toolTip(),
+              QString("%1 on %2 (window)").arg(table->item(0, 4)->text(), QSysInfo::machineHostName()));
     EXPECT_FALSE(child<QLabel>(*history, "historyProblem")->isVisible()); // nothing went wrong
     EXPECT_FALSE(child<QPushButton>(*history, "cmdLoadIntoEditor")->isEnabled());
     table->selectRow(0);
