@@ -124,6 +124,10 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
     // THEN the panel holds it as unsaved edits: nothing sent, nothing stored
     EXPECT_EQ(child<QLineEdit>(w, "txtElementName")->text(), "NIGHT");
     EXPECT_EQ(child<QScrollBar>(w, "scrlBuffer")->value(), 7);
+    // A double click on the entry does the same
+    child<QLineEdit>(w, "txtElementName")->setText("OTHER");
+    emit table->cellDoubleClicked(0, 1);
+    EXPECT_EQ(child<QLineEdit>(w, "txtElementName")->text(), "NIGHT");
     EXPECT_EQ(readFile(f.storePath()), stored);
     EXPECT_FALSE(w.station().isAwaitingAnswer());
     // Refresh shows what was journaled since; Close closes
@@ -161,4 +165,8 @@ TEST(ElementMenu, AJournalThatCannotBeWrittenIsSaidOnceAndStopsNothing)
     EXPECT_EQ(f.boxes.shown[0].icon, MsgIcon::Warning);
     EXPECT_TRUE(f.boxes.shown[0].text.startsWith("Changes are not being journaled: journal "));
     EXPECT_TRUE(f.boxes.shown[0].text.contains("not a database"));
+    // The element's History says why it has nothing to show
+    auto* problem = child<QLabel>(*w.openHistory("00:50:C2:00:00:02"), "historyProblem");
+    EXPECT_TRUE(problem->isVisible());
+    EXPECT_TRUE(problem->text().startsWith("The journal cannot be read: ")) << problem->text().toStdString();
 }

@@ -347,6 +347,7 @@ TEST(JournalTime, DatesTimesAndSpansBackFromNow)
         {"30m", now.addSecs(-1800)},
         {"2h", now.addSecs(-7200)},
         {"7d", QDateTime(QDate(2024, 5, 3), QTime(12, 0), Qt::UTC)},
+        {"2w", QDateTime(QDate(2024, 4, 26), QTime(12, 0), Qt::UTC)},
         {"45s", now.addSecs(-45)},
         {"2024-05-01", localMidnight},
         {"2024-05-01T22:30:15.250Z", QDateTime(QDate(2024, 5, 1), QTime(22, 30, 15, 250), Qt::UTC)},
