@@ -281,12 +281,16 @@ void SfnChart::redraw(qint64 nowMs)
     if (nowMs == 0)
         return;
     const double from = double(nowMs - kWindowMs);
-    // Drops the points older than the window; true when any went.
+    // Drops the points older than the window; true when any went. The rest goes to a buffer of
+    // its own: removed in place, the old points would leave their room at the front of the
+    // buffer, and since the series shares it, every later append copies the buffer with that room
+    // kept and some more at the end, so that it grew a little with every point, without end.
     auto trim = [from](QList<QPointF>& points) {
         qsizetype old = 0;
         while (old < points.size() && points[old].x() < from)
             ++old;
-        points.remove(0, old);
+        if (old > 0)
+            points = points.sliced(old);
         return old > 0;
     };
     double first = double(nowMs);
