@@ -75,6 +75,7 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
         {[&] { chart.setDecoders(many, history); }, 22},
         {[&] { chart.setBandDecoder(4); }, 23}, // the same row as before the new read
         {[&] { chart.setBandDecoder(-1); }, 22},
+        {[&] { chart.setBandDecoder(0); }, 23},
     };
     for (const auto& [step, series] : steps) {
         step();
@@ -133,6 +134,14 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // AND the next poll shows the decoder at its new delay
     w.overview().pollNow();
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 8) == "1 mS, 394 uS, 898 nS"; }));
+    // AND its line has each round's record once
+    const QXYSeries* line = nullptr;
+    for (QAbstractSeries* series : chart->chart()->series())
+        if (series->name() == "STUDIO A")
+            line = qobject_cast<QXYSeries*>(series);
+    ASSERT_GE(line->count(), 2);
+    for (int k = 1; k < line->count(); ++k)
+        EXPECT_LT(line->at(k - 1).x(), line->at(k).x());
 
     // WHEN the decoder falls silent, THEN its last values stay, greyed, with the time they date from
     element.answer = false;
