@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
 
 namespace vexo {
 
@@ -153,6 +154,35 @@ bool SfnHistory::writeCsv(QIODevice& out, const QList<SfnDecoderStatus>& decoder
         }
     }
     return out.write(text) == text.size();
+}
+
+// ---- SfnSlots ----------------------------------------------------------------------------
+
+std::optional<SfnSlotPoint> SfnSlots::close(qint64 nowMs)
+{
+    if (!m_open || (m_slotMs > 0 && nowMs / m_slotMs == m_open->timeMs / m_slotMs))
+        return std::nullopt;
+    SfnSlotPoint point = *m_open;
+    point.averageNs = std::llround(double(m_sumNs) / double(m_count));
+    m_open.reset();
+    return point;
+}
+
+std::optional<SfnSlotPoint> SfnSlots::add(const SfnSlotPoint& sample)
+{
+    std::optional<SfnSlotPoint> closed = close(sample.timeMs);
+    if (!m_open) {
+        m_open = sample;
+        m_sumNs = sample.averageNs;
+        m_count = 1;
+        return closed;
+    }
+    m_open->timeMs = sample.timeMs;
+    m_open->minimumNs = std::min(m_open->minimumNs, sample.minimumNs);
+    m_open->maximumNs = std::max(m_open->maximumNs, sample.maximumNs);
+    m_sumNs += sample.averageNs;
+    ++m_count;
+    return closed;
 }
 
 // ---- SfnOverview -------------------------------------------------------------------------

@@ -92,6 +92,36 @@ private:
     Ring<std::pair<qint64, qint64>> m_spread;
 };
 
+// One point of a chart line: the samples of a slot of time taken together.
+struct SfnSlotPoint
+{
+    qint64 timeMs = 0; // the newest sample's
+    qint64 averageNs = 0, minimumNs = 0, maximumNs = 0;
+    bool operator==(const SfnSlotPoint&) const = default;
+};
+
+// Takes the samples of one chart line in time order and gives a point for each slot of slotMs
+// (counted from the epoch) once the slot is over: the mean of the averages (to the nearest ns),
+// the lowest minimum and the highest maximum, at the newest sample's time. With many decoders a
+// chart point stands for some seconds, so that the chart is redrawn once a slot, not every
+// round; the history keeps every sample. A slot of 0 makes each sample a point of its own.
+class SfnSlots
+{
+public:
+    explicit SfnSlots(qint64 slotMs = 0) : m_slotMs(slotMs) {}
+
+    // Ends the open slot when nowMs lies in another slot (or at once, without slots): its point.
+    std::optional<SfnSlotPoint> close(qint64 nowMs);
+    // A sample of another slot ends the open one first (its point is returned).
+    std::optional<SfnSlotPoint> add(const SfnSlotPoint& sample);
+
+private:
+    qint64 m_slotMs;
+    std::optional<SfnSlotPoint> m_open;
+    qint64 m_sumNs = 0;
+    qint64 m_count = 0;
+};
+
 // Asks every SFN decoder of the store for its latency ("GetDel") at an interval of 1 to 60 s,
 // over the station's one measurement port (the statistics and SFN windows use it beside it).
 // Reports each decoder's change and keeps the history. Shows nothing and asks nothing.

@@ -188,6 +188,8 @@ SfnOverviewWindow::SfnOverviewWindow(Station& station, MessageBoxes& boxes, QWid
     connect(cmdExportCsv, &QPushButton::clicked, this, &SfnOverviewWindow::exportCsv);
     connect(cmdApply, &QPushButton::clicked, this, &SfnOverviewWindow::apply);
     connect(spnTarget, &QSpinBox::valueChanged, this, &SfnOverviewWindow::showPlan);
+    // With many decoders the chart draws the band of the one chosen in the table.
+    connect(tblDecoders, &QTableWidget::currentCellChanged, chtLatency, &SfnChart::setBandDecoder);
     connect(m_overview, &SfnOverview::decodersReloaded, this, &SfnOverviewWindow::showDecoders);
     // A round's records are gathered and shown together when it ends: one redraw a round.
     connect(m_overview, &SfnOverview::decoderChanged, this, [this](int index) {
@@ -248,6 +250,7 @@ void SfnOverviewWindow::showDecoders()
     for (int i = 0; i < decoders.size(); ++i)
         showDecoder(i);
     chtLatency->setDecoders(decoders, m_overview->history());
+    chtLatency->setBandDecoder(tblDecoders->currentRow());
     showPlan();
     fitGrownColumns(tblDecoders);
 }

@@ -64,6 +64,42 @@ TEST(SfnHistory, KeepsTheNewestOfEachDecoderAndWritesThemAsCsv)
     EXPECT_TRUE(h.spread().isEmpty());
 }
 
+TEST(SfnSlots, GivesEachSlotAsOnePointOnceTheSlotIsOver)
+{
+    // GIVEN slots of 10 s; a step adds a sample, or without one only asks whether its time ends the slot
+    struct Step
+    {
+        qint64 timeMs;
+        std::optional<SfnSlotPoint> sample, point;
+    };
+    auto p = [](qint64 t, qint64 average, qint64 minimum, qint64 maximum) {
+        return std::optional<SfnSlotPoint>({t, average, minimum, maximum});
+    };
+    const Step steps[] = {
+        {1000, p(1000, 100, 90, 110), {}},
+        {4000, p(4000, 201, 80, 120), {}},
+        {9999, p(9999, 300, 95, 400), {}},
+        {9999, {}, {}},                                    // still the first slot
+        {10000, p(10000, 7, 7, 7), p(9999, 200, 80, 400)}, // 601 / 3 = 200.33
+        {15000, p(15000, 8, 6, 9), {}},
+        {19999, {}, {}},
+        {20000, {}, p(15000, 8, 6, 9)}, // 7.5 rounds up; the slot ends without a sample of the next
+        {20000, {}, {}},
+        {25000, p(25000, -100, -100, -100), {}},
+        {26000, p(26000, -101, -101, -101), {}},
+        {41000, p(41000, 1, 1, 1), p(26000, -101, -101, -100)}, // -100.5 rounds away from zero
+        {2000, p(2000, 2, 2, 2), p(41000, 1, 1, 1)},            // a clock set back ends the slot too
+    };
+    SfnSlots tenSeconds(10000);
+    for (const Step& s : steps)
+        EXPECT_EQ(s.sample ? tenSeconds.add(*s.sample) : tenSeconds.close(s.timeMs), s.point) << s.timeMs;
+    // AND without slots each sample is a point as soon as it is taken
+    SfnSlots each(0);
+    EXPECT_EQ(each.add({5, 1, 1, 1}), std::nullopt);
+    EXPECT_EQ(each.close(5), p(5, 1, 1, 1));
+    EXPECT_EQ(each.close(5), std::nullopt);
+}
+
 namespace {
 
 struct SfnOverviewTest : TwoSfnDecoders

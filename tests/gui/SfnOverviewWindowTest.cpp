@@ -11,6 +11,8 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
+#include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QXYSeries>
 
 using namespace vexo;
 
@@ -56,10 +58,41 @@ TEST(SlidingExtreme, FollowsTheWindowAsPointsComeAndGo)
     EXPECT_FALSE(low.value().has_value());
 }
 
+TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAreMany)
+{
+    // GIVEN 21 decoders (more than get a band each, and enough for slots of 1051 ms): their lines and the
+    // spread
+    QList<SfnDecoderStatus> many(21);
+    SfnHistory history;
+    history.resize(21);
+    SfnChart chart;
+    chart.setDecoders(many, history);
+    // WHEN decoders are chosen, or the decoders are read again, THEN one band at the most is added
+    const std::pair<std::function<void()>, qsizetype> steps[] = {
+        {[] {}, 22},
+        {[&] { chart.setBandDecoder(3); }, 23},
+        {[&] { chart.setBandDecoder(4); }, 23},
+        {[&] { chart.setDecoders(many, history); }, 22},
+        {[&] { chart.setBandDecoder(4); }, 23}, // the same row as before the new read
+        {[&] { chart.setBandDecoder(-1); }, 22},
+        {[&] { chart.setBandDecoder(0); }, 23},
+    };
+    for (const auto& [step, series] : steps) {
+        step();
+        EXPECT_EQ(chart.chart()->series().size(), series);
+    }
+    // AND a spread of a later slot draws the slot before it (in uS)
+    chart.addRound({}, std::pair<qint64, qint64>{1000, 5000});
+    chart.addRound({}, std::pair<qint64, qint64>{2500, 7000});
+    const auto* spread = qobject_cast<QXYSeries*>(chart.chart()->series().value(0));
+    EXPECT_EQ(spread->points(), QList<QPointF>{QPointF(1000, 5.0)});
+}
+
 TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
 {
-    // GIVEN a decoder with a 1 ms path, 5 us of delay and the servo on at -1200 ns
+    // GIVEN a decoder with a 1 ms path (990 to 1010 us), 5 us of delay and the servo on at -1200 ns
     element.record.propagationDelayAverage = 1000000;
+    element.record.propagationDelayMinimum = 990000, element.record.propagationDelayMaximum = 1010000;
     element.record.additionalDelay = 5000, element.record.autoServo = 1,
     element.record.autoServoValue = -1200;
     // WHEN the window opens
@@ -67,11 +100,21 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 11) == "answering"; }));
     // THEN the row sums as the SFN window does: 1,000,000 + 5,000 - 1,200 + 396,098
     EXPECT_EQ(cell("tblDecoders", 0, 8), "1 mS, 399 uS, 898 nS");
+    EXPECT_EQ(cell("tblDecoders", 0, 4), "993 uS, 800 nS");
+    EXPECT_EQ(cell("tblDecoders", 0, 9), "1 mS, 389 uS, 898 nS");
+    EXPECT_EQ(cell("tblDecoders", 0, 10), "1 mS, 409 uS, 898 nS");
     EXPECT_EQ(cell("tblDecoders", 0, 7), "on (-1200 nS)");
-    // AND the chart took the round in: its latency axis holds the summary (uS)
-    const auto [low, high] = w.findChild<SfnChart*>("chtLatency")->latencyRange();
+    // AND the chart took the round in: its latency axis holds the summary (uS), the spread line
+    // has the round's spread (0 with one decoder) and the time axis reaches it
+    SfnChart* chart = w.findChild<SfnChart*>("chtLatency");
+    const auto [low, high] = chart->latencyRange();
     EXPECT_LT(low, 1399.898);
     EXPECT_GT(high, 1399.898);
+    const auto* spread = qobject_cast<QXYSeries*>(chart->chart()->series().value(0));
+    ASSERT_EQ(spread->count(), 1);
+    EXPECT_EQ(spread->at(0).y(), 0.0);
+    EXPECT_EQ(qobject_cast<QDateTimeAxis*>(chart->chart()->axes(Qt::Horizontal).value(0))->max(),
+              QDateTime::fromMSecsSinceEpoch(qint64(spread->at(0).x())));
     // AND the plan takes the 5 us away to reach 1,394,900, in the SFN window's time text
     ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 3) == "0 nS"; }));
     EXPECT_EQ(w.findChild<QSpinBox*>("spnTarget")->value(), 1394900);
@@ -91,6 +134,14 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // AND the next poll shows the decoder at its new delay
     w.overview().pollNow();
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 8) == "1 mS, 394 uS, 898 nS"; }));
+    // AND its line has each round's record once
+    const QXYSeries* line = nullptr;
+    for (QAbstractSeries* series : chart->chart()->series())
+        if (series->name() == "STUDIO A")
+            line = qobject_cast<QXYSeries*>(series);
+    ASSERT_GE(line->count(), 2);
+    for (int k = 1; k < line->count(); ++k)
+        EXPECT_LT(line->at(k - 1).x(), line->at(k).x());
 
     // WHEN the decoder falls silent, THEN its last values stay, greyed, with the time they date from
     element.answer = false;
@@ -118,6 +169,7 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
     element.record.propagationDelayAverage = 1000000, element.record.additionalDelay = 5000;
     w.show();
     ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 6) == "planned"; }));
+    EXPECT_NE(w.findChild<QTableWidget*>("tblPlan")->item(0, 6)->foreground().color(), QColor(Qt::gray));
     auto* apply = w.findChild<QPushButton*>("cmdApply");
     const QString stored = readFile(path);
     struct Case
