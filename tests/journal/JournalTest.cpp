@@ -222,7 +222,11 @@ TEST(Journal, TheNewestEntriesComeInTheOrderTheyWereMadeAndASuccessClearsTheLast
     // A failure's reason does not outlive the next call that succeeds.
     EXPECT_FALSE(journal.storeCopyBytes(99));
     EXPECT_FALSE(journal.problem().isEmpty());
-    ASSERT_TRUE(journal.saveStoreCopy(f.store));
+    const auto copy = journal.saveStoreCopy(f.store);
+    ASSERT_TRUE(copy);
+    EXPECT_EQ(journal.problem(), "");
+    EXPECT_FALSE(journal.storeCopyBytes(99));
+    ASSERT_TRUE(journal.storeCopyBytes(*copy));
     EXPECT_EQ(journal.problem(), "");
 }
 
@@ -388,7 +392,8 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
         ASSERT_TRUE(recordConfigure(journal, outcome(R::Confirmed, sent, sent), f.element()));
         ASSERT_TRUE(recordAttenuation(journal, f.element(), 215, {}));
         copy = journal.saveStoreCopy(f.store).value_or(0);
-        ASSERT_GT(copy, 0);
+        ASSERT_EQ(copy, 1);
+        ASSERT_TRUE(recordDiscovery(journal, 2, copy));
     }
     // WHEN a script asks for the element's journal (by stored name) and its configurations
     CliRun r = cli(f, {"journal", "decoder 001", "--since", "1h", "--json"});
@@ -422,6 +427,8 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_TRUE(r.out.contains(",window,00:50:C2:77:00:02,DECODER 001,10.0.0.7,attenuation,"));
     EXPECT_TRUE(r.out.contains("att: 200 -> 215"));
     EXPECT_EQ(cli(f, {"journal", "--since", "2999-01-01", "--json"}).json().array().size(), 0);
+    EXPECT_TRUE(
+        cli(f, {"journal", "--operation", "discovery"}).out.contains("2 answered; the store before: copy 1"));
     // Bad input: its own line and code.
     r = cli(f, {"journal", "--operation", "reboot"});
     EXPECT_EQ(r.code, 2);
@@ -452,6 +459,9 @@ TEST(JournalCli, JournalBackupsAndRestoreThroughTheProgram)
     EXPECT_EQ(QList<qint64>({qint64(listed["id"].toDouble()), listed["elements"].toInt(),
                              qint64(listed["bytes"].toDouble())}),
               QList<qint64>({copy, 3, original.size()}));
+    const QDateTime kept = QDateTime::fromString(listed["time"].toString(), Qt::ISODateWithMs);
+    EXPECT_LE(qAbs(kept.secsTo(QDateTime::currentDateTimeUtc())), 600)
+        << listed["time"].toString().toStdString();
     EXPECT_EQ(cli(f, {"store", "restore", "77"}).code, 2);
     r = cli(f, {"store", "restore", QString::number(copy)});
     // THEN the store is back byte for byte and the restore is in the journal
