@@ -7,7 +7,6 @@
 #include <QFontMetricsF>
 #include <QLabel>
 #include <QPainter>
-#include <QRegion>
 
 #include <cmath>
 
@@ -21,7 +20,7 @@ const QColor kBoxColour(30, 34, 40);
 
 LevelMeter::LevelMeter(QWidget* parent)
     : QWidget(parent), Picture2(new QWidget(this)), VUMeter(new QWidget(Picture2)),
-      lblVolume(new QLabel(this)), m_text(levelText(0))
+      lblVolume(new QLabel(this))
 {
     setObjectName(QStringLiteral("levelMeter"));
     // Every pixel is painted here: nothing beneath needs repainting for a new reading.
@@ -33,7 +32,7 @@ LevelMeter::LevelMeter(QWidget* parent)
     VUMeter->setGeometry(1, 1, 0, kBarHeight);
     lblVolume->setObjectName(QStringLiteral("lblVolume"));
     lblVolume->setTextFormat(Qt::PlainText);
-    lblVolume->setText(m_text);
+    lblVolume->setText(levelText(0));
     lblVolume->setGeometry(textRect());
     // A fixed size: a new text then asks the row for no new layout.
     lblVolume->setFixedSize(textRect().size());
@@ -41,6 +40,11 @@ LevelMeter::LevelMeter(QWidget* parent)
         part->setUpdatesEnabled(false); // drawn by the meter, in the same paint
         part->setAttribute(Qt::WA_TransparentForMouseEvents);
     }
+}
+
+QString LevelMeter::text() const
+{
+    return lblVolume->text();
 }
 
 const QString& LevelMeter::textOf(qint32 peak)
@@ -64,23 +68,19 @@ void LevelMeter::showPeak(qint32 peak)
         m_barWidth = width;
         VUMeter->resize(std::min(width, kFullScaleWidth), kBarHeight);
     }
-    if (text != m_text) {
+    if (text != lblVolume->text()) {
         label = textRect();
-        m_text = text;
         lblVolume->setText(text);
         if (QAccessible::isActive()) {
-            QAccessibleValueChangeEvent event(this, m_text);
+            QAccessibleValueChangeEvent event(this, text);
             QAccessible::updateAccessibility(&event);
         }
     }
     // Painted now, while the reading is handled: a posted update would cost the event loop one
     // more round for every reading. A hidden meter has nothing to paint.
-    if (!isVisible())
-        return;
-    if (!bar.isNull() && !label.isNull())
-        repaint(QRegion(bar) + label);
-    else if (!bar.isNull() || !label.isNull())
-        repaint(bar.isNull() ? label : bar);
+    const QRect dirty = bar.united(label); // a null part leaves the other as it is
+    if (!dirty.isNull() && isVisible())
+        repaint(dirty);
 }
 
 void LevelMeter::changeEvent(QEvent* event)
@@ -157,7 +157,8 @@ void LevelMeter::paintEvent(QPaintEvent* event)
         p.fillRect(QRect(0, kBoxTop + kBoxHeight, kBoxWidth, kHeight - kBoxTop - kBoxHeight),
                    palette().color(QPalette::Window));
         qreal x = kTextLeft;
-        for (QChar c : std::as_const(m_text)) {
+        const QString text = lblVolume->text();
+        for (QChar c : text) {
             const Glyph& g = glyph(c);
             p.drawPixmap(QPointF(std::round(x), 0), g.picture);
             x += g.advance;

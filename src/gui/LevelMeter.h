@@ -34,7 +34,7 @@ public:
     // The bar and the text of a peak (0: an empty bar and "-oodBFS"). Nothing is repainted when
     // both stay as they are.
     void showPeak(qint32 peak);
-    QString text() const { return m_text; }
+    QString text() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -55,7 +55,6 @@ private:
     QWidget* VUMeter;
     QLabel* lblVolume;
     int m_barWidth = 0;
-    QString m_text;
     QPixmap m_fullBar; // the bar at full scale, in the colours of the enabled state it was made in
     bool m_fullBarEnabled = false;
     QHash<QChar, Glyph> m_glyphs;      // a level text has at most a dozen different characters
