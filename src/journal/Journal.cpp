@@ -260,7 +260,6 @@ bool Journal::open()
         }
     }
     m_open = true;
-    m_problem.clear();
     return true;
 }
 
@@ -270,9 +269,14 @@ bool Journal::createOrMigrate()
     if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
         return false;
     QSqlQuery version(m_db);
-    int found = 0;
-    if (version.exec(QStringLiteral("PRAGMA user_version")) && version.next())
-        found = version.value(0).toInt();
+    if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next()) {
+        // A journal whose version cannot be read is not one to build a schema in.
+        const QString problem = version.lastError().text();
+        version.finish();
+        exec(QStringLiteral("ROLLBACK"));
+        return fail(QStringLiteral("cannot be read"), problem);
+    }
+    const int found = version.value(0).toInt();
     version.finish();
     QStringList steps;
     if (found == 0) {

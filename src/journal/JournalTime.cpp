@@ -30,9 +30,8 @@ std::optional<QDateTime> parseJournalTime(const QString& text, const QDateTime& 
                        "][0-9]{2}:[0-9]{2}(:[0-9]{2}(\\.[0-9]{1,3})?)?(Z|[+-][0-9]{2}:[0-9]{2})?$"));
     if (!dateTime.match(t).hasMatch())
         return std::nullopt;
-    QString iso = t;
-    iso[10] = QLatin1Char('T');
-    const QDateTime dt = QDateTime::fromString(iso, Qt::ISODateWithMs);
+    // Qt takes a space for the T as ISO 8601's profile for people (RFC 3339) allows.
+    const QDateTime dt = QDateTime::fromString(t, Qt::ISODateWithMs);
     if (!dt.isValid())
         return std::nullopt;
     return dt;

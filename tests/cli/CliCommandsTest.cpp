@@ -151,7 +151,7 @@ TEST_F(CliConfigure, ADryRunPrintsTheRequestBytesAndSendsAndWritesNothing)
     }
 }
 
-TEST(DryRunText, ColumnsWidenForTheLongestKeyAndStoredValue)
+TEST(DryRunText, ColumnsWidenForTheLongestKeyAndStoredValueButNeverBelowTheirHeaders)
 {
     DryRun run;
     run.fields = {{"remote", "10.0.0.1", "10.0.0.2"}, {"ip", "10.0.0.5", "10.0.0.5"}};
@@ -161,6 +161,12 @@ TEST(DryRunText, ColumnsWidenForTheLongestKeyAndStoredValue)
               "  FIELD   STORED    SENT\n"
               "* remote  10.0.0.1  10.0.0.2\n"
               "  ip      10.0.0.5  10.0.0.5\n"
+              "request (2 bytes): 01 02\n");
+    run.fields = {{"buf", "3", "4"}};
+    EXPECT_EQ(cli::dryRunText("00:50:C2:00:00:01", run),
+              "00:50:C2:00:00:01: dry run, nothing sent or stored\n"
+              "  FIELD  STORED  SENT\n"
+              "* buf    3       4\n"
               "request (2 bytes): 01 02\n");
 }
 

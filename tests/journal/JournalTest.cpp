@@ -228,6 +228,9 @@ TEST(Journal, TheNewestEntriesComeInTheOrderTheyWereMadeAndASuccessClearsTheLast
     EXPECT_FALSE(journal.storeCopyBytes(99));
     ASSERT_TRUE(journal.storeCopyBytes(*copy));
     EXPECT_EQ(journal.problem(), "");
+    EXPECT_FALSE(journal.storeCopyBytes(99));
+    ASSERT_TRUE(journal.entries(newest));
+    EXPECT_EQ(journal.problem(), "");
 }
 
 TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
@@ -336,6 +339,12 @@ TEST(Journal, AJournalThatCannotBeWrittenGivesItsReasonOnceAndReturns)
             EXPECT_EQ(back.status, RestoreResult::Status::Restored);
             EXPECT_TRUE(back.journalProblem.contains(r.says)) << back.journalProblem.toStdString();
         }
+        // A released lock lets the next entry in, and its reason goes with it.
+        if (r.setup == 'l') {
+            other.reset();
+            EXPECT_TRUE(recordAttenuation(journal, f.element(), 21, {}));
+            EXPECT_EQ(journal.problem(), "");
+        }
     }
 }
 
@@ -357,6 +366,7 @@ TEST(JournalTime, DatesTimesAndSpansBackFromNow)
         {"2024-05-01T22:30:15.250Z", QDateTime(QDate(2024, 5, 1), QTime(22, 30, 15, 250), Qt::UTC)},
         {"2024-05-01 22:30+02:00", QDateTime(QDate(2024, 5, 1), QTime(20, 30), Qt::UTC)},
         {"2024-05-01T22:30", QDateTime(QDate(2024, 5, 1), QTime(22, 30), Qt::LocalTime)},
+        {"2024-05-01 22:30", QDateTime(QDate(2024, 5, 1), QTime(22, 30), Qt::LocalTime)},
         {"", {}},
         {"5", {}},
         {"h", {}},
