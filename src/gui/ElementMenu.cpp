@@ -24,14 +24,14 @@ ElementMenu::ElementMenu(QTreeWidget* tree, QObject* parent) : QObject(parent), 
     m_copyIp = add("actCopyIp", QStringLiteral("Copy IP address"));
     m_elementSeparator = m_menu->addSeparator();
     m_restoreList = add("actRestoreList", QStringLiteral("Restore list from before the last discovery..."));
-    // The mouse's menu comes to the viewport, the keyboard's to the tree (it has the focus).
-    tree->viewport()->installEventFilter(this);
+    // The keyboard's menu comes to the tree (it has the focus); the mouse's comes to the viewport,
+    // which leaves it to the tree.
     tree->installEventFilter(this);
 }
 
 bool ElementMenu::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::ContextMenu || (watched != m_tree && watched != m_tree->viewport()))
+    if (event->type() != QEvent::ContextMenu || watched != m_tree)
         return QObject::eventFilter(watched, event);
     auto* e = static_cast<QContextMenuEvent*>(event);
     QTreeWidgetItem* item = nullptr;
@@ -43,7 +43,7 @@ bool ElementMenu::eventFilter(QObject* watched, QEvent* event)
         at = m_tree->viewport()->mapToGlobal(item ? QPoint(rect.left() + rect.height(), rect.center().y())
                                                   : QPoint(0, 0));
     } else {
-        item = m_tree->itemAt(watched == m_tree ? m_tree->viewport()->mapFrom(m_tree, e->pos()) : e->pos());
+        item = m_tree->itemAt(m_tree->viewport()->mapFrom(m_tree, e->pos()));
     }
     emit pointed(item);
     for (QAction* action : {m_ping, m_statistics, m_history, m_copyMac, m_copyIp, m_elementSeparator})
