@@ -32,7 +32,6 @@ HistoryWindow::HistoryWindow(Journal& journal, const QString& mac, const QString
     historyProblem = new QLabel(this);
     historyProblem->setObjectName(QStringLiteral("historyProblem"));
     historyProblem->setWordWrap(true);
-    historyProblem->setVisible(false);
 
     tblHistory = new QTableWidget(0, 5, this);
     tblHistory->setObjectName(QStringLiteral("tblHistory"));
@@ -103,10 +102,7 @@ void HistoryWindow::reload()
             tblHistory->setItem(row, column, item);
         }
     }
-    tblHistory->resizeColumnToContents(0);
-    tblHistory->resizeColumnToContents(1);
-    tblHistory->resizeColumnToContents(3);
-    tblHistory->resizeColumnToContents(4);
+    tblHistory->resizeColumnsToContents(); // but the changes, which stretch
     updateButtons();
 }
 
