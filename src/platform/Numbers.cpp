@@ -49,16 +49,15 @@ double log10Of(double value)
 
 bool parseIPv4(const QString& text, quint32& ipv4)
 {
-    const QStringList parts = text.split(QLatin1Char('.'));
-    if (parts.size() != 4)
-        return false;
+    // Read in place: the level monitor sends twenty times a second to a stored address.
     quint32 value = 0;
-    for (const QString& part : parts) {
-        const QString p = part.trimmed();
-        if (p.isEmpty() || p.size() > 10)
+    int parts = 0;
+    for (QStringView part : QStringView(text).tokenize(QLatin1Char('.'))) {
+        part = part.trimmed();
+        if (++parts > 4 || part.isEmpty() || part.size() > 10)
             return false;
         quint32 byte = 0;
-        for (QChar c : p) {
+        for (QChar c : part) {
             if (c < QLatin1Char('0') || c > QLatin1Char('9'))
                 return false;
             byte = byte * 10 + static_cast<quint32>(c.unicode() - '0');
@@ -67,6 +66,8 @@ bool parseIPv4(const QString& text, quint32& ipv4)
         }
         value = (value << 8) | byte;
     }
+    if (parts != 4)
+        return false;
     ipv4 = value;
     return true;
 }

@@ -1,6 +1,7 @@
 // The single-instance lock.
 #include "TestUtil.h"
 #include "platform/InstanceGuard.h"
+#include "platform/Numbers.h"
 
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -24,4 +25,31 @@ TEST(InstanceGuard, ASecondHolderIsRefusedAndAStaleLockIsTakenOver)
     ASSERT_TRUE(writeFile(stale, "4194305\nvexolink-nms\n" + QSysInfo::machineHostName().toUtf8() + "\n"));
     LockFileInstanceGuard after(stale);
     EXPECT_TRUE(after.acquire());
+}
+
+TEST(ParseIPv4, DottedDecimalWithBlanksAroundAPartAndNothingElse)
+{
+    const struct
+    {
+        const char* text;
+        qint64 expected; // -1: refused
+    } rows[] = {
+        {"127.0.0.2", 0x7F000002},
+        {" 10 . 0.0 .255 ", 0x0A0000FF},
+        {"001.002.003.004", 0x01020304},
+        {"255.255.255.255", 0xFFFFFFFF},
+        {"", -1},
+        {"1.2.3", -1},
+        {"1.2.3.4.5", -1},
+        {"1.2.3.", -1},
+        {"1..2.3", -1},
+        {"1.2.3.256", -1},
+        {"1.2.3.4x", -1},
+        {"1.2.+3.4", -1},
+    };
+    for (const auto& r : rows) {
+        quint32 value = 0xDEADBEEF;
+        EXPECT_EQ(vexo::parseIPv4(QString::fromLatin1(r.text), value), r.expected >= 0) << r.text;
+        EXPECT_EQ(qint64(value), r.expected >= 0 ? r.expected : 0xDEADBEEF) << r.text;
+    }
 }
