@@ -259,16 +259,23 @@ void Station::ping(const QString& mac, PingTest::Done done, const QString& addre
 
 LevelReading* Station::readLevel(const QString& mac, LevelReading::Done done, int answerMs)
 {
-    // One reading of the file for both keys: the window asks twenty times a second.
-    const std::optional<QStringList> stored = m_store.readKeys(mac, {keys::ip, keys::role});
+    const quint64 revision = m_store.revision();
+    if (revision == 0 || revision != m_levelTarget.revision || mac != m_levelTarget.mac) {
+        // One reading of the file for both keys.
+        const std::optional<QStringList> stored = m_store.readKeys(mac, {keys::ip, keys::role});
+        m_levelTarget = {mac, revision, LevelOutcome::Result::Reading, QString()};
+        if (!stored || encodeMac(mac).isEmpty())
+            m_levelTarget.refused = LevelOutcome::Result::NotStored;
+        else if (roleOf(storedInt(stored->at(1))) != Role::Encoder)
+            m_levelTarget.refused = LevelOutcome::Result::NotEncoder;
+        else
+            m_levelTarget.ip = stored->at(0);
+    }
+    if (m_levelTarget.refused == LevelOutcome::Result::Reading)
+        return m_levels.start(mac, m_levelTarget.ip, std::move(done), answerMs);
     LevelOutcome o;
     o.mac = mac;
-    if (!stored || encodeMac(mac).isEmpty())
-        o.result = LevelOutcome::Result::NotStored;
-    else if (roleOf(storedInt(stored->at(1))) != Role::Encoder)
-        o.result = LevelOutcome::Result::NotEncoder;
-    else
-        return m_levels.start(mac, stored->at(0), std::move(done), answerMs);
+    o.result = m_levelTarget.refused;
     if (done)
         done(o);
     return nullptr;

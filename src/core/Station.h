@@ -156,6 +156,16 @@ private:
     MeasurePort m_measurePort;
     PingTest m_pings;
     LevelReadings m_levels;
+    // What the store said of the element last read for its level, and under which revision:
+    // the window reads twenty times a second from a store that seldom changes.
+    struct LevelTarget
+    {
+        QString mac;
+        quint64 revision = 0;
+        LevelOutcome::Result refused = LevelOutcome::Result::Reading; // Reading: a level can be read
+        QString ip;
+    };
+    LevelTarget m_levelTarget;
 
     MeasureExchange* exchange(const QString& mac, QList<QByteArray> requests, bool awaitRecord,
                               MeasureExchange::Reading refusedBy, MeasureExchange::Done done,

@@ -135,6 +135,11 @@ std::optional<QStringList> ElementStore::readKeys(const QString& macText, const 
     return readSectionKeys(encodeMac(macText), keys, m_path);
 }
 
+quint64 ElementStore::revision() const
+{
+    return iniRevision(m_path);
+}
+
 bool ElementStore::write(const QString& macText, const QString& key, const QString& value) const
 {
     return writeToIni(encodeMac(macText), key, value, m_path);

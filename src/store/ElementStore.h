@@ -81,6 +81,9 @@ public:
     // Several keys of the element from one reading of the file (empty where missing); nothing
     // when the store holds no section for it.
     std::optional<QStringList> readKeys(const QString& macText, const QStringList& keys) const;
+    // The revision of the store's content: what was read under one revision still holds while
+    // the revision is the same (0: the store cannot be read, so nothing read from it holds).
+    quint64 revision() const;
     bool write(const QString& macText, const QString& key, const QString& value) const;
     // Several keys of the element with one replacement of the file: all of them or none.
     bool writeKeys(const QString& macText, const QList<QPair<QString, QString>>& keyValues) const;

@@ -408,6 +408,14 @@ qint64 stampDoubtNs(const QByteArray& nativePath)
     }
 }
 
+// Each parsed copy that the cache keeps is a revision of its file: a caller that keeps what
+// it read with the revision knows, from the revision alone, whether it is still what the file holds.
+quint64 nextRevision()
+{
+    static quint64 last = 0;
+    return ++last;
+}
+
 struct Cached
 {
     FileStamp stamp;
@@ -415,6 +423,7 @@ struct Cached
     QByteArray bytes;        // the content the document was made from
     qint64 verifiedAtNs = 0; // the file was known to hold `bytes` from this time on
     qint64 doubtNs = -1;     // see stampDoubtNs()
+    quint64 revision = nextRevision();
 
     bool stampSuffices() const
     {
@@ -451,8 +460,9 @@ enum class FileState
 struct Loaded
 {
     FileState state = FileState::Missing;
-    DocumentPtr doc;  // empty document unless Readable
-    QByteArray bytes; // the content read
+    DocumentPtr doc;      // empty document unless Readable
+    QByteArray bytes;     // the content read
+    quint64 revision = 0; // 0: a content the cache does not keep (see iniRevision())
 };
 
 std::optional<QByteArray> readAll(int fd)
@@ -491,7 +501,7 @@ Loaded load(const QString& path)
     }
     auto it = cache().find(path);
     if (it != cache().end() && it->stamp == stampOf(st) && it->stampSuffices())
-        return {FileState::Readable, it->doc, it->bytes};
+        return {FileState::Readable, it->doc, it->bytes, it->revision};
 
     const qint64 readAt = nowNs();
     const int fd = ::open(native.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -525,10 +535,11 @@ Loaded load(const QString& path)
     const FileStamp stamp = stampOf(after);
     if (it != cache().end() && it->stamp == stamp && it->bytes == *bytes) {
         it->verifiedAtNs = readAt; // same content as the parsed copy: no need to parse again
-        return {FileState::Readable, it->doc, it->bytes};
+        return {FileState::Readable, it->doc, it->bytes, it->revision};
     }
     Cached entry{stamp, std::make_shared<Document>(parse(*bytes)), *bytes, readAt, doubt};
-    return {FileState::Readable, cache().insert(path, std::move(entry))->doc, *bytes};
+    const auto kept = cache().insert(path, std::move(entry));
+    return {FileState::Readable, kept->doc, *bytes, kept->revision};
 }
 
 struct Edit
@@ -723,6 +734,11 @@ QStringList readKeysFromIni(const QString& section, const QStringList& keys, con
     for (qsizetype i = 0; i < keys.size(); ++i)
         values << defaults.value(i);
     return values;
+}
+
+quint64 iniRevision(const QString& path)
+{
+    return load(path).revision;
 }
 
 QList<QStringList> readFromIni(const QStringList& sections, const QStringList& keys, const QString& path)

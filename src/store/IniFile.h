@@ -46,6 +46,10 @@ QList<QStringList> readFromIni(const QStringList& sections, const QStringList& k
 // when the file holds no such section.
 std::optional<QStringList> readSectionKeys(const QString& section, const QStringList& keys,
                                            const QString& path, const QStringList& defaults = {});
+// The revision of the file's content as this process last read or wrote it: the same number as
+// long as the file holds the same content, a new one after any change, by this process or
+// another. 0 when the file is missing, cannot be read, or was changing while it was read.
+quint64 iniRevision(const QString& path);
 // False when the file could not be written; the file then keeps its previous content.
 bool writeToIni(const QString& section, const QString& key, const QString& value, const QString& path);
 // Several keys of one section, in the given order, with a single replacement of the file: the

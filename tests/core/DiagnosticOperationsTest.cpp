@@ -123,12 +123,12 @@ TEST_F(Diagnostics, LevelReadingTakesOnlyTheElementsReplyOrSaysWhyThereIsNone)
     command.receiveDatagram();
     QMetaObject::invokeMethod(silent->timer(), "timeout");
     ASSERT_TRUE(outcome && outcome->result == L::NoAnswer);
-    // Readings that cannot be made end at once, nothing sent
+    // Readings that cannot be made end at once, nothing sent; each reads the store as it is now
     const std::tuple<QByteArray, const char*, L, SendFailure> refused[] = {
+        {"ROLE=1\nIP=127.0.0.2\n", "00:50:C2:00:00:03", L::NotStored, SendFailure::None},
         {"ROLE=1\nIP=127.0.0\n", "00:50:C2:00:00:02", L::SendFailed, SendFailure::InvalidAddress},
         {"ROLE=1\n", "00:50:C2:00:00:02", L::SendFailed, SendFailure::NoAddress},
         {"ROLE=2\nIP=127.0.0.2\n", "00:50:C2:00:00:02", L::NotEncoder, SendFailure::None},
-        {"ROLE=1\nIP=127.0.0.2\n", "00:50:C2:00:00:03", L::NotStored, SendFailure::None},
     };
     for (const auto& [section, mac, result, failure] : refused) {
         read(section, mac);

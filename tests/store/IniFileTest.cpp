@@ -236,7 +236,9 @@ TEST_F(IniFileTest, AStoreThatCannotBeReadIsNeverReplaced)
 TEST_F(IniFileTest, OutsideEditsKeepingSizeAndTimeAreSeen)
 {
     ASSERT_TRUE(writeToIni("S", "name", "A", path()));
+    const quint64 written = iniRevision(path());
     EXPECT_EQ(readFromIni("S", "name", path()), "A");
+    EXPECT_TRUE(written != 0 && iniRevision(path()) == written); // the same content, the same revision
     struct stat st = {};
     ASSERT_EQ(::stat(QFile::encodeName(path()).constData(), &st), 0);
     // As cp -p or rsync -t --inplace leave it: same inode, size and modification time.
@@ -244,10 +246,14 @@ TEST_F(IniFileTest, OutsideEditsKeepingSizeAndTimeAreSeen)
     const timespec times[2] = {st.st_atim, st.st_mtim};
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path()).constData(), times, 0), 0);
     EXPECT_EQ(readFromIni("S", "name", path()), "B");
+    const quint64 edited = iniRevision(path());
+    EXPECT_TRUE(edited != 0 && edited != written);
     ASSERT_TRUE(writeToIni("S", "ip", "1", path()));
     EXPECT_EQ(readFile(path()), QByteArray("[S]\nNAME=B\nIP=1\n"));
+    EXPECT_TRUE(iniRevision(path()) != 0 && iniRevision(path()) != edited);
     QFile::remove(path());
     EXPECT_EQ(readFromIni("S", "name", path(), "gone"), "gone");
+    EXPECT_EQ(iniRevision(path()), 0u);
 }
 
 TEST_F(IniFileTest, ASymlinkedStoreStaysALinkAndAStoreKeepsOwnerAndMode)
