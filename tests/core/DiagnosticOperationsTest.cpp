@@ -135,5 +135,9 @@ TEST_F(Diagnostics, LevelReadingTakesOnlyTheElementsReplyOrSaysWhyThereIsNone)
         ASSERT_TRUE(outcome.has_value()) << section.constData();
         EXPECT_EQ(std::pair(outcome->result, outcome->problem.failure), std::pair(result, failure)) << mac;
     }
+    // ... and another element of the same store is another element
+    outcome.reset();
+    station.readLevel("00:50:C2:00:00:03", [&](const LevelOutcome& o) { outcome = o; });
+    EXPECT_TRUE(outcome && outcome->result == L::NotStored);
     EXPECT_FALSE(command.hasPendingDatagrams()); // loopback delivers as it sends
 }
