@@ -216,27 +216,23 @@ bool Journal::open()
     }
     if (!m_db.open())
         return fail(QStringLiteral("cannot be opened"), m_db.lastError().text());
-    QSqlQuery version(m_db);
-    if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next()) {
-        // Garbage in the file's place says "file is not a database" here.
-        const QString why = version.lastError().text();
+    const std::optional<int> found = readSchemaVersion();
+    if (!found) {
         m_db.close();
-        return fail(QStringLiteral("cannot be read"), why);
+        return false;
     }
-    const int found = version.value(0).toInt();
-    version.finish();
     // Reading through a mapping spares a query of an element's history one read call per page:
     // its entries are spread over the file between those of the other elements.
     QSqlQuery(m_db).exec(QStringLiteral("PRAGMA mmap_size=268435456"));
     m_writable = true;
     m_readOnlyReason.clear();
-    if (found > kSchemaVersion) {
+    if (*found > kSchemaVersion) {
         // Its tables may mean something this station does not know: read, never written.
         m_writable = false;
         m_readOnlyReason = QStringLiteral("written by a newer station (schema %1, this one knows %2)")
-                               .arg(found)
+                               .arg(*found)
                                .arg(kSchemaVersion);
-    } else if (found < kSchemaVersion && !createOrMigrate()) {
+    } else if (*found < kSchemaVersion && !createOrMigrate()) {
         m_db.close();
         return false;
     }
@@ -263,38 +259,46 @@ bool Journal::open()
     return true;
 }
 
+bool Journal::rollBack()
+{
+    // The reason the transaction failed is the one to tell, not what its end may add.
+    const QString problem = m_problem;
+    exec(QStringLiteral("ROLLBACK"));
+    m_problem = problem;
+    return false;
+}
+
+std::optional<int> Journal::readSchemaVersion()
+{
+    QSqlQuery version(m_db);
+    if (version.exec(QStringLiteral("PRAGMA user_version")) && version.next())
+        return version.value(0).toInt();
+    // Garbage in the file's place says "file is not a database" here.
+    fail(QStringLiteral("cannot be read"), version.lastError().text());
+    return std::nullopt;
+}
+
 bool Journal::createOrMigrate()
 {
     // IMMEDIATE: two programs opening a new journal at once create it once.
     if (!exec(QStringLiteral("BEGIN IMMEDIATE")))
         return false;
-    QSqlQuery version(m_db);
-    if (!version.exec(QStringLiteral("PRAGMA user_version")) || !version.next()) {
-        // A journal whose version cannot be read is not one to build a schema in.
-        const QString problem = version.lastError().text();
-        version.finish();
-        exec(QStringLiteral("ROLLBACK"));
-        return fail(QStringLiteral("cannot be read"), problem);
-    }
-    const int found = version.value(0).toInt();
-    version.finish();
+    const std::optional<int> found = readSchemaVersion();
+    if (!found)
+        return rollBack(); // a journal whose version cannot be read is not one to build a schema in
     QStringList steps;
-    if (found == 0) {
+    if (*found == 0) {
         for (const char* sql : kSchema)
             steps.append(QString::fromLatin1(sql));
     } else {
-        for (int v = found; v < kSchemaVersion; ++v)
+        for (int v = *found; v < kSchemaVersion; ++v)
             steps += kMigrations.value(v - 1);
     }
-    if (found < kSchemaVersion)
+    if (*found < kSchemaVersion)
         steps.append(QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
     for (const QString& sql : steps) {
-        if (!exec(sql)) {
-            const QString problem = m_problem;
-            exec(QStringLiteral("ROLLBACK"));
-            m_problem = problem;
-            return false;
-        }
+        if (!exec(sql))
+            return rollBack();
     }
     return exec(QStringLiteral("COMMIT"));
 }

@@ -87,6 +87,8 @@ private:
     bool fail(const QString& what, const QString& why);
     bool exec(const QString& sql);
     bool createOrMigrate();
+    std::optional<int> readSchemaVersion();
+    bool rollBack(); // always false
     bool requireWritable();
 
     QString m_path;

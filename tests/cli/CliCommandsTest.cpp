@@ -175,6 +175,10 @@ TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJou
     ASSERT_TRUE(element.bind(QHostAddress("127.0.0.2"), 2976));
     ASSERT_TRUE(writeFile(dir.filePath("nms.ini"), kDecoder));
     const QString mac = "00:50:C2:00:00:02";
+    // Nothing confirmed yet: nothing to restore
+    ASSERT_TRUE(Journal(dir.filePath("nms-journal.db"), "window").open());
+    EXPECT_EQ(run({"restore", mac}), cli::UsageError);
+    EXPECT_TRUE(err.contains("no confirmed configuration of this element")) << err.toStdString();
     // GIVEN a confirmed configuration named NIGHT and a later one named LATER that did not match
     qint64 night = 0, later = 0;
     {

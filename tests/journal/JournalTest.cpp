@@ -138,6 +138,14 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
          {name, {"sdl", "40", "40", "41"}},
          ""},
         {outcome(R::NoAnswer, sent), "no-answer", {unanswered}, ""},
+        {[&] {
+             ConfigureOutcome o = outcome(R::Mismatch, sent, sent);
+             o.unknownRole = true;
+             return o;
+         }(),
+         "mismatch",
+         {name},
+         "the element did not say what it is"},
         {outcome(R::Confirmed, blank, blank), "confirmed", {{"name", "DECODER 001", "", ""}}, ""},
         {outcome(R::SendFailed, sent, {}, {}, {SendFailure::Unreachable, "Network is unreachable"}),
          "send-failed",
@@ -168,8 +176,8 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
     recordAttenuation(journal, before, 215, {});
     const auto read = journal.entries(query(kMac));
     ASSERT_TRUE(read) << journal.problem().toStdString();
-    ASSERT_EQ(read->size(), 7);
-    for (int i = 0; i < 6; ++i) {
+    ASSERT_EQ(read->size(), std::size(rows) + 1);
+    for (size_t i = 0; i < std::size(rows); ++i) {
         JournalEntry expected = configureEntry(rows[i].outcome, before);
         expected.id = read->at(i).id;
         expected.time = read->at(i).time;
@@ -255,6 +263,10 @@ TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
     ASSERT_EQ(copies->size(), 2);
     EXPECT_EQ(QList<qint64>({copies->at(0).id, copies->at(0).elements, copies->at(0).bytes}),
               QList<qint64>({*copy, result.elements, windows.size()}));
+    const auto discovery = journal.entries(query({}, {}, JournalOperation::Discovery));
+    ASSERT_EQ(discovery->size(), 1);
+    EXPECT_EQ(QList<qint64>({discovery->at(0).storeCopy, discovery->at(0).elements}),
+              QList<qint64>({*copy, 0}));
     // AND the restore is journaled with the copy it put back
     const auto restored = journal.entries(query({}, {}, JournalOperation::StoreRestored));
     ASSERT_EQ(restored->size(), 1);
