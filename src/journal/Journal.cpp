@@ -400,7 +400,7 @@ std::optional<QList<JournalEntry>> Journal::entries(const JournalQuery& query)
         e.detail = q.value(10).toString();
         e.changes = decodeChanges(q.value(11).toString());
         e.sentConfig = decodePairs(q.value(12).toString());
-        e.storeCopy = q.value(13).isNull() ? 0 : q.value(13).toLongLong();
+        e.storeCopy = q.value(13).toLongLong(); // none: 0
         e.elements = q.value(14).isNull() ? -1 : q.value(14).toInt();
         list.append(e);
     }
