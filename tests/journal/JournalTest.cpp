@@ -272,6 +272,7 @@ TEST(Journal, AStoreIsKeptBeforeADiscoveryAndPutBackByteForByte)
     ASSERT_EQ(restored->size(), 1);
     EXPECT_EQ(QList<qint64>({restored->at(0).storeCopy, restored->at(0).elements}),
               QList<qint64>({*copy, result.elements}));
+    EXPECT_EQ(restored->at(0).outcome, "restored");
     EXPECT_EQ(restored->at(0).detail, QString("the store it replaced is copy %1").arg(result.replacedCopy));
     const RestoreResult unknown = journal.restoreStoreCopy(99, f.store);
     EXPECT_EQ(unknown.status, RestoreResult::Status::UnknownCopy);
