@@ -36,10 +36,13 @@ LevelMeter::LevelMeter(QWidget* parent)
     lblVolume->setGeometry(textRect());
     // A fixed size: a new text then asks the row for no new layout.
     lblVolume->setFixedSize(textRect().size());
-    for (QWidget* part : {Picture2, VUMeter, static_cast<QWidget*>(lblVolume)}) {
-        part->setUpdatesEnabled(false); // drawn by the meter, in the same paint
-        part->setAttribute(Qt::WA_TransparentForMouseEvents);
-    }
+    // Drawn by the meter, in the same paint: never shown on their own, so that a new bar width or
+    // text costs no events, no paint of their own and no place in the meter's repaint. Nor is
+    // the label an object of its own for a screen reader (the meter is a leaf): a name of its
+    // own spares each new text the label's notice that its name changed.
+    lblVolume->setAccessibleName(QStringLiteral("Audio level"));
+    for (QWidget* part : {Picture2, VUMeter, static_cast<QWidget*>(lblVolume)})
+        part->setVisible(false);
 }
 
 QString LevelMeter::text() const

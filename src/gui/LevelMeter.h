@@ -12,8 +12,8 @@ namespace vexo {
 // The level display of the diagnostics row: the picture box Picture2 with its bar VUMeter (0 to
 // 140 pixels for silence to full scale; the colour zones sit at fixed places of the full scale, as
 // on a hardware meter) and the level text lblVolume beside it ("-6dBFS"). The three are widgets of
-// their own, with the geometry and text a reading gives them, but they never paint: all of it is
-// drawn here, so that a new reading repaints within this one rectangle and nothing beneath or
+// their own, with the geometry and text a reading gives them, but they are never shown: all of it
+// is drawn here, so that a new reading repaints within this one rectangle and nothing beneath or
 // beside it. Twenty readings a second cost twenty small paints, not three times as many, nor a
 // relayout of the row. The bar at full scale and each character of the text are drawn once into
 // pictures; a reading only copies the part that changed.
