@@ -102,7 +102,8 @@ void HistoryWindow::reload()
             tblHistory->setItem(row, column, item);
         }
     }
-    tblHistory->resizeColumnsToContents(); // but the changes, which stretch
+    for (int column : {0, 1, 3, 4}) // the changes stretch over the rest
+        tblHistory->resizeColumnToContents(column);
     updateButtons();
 }
 

@@ -11,6 +11,7 @@
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -109,6 +110,7 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
         columns << table->horizontalHeaderItem(c)->text();
     EXPECT_EQ(columns, QStringList({"Time", "Operation", "Changes (old -> new)", "Outcome", "User"}));
     EXPECT_GE(table->columnWidth(0), table->fontMetrics().horizontalAdvance(table->item(0, 0)->text()));
+    EXPECT_EQ(table->horizontalHeader()->length(), table->viewport()->width()); // the changes take the rest
     EXPECT_EQ(table->item(0, 2)->text(), "name: BBB -> NIGHT; buf: 4 -> 7");
     EXPECT_EQ(table->item(0, 3)->text(), "Confirmed");
     EXPECT_EQ(table->item(0, 4)->toolTip(),
