@@ -179,6 +179,8 @@ TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJou
     ASSERT_TRUE(Journal(dir.filePath("nms-journal.db"), "window").open());
     EXPECT_EQ(run({"restore", mac}), cli::UsageError);
     EXPECT_TRUE(err.contains("no confirmed configuration of this element")) << err.toStdString();
+    EXPECT_EQ(run({"restore", mac, "--entry", "1"}), cli::UsageError);
+    EXPECT_TRUE(err.contains("no configuration entry 1 of this element")) << err.toStdString();
     // GIVEN a confirmed configuration named NIGHT and a later one named LATER that did not match
     qint64 night = 0, later = 0;
     {

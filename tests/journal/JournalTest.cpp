@@ -139,6 +139,14 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
          ""},
         {outcome(R::NoAnswer, sent), "no-answer", {unanswered}, ""},
         {[&] {
+             ConfigureOutcome o = outcome(R::OtherElement, sent, sent);
+             o.reported.mac = "00:50:C2:00:00:99";
+             return o;
+         }(),
+         "other-element",
+         {unanswered},
+         "answered by 00:50:C2:00:00:99"},
+        {[&] {
              ConfigureOutcome o = outcome(R::Mismatch, sent, sent);
              o.unknownRole = true;
              return o;
@@ -222,6 +230,8 @@ TEST(Journal, TheNewestEntriesComeInTheOrderTheyWereMadeAndASuccessClearsTheLast
     for (int position = 14; position <= 18; ++position)
         ASSERT_TRUE(recordAttenuation(journal, f.element(), position, {})) << journal.problem().toStdString();
     JournalQuery newest;
+    newest.limit = 1;
+    EXPECT_EQ(journal.entries(newest)->value(0).changes.value(0).sent, "18");
     newest.limit = 2;
     const auto entries = journal.entries(newest);
     ASSERT_TRUE(entries && entries->size() == 2);
