@@ -231,7 +231,9 @@ TEST(Journal, TheNewestEntriesComeInTheOrderTheyWereMadeAndASuccessClearsTheLast
         ASSERT_TRUE(recordAttenuation(journal, f.element(), position, {})) << journal.problem().toStdString();
     JournalQuery newest;
     newest.limit = 1;
-    EXPECT_EQ(journal.entries(newest)->value(0).changes.value(0).sent, "18");
+    const auto last = journal.entries(newest);
+    ASSERT_TRUE(last && last->size() == 1);
+    EXPECT_EQ(last->at(0).changes.value(0).sent, "18");
     newest.limit = 2;
     const auto entries = journal.entries(newest);
     ASSERT_TRUE(entries && entries->size() == 2);
