@@ -142,7 +142,8 @@ TEST(ElementMenu, HistoryLoadsAnEntryAsUnsavedEditsAndTheListComesBack)
               "No answer|Confirmed");
     const QPointer<HistoryWindow> closing(history); // deleted once closed
     QTest::mouseClick(child<QPushButton>(*history, "cmdClose"), Qt::LeftButton);
-    EXPECT_TRUE(!closing || !closing->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closing.isNull());
 
     // WHEN the store was emptied and the list is restored, answered Yes
     ASSERT_TRUE(writeFile(f.storePath(), ""));

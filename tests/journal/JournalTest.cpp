@@ -180,6 +180,8 @@ TEST(Journal, EachOutcomeMakesItsEntryAndReadsBackAsWritten)
         EXPECT_EQ(e.sentConfig.size(), r.outcome.result == R::Refused ? 0 : 13);
         EXPECT_TRUE(r.outcome.result == R::Refused || e.sentConfig.contains({QString("multi"), "239.1.1.1"}));
     }
+    // ... and the history says what the element reported where it differs from what was sent
+    EXPECT_EQ(changesText(rows[1].changes), "name: DECODER 001 -> NIGHT; sdl: 40 -> 40 (reported 41)");
     // AND every entry reads back as it was built, with who wrote it and when
     recordAttenuation(journal, before, 215, {});
     const auto read = journal.entries(query(kMac));
