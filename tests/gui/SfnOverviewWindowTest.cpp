@@ -11,8 +11,9 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
+#include <QtCharts/QAreaSeries>
 #include <QtCharts/QDateTimeAxis>
-#include <QtCharts/QXYSeries>
+#include <QtCharts/QLineSeries>
 
 using namespace vexo;
 
@@ -86,6 +87,14 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     chart.addRound({}, std::pair<qint64, qint64>{2500, 7000});
     const auto* spread = qobject_cast<QXYSeries*>(chart.chart()->series().value(0));
     EXPECT_EQ(spread->points(), QList<QPointF>{QPointF(1000, 5.0)});
+    // AND a round past a slot ends it also for a decoder that fell silent (decoder 3, its line
+    // after the spread's), and the time axis starts at the first point more than a minute back
+    chart.addRound({{3, SfnSample{3200, 1000000, 990000, 1010000}}}, std::nullopt);
+    chart.addRound({{4, SfnSample{100000, 1000000, 990000, 1010000}}}, std::nullopt);
+    const auto* line = qobject_cast<QXYSeries*>(chart.chart()->series().value(4));
+    EXPECT_EQ(line->points(), QList<QPointF>{QPointF(3200, 1396.098)});
+    EXPECT_EQ(qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0))->min(),
+              QDateTime::fromMSecsSinceEpoch(3200));
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
@@ -104,12 +113,17 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_EQ(cell("tblDecoders", 0, 9), "1 mS, 389 uS, 898 nS");
     EXPECT_EQ(cell("tblDecoders", 0, 10), "1 mS, 409 uS, 898 nS");
     EXPECT_EQ(cell("tblDecoders", 0, 7), "on (-1200 nS)");
-    // AND the chart took the round in: its latency axis holds the summary (uS), the spread line
-    // has the round's spread (0 with one decoder) and the time axis reaches it
+    // AND the chart took the round in: its band runs from the minimum to the maximum summary (uS)
+    // inside the latency axis, the spread line has the round's spread (0 with one decoder) and the
+    // time axis reaches it
     SfnChart* chart = w.findChild<SfnChart*>("chtLatency");
+    const auto* band = qobject_cast<QAreaSeries*>(chart->chart()->series().value(1));
+    ASSERT_TRUE(band);
+    EXPECT_DOUBLE_EQ(band->lowerSeries()->points().value(0).y(), 1389.898);
+    EXPECT_DOUBLE_EQ(band->upperSeries()->points().value(0).y(), 1409.898);
     const auto [low, high] = chart->latencyRange();
-    EXPECT_LT(low, 1399.898);
-    EXPECT_GT(high, 1399.898);
+    EXPECT_LT(low, 1389.898);
+    EXPECT_GT(high, 1409.898);
     const auto* spread = qobject_cast<QXYSeries*>(chart->chart()->series().value(0));
     ASSERT_EQ(spread->count(), 1);
     EXPECT_EQ(spread->at(0).y(), 0.0);
