@@ -185,6 +185,12 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
     ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 6) == "planned"; }));
     EXPECT_NE(w.findChild<QTableWidget*>("tblPlan")->item(0, 6)->foreground().color(), QColor(Qt::gray));
     auto* apply = w.findChild<QPushButton*>("cmdApply");
+    // AND a target that needs more than 2.5 ms added (base 1,396,098) leaves nothing to apply
+    auto* target = w.findChild<QSpinBox*>("spnTarget");
+    target->setValue(1396098 + 2500100);
+    EXPECT_EQ(cell("tblPlan", 0, 6), "out of range");
+    EXPECT_FALSE(apply->isEnabled());
+    target->setValue(target->minimum());
     const QString stored = readFile(path);
     struct Case
     {
