@@ -11,6 +11,7 @@
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
+#include <QToolTip>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QDateTimeAxis>
 #include <QtCharts/QLineSeries>
@@ -85,16 +86,38 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     // AND a spread of a later slot draws the slot before it (in uS)
     chart.addRound({}, std::pair<qint64, qint64>{1000, 5000});
     chart.addRound({}, std::pair<qint64, qint64>{2500, 7000});
-    const auto* spread = qobject_cast<QXYSeries*>(chart.chart()->series().value(0));
+    auto* spread = qobject_cast<QXYSeries*>(chart.chart()->series().value(0));
     EXPECT_EQ(spread->points(), QList<QPointF>{QPointF(1000, 5.0)});
+    EXPECT_EQ(chart.spreadRange().first, 0.0);
+    EXPECT_GE(chart.spreadRange().second, 5.0);
     // AND a round past a slot ends it also for a decoder that fell silent (decoder 3, its line
     // after the spread's), and the time axis starts at the first point more than a minute back
     chart.addRound({{3, SfnSample{3200, 1000000, 990000, 1010000}}}, std::nullopt);
     chart.addRound({{4, SfnSample{100000, 1000000, 990000, 1010000}}}, std::nullopt);
-    const auto* line = qobject_cast<QXYSeries*>(chart.chart()->series().value(4));
+    auto* line = qobject_cast<QXYSeries*>(chart.chart()->series().value(4));
     EXPECT_EQ(line->points(), QList<QPointF>{QPointF(3200, 1396.098)});
-    EXPECT_EQ(qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0))->min(),
-              QDateTime::fromMSecsSinceEpoch(3200));
+    const auto* timeAxis = qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
+    EXPECT_EQ(timeAxis->min(), QDateTime::fromMSecsSinceEpoch(3200));
+    // AND hovering a line or the spread shows its exact value
+    emit line->hovered(QPointF(3200, 1396.098), true);
+    EXPECT_TRUE(QToolTip::text().endsWith(": 1 mS, 396 uS, 98 nS")) << QToolTip::text().toStdString();
+    emit spread->hovered(QPointF(1000, 5.0), true);
+    EXPECT_TRUE(QToolTip::text().startsWith("Spread ") && QToolTip::text().endsWith(": 5 uS, 0 nS"));
+    // AND a record of a decoder no longer shown changes nothing; 15 minutes on, a silent line is empty
+    chart.addRound({{21, SfnSample{200000, 1, 1, 1}}}, std::nullopt);
+    EXPECT_EQ(timeAxis->max(), QDateTime::fromMSecsSinceEpoch(100000));
+    chart.addRound({{4, SfnSample{1100000, 1000000, 990000, 1010000}}}, std::nullopt);
+    EXPECT_EQ(line->count(), 0);
+    // AND read again without its slowest decoder, the latency axis no longer reaches that one
+    SfnHistory two;
+    two.resize(2);
+    two.add(0, {2000000, 1000000, 1000000, 1000000});
+    two.add(1, {2000000, 2000000, 2000000, 2000000});
+    chart.setDecoders(QList<SfnDecoderStatus>(2), two);
+    EXPECT_GT(chart.latencyRange().second, 2396.098);
+    two.resize(1);
+    chart.setDecoders(QList<SfnDecoderStatus>(1), two);
+    EXPECT_LT(chart.latencyRange().second, 2396.098);
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
