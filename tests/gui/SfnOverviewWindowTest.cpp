@@ -198,6 +198,25 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // AND the interval control reaches the poll
     w.findChild<QSpinBox*>("spnInterval")->setValue(7);
     EXPECT_EQ(w.overview().intervalSeconds(), 7);
+    // AND "Export CSV..." writes the history where the operator chose (nowhere when cancelled),
+    // and says why it could not
+    auto exportTo = [&](const QString& file) {
+        w.setExportPathChooser([file] { return file; });
+        w.findChild<QPushButton*>("cmdExportCsv")->click();
+    };
+    exportTo("");
+    exportTo(dir.filePath("history.csv"));
+    EXPECT_EQ(boxes.texts().size(), 1);
+    EXPECT_TRUE(
+        readFile(dir.filePath("history.csv"))
+            .contains(",00:50:C2:A1:B2:C3,STUDIO A,1003800,993800,1013800,1399898,1389898,1409898\r\n"));
+    exportTo(path + "/history.csv"); // the store is a file, not a folder
+    EXPECT_TRUE(boxes.texts().value(1).startsWith("Cannot export the history."))
+        << boxes.texts().join('|').toStdString();
+    // AND closing the window ends the polling
+    w.overview().start();
+    w.close();
+    EXPECT_FALSE(w.overview().isRunning());
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
@@ -234,6 +253,7 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
         element.takeDelay = c.takes;
         element.received.clear();
         apply->click();
+        EXPECT_EQ(apply->isEnabled(), c.answer == MsgAnswer::No); // not twice at a time
         element.answer = c.answers;
         if (c.answer == MsgAnswer::No) {
             // THEN on No nothing leaves
