@@ -14,6 +14,8 @@
 #include <QToolTip>
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QDateTimeAxis>
+#include <QtCharts/QLegend>
+#include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
 
 using namespace vexo;
@@ -78,6 +80,8 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
         {[&] { chart.setBandDecoder(4); }, 23}, // the same row as before the new read
         {[&] { chart.setBandDecoder(-1); }, 22},
         {[&] { chart.setBandDecoder(0); }, 23},
+        {[&] { chart.setBandDecoder(1); }, 23},
+        {[&] { chart.setBandDecoder(21); }, 22}, // no such decoder
     };
     for (const auto& [step, series] : steps) {
         step();
@@ -89,35 +93,68 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     auto* spread = qobject_cast<QXYSeries*>(chart.chart()->series().value(0));
     EXPECT_EQ(spread->points(), QList<QPointF>{QPointF(1000, 5.0)});
     EXPECT_EQ(chart.spreadRange().first, 0.0);
-    EXPECT_GE(chart.spreadRange().second, 5.0);
+    EXPECT_GT(chart.spreadRange().second, 5.0);
     // AND a round past a slot ends it also for a decoder that fell silent (decoder 3, its line
     // after the spread's), and the time axis starts at the first point more than a minute back
+    // (while less than a minute is drawn, the axis spans a minute), and the band of the decoder
+    // chosen then shows its minimum and maximum
     chart.addRound({{3, SfnSample{3200, 1000000, 990000, 1010000}}}, std::nullopt);
+    const auto* timeAxis = qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
+    EXPECT_EQ(timeAxis->min().msecsTo(timeAxis->max()), 60000);
     chart.addRound({{4, SfnSample{100000, 1000000, 990000, 1010000}}}, std::nullopt);
     auto* line = qobject_cast<QXYSeries*>(chart.chart()->series().value(4));
     EXPECT_EQ(line->points(), QList<QPointF>{QPointF(3200, 1396.098)});
-    const auto* timeAxis = qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
     EXPECT_EQ(timeAxis->min(), QDateTime::fromMSecsSinceEpoch(3200));
+    chart.setBandDecoder(3);
+    const auto* band = qobject_cast<QAreaSeries*>(chart.chart()->series().last());
+    EXPECT_EQ(band->lowerSeries()->points(), QList<QPointF>{QPointF(3200, 1386.098)});
+    EXPECT_EQ(band->upperSeries()->points(), QList<QPointF>{QPointF(3200, 1406.098)});
     // AND hovering a line or the spread shows its exact value
     emit line->hovered(QPointF(3200, 1396.098), true);
     EXPECT_TRUE(QToolTip::text().endsWith(": 1 mS, 396 uS, 98 nS")) << QToolTip::text().toStdString();
     emit spread->hovered(QPointF(1000, 5.0), true);
     EXPECT_TRUE(QToolTip::text().startsWith("Spread ") && QToolTip::text().endsWith(": 5 uS, 0 nS"));
-    // AND a record of a decoder no longer shown changes nothing; 15 minutes on, a silent line is empty
+    // AND a record of a decoder no longer shown changes nothing; 15 minutes on, a silent line and
+    // its band are empty, and the latency axis fits what is left (1396.098 uS in 1 uS steps)
     chart.addRound({{21, SfnSample{200000, 1, 1, 1}}}, std::nullopt);
     EXPECT_EQ(timeAxis->max(), QDateTime::fromMSecsSinceEpoch(100000));
-    chart.addRound({{4, SfnSample{1100000, 1000000, 990000, 1010000}}}, std::nullopt);
-    EXPECT_EQ(line->count(), 0);
+    for (qint64 t : {1100000, 1102000})
+        chart.addRound({{4, SfnSample{t, 1000000, 1000000, 1000000}}}, std::nullopt);
+    EXPECT_EQ(line->count() + band->lowerSeries()->count() + band->upperSeries()->count(), 0);
+    EXPECT_EQ(chart.latencyRange(), (std::pair<double, double>(1395, 1398)));
     // AND read again without its slowest decoder, the latency axis no longer reaches that one
     SfnHistory two;
     two.resize(2);
     two.add(0, {2000000, 1000000, 1000000, 1000000});
     two.add(1, {2000000, 2000000, 2000000, 2000000});
     chart.setDecoders(QList<SfnDecoderStatus>(2), two);
-    EXPECT_GT(chart.latencyRange().second, 2396.098);
+    EXPECT_EQ(chart.latencyRange(), (std::pair<double, double>(1200, 2500))); // in 100 uS steps
+    EXPECT_EQ(timeAxis->max(), QDateTime::fromMSecsSinceEpoch(2000000));
     two.resize(1);
     chart.setDecoders(QList<SfnDecoderStatus>(1), two);
     EXPECT_LT(chart.latencyRange().second, 2396.098);
+}
+
+TEST(SfnChart, KeepsItsLinesWithinThePointBudget)
+{
+    // GIVEN 21 decoders polled every second for 15 minutes: 18,900 records
+    SfnHistory history;
+    history.resize(21);
+    SfnChart chart;
+    chart.setDecoders(QList<SfnDecoderStatus>(21), history);
+    for (qint64 t = 1000; t <= SfnChart::kWindowMs; t += 1000) {
+        QList<std::pair<int, SfnSample>> round;
+        for (int d = 0; d < 21; ++d)
+            round.append({d, SfnSample{t, 1000000 + d, 1000000, 1000000 + d}});
+        chart.addRound(round, std::pair<qint64, qint64>{t, 20});
+    }
+    // THEN the decoders' lines (after the spread's) hold no more points together than the budget,
+    // yet nearly all of it
+    qsizetype points = 0;
+    for (QAbstractSeries* series : chart.chart()->series().mid(1))
+        points += qobject_cast<QXYSeries*>(series)->count();
+    EXPECT_LE(points, SfnChart::kPointBudget);
+    EXPECT_GT(points, SfnChart::kPointBudget * 9 / 10);
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
@@ -147,6 +184,11 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     const auto [low, high] = chart->latencyRange();
     EXPECT_LT(low, 1389.898);
     EXPECT_GT(high, 1409.898);
+    QStringList legend; // the band has no entry of its own
+    for (const QLegendMarker* marker : chart->chart()->legend()->markers())
+        if (marker->isVisible())
+            legend << marker->label();
+    EXPECT_EQ(legend, (QStringList{"Spread", "STUDIO A"}));
     const auto* spread = qobject_cast<QXYSeries*>(chart->chart()->series().value(0));
     ASSERT_EQ(spread->count(), 1);
     EXPECT_EQ(spread->at(0).y(), 0.0);
