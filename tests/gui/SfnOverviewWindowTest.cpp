@@ -167,12 +167,21 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // WHEN the window opens
     w.show();
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 11) == "answering"; }));
-    // THEN the row sums as the SFN window does: 1,000,000 + 5,000 - 1,200 + 396,098
-    EXPECT_EQ(cell("tblDecoders", 0, 8), "1 mS, 399 uS, 898 nS");
-    EXPECT_EQ(cell("tblDecoders", 0, 4), "993 uS, 800 nS");
-    EXPECT_EQ(cell("tblDecoders", 0, 9), "1 mS, 389 uS, 898 nS");
-    EXPECT_EQ(cell("tblDecoders", 0, 10), "1 mS, 409 uS, 898 nS");
-    EXPECT_EQ(cell("tblDecoders", 0, 7), "on (-1200 nS)");
+    // THEN the row sums as the SFN window does: network 1,000,000 + 5,000 - 1,200, summary + 396,098
+    const char* row[] = {"STUDIO A",
+                         "00:50:C2:A1:B2:C3",
+                         "127.0.0.2",
+                         "1 mS, 3 uS, 800 nS",
+                         "993 uS, 800 nS",
+                         "1 mS, 13 uS, 800 nS",
+                         "5 uS, 0 nS",
+                         "on (-1200 nS)",
+                         "1 mS, 399 uS, 898 nS",
+                         "1 mS, 389 uS, 898 nS",
+                         "1 mS, 409 uS, 898 nS"};
+    for (int column = 0; column < 11; ++column)
+        EXPECT_EQ(cell("tblDecoders", 0, column), row[column]) << column;
+    EXPECT_NE(w.findChild<QTableWidget*>("tblDecoders")->item(0, 8)->foreground().color(), QColor(Qt::gray));
     // AND the chart took the round in: its band runs from the minimum to the maximum summary (uS)
     // inside the latency axis, the spread line has the round's spread (0 with one decoder) and the
     // time axis reaches it
@@ -199,6 +208,7 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_EQ(w.findChild<QSpinBox*>("spnTarget")->value(), 1394900);
     EXPECT_EQ(cell("tblPlan", 0, 4), "-5 uS, 0 nS");
     EXPECT_EQ(cell("tblPlan", 0, 5), "1 mS, 394 uS, 898 nS");
+    EXPECT_EQ(cell("tblPlan", 0, 0) + " " + cell("tblPlan", 0, 1), "STUDIO A 00:50:C2:A1:B2:C3");
 
     // WHEN the operator applies and says Yes
     boxes.answers << MsgAnswer::Yes;
@@ -209,10 +219,13 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_TRUE(boxes.texts().value(0).contains("STUDIO A: 5 uS, 0 nS -> 0 nS"));
     EXPECT_EQ(element.received.value(0), QByteArray::fromHex("530000000001"));
     EXPECT_EQ(storedKey("dly") + storedKey("srv"), "01");
+    EXPECT_EQ(w.findChild<QLabel*>("lblApply")->text(), "1 of 1 confirmed");
+    EXPECT_TRUE(w.overview().isRunning()); // polling again
 
     // AND the next poll shows the decoder at its new delay
     w.overview().pollNow();
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 8) == "1 mS, 394 uS, 898 nS"; }));
+    EXPECT_EQ(cell("tblPlan", 0, 6), "confirmed"); // how it ended stays in view
     // AND its line has each round's record once
     const QXYSeries* line = nullptr;
     for (QAbstractSeries* series : chart->chart()->series())
@@ -237,6 +250,7 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     const QTableWidgetItem* summary = w.findChild<QTableWidget*>("tblDecoders")->item(0, 8);
     EXPECT_EQ(summary->text(), "1 mS, 394 uS, 898 nS");
     EXPECT_EQ(summary->foreground().color(), QColor(Qt::gray));
+    EXPECT_NE(w.findChild<QTableWidget*>("tblDecoders")->item(0, 0)->foreground().color(), QColor(Qt::gray));
     // AND the interval control reaches the poll
     w.findChild<QSpinBox*>("spnInterval")->setValue(7);
     EXPECT_EQ(w.overview().intervalSeconds(), 7);
@@ -295,7 +309,13 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
         element.takeDelay = c.takes;
         element.received.clear();
         apply->click();
-        EXPECT_EQ(apply->isEnabled(), c.answer == MsgAnswer::No); // not twice at a time
+        // (while it runs: no second Apply, no poll beside it, and the row says it is on its way)
+        const bool no = c.answer == MsgAnswer::No;
+        EXPECT_EQ(apply->isEnabled(), no);
+        EXPECT_EQ(w.overview().isRunning(), no);
+        EXPECT_EQ(cell("tblPlan", 0, 6) == "sending" &&
+                      w.findChild<QLabel*>("lblApply")->text() == "Applying...",
+                  !no);
         element.answer = c.answers;
         if (c.answer == MsgAnswer::No) {
             // THEN on No nothing leaves
@@ -316,4 +336,11 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
         EXPECT_EQ(readFile(path), stored);
         element.answer = true;
     }
+    // AND when the decoder's path shortens by 1 us, the default target follows it down
+    element.record.propagationDelayAverage = 999000;
+    for (MeasureExchange* x : w.overview().pending())
+        QMetaObject::invokeMethod(x->timer(), "timeout");
+    ASSERT_TRUE(waitUntil([&] { return !w.overview().isPolling(); }));
+    w.overview().pollNow();
+    ASSERT_TRUE(waitUntil([&] { return target->value() == 1395100; })) << target->value();
 }
