@@ -7,6 +7,7 @@
 #include "gui/SfnOverviewWindow.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -122,6 +123,10 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
         chart.addRound({{4, SfnSample{t, 1000000, 1000000, 1000000}}}, std::nullopt);
     EXPECT_EQ(line->count() + band->lowerSeries()->count() + band->upperSeries()->count(), 0);
     EXPECT_EQ(chart.latencyRange(), (std::pair<double, double>(1395, 1398)));
+    // AND a band no longer drawn takes its bounds with it
+    const QPointer<QLineSeries> bounds[] = {band->lowerSeries(), band->upperSeries()};
+    chart.setBandDecoder(-1);
+    EXPECT_TRUE(bounds[0].isNull() && bounds[1].isNull());
     // AND read again without its slowest decoder, the latency axis no longer reaches that one
     SfnHistory two;
     two.resize(2);
@@ -225,7 +230,8 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // AND the next poll shows the decoder at its new delay
     w.overview().pollNow();
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 8) == "1 mS, 394 uS, 898 nS"; }));
-    EXPECT_EQ(cell("tblPlan", 0, 6), "confirmed"); // how it ended stays in view
+    EXPECT_EQ(cell("tblPlan", 0, 6), "confirmed");    // how it ended stays in view
+    EXPECT_LT(chart->latencyRange().first, 1384.898); // the new minimum summary, the top unchanged
     // AND its line has each round's record once
     const QXYSeries* line = nullptr;
     for (QAbstractSeries* series : chart->chart()->series())
@@ -273,6 +279,22 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     w.overview().start();
     w.close();
     EXPECT_FALSE(w.overview().isRunning());
+}
+
+TEST_F(SfnOverviewWindowTest, DrawsTheBandOfTheDecoderChosenInTheTableWhenThereAreMany)
+{
+    // GIVEN nine SFN decoders (eight more that do not answer): too many for a band each
+    for (int i = 1; i <= 8; ++i)
+        for (const auto& [key, value] : {std::pair{"ip", "127.0.0.9"}, {"role", "2"}, {"sfn", "1"}})
+            ASSERT_TRUE(store.write(QString("00:50:C2:00:00:0%1").arg(i), key, value));
+    w.show();
+    const QChart* chart = w.findChild<SfnChart*>("chtLatency")->chart();
+    EXPECT_EQ(chart->series().size(), 10); // the spread and nine lines
+    // WHEN a row is chosen, THEN its band is drawn, also after the store is read again
+    w.findChild<QTableWidget*>("tblDecoders")->setCurrentCell(2, 0);
+    EXPECT_EQ(chart->series().size(), 11);
+    w.overview().reload();
+    EXPECT_EQ(chart->series().size(), 11);
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
