@@ -88,6 +88,11 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
         step();
         EXPECT_EQ(chart.chart()->series().size(), series);
     }
+    // (while eight decoders each keep their own band, whatever row is chosen)
+    SfnChart eight;
+    eight.setDecoders(QList<SfnDecoderStatus>(8), history);
+    eight.setBandDecoder(3), eight.setBandDecoder(4);
+    EXPECT_EQ(eight.chart()->series().size(), 17);
     // AND a spread of a later slot draws the slot before it (in uS)
     chart.addRound({}, std::pair<qint64, qint64>{1000, 5000});
     chart.addRound({}, std::pair<qint64, qint64>{2500, 7000});
@@ -149,17 +154,26 @@ TEST(SfnChart, KeepsItsLinesWithinThePointBudget)
     chart.setDecoders(QList<SfnDecoderStatus>(21), history);
     for (qint64 t = 1000; t <= SfnChart::kWindowMs; t += 1000) {
         QList<std::pair<int, SfnSample>> round;
-        for (int d = 0; d < 21; ++d)
+        for (int d = 0; d < 21; ++d) {
             round.append({d, SfnSample{t, 1000000 + d, 1000000, 1000000 + d}});
+            history.add(d, round.last().second);
+        }
         chart.addRound(round, std::pair<qint64, qint64>{t, 20});
     }
     // THEN the decoders' lines (after the spread's) hold no more points together than the budget,
     // yet nearly all of it
-    qsizetype points = 0;
-    for (QAbstractSeries* series : chart.chart()->series().mid(1))
-        points += qobject_cast<QXYSeries*>(series)->count();
-    EXPECT_LE(points, SfnChart::kPointBudget);
-    EXPECT_GT(points, SfnChart::kPointBudget * 9 / 10);
+    auto points = [&] {
+        qsizetype n = 0;
+        for (QAbstractSeries* series : chart.chart()->series().mid(1))
+            n += qobject_cast<QXYSeries*>(series)->count();
+        return n;
+    };
+    const qsizetype drawn = points();
+    EXPECT_LE(drawn, SfnChart::kPointBudget);
+    EXPECT_GT(drawn, SfnChart::kPointBudget * 9 / 10);
+    // AND drawn again from the history (the window reopened), the lines are the same
+    chart.setDecoders(QList<SfnDecoderStatus>(21), history);
+    EXPECT_EQ(points(), drawn);
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
@@ -224,6 +238,7 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_TRUE(boxes.texts().value(0).contains("STUDIO A: 5 uS, 0 nS -> 0 nS"));
     EXPECT_EQ(element.received.value(0), QByteArray::fromHex("530000000001"));
     EXPECT_EQ(storedKey("dly") + storedKey("srv"), "01");
+    EXPECT_NE(w.findChild<QTableWidget*>("tblPlan")->item(0, 6)->foreground().color(), QColor(Qt::gray));
     EXPECT_EQ(w.findChild<QLabel*>("lblApply")->text(), "1 of 1 confirmed");
     EXPECT_TRUE(w.overview().isRunning()); // polling again
 
