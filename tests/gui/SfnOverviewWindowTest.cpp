@@ -9,7 +9,9 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QSet>
 #include <QSpinBox>
+#include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolTip>
@@ -88,11 +90,16 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
         step();
         EXPECT_EQ(chart.chart()->series().size(), series);
     }
-    // (while eight decoders each keep their own band, whatever row is chosen)
+    // (while eight decoders each keep their own band, whatever row is chosen, and a colour each)
     SfnChart eight;
     eight.setDecoders(QList<SfnDecoderStatus>(8), history);
     eight.setBandDecoder(3), eight.setBandDecoder(4);
     EXPECT_EQ(eight.chart()->series().size(), 17);
+    QSet<QRgb> colours;
+    for (QAbstractSeries* series : eight.chart()->series().mid(1))
+        if (const auto* line = qobject_cast<QLineSeries*>(series))
+            colours.insert(line->pen().color().rgb());
+    EXPECT_EQ(colours.size(), 8);
     // AND a spread of a later slot draws the slot before it (in uS)
     chart.addRound({}, std::pair<qint64, qint64>{1000, 5000});
     chart.addRound({}, std::pair<qint64, qint64>{2500, 7000});
@@ -128,6 +135,7 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
         chart.addRound({{4, SfnSample{t, 1000000, 1000000, 1000000}}}, std::nullopt);
     EXPECT_EQ(line->count() + band->lowerSeries()->count() + band->upperSeries()->count(), 0);
     EXPECT_EQ(chart.latencyRange(), (std::pair<double, double>(1395, 1398)));
+    EXPECT_LT(chart.spreadRange().second, 5.0); // nor does the spread axis keep the old spreads
     // AND a band no longer drawn takes its bounds with it
     const QPointer<QLineSeries> bounds[] = {band->lowerSeries(), band->upperSeries()};
     chart.setBandDecoder(-1);
@@ -320,6 +328,18 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
     ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 6) == "planned"; }));
     EXPECT_NE(w.findChild<QTableWidget*>("tblPlan")->item(0, 6)->foreground().color(), QColor(Qt::gray));
     auto* apply = w.findChild<QPushButton*>("cmdApply");
+    // AND the window's controls, tables and chart lie side by side, none over another
+    QList<QRect> parts;
+    for (const QWidget* parent : {static_cast<QWidget*>(&w), static_cast<QWidget*>(w.findChild<QSplitter*>()),
+                                  w.findChild<QWidget*>("frmAlignment")})
+        for (const QWidget* child : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+            if (child->isVisible() && !qobject_cast<const QSplitter*>(child) &&
+                child->objectName() != "frmAlignment")
+                parts << QRect(child->mapTo(&w, QPoint()), child->size());
+    EXPECT_GE(parts.size(), 10);
+    for (qsizetype a = 0; a < parts.size(); ++a)
+        for (qsizetype b = a + 1; b < parts.size(); ++b)
+            EXPECT_FALSE(parts[a].intersects(parts[b])) << a << " " << b;
     // AND a target that needs more than 2.5 ms added (base 1,396,098) leaves nothing to apply
     auto* target = w.findChild<QSpinBox*>("spnTarget");
     target->setValue(1396098 + 2500100);
