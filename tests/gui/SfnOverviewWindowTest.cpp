@@ -235,7 +235,8 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_EQ(w.findChild<QSpinBox*>("spnTarget")->value(), 1394900);
     EXPECT_EQ(cell("tblPlan", 0, 4), "-5 uS, 0 nS");
     EXPECT_EQ(cell("tblPlan", 0, 5), "1 mS, 394 uS, 898 nS");
-    EXPECT_EQ(cell("tblPlan", 0, 0) + " " + cell("tblPlan", 0, 1), "STUDIO A 00:50:C2:A1:B2:C3");
+    EXPECT_EQ(QStringList({cell("tblPlan", 0, 0), cell("tblPlan", 0, 1), cell("tblPlan", 0, 2)}),
+              QStringList({"STUDIO A", "00:50:C2:A1:B2:C3", "5 uS, 0 nS"}));
 
     // WHEN the operator applies and says Yes
     boxes.answers << MsgAnswer::Yes;
@@ -316,8 +317,10 @@ TEST_F(SfnOverviewWindowTest, DrawsTheBandOfTheDecoderChosenInTheTableWhenThereA
     // WHEN a row is chosen, THEN its band is drawn, also after the store is read again
     w.findChild<QTableWidget*>("tblDecoders")->setCurrentCell(2, 0);
     EXPECT_EQ(chart->series().size(), 11);
+    setKey("name", "STUDIO Z");
     w.overview().reload();
     EXPECT_EQ(chart->series().size(), 11);
+    EXPECT_EQ(cell("tblDecoders", 0, 0), "STUDIO Z"); // the rows are the store's at once
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
@@ -390,6 +393,7 @@ TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
         // THEN the plan shows how it ended, and nothing reached the store
         EXPECT_EQ(cell("tblPlan", 0, 6), c.state);
         EXPECT_EQ(w.findChild<QLabel*>("lblApply")->text(), "0 of 1 confirmed");
+        EXPECT_TRUE(apply->isEnabled()); // at once, also while the decoder stays silent
         EXPECT_EQ(readFile(path), stored);
         element.answer = true;
     }
