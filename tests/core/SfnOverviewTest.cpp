@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QSignalSpy>
 #include <QTimer>
+#include <QUdpSocket>
 
 using namespace vexo;
 
@@ -235,6 +236,14 @@ TEST_F(SfnOverviewTest, ARoundReportsEachDecoderThenItsSpreadAndASilentDecoderKe
     EXPECT_EQ(overview.history().samples(0).size(), 5);
     EXPECT_EQ(overview.history().samples(1).size(), 2);
     EXPECT_EQ(overview.decoders()[1].state, State::Answering);
+
+    // WHEN another program holds port 2978, THEN the round ends at once, both decoders silent
+    QUdpSocket occupant;
+    ASSERT_TRUE(occupant.bind(QHostAddress::LocalHost, 2978));
+    events.clear();
+    overview.pollNow();
+    EXPECT_EQ(events, (QStringList{"changed 0", "changed 1", "round"}));
+    EXPECT_EQ(overview.decoders()[1].state, State::NoAnswer);
 }
 
 TEST_F(SfnOverviewTest, TheIntervalStaysWithinOneToSixtySeconds)
