@@ -482,21 +482,21 @@ std::optional<QByteArray> readAll(int fd)
     }
 }
 
-// The file's current content, parsed. Each caller gets its own reference to an immutable
-// document, which nothing later invalidates.
 // The file name as the system takes it, for the path last asked for: the store asks for its own
 // path over and over, twenty times a second while a level is monitored.
 QByteArray nativeName(const QString& path)
 {
     static QString lastPath;
     static QByteArray lastNative;
-    if (path != lastPath || lastNative.isNull()) {
+    if (path != lastPath) {
         lastNative = QFile::encodeName(path);
         lastPath = path;
     }
     return lastNative;
 }
 
+// The file's current content, parsed. Each caller gets its own reference to an immutable
+// document, which nothing later invalidates.
 Loaded load(const QString& path)
 {
     const QByteArray native = nativeName(path);
