@@ -64,9 +64,9 @@ TEST_F(SfnCommands, TheTableSumsEachDecoderAsTheSfnWindowDoes)
         EXPECT_EQ(a[c.key], c.a) << c.key;
         EXPECT_EQ(b[c.key], c.b) << c.key;
     }
-    // AND the CSV gives the same in ns, the text table in the SFN window's time text (--quiet is
-    // accepted as by every command)
-    ASSERT_EQ(run({"sfn", "--csv", "--quiet"}), cli::Success) << err.toStdString();
+    // AND the CSV gives the same in ns, the text table in the SFN window's time text (--quiet and
+    // single-dash words are accepted as by every command)
+    ASSERT_EQ(run({"sfn", "-csv", "--quiet"}), cli::Success) << err.toStdString();
     EXPECT_TRUE(
         out.contains("\nSTUDIO A,00:50:C2:A1:B2:C3,127.0.0.2,1003800,993800,1013800,5000,on (-1200 nS),"
                      "1399898,1389898,1409898,answering,"))

@@ -259,6 +259,10 @@ TEST_F(SfnOverviewTest, TheIntervalStaysWithinOneToSixtySeconds)
     overview.start();
     EXPECT_TRUE(overview.isRunning());
     EXPECT_EQ(overview.pending().size(), 2);
+    ASSERT_TRUE(waitUntil([&] { return overview.pending().isEmpty(); }));
+    // AND every interval polls both decoders again
+    QMetaObject::invokeMethod(overview.timer(), "timeout");
+    EXPECT_EQ(overview.pending().size(), 2);
     overview.stop();
     EXPECT_FALSE(overview.isRunning());
 }
