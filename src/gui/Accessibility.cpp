@@ -93,11 +93,22 @@ public:
     }
 };
 
-// The level meter: a leaf, so what is drawn inside it is no object of its own.
-class LevelBarInterface : public QAccessibleWidget
+// A drawing read as one object: what is drawn inside it is no object of its own.
+class LeafInterface : public QAccessibleWidget
 {
 public:
-    explicit LevelBarInterface(LevelMeter* meter) : QAccessibleWidget(meter, QAccessible::Indicator) {}
+    LeafInterface(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+};
+
+// The level meter: one indicator whose value is the level text.
+class LevelBarInterface : public LeafInterface
+{
+public:
+    explicit LevelBarInterface(LevelMeter* meter) : LeafInterface(meter, QAccessible::Indicator) {}
 
     QString text(QAccessible::Text t) const override
     {
@@ -105,9 +116,6 @@ public:
             return static_cast<const LevelMeter*>(widget())->text();
         return QAccessibleWidget::text(t);
     }
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
 };
 
 QAccessibleInterface* stationInterfaces(const QString& className, QObject* object)
@@ -123,6 +131,9 @@ QAccessibleInterface* stationInterfaces(const QString& className, QObject* objec
         return new ValueLabelInterface(static_cast<QLabel*>(w));
     if (className == QLatin1String("vexo::LevelMeter"))
         return new LevelBarInterface(static_cast<LevelMeter*>(w));
+    // The latency chart: its values are read from the table beside it.
+    if (className == QLatin1String("vexo::SfnChart"))
+        return new LeafInterface(w, QAccessible::Chart);
     // Qt exposes a toolbar's separator as an empty client area.
     if (className == QLatin1String("QToolBarSeparator"))
         return new QAccessibleWidget(w, QAccessible::Separator);

@@ -53,10 +53,12 @@ enum PlanColumn
     PlanColumnCount
 };
 
-QTableWidget* makeTable(QWidget* parent, const char* name, const QStringList& header)
+QTableWidget* makeTable(QWidget* parent, const char* name, const QString& spokenName,
+                        const QStringList& header)
 {
     auto* t = new QTableWidget(0, int(header.size()), parent);
     t->setObjectName(QLatin1String(name));
+    t->setAccessibleName(spokenName);
     t->setHorizontalHeaderLabels(header);
     t->setEditTriggers(QAbstractItemView::NoEditTriggers);
     t->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -131,7 +133,7 @@ SfnOverviewWindow::SfnOverviewWindow(Station& station, MessageBoxes& boxes, QWid
     spnInterval->setObjectName(QStringLiteral("spnInterval"));
     spnInterval->setRange(SfnOverview::kMinIntervalSeconds, SfnOverview::kMaxIntervalSeconds);
     spnInterval->setSuffix(QStringLiteral(" s"));
-    spnInterval->setValue(1);
+    spnInterval->setValue(m_overview->intervalSeconds());
     intervalCaption->setBuddy(spnInterval);
     cmdExportCsv = new QPushButton(QStringLiteral("Export &CSV..."), this);
     cmdExportCsv->setObjectName(QStringLiteral("cmdExportCsv"));
@@ -141,11 +143,12 @@ SfnOverviewWindow::SfnOverviewWindow(Station& station, MessageBoxes& boxes, QWid
     top->addWidget(cmdExportCsv);
 
     tblDecoders =
-        makeTable(this, "tblDecoders",
+        makeTable(this, "tblDecoders", QStringLiteral("SFN decoders"),
                   {"Name", "MAC", "IP", "Network (AVG)", "Network (MIN)", "Network (MAX)", "Additional delay",
                    "Servo", "Summary (AVG)", "Summary (MIN)", "Summary (MAX)", "State", "Last update"});
     chtLatency = new SfnChart(this);
     chtLatency->setObjectName(QStringLiteral("chtLatency"));
+    chtLatency->setAccessibleName(QStringLiteral("Latency summary history"));
     chtLatency->setMinimumHeight(260);
 
     auto* alignBox = new QGroupBox(QStringLiteral("Alignment:"), this);
@@ -169,7 +172,7 @@ SfnOverviewWindow::SfnOverviewWindow(Station& station, MessageBoxes& boxes, QWid
     targetRow->addWidget(lblApply, 1);
     targetRow->addWidget(cmdApply);
     tblPlan =
-        makeTable(alignBox, "tblPlan",
+        makeTable(alignBox, "tblPlan", QStringLiteral("Alignment plan"),
                   {"Name", "MAC", "Additional delay", "New delay", "Change", "Expected summary", "State"});
     alignLayout->addLayout(targetRow);
     alignLayout->addWidget(tblPlan);

@@ -9,6 +9,7 @@
 #include "gui/DisclaimerDialog.h"
 #include "gui/HistoryWindow.h"
 #include "gui/PagingWindow.h"
+#include "gui/SfnOverviewWindow.h"
 #include "gui/StatisticsWindow.h"
 #include "link/ConfigCodec.h"
 #include "link/ConfigLink.h"
@@ -499,6 +500,16 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
          [&] { return (window.reset(new PagingWindow(s.discovery(), &w)), window.get()); }},
         {"statistics", [&] { return shown(new StatisticsWindow(measure, f.boxes, s.fatal(), &w)); }},
         {"SFN adjustment", [&] { return shown(new AdjustWindow(measure, f.boxes, s.fatal(), &w)); }},
+        {"SFN overview, from its toolbar button",
+         [&] {
+             child<QAction>(w, "actSfnOverview")->trigger();
+             child<QAction>(w, "actSfnOverview")->trigger(); // raises the one already open
+             const auto open = w.findChildren<SfnOverviewWindow*>();
+             EXPECT_EQ(open.size(), 1);
+             EXPECT_EQ(open.value(0)->windowTitle(), "SFN overview");
+             EXPECT_TRUE(open.value(0)->isVisible() && !open.value(0)->isModal());
+             return open.value(0);
+         }},
         {"history",
          [&] {
              return shown(new HistoryWindow(
