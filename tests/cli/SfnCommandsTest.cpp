@@ -128,6 +128,12 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
         element.record.additionalDelay = 5000; // so that A has something to change
         EXPECT_EQ(run({"sfn", "align", "--apply"}), c.code) << out.toStdString();
     }
+    // AND when no decoder answers there is nothing to align or write: 4, as for any silent one
+    element.answer = second.answer = false;
+    EXPECT_EQ(run({"sfn", "align", "--apply"}), cli::NoAnswer) << err.toStdString();
+    EXPECT_TRUE(out.startsWith("No SFN decoder answered: nothing to align.\n")) << out.toStdString();
+    element.answer = true;
+
     // AND a target below what the slowest decoder needs, or options out of place, are usage errors
     second.answer = true, second.answersLeft = -1;
     const std::pair<QStringList, const char*> usage[] = {
