@@ -40,10 +40,11 @@ TEST(SfnHistory, KeepsTheNewestOfEachDecoderAndWritesThemAsCsv)
     EXPECT_FALSE(h.last(-1).has_value());
     EXPECT_EQ(h.spread(), (QList<std::pair<qint64, qint64>>{{2000, 14}, {3000, 21}, {4000, 28}}));
 
-    // AND the CSV gives each point with its summaries (+ 265 + 395,833), a name with a comma quoted
+    // AND the CSV gives each point with its summaries (+ 265 + 395,833), a name with a comma or a
+    // quote quoted
     SfnDecoderStatus a, b;
-    a.mac = "00:50:C2:00:00:01", a.name = "A, \"B\"";
-    b.mac = "00:50:C2:00:00:02", b.name = "C";
+    a.mac = "00:50:C2:00:00:01", a.name = "A, B";
+    b.mac = "00:50:C2:00:00:02", b.name = "C \"2\"";
     QBuffer csv;
     csv.open(QIODevice::WriteOnly);
     ASSERT_TRUE(h.writeCsv(csv, {a, b}));
@@ -51,10 +52,10 @@ TEST(SfnHistory, KeepsTheNewestOfEachDecoderAndWritesThemAsCsv)
         csv.data(),
         "time,mac,name,network_latency_avg_ns,network_latency_min_ns,network_latency_max_ns,"
         "latency_summary_avg_ns,latency_summary_min_ns,latency_summary_max_ns\r\n"
-        "1970-01-01T00:00:03.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",300,270,330,396398,396368,396428\r\n"
-        "1970-01-01T00:00:04.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",400,360,440,396498,396458,396538\r\n"
-        "1970-01-01T00:00:05.000Z,00:50:C2:00:00:01,\"A, \"\"B\"\"\",500,450,550,396598,396548,396648\r\n"
-        "1970-01-01T00:00:07.000Z,00:50:C2:00:00:02,C,-500,-600,-400,395598,395498,395698\r\n");
+        "1970-01-01T00:00:03.000Z,00:50:C2:00:00:01,\"A, B\",300,270,330,396398,396368,396428\r\n"
+        "1970-01-01T00:00:04.000Z,00:50:C2:00:00:01,\"A, B\",400,360,440,396498,396458,396538\r\n"
+        "1970-01-01T00:00:05.000Z,00:50:C2:00:00:01,\"A, B\",500,450,550,396598,396548,396648\r\n"
+        "1970-01-01T00:00:07.000Z,00:50:C2:00:00:02,\"C \"\"2\"\"\",-500,-600,-400,395598,395498,395698\r\n");
 
     // WHEN it shrinks to one decoder, THEN the first keeps its points; clear() empties everything
     h.resize(1);
