@@ -16,15 +16,10 @@ std::optional<double> LevelOutcome::dbfs() const
     return 20.0 * log10Of(double(peak) / kFullScale);
 }
 
-LevelReading::LevelReading(ConfigLink& link, QString mac, QString ip, Done done, int answerMs,
-                           QObject* parent)
-    : QObject(parent), m_link(link), m_mac(std::move(mac)), m_ip(std::move(ip)), m_done(std::move(done)),
-      m_timer(new QTimer(this))
+LevelReading::LevelReading(ConfigLink& link, QString mac, QString ip, Done done, QObject* parent)
+    : QObject(parent), m_link(link), m_mac(std::move(mac)), m_ip(std::move(ip)), m_done(std::move(done))
 {
     parseIPv4(m_ip, m_address);
-    m_timer->setSingleShot(true);
-    m_timer->setInterval(answerMs);
-    connect(m_timer, &QTimer::timeout, this, [this] { finish({}); });
 }
 
 SendProblem LevelReading::send()
@@ -43,7 +38,6 @@ void LevelReading::finish(LevelOutcome outcome)
     if (m_finished)
         return;
     m_finished = true;
-    m_timer->stop();
     outcome.mac = m_mac;
     if (m_done)
         m_done(outcome);
@@ -54,19 +48,22 @@ void LevelReading::finish(LevelOutcome outcome)
 void LevelReading::cancel()
 {
     m_finished = true;
-    m_timer->stop();
     deleteLater();
 }
 
-LevelReadings::LevelReadings(ConfigLink& link, QObject* parent) : QObject(parent), m_link(link)
+LevelReadings::LevelReadings(ConfigLink& link, QObject* parent)
+    : QObject(parent), m_link(link), m_answerTime(new QTimer(this))
 {
+    m_clock.start();
+    m_answerTime->setSingleShot(true);
+    connect(m_answerTime, &QTimer::timeout, this, &LevelReadings::endOverdue);
     connect(&m_link, &ConfigLink::levelReply, this, &LevelReadings::onLevelReply);
 }
 
 LevelReading* LevelReadings::start(const QString& mac, const QString& ip, LevelReading::Done done,
                                    int answerMs)
 {
-    auto* reading = new LevelReading(m_link, mac, ip, std::move(done), answerMs, this);
+    auto* reading = new LevelReading(m_link, mac, ip, std::move(done), this);
     LevelOutcome outcome;
     if ((outcome.problem = reading->send())) {
         outcome.result = LevelOutcome::Result::SendFailed;
@@ -78,8 +75,42 @@ LevelReading* LevelReadings::start(const QString& mac, const QString& ip, LevelR
     QList<QPointer<LevelReading>>& readings = m_waiting[reading->address()];
     readings.removeIf([](const QPointer<LevelReading>& r) { return !r || r->isFinished(); });
     readings.append(reading);
-    reading->timer()->start();
+    reading->m_deadline = m_clock.elapsed() + std::max(0, answerMs);
+    // The timer already runs for an earlier end, as it does for every reading but the first of
+    // a steady poll.
+    if (!m_answerTime->isActive() || reading->m_deadline < m_nextDeadline)
+        waitUntil(reading->m_deadline);
     return reading;
+}
+
+void LevelReadings::waitUntil(qint64 deadline)
+{
+    m_nextDeadline = deadline;
+    m_answerTime->start(int(std::max<qint64>(0, deadline - m_clock.elapsed())));
+}
+
+void LevelReadings::endOverdue()
+{
+    const qint64 now = m_clock.elapsed();
+    QList<QPointer<LevelReading>> overdue;
+    std::optional<qint64> next;
+    for (const auto& readings : std::as_const(m_waiting)) {
+        for (const QPointer<LevelReading>& r : readings) {
+            if (!r || r->isFinished())
+                continue;
+            if (r->m_deadline <= now)
+                overdue << r;
+            else
+                next = std::min(next.value_or(r->m_deadline), r->m_deadline);
+        }
+    }
+    if (next)
+        waitUntil(*next);
+    // Last: a caller told of the end may start the next reading at once.
+    for (const QPointer<LevelReading>& r : std::as_const(overdue)) {
+        if (r)
+            r->finish({});
+    }
 }
 
 int LevelReadings::waiting() const

@@ -3,6 +3,7 @@
 #include "platform/SendProblem.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QHostAddress>
 #include <QList>
@@ -48,14 +49,12 @@ class LevelReading : public QObject
 public:
     using Done = std::function<void(const LevelOutcome&)>;
 
-    LevelReading(ConfigLink& link, QString mac, QString ip, Done done, int answerMs, QObject* parent);
+    LevelReading(ConfigLink& link, QString mac, QString ip, Done done, QObject* parent);
 
     // Asks again while the reply is awaited (a request or reply lost on the way).
     void resend();
     bool isFinished() const { return m_finished; }
     quint32 address() const { return m_address; }
-    // The answer time, so that a caller (and a test) can end it.
-    QTimer* timer() const { return m_timer; }
 
     void finish(LevelOutcome outcome);
     // Ends it without an outcome: its caller is no longer interested (a poll that ended).
@@ -70,14 +69,15 @@ private:
     QString m_ip;
     quint32 m_address = 0;
     Done m_done;
-    QTimer* m_timer;
+    qint64 m_deadline = 0; // on the clock of its LevelReadings, in ms
     bool m_finished = false;
     bool m_deleteLater = true; // false where its reply completes it: deleted at once
 };
 
 // The level readings under way over the configuration socket: every 1440-byte reply the socket
 // takes is handed to the oldest reading waiting for its sender's address; a reply that none
-// waits for is dropped.
+// waits for is dropped. One timer ends the readings whose answer time is over: at twenty readings
+// a second, a timer of each reading's own would cost more than the reading.
 class LevelReadings : public QObject
 {
     Q_OBJECT
@@ -91,9 +91,15 @@ public:
 
 private:
     void onLevelReply(const QByteArray& datagram, const QHostAddress& sender);
+    // Ends the readings whose answer time is over and waits for the next end.
+    void endOverdue();
+    void waitUntil(qint64 deadline);
 
     ConfigLink& m_link;
     QHash<quint32, QList<QPointer<LevelReading>>> m_waiting;
+    QElapsedTimer m_clock;
+    QTimer* m_answerTime;
+    qint64 m_nextDeadline = 0; // while m_answerTime runs
 };
 
 } // namespace vexo
