@@ -151,6 +151,8 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     two.resize(1);
     chart.setDecoders(QList<SfnDecoderStatus>(1), two);
     EXPECT_LT(chart.latencyRange().second, 2396.098);
+    // (and the chart holds the spread and that one decoder's line and band)
+    EXPECT_EQ(chart.chart()->series().size(), 3);
 }
 
 TEST(SfnChart, KeepsItsLinesWithinThePointBudget)
