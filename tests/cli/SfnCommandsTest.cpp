@@ -83,6 +83,7 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
     // target: 1,394,900; A: 0.02 steps -> 0; B: 1988.02 steps -> 1988
     ASSERT_EQ(run({"sfn", "align", "--json"}), cli::Success) << err.toStdString();
     EXPECT_EQ(QJsonDocument::fromJson(out.toUtf8()).object()["target_ns"], 1394900);
+    EXPECT_EQ(QJsonDocument::fromJson(out.toUtf8()).object()["applied"], false);
     const QJsonArray rows = json().toArray();
     ASSERT_EQ(rows.size(), 2);
     const struct
@@ -106,7 +107,8 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
 
     // WHEN applied, THEN each gets its delay with the servo flag it reported, and the store both
     const QByteArray before = readFile(path);
-    ASSERT_EQ(run({"sfn", "align", "--apply"}), cli::Success) << out.toStdString();
+    ASSERT_EQ(run({"sfn", "align", "--apply", "--json"}), cli::Success) << out.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(out.toUtf8()).object()["applied"], true);
     EXPECT_EQ(element.received.value(1), QByteArray::fromHex("530000000001"));
     EXPECT_EQ(second.received.value(1), QByteArray::fromHex("530003089000"));
     EXPECT_EQ(readFile(path), QByteArray(before).replace("SFN=1\nROLE=2\n", "SFN=1\nROLE=2\nDLY=0\nSRV=1\n") +
@@ -132,6 +134,8 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
     element.answer = second.answer = false;
     EXPECT_EQ(run({"sfn", "align", "--apply"}), cli::NoAnswer) << err.toStdString();
     EXPECT_TRUE(out.startsWith("No SFN decoder answered: nothing to align.\n")) << out.toStdString();
+    EXPECT_EQ(run({"sfn", "align", "--apply", "--json"}), cli::NoAnswer);
+    EXPECT_EQ(QJsonDocument::fromJson(out.toUtf8()).object()["applied"], false);
     element.answer = true;
 
     // AND a target below what the slowest decoder needs, or options out of place, are usage errors
