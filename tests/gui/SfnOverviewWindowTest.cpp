@@ -155,6 +155,16 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     EXPECT_EQ(chart.chart()->series().size(), 3);
 }
 
+TEST(SfnChart, ASlotIsTheWindowOverEachDecodersShareOfTheBudgetRoundedUp)
+{
+    // 18,000 points over 15 minutes: up to 20 decoders polled every second need no slots
+    const std::pair<int, qint64> cases[] = {
+        {0, 0},       {1, 0},          {20, 0},        {21, 1051},
+        {200, 10000}, {18000, 900000}, {18001, 899999}}; // a share of no point: one slot
+    for (const auto& [decoders, ms] : cases)
+        EXPECT_EQ(SfnChart::slotMs(decoders), ms) << decoders;
+}
+
 TEST(SfnChart, KeepsItsLinesWithinThePointBudget)
 {
     // GIVEN 21 decoders polled every second for 15 minutes: 18,900 records
