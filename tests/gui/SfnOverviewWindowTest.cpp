@@ -332,7 +332,9 @@ TEST_F(SfnOverviewWindowTest, DrawsTheBandOfTheDecoderChosenInTheTableWhenThereA
     setKey("name", "STUDIO Z");
     w.overview().reload();
     EXPECT_EQ(chart->series().size(), 11);
-    EXPECT_EQ(cell("tblDecoders", 0, 0), "STUDIO Z"); // the rows are the store's at once
+    // (the rows of both tables are the store's at once)
+    EXPECT_EQ(cell("tblDecoders", 0, 0), "STUDIO Z");
+    EXPECT_EQ(cell("tblPlan", 0, 0), "STUDIO Z");
 }
 
 TEST_F(SfnOverviewWindowTest, ShowsHowEachAlignmentEndedAndSendsNothingOnNo)
