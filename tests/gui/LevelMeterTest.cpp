@@ -61,8 +61,14 @@ TEST(LevelMeter, ADisabledOrRepaletedMeterIsDrawnAgainInItsNewColours)
     EXPECT_EQ(QColor(picture(meter).pixel(2, LevelMeter::kHeight / 2)), QColor(150, 170, 150));
     meter.setEnabled(true);
     EXPECT_EQ(picture(meter), enabled);
+    // AND with another background it looks as a new meter with that background does
     QPalette palette = meter.palette();
     palette.setColor(QPalette::Window, QColor(1, 2, 3));
     meter.setPalette(palette);
+    LevelMeter fresh;
+    fresh.setPalette(palette);
+    fresh.show();
+    fresh.showPeak(kFullScale / 2);
+    EXPECT_EQ(picture(meter), picture(fresh));
     EXPECT_EQ(QColor(picture(meter).pixel(LevelMeter::kWidth - 1, 0)), QColor(1, 2, 3));
 }
