@@ -9,7 +9,6 @@
 #include <QPainter>
 
 #include <cmath>
-#include <cstring>
 
 namespace vexo {
 
@@ -17,18 +16,6 @@ namespace {
 constexpr int kBoxTop = (LevelMeter::kHeight - LevelMeter::kBoxHeight) / 2;
 constexpr int kBarHeight = LevelMeter::kBoxHeight - 2;
 const QColor kBoxColour(30, 34, 40);
-
-// Copies the rows of `target` from `from`, whose part at `source` has the same size, into `to`;
-// both pictures RGB32, the rectangles within them.
-void copyPixels(const QImage& from, QPoint source, QImage& to, const QRect& target)
-{
-    if (target.width() <= 0)
-        return;
-    for (int y = 0; y < target.height(); ++y)
-        std::memcpy(reinterpret_cast<quint32*>(to.scanLine(target.y() + y)) + target.x(),
-                    reinterpret_cast<const quint32*>(from.constScanLine(source.y() + y)) + source.x(),
-                    size_t(target.width()) * sizeof(quint32));
-}
 } // namespace
 
 LevelMeter::LevelMeter(QWidget* parent)
@@ -101,10 +88,10 @@ void LevelMeter::showPeak(qint32 peak)
 
 void LevelMeter::changeEvent(QEvent* event)
 {
-    // Pictures are made again for a new font, palette or style (glyphs carry the background).
+    // Pictures are made again for a new font, palette or screen.
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange)
-        m_empty = QImage();
+        m_glyphs.clear(), m_fullBar = QPixmap();
     if (event->type() == QEvent::LocaleChange)
         m_texts.clear();
     QWidget::changeEvent(event);
@@ -112,15 +99,15 @@ void LevelMeter::changeEvent(QEvent* event)
 
 const LevelMeter::Glyph& LevelMeter::glyph(QChar c)
 {
-    auto it = m_glyphs.constFind(c);
-    if (it == m_glyphs.cend()) {
-        const qreal ratio = m_empty.devicePixelRatio();
+    auto it = m_glyphs.find(c);
+    if (it == m_glyphs.end() || it->picture.devicePixelRatio() != devicePixelRatioF()) {
         const QFontMetricsF metrics(font());
         Glyph g;
         g.advance = metrics.horizontalAdvance(c);
-        g.picture = QImage(QSize(int(std::ceil(g.advance)) + 2, kHeight) * ratio, QImage::Format_RGB32);
+        const qreal ratio = devicePixelRatioF();
+        g.picture = QPixmap(QSize(int(std::ceil(g.advance)) + 2, kHeight) * ratio);
         g.picture.setDevicePixelRatio(ratio);
-        g.picture.fill(palette().color(QPalette::Window));
+        g.picture.fill(Qt::transparent);
         QPainter p(&g.picture);
         p.setFont(font());
         p.setPen(palette().color(QPalette::Active, QPalette::WindowText));
@@ -130,84 +117,56 @@ const LevelMeter::Glyph& LevelMeter::glyph(QChar c)
     return *it;
 }
 
-void LevelMeter::makeFaces()
+const QPixmap& LevelMeter::fullBar()
 {
+    if (!m_fullBar.isNull() && m_fullBarEnabled == isEnabled() &&
+        m_fullBar.devicePixelRatio() == devicePixelRatioF())
+        return m_fullBar;
     const qreal ratio = devicePixelRatioF();
-    if (!m_empty.isNull() && m_facesEnabled == isEnabled() && m_empty.devicePixelRatio() == ratio)
-        return;
-    m_facesEnabled = isEnabled();
-    const bool on = m_facesEnabled;
-    auto face = [&](bool fullBar) {
-        QImage image(QSize(kWidth, kHeight) * ratio, QImage::Format_RGB32);
-        image.setDevicePixelRatio(ratio);
-        QPainter p(&image);
-        p.fillRect(rect(), palette().color(QPalette::Window));
-        p.fillRect(QRect(0, kBoxTop, kBoxWidth, kBoxHeight), kBoxColour);
-        if (!fullBar)
-            return image;
-        p.translate(1, kBoxTop + 1);
-        // Zone edges as fractions of full scale: -18 dBFS and -6 dBFS.
-        const double yellowFrom = std::pow(10.0, -18.0 / 20.0) * kFullScaleWidth;
-        const double redFrom = std::pow(10.0, -6.0 / 20.0) * kFullScaleWidth;
-        p.fillRect(QRectF(0, 0, yellowFrom, kBarHeight), on ? QColor(40, 190, 60) : QColor(150, 170, 150));
-        p.fillRect(QRectF(yellowFrom, 0, redFrom - yellowFrom, kBarHeight),
-                   on ? QColor(235, 200, 30) : QColor(180, 175, 140));
-        p.fillRect(QRectF(redFrom, 0, kFullScaleWidth - redFrom, kBarHeight),
-                   on ? QColor(225, 45, 35) : QColor(180, 140, 140));
-        // Segment gaps make it read as a meter rather than a progress bar.
-        p.setPen(QColor(0, 0, 0, 60));
-        for (int x = 4; x < kFullScaleWidth; x += 5)
-            p.drawLine(x, 0, x, kBarHeight);
-        return image;
-    };
-    m_empty = face(false);
-    m_full = face(true);
-    m_shown = m_empty;
-    m_shownWidth = 0;
-    m_shownText.clear();
-    m_glyphs.clear();
-}
-
-void LevelMeter::compose()
-{
-    makeFaces();
-    const qreal ratio = m_empty.devicePixelRatio();
-    const auto device = [ratio](qreal x) { return int(std::lround(x * ratio)); };
-    if (m_shownWidth != m_barWidth) {
-        // The bar's columns up to the new end from the full bar, the rest from the empty one.
-        const int top = device(kBoxTop + 1), height = device(kBoxTop + 1 + kBarHeight) - top;
-        const int left = device(1), end = device(1 + std::min(m_barWidth, kFullScaleWidth)),
-                  right = device(1 + kFullScaleWidth);
-        copyPixels(m_full, {left, top}, m_shown, QRect(left, top, end - left, height));
-        copyPixels(m_empty, {end, top}, m_shown, QRect(end, top, right - end, height));
-        m_shownWidth = m_barWidth;
-    }
-    const QString text = lblVolume->text();
-    if (m_shownText != text) {
-        // The background, then the characters left to right: each covers what the one before
-        // left beyond its advance.
-        const int left = device(kTextLeft), right = device(kTextLeft + kTextWidth);
-        copyPixels(m_empty, {left, 0}, m_shown, QRect(left, 0, right - left, m_shown.height()));
-        qreal x = kTextLeft;
-        for (QChar c : text) {
-            const Glyph& g = glyph(c);
-            const int at = device(std::round(x));
-            copyPixels(g.picture, {0, 0}, m_shown,
-                       QRect(at, 0, std::min(g.picture.width(), right - at), m_shown.height()));
-            x += g.advance;
-        }
-        m_shownText = text;
-    }
+    m_fullBar = QPixmap(QSize(kFullScaleWidth, kBarHeight) * ratio);
+    m_fullBar.setDevicePixelRatio(ratio);
+    m_fullBarEnabled = isEnabled();
+    QPainter p(&m_fullBar);
+    // Zone edges as fractions of full scale: -18 dBFS and -6 dBFS.
+    const double yellowFrom = std::pow(10.0, -18.0 / 20.0) * kFullScaleWidth;
+    const double redFrom = std::pow(10.0, -6.0 / 20.0) * kFullScaleWidth;
+    const bool on = m_fullBarEnabled;
+    p.fillRect(QRectF(0, 0, yellowFrom, kBarHeight), on ? QColor(40, 190, 60) : QColor(150, 170, 150));
+    p.fillRect(QRectF(yellowFrom, 0, redFrom - yellowFrom, kBarHeight),
+               on ? QColor(235, 200, 30) : QColor(180, 175, 140));
+    p.fillRect(QRectF(redFrom, 0, kFullScaleWidth - redFrom, kBarHeight),
+               on ? QColor(225, 45, 35) : QColor(180, 140, 140));
+    // Segment gaps make it read as a meter rather than a progress bar.
+    p.setPen(QColor(0, 0, 0, 60));
+    for (int x = 4; x < kFullScaleWidth; x += 5)
+        p.drawLine(x, 0, x, kBarHeight);
+    return m_fullBar;
 }
 
 void LevelMeter::paintEvent(QPaintEvent* event)
 {
-    compose();
-    const QRect dirty = event->rect();
-    const qreal ratio = m_shown.devicePixelRatio();
     QPainter p(this);
-    p.drawImage(dirty.topLeft(), m_shown,
-                QRectF(QPointF(dirty.topLeft()) * ratio, QSizeF(dirty.size()) * ratio));
+    const QRect box(0, kBoxTop, kBoxWidth, kBoxHeight);
+    const QRect dirty = event->rect();
+    if (dirty.intersects(box)) {
+        p.fillRect(box, kBoxColour);
+        const int w = std::min(m_barWidth, kFullScaleWidth);
+        if (w > 0)
+            p.drawPixmap(QPointF(1, kBoxTop + 1), fullBar(), QRectF(QPointF(0, 0), QSizeF(w, kBarHeight)));
+    }
+    if (dirty.intersects(textRect()) || !dirty.intersects(box)) {
+        p.fillRect(rect().adjusted(kBoxWidth, 0, 0, 0), palette().color(QPalette::Window));
+        p.fillRect(QRect(0, 0, kBoxWidth, kBoxTop), palette().color(QPalette::Window));
+        p.fillRect(QRect(0, kBoxTop + kBoxHeight, kBoxWidth, kHeight - kBoxTop - kBoxHeight),
+                   palette().color(QPalette::Window));
+        qreal x = kTextLeft;
+        const QString text = lblVolume->text();
+        for (QChar c : text) {
+            const Glyph& g = glyph(c);
+            p.drawPixmap(QPointF(std::round(x), 0), g.picture);
+            x += g.advance;
+        }
+    }
 }
 
 } // namespace vexo

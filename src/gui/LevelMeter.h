@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QHash>
-#include <QImage>
+#include <QPixmap>
 #include <QString>
 #include <QWidget>
 
@@ -15,9 +15,8 @@ namespace vexo {
 // their own, with the geometry and text a reading gives them, but they are never shown: all of it
 // is drawn here, so that a new reading repaints within this one rectangle and nothing beneath or
 // beside it. Twenty readings a second cost twenty small paints, not three times as many, nor a
-// relayout of the row. The meter is kept as a picture of what it shows: a reading copies into it
-// the columns of the bar that changed and the characters of its text, all drawn once, and a paint
-// copies the picture to the screen.
+// relayout of the row. The bar at full scale and each character of the text are drawn once into
+// pictures; a reading only copies the part that changed.
 class LevelMeter : public QWidget
 {
     Q_OBJECT
@@ -42,30 +41,22 @@ protected:
     void changeEvent(QEvent* event) override;
 
 private:
-    // A character of the level text on the window's background, in device pixels.
     struct Glyph
     {
-        QImage picture;
+        QPixmap picture;
         qreal advance = 0;
     };
     const Glyph& glyph(QChar c);
     const QString& textOf(qint32 peak);
+    const QPixmap& fullBar();
     QRect textRect() const { return QRect(kTextLeft, 0, kTextWidth, kHeight); }
-    // Draws the meter without text again, with an empty bar and with the bar at full scale, when
-    // there is none yet for this screen, font, palette and enabled state.
-    void makeFaces();
-    // Brings m_shown to the bar and the text of the last reading.
-    void compose();
 
     QWidget* Picture2;
     QWidget* VUMeter;
     QLabel* lblVolume;
     int m_barWidth = 0;
-    QImage m_empty, m_full; // the meter without text, in device pixels (RGB32)
-    bool m_facesEnabled = false;
-    QImage m_shown; // what is on the screen: m_empty with m_shownWidth of m_full and m_shownText
-    int m_shownWidth = 0;
-    QString m_shownText;
+    QPixmap m_fullBar; // the bar at full scale, in the colours of the enabled state it was made in
+    bool m_fullBarEnabled = false;
     QHash<QChar, Glyph> m_glyphs;      // a level text has at most a dozen different characters
     static constexpr int kSilence = 1; // the key of "-oodBFS": no level is above 0 dBFS
     QHash<int, QString> m_texts;       // by tenths of a dBFS
