@@ -118,6 +118,17 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     auto* line = qobject_cast<QXYSeries*>(chart.chart()->series().value(4));
     EXPECT_EQ(line->points(), QList<QPointF>{QPointF(3200, 1396.098)});
     EXPECT_EQ(timeAxis->min(), QDateTime::fromMSecsSinceEpoch(3200));
+    // (a line is read on the latency axis at the left, the spread on its own at the right)
+    const QList<QAbstractAxis*> axes = chart.chart()->axes(Qt::Vertical);
+    ASSERT_EQ(axes.size(), 2);
+    const std::tuple<QAbstractAxis*, const char*, Qt::Alignment, QXYSeries*> vertical[] = {
+        {axes[0], "Latency summary (uS)", Qt::AlignLeft, line},
+        {axes[1], "Spread (uS)", Qt::AlignRight, spread}};
+    for (const auto& [axis, title, side, series] : vertical) {
+        EXPECT_EQ(axis->titleText(), title);
+        EXPECT_EQ(axis->alignment(), side);
+        EXPECT_TRUE(series->attachedAxes().contains(axis)) << title;
+    }
     chart.setBandDecoder(3);
     const auto* band = qobject_cast<QAreaSeries*>(chart.chart()->series().last());
     EXPECT_EQ(band->lowerSeries()->points(), QList<QPointF>{QPointF(3200, 1386.098)});
