@@ -1,17 +1,15 @@
 // The level meter's picture: what a reading changes in it must look as if the meter had been
 // drawn for that reading alone.
 #include "gui/LevelMeter.h"
+#include "diagnostics/LevelMonitor.h"
 
 #include <QImage>
-#include <QLabel>
 
 #include <gtest/gtest.h>
 
 using namespace vexo;
 
 namespace {
-
-constexpr qint32 kFullScale = 8388608;
 
 QImage picture(LevelMeter& meter)
 {
