@@ -109,13 +109,17 @@ struct SfnOverviewTest : TwoSfnDecoders
     void SetUp() override
     {
         TwoSfnDecoders::SetUp();
-        // Not polled: an encoder with sfn 1 and a decoder with sfn 0.
-        for (const auto& [mac, role, sfn] :
-             {std::tuple{"00:50:C2:00:00:10", "1", "1"}, {"00:50:C2:00:00:11", "2", "0"}}) {
+        // Not polled: an encoder with sfn 1, a decoder with sfn 0, and an SFN decoder whose
+        // section has more lines than the station ever writes (not to be used).
+        for (const auto& [mac, role, sfn] : {std::tuple{"00:50:C2:00:00:10", "1", "1"},
+                                             {"00:50:C2:00:00:11", "2", "0"},
+                                             {"00:50:C2:00:00:12", "2", "1"}}) {
             ASSERT_TRUE(store.write(mac, "ip", "127.0.0.4"));
             ASSERT_TRUE(store.write(mac, "role", role));
             ASSERT_TRUE(store.write(mac, "sfn", sfn));
         }
+        for (int extra = 0; extra < kCorruptedSectionLines - 3; ++extra)
+            ASSERT_TRUE(store.write("00:50:C2:00:00:12", QString("x%1").arg(extra), "1"));
         overview.setClock([this] { return now; });
         QObject::connect(&overview, &SfnOverview::decoderChanged,
                          [this](int i) { events << QString("changed %1").arg(i); });
