@@ -50,8 +50,9 @@ TEST(SlidingExtreme, FollowsTheWindowAsPointsComeAndGo)
         std::optional<double> lowest, highest;
     };
     const Step steps[] = {
-        {1, 5, 0, 5, 5},   {2, 3, 0, 3, 5},   {3, 4, 0, 3, 5},
-        {4, 3, 0, 3, 5},   {5, 9, 2.5, 3, 9}, // 1 and 2 gone: the later 3 is still there
+        {1, 5, 0, 5, 5},   {2, 3, 0, 3, 5},
+        {3, 4, 0, 3, 5},   {4, 3, 3, 3, 4}, // 1 and 2 gone, the point at `from` stays: the highest is 3's 4
+        {5, 9, 3, 3, 9},                    // the later 3 is still there
         {6, 6, 4.5, 6, 9}, {7, 7, 6.5, 7, 7},
     };
     SlidingExtreme low(false), high(true);
