@@ -102,7 +102,7 @@ private:
     QAction* m_actStartMonitoring;
     QAction* m_actStopMonitoring;
     QAction* m_actSfnOverview;
-    QWidget* m_sfnOverview = nullptr; // the SfnOverviewWindow, made at its first opening
+    QPointer<QWidget> m_sfnOverview; // the SfnOverviewWindow, made at its first opening
     QGroupBox* frmTreeView;
     QTreeWidget* TreeView1;
     PropertiesPanel* frmProperties;

@@ -182,7 +182,6 @@ void SfnChart::setDecoders(const QList<SfnDecoderStatus>& decoders, const SfnHis
             if (on)
                 QToolTip::showText(QCursor::pos(), hoverText(who, p), this);
         });
-        l.changed = true;
     }
     redraw(m_lastMs);
 }
@@ -191,7 +190,8 @@ void SfnChart::setBandDecoder(int decoder)
 {
     if (m_lines.size() <= size_t(kBandsUpTo) || decoder == m_bandDecoder)
         return;
-    if (m_bandDecoder >= 0 && size_t(m_bandDecoder) < m_lines.size())
+    // The lines are made anew with no band chosen, so the one chosen is always among them.
+    if (m_bandDecoder >= 0)
         showBand(m_lines[size_t(m_bandDecoder)], false);
     m_bandDecoder = decoder >= 0 && size_t(decoder) < m_lines.size() ? decoder : -1;
     if (m_bandDecoder >= 0)

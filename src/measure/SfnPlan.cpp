@@ -38,8 +38,8 @@ std::optional<qint64> defaultSfnTargetNs(const QList<SfnDecoderReading>& reading
     if (!highest)
         return std::nullopt;
     // The smallest multiple of 100 at or above, also for a negative base.
-    const qint64 down = *highest >= 0 ? *highest / kStepNs : -((-*highest + kStepNs - 1) / kStepNs);
-    return (down * kStepNs < *highest ? down + 1 : down) * kStepNs;
+    // Division cuts towards zero: that is already upwards for a negative base.
+    return (*highest / kStepNs + (*highest % kStepNs > 0 ? 1 : 0)) * kStepNs;
 }
 
 SfnPlan planSfnAlignment(const QList<SfnDecoderReading>& readings, qint64 targetNs)

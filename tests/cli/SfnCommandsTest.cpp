@@ -138,6 +138,21 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
     EXPECT_EQ(QJsonDocument::fromJson(out.toUtf8()).object()["applied"], false);
     element.answer = true;
 
+    // AND when the store cannot take the confirmed delays (a disk full at its size), that is a
+    // failure, and the store is as it was
+    second.answer = true, second.answersLeft = -1, element.takeDelay = true;
+    second.record.additionalDelay = 0;
+    ASSERT_TRUE(store.write(kMacB, "dly", "7")); // the confirmed 1988 needs three bytes more
+    const QByteArray stored = readFile(path);
+    {
+        const FileSizeLimit full(rlim_t(stored.size()));
+        EXPECT_EQ(run({"sfn", "align", "--apply"}), cli::Failure) << out.toStdString();
+    }
+    EXPECT_TRUE(err.contains("the store could not be written: dly and srv are unchanged"))
+        << err.toStdString();
+    EXPECT_EQ(second.received.value(1), QByteArray::fromHex("530003089000"));
+    EXPECT_EQ(readFile(path), stored);
+
     // AND a target below what the slowest decoder needs, or options out of place, are usage errors
     second.answer = true, second.answersLeft = -1;
     const std::pair<QStringList, const char*> usage[] = {

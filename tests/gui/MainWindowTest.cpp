@@ -23,6 +23,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QNetworkDatagram>
+#include <QPointer>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -504,6 +505,12 @@ TEST(Accessibility, KeysOnlyOperationAndWhatAScreenReaderReads)
          [&] {
              child<QAction>(w, "actSfnOverview")->trigger();
              child<QAction>(w, "actSfnOverview")->trigger(); // raises the one already open
+             // Closed and opened again, it is the same window: its latency history is kept.
+             const QPointer<SfnOverviewWindow> first = w.findChild<SfnOverviewWindow*>();
+             first->close();
+             QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+             child<QAction>(w, "actSfnOverview")->trigger();
+             EXPECT_FALSE(first.isNull());
              const auto open = w.findChildren<SfnOverviewWindow*>();
              EXPECT_EQ(open.size(), 1);
              EXPECT_EQ(open.value(0)->windowTitle(), "SFN overview");

@@ -7,9 +7,6 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 
-#include <csignal>
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <functional>
 
@@ -28,19 +25,6 @@ const char* const kEncoder =
 const char* const kDecoder =
     "0A 00 00 09 FF FF FF 00 0A 00 00 01 EF 01 01 01 00 01 01 54 58 20 53 49 54 45 20 42"
     "20 20 20 20 20 20 20 02 00 00 9C 41 C8 03 02 01 04 00 25 2B";
-// Files of this process cannot grow beyond the given size while it lives (the disk is "full").
-struct FileSizeLimit
-{
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        const rlimit limit{bytes, saved.rlim_max};
-        EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-    rlimit saved{};
-};
 
 ElementConfig reply(const char* bytes)
 {

@@ -7,10 +7,13 @@
 #include <QString>
 #include <QStringList>
 
+#include <csignal>
 #include <functional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+
+#include <sys/resource.h>
 
 // Readable gtest output for Qt texts.
 inline void PrintTo(const QString& s, std::ostream* os)
@@ -49,6 +52,22 @@ inline bool writeFile(const QString& path, const QByteArray& bytes)
     QFile f(path);
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size();
 }
+// Files of this process cannot grow beyond the given size while it lives (the disk is "full").
+struct FileSizeLimit
+{
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        const rlimit limit{bytes, saved.rlim_max};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+            throw std::runtime_error("the file size limit could not be set");
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    rlimit saved{};
+};
 inline QByteArray hex(const char* spaced) // "0A 00 FF" -> bytes
 {
     return QByteArray::fromHex(spaced);
