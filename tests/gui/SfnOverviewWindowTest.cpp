@@ -286,9 +286,11 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
         if (series->name() == "STUDIO A")
             line = qobject_cast<QXYSeries*>(series);
     ASSERT_GE(line->count(), 2);
-    auto eachRecordOnce = [line] {
-        for (int k = 1; k < line->count(); ++k)
-            EXPECT_LT(line->at(k - 1).x(), line->at(k).x());
+    // (and the spread each round's value once)
+    auto eachRecordOnce = [line, spread] {
+        for (const QXYSeries* series : {line, spread})
+            for (int k = 1; k < series->count(); ++k)
+                EXPECT_LT(series->at(k - 1).x(), series->at(k).x()) << series->name().toStdString();
     };
     eachRecordOnce();
 
@@ -308,7 +310,7 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_EQ(summary->text(), "1 mS, 394 uS, 898 nS");
     EXPECT_EQ(summary->foreground().color(), QColor(Qt::gray));
     EXPECT_NE(w.findChild<QTableWidget*>("tblDecoders")->item(0, 0)->foreground().color(), QColor(Qt::gray));
-    eachRecordOnce(); // its last record is not drawn again for the silent rounds
+    eachRecordOnce(); // neither its last record nor the last spread is drawn again when silent
     // AND the interval control reaches the poll
     w.findChild<QSpinBox*>("spnInterval")->setValue(7);
     EXPECT_EQ(w.overview().intervalSeconds(), 7);
