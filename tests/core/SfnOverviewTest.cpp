@@ -253,6 +253,7 @@ TEST_F(SfnOverviewTest, ARoundReportsEachDecoderThenItsSpreadAndASilentDecoderKe
 
 TEST_F(SfnOverviewTest, TheIntervalStaysWithinOneToSixtySeconds)
 {
+    EXPECT_EQ(overview.timer()->interval(), 1000); // once a second until told otherwise
     const std::pair<int, int> cases[] = {{0, 1}, {1, 1}, {7, 7}, {60, 60}, {61, 60}};
     for (const auto& [given, kept] : cases) {
         overview.setIntervalSeconds(given);

@@ -6,6 +6,7 @@
 #include "gui/SfnChart.h"
 #include "gui/SfnOverviewWindow.h"
 
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -115,6 +116,8 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     chart.addRound({{3, SfnSample{3200, 1000000, 990000, 1010000}}}, std::nullopt);
     const auto* timeAxis = qobject_cast<QDateTimeAxis*>(chart.chart()->axes(Qt::Horizontal).value(0));
     EXPECT_EQ(timeAxis->min().msecsTo(timeAxis->max()), 60000);
+    // (the time axis is read as times of the day, to the second)
+    EXPECT_EQ(QStringList({timeAxis->titleText(), timeAxis->format()}), QStringList({"Time", "HH:mm:ss"}));
     chart.addRound({{4, SfnSample{100000, 1000000, 990000, 1010000}}}, std::nullopt);
     auto* line = qobject_cast<QXYSeries*>(chart.chart()->series().value(4));
     EXPECT_EQ(line->points(), QList<QPointF>{QPointF(3200, 1396.098)});
@@ -215,7 +218,9 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     element.record.propagationDelayMinimum = 990000, element.record.propagationDelayMaximum = 1010000;
     element.record.additionalDelay = 5000, element.record.autoServo = 1,
     element.record.autoServoValue = -1200;
-    // WHEN the window opens
+    // WHEN the window opens (there is nothing to apply before a decoder has answered)
+    auto* apply = w.findChild<QPushButton*>("cmdApply");
+    EXPECT_FALSE(apply->isEnabled());
     w.show();
     ASSERT_TRUE(waitUntil([&] { return cell("tblDecoders", 0, 11) == "answering"; }));
     // THEN the row sums as the SFN window does: network 1,000,000 + 5,000 - 1,200, summary + 396,098
@@ -230,8 +235,13 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
                          "1 mS, 399 uS, 898 nS",
                          "1 mS, 389 uS, 898 nS",
                          "1 mS, 409 uS, 898 nS"};
-    for (int column = 0; column < 11; ++column)
+    // (each in full: its column grew to the text)
+    const QTableWidget* decoders = w.findChild<QTableWidget*>("tblDecoders");
+    for (int column = 0; column < 11; ++column) {
         EXPECT_EQ(cell("tblDecoders", 0, column), row[column]) << column;
+        EXPECT_GE(decoders->columnWidth(column), decoders->fontMetrics().horizontalAdvance(row[column]))
+            << column;
+    }
     EXPECT_NE(w.findChild<QTableWidget*>("tblDecoders")->item(0, 8)->foreground().color(), QColor(Qt::gray));
     // AND the chart took the round in: its band runs from the minimum to the maximum summary (uS)
     // inside the latency axis, the spread line has the round's spread (0 with one decoder) and the
@@ -265,7 +275,7 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     // WHEN the operator applies and says Yes
     boxes.answers << MsgAnswer::Yes;
     element.received.clear();
-    w.findChild<QPushButton*>("cmdApply")->click();
+    apply->click();
     ASSERT_TRUE(waitUntil([&] { return cell("tblPlan", 0, 6) == "confirmed"; }));
     // THEN the box listed the change, the delay left with the servo flag, and the store has it
     EXPECT_TRUE(boxes.texts().value(0).contains("STUDIO A: 5 uS, 0 nS -> 0 nS"));
@@ -345,8 +355,10 @@ TEST_F(SfnOverviewWindowTest, DrawsTheBandOfTheDecoderChosenInTheTableWhenThereA
     const QChart* chart = w.findChild<SfnChart*>("chtLatency")->chart();
     EXPECT_EQ(chart->series().size(), 10); // the spread and nine lines
     // WHEN a row is chosen, THEN its band is drawn, also after the store is read again
-    w.findChild<QTableWidget*>("tblDecoders")->setCurrentCell(2, 0);
+    QTableWidget* decoders = w.findChild<QTableWidget*>("tblDecoders");
+    decoders->setCurrentCell(2, 3);
     EXPECT_EQ(chart->series().size(), 11);
+    EXPECT_TRUE(decoders->selectionModel()->isRowSelected(2)); // the decoder, not one value
     setKey("name", "STUDIO Z");
     w.overview().reload();
     EXPECT_EQ(chart->series().size(), 11);
