@@ -130,6 +130,11 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
         element.record.additionalDelay = 5000; // so that A has something to change
         EXPECT_EQ(run({"sfn", "align", "--apply"}), c.code) << out.toStdString();
     }
+    // AND a decoder that a raised target puts out of reach (B: 25,001 steps) keeps a delay that
+    // does not align it: 5, while A takes its own
+    second.answer = element.takeDelay = true, second.answersLeft = -1;
+    EXPECT_EQ(run({"sfn", "align", "--apply", "--target", "3696200"}), cli::Mismatch) << out.toStdString();
+    EXPECT_TRUE(out.contains("out of range") && out.contains("confirmed")) << out.toStdString();
     // AND when no decoder answers there is nothing to align or write: 4, as for any silent one
     element.answer = second.answer = false;
     EXPECT_EQ(run({"sfn", "align", "--apply"}), cli::NoAnswer) << err.toStdString();
@@ -142,6 +147,7 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
     // failure, and the store is as it was
     second.answer = true, second.answersLeft = -1, element.takeDelay = true;
     second.record.additionalDelay = 0;
+    ASSERT_TRUE(store.write(kMac, "dly", "0"));
     ASSERT_TRUE(store.write(kMacB, "dly", "7")); // the confirmed 1988 needs three bytes more
     const QByteArray stored = readFile(path);
     {

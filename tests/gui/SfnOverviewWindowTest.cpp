@@ -21,6 +21,7 @@
 #include <QtCharts/QLegend>
 #include <QtCharts/QLegendMarker>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
 
 using namespace vexo;
 
@@ -35,6 +36,14 @@ struct SfnOverviewWindowTest : MeasureFixture
     {
         const QTableWidgetItem* item = w.findChild<QTableWidget*>(table)->item(row, column);
         return item ? item->text() : QString();
+    }
+    // Every value of the row is shown in full: its column grew to the text.
+    void expectInFull(const char* table, int row)
+    {
+        const QTableWidget* t = w.findChild<QTableWidget*>(table);
+        for (int column = 0; column < t->columnCount(); ++column)
+            EXPECT_GE(t->columnWidth(column), t->fontMetrics().horizontalAdvance(cell(table, row, column)))
+                << table << " " << column;
     }
     FakeArp arp;
     FakeIcmp icmp;
@@ -125,11 +134,13 @@ TEST(SfnChart, DrawsTheBandOfTheChosenDecoderOnlyAndTheSpreadInSlotsWhenThereAre
     // (a line is read on the latency axis at the left, the spread on its own at the right)
     const QList<QAbstractAxis*> axes = chart.chart()->axes(Qt::Vertical);
     ASSERT_EQ(axes.size(), 2);
-    const std::tuple<QAbstractAxis*, const char*, Qt::Alignment, QXYSeries*> vertical[] = {
-        {axes[0], "Latency summary (uS)", Qt::AlignLeft, line},
-        {axes[1], "Spread (uS)", Qt::AlignRight, spread}};
-    for (const auto& [axis, title, side, series] : vertical) {
+    // (labelled to a tenth and a hundredth of a microsecond)
+    const std::tuple<QAbstractAxis*, const char*, const char*, Qt::Alignment, QXYSeries*> vertical[] = {
+        {axes[0], "Latency summary (uS)", "%.1f", Qt::AlignLeft, line},
+        {axes[1], "Spread (uS)", "%.2f", Qt::AlignRight, spread}};
+    for (const auto& [axis, title, labels, side, series] : vertical) {
         EXPECT_EQ(axis->titleText(), title);
+        EXPECT_EQ(qobject_cast<QValueAxis*>(axis)->labelFormat(), labels) << title;
         EXPECT_EQ(axis->alignment(), side);
         EXPECT_TRUE(series->attachedAxes().contains(axis)) << title;
     }
@@ -235,13 +246,9 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
                          "1 mS, 399 uS, 898 nS",
                          "1 mS, 389 uS, 898 nS",
                          "1 mS, 409 uS, 898 nS"};
-    // (each in full: its column grew to the text)
-    const QTableWidget* decoders = w.findChild<QTableWidget*>("tblDecoders");
-    for (int column = 0; column < 11; ++column) {
+    for (int column = 0; column < 11; ++column)
         EXPECT_EQ(cell("tblDecoders", 0, column), row[column]) << column;
-        EXPECT_GE(decoders->columnWidth(column), decoders->fontMetrics().horizontalAdvance(row[column]))
-            << column;
-    }
+    expectInFull("tblDecoders", 0);
     EXPECT_NE(w.findChild<QTableWidget*>("tblDecoders")->item(0, 8)->foreground().color(), QColor(Qt::gray));
     // AND the chart took the round in: its band runs from the minimum to the maximum summary (uS)
     // inside the latency axis, the spread line has the round's spread (0 with one decoder) and the
@@ -271,6 +278,7 @@ TEST_F(SfnOverviewWindowTest, ShowsThePollAndAppliesThePlanOnYes)
     EXPECT_EQ(cell("tblPlan", 0, 5), "1 mS, 394 uS, 898 nS");
     EXPECT_EQ(QStringList({cell("tblPlan", 0, 0), cell("tblPlan", 0, 1), cell("tblPlan", 0, 2)}),
               QStringList({"STUDIO A", "00:50:C2:A1:B2:C3", "5 uS, 0 nS"}));
+    expectInFull("tblPlan", 0);
 
     // WHEN the operator applies and says Yes
     boxes.answers << MsgAnswer::Yes;
