@@ -228,3 +228,16 @@ TEST_F(CliConfigure, RestoreSendsTheLastConfirmedConfigurationAndAnUnwritableJou
         << err.toStdString();
     EXPECT_TRUE(err.contains("not a database"));
 }
+
+TEST_F(CliConfigure, HelpGivesTheCommandsUsageItsJsonKeysAndTheExitCodes)
+{
+    ASSERT_EQ(run({"ping", "--help"}), cli::Success) << err.toStdString();
+    EXPECT_TRUE(
+        out.startsWith("Usage: vexolink-cli ping ELEMENT\n\nOne ICMP echo to the element's stored address."))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("\nJSON keys (snake_case; times in ns as integers):\n"
+                             "  {mac, ip, success, status, round_trip_ns}\n"))
+        << out.toStdString();
+    EXPECT_TRUE(out.contains("  1  failure (a send failed, the store could not be written)\n"))
+        << out.toStdString();
+}

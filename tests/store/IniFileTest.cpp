@@ -97,6 +97,8 @@ const QList<Row> kRows = {
      utf16("[S]\r\nNAME=\u2013y\r\n", true)},
     {"UTF-16 BE: new section in UTF-16", utf16("[S]\r\nA=1", false), Op::Write, "T", "b", "2",
      utf16("[S]\r\nA=1\r\n[T]\r\nB=2\r\n", false)},
+    {"UTF-16 LE: lone LF ends kept", utf16("[S]\nA=1\nB=2\n", true), Op::Write, "S", "a", "3",
+     utf16("[S]\nA=3\nB=2\n", true)},
     {"UTF-8 with BOM: written in UTF-8", "\xEF\xBB\xBF[S]\n", Op::Write, "S", "name", "\u20ac",
      "\xEF\xBB\xBF[S]\nNAME=\xe2\x82\xac\n"},
     // 8: Windows-1252
@@ -112,6 +114,8 @@ const QList<Row> kRows = {
          u"\u0153\u009d\u017e\u0178"),
      "[S]\nNAME=\x80\x81\x82\x83\x84\x85\x86\x87\x88\x89\x8a\x8b\x8c\x8d\x8e\x8f\x90\x91\x92\x93\x94\x95\x96"
      "\x97\x98\x99\x9a\x9b\x9c\x9d\x9e\x9f\n"},
+    {"1252: the ends of Latin-1, 0xA0 and 0xFF, as themselves", "", Op::Write, "S", "name", "\u00a0x\u00ff",
+     "[S]\nNAME=\xa0x\xff\n"},
     {"1252: a character outside it is one ?", "", Op::Write, "S", "name", "A\U0001F600B", "[S]\nNAME=A?B\n",
      "A?B"},
     {"1252: a lone surrogate at the end", "", Op::Write, "S", "name", QString::fromUtf16(u"A\xD800"),
