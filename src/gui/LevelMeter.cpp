@@ -88,7 +88,8 @@ void LevelMeter::showPeak(qint32 peak)
 
 void LevelMeter::changeEvent(QEvent* event)
 {
-    // Pictures are made again for a new font, palette or screen.
+    // Pictures are made again for a new font, palette or style; a new screen shows in their
+    // pixel ratio when they are next used.
     if (event->type() == QEvent::FontChange || event->type() == QEvent::PaletteChange ||
         event->type() == QEvent::StyleChange)
         m_glyphs.clear(), m_fullBar = QPixmap();

@@ -145,7 +145,7 @@ TEST_F(SfnCommands, TheDryRunOnlyReadsAndApplyEndsWithTheWorstOutcome)
 
     // AND when the store cannot take the confirmed delays (a disk full at its size), that is a
     // failure, and the store is as it was
-    second.answer = true, second.answersLeft = -1, element.takeDelay = true;
+    second.answer = true;
     second.record.additionalDelay = 0;
     ASSERT_TRUE(store.write(kMac, "dly", "0"));
     ASSERT_TRUE(store.write(kMacB, "dly", "7")); // the confirmed 1988 needs three bytes more
