@@ -208,7 +208,8 @@ TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)
     // GIVEN 401 elements the station has never talked to: every request waits in the socket's
     // send buffer for its neighbour's ARP answer, and the buffer holds far fewer than 401. (Above
     // 400 the lab's elements know the station for good, so that only its own neighbour entries
-    // fill the kernel's table.)
+    // fill the kernel's table.) The buffer is made as small as the kernel allows: at its usual
+    // size, a slow build answers ARP quickly enough that a whole fleet could fit.
     if (const QString reason = Lab::unavailableReason(); !reason.isEmpty())
         GTEST_SKIP() << reason.toStdString();
     Lab lab;
@@ -216,6 +217,9 @@ TEST_F(MeasureSessionTest, AFleetAskedAtOnceOverFreshNeighboursAnswersInFull)
     ASSERT_TRUE(lab.up(200, 201, 0, &error)) << error.toStdString();
     MeasurePort port;
     ASSERT_TRUE(port.acquire());
+    auto* socket = port.findChild<QUdpSocket*>("udpMeasure");
+    ASSERT_NE(socket, nullptr);
+    socket->setSocketOption(QAbstractSocket::SendBufferSizeSocketOption, 1);
     // WHEN each is asked once, all at the same time (the exporter's first poll)
     QList<MeasureOutcome> outcomes;
     std::vector<std::unique_ptr<MeasureExchange>> exchanges;
