@@ -219,6 +219,15 @@ TEST_F(SfnOverviewTest, ARoundReportsEachDecoderThenItsSpreadAndASilentDecoderKe
     EXPECT_EQ(events.value(1), "round");
     ASSERT_TRUE(waitUntil([&] { return element.received.size() == 1; }));
     EXPECT_TRUE(second.received.isEmpty());
+    // WHEN A falls silent too and a round ends before anyone answered in it
+    ASSERT_TRUE(waitUntil([&] { return overview.pending().size() == 1; }));
+    element.answer = false;
+    overview.pollNow();
+    events.clear();
+    overview.pollNow();
+    // THEN no spread is recorded again: nothing new was measured (both still on their way)
+    EXPECT_EQ(events, (QStringList{"round", "round"}));
+    element.answer = true;
 
     // WHEN B answers again and A's stored sfn stops being a number
     for (MeasureExchange* x : overview.pending())
